@@ -1,0 +1,299 @@
+#include "app/app.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/light_path.h"
+#include "app/log.h"
+#include "app/screenshot.h"
+#include "app/stats.h"
+#include "display/display.h"
+#include "display/font.h"
+#include "pipeline/pipeline.h"
+#include "raster/engine.h"
+#include "scene/load3ds.h"
+#include "texture/cone.h"
+#include "texture/image.h"
+#include "texture/texture.h"
+
+namespace {
+
+const char* const window_title = "Varnel - Engine 3.0 (Shadow buffer Xample)";
+const float mouse_turn = 0.0033333334f;  // radians per pixel of mouse travel: 1/300
+const float key_step = 5.0f;             // world units per arrow key press
+const int shadow_factor = 100;           // shadowed pixels keep 100/256 of their colour
+const uint32_t cone_threshold = 120;     // cone mask bytes below this light nothing
+
+AppState app = {};
+FramePhases phases = {};
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Start-up failures: one line on stderr naming the step and the file.
+StartupResult fail(StartupResult result, const char* what, const char* file, const char* why) {
+    std::fprintf(stderr, "varnel: %s failed: %s: %s\n", what, file, why);
+    return result;
+}
+
+void reset_object_matrices(Scene* scene) {
+    for (int i = 0; i < scene->object_count; i++) matrix_identity(&scene->objects[i].matrix);
+}
+
+void mouse_look() {
+    int dx, dy;
+    platform_mouse_motion(&dx, &dy);
+    matrix_rotate_y(&app.camera_pose, (float)dx * mouse_turn);
+    app.view_matrix = app.camera_pose;
+    app.camera_pitch = app.camera_pitch - (float)dy * mouse_turn;
+    matrix_rotate_x(&app.view_matrix, app.camera_pitch);
+}
+
+void animate_marker() {
+    float t = (float)platform_elapsed_ms() * 0.0001f;  // one lap per 10 s
+    Vec3 p = light_path_position(t);
+    Scene* marker = app.marker_scene;
+    for (int i = 0; i < marker->object_count; i++) {
+        float* m = marker->objects[i].matrix.m;
+        m[12] = p.x;
+        m[13] = p.y;
+        m[14] = p.z;
+    }
+}
+
+void light_pass_scene(Scene* scene) {
+    for (int i = 0; i < scene->object_count; i++)
+        render_object_light_pass(&scene->objects[i].matrix, &app.light_pose, &scene->objects[i]);
+}
+
+void camera_pass_scene(Scene* scene) {
+    for (int i = 0; i < scene->object_count; i++)
+        render_object_camera_pass(&scene->objects[i].matrix, &app.view_matrix,
+                                  &scene->objects[i], scene->materials, scene->material_count);
+}
+
+size_t pixel_count() { return (size_t)app.screen_width * (size_t)app.screen_height; }
+
+void present() {
+    uint32_t* surface;
+    if (!display_lock(&surface)) return;  // skip the copy, the counter and the present
+    std::memcpy(surface, app.frame_buffer, pixel_count() * 4);
+    char text[32];
+    format_frame_counter(app.frame_counter, text, sizeof text);
+    app.frame_counter++;
+    draw_text_additive(text, 10, 10, surface);
+    display_present();
+}
+
+// 0x00RRGGBB -> 0x00BBGGRR, the order the screenshot writer takes.
+void swap_red_blue(uint32_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        uint32_t w = pixels[i];
+        pixels[i] = (w & 0x0000FF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
+    }
+}
+
+void move_camera(float x, float y, float z) { matrix_translate(&app.camera_pose, x, y, z); }
+
+}  // namespace
+
+void format_frame_counter(int n, char* text, int size) {
+    int last = n % 10;
+    const char* format = last == 1 ? "%dst Frame" : last == 2 ? "%dnd Frame" : "%dth Frame";
+    std::snprintf(text, (size_t)size, format, n);
+}
+
+StartupResult app_startup() {
+    app = AppState{};
+    app.screen_width = SCREEN_WIDTH;
+    app.screen_height = SCREEN_HEIGHT;
+    app.bilinear_filtering = 1;
+
+    log_start();
+    if (!platform_window_create(window_title, app.screen_width, app.screen_height)) {
+        std::fprintf(stderr,
+                     "varnel: no window can be opened (%s); use varnel-render to render "
+                     "frames without a display\n",
+                     platform_error());
+        return STARTUP_NO_DISPLAY;
+    }
+    platform_show_cursor(0);
+
+    // Camera at world (0, 30, -50) looking along +z; the light starts there too.
+    matrix_identity(&app.camera_pose);
+    matrix_rotate_z(&app.camera_pose, -3.1415925f);
+    matrix_translate(&app.camera_pose, 0.0f, -30.0f, -50.0f);
+    app.light_pose = app.camera_pose;
+    app.view_matrix = app.camera_pose;
+    app.camera_pitch = 0.0f;
+
+    log_line("Loading World ..");
+    app.world_scene = scene_load("Svet.3ds");
+    if (!app.world_scene) return fail(STARTUP_WORLD, "loading the world", "Svet.3ds", scene_load_error());
+    reset_object_matrices(app.world_scene);
+    app.marker_scene = scene_load("Star.3ds");
+    if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
+    reset_object_matrices(app.marker_scene);
+    app.light_animation_enabled = light_path_load();
+
+    log_line("    OK");
+    log_line("Loading textures ...");
+    char folder[] = "Textures";
+    if (!bind_material_textures(app.world_scene, folder))
+        return fail(STARTUP_TEXTURES, "loading the world's textures", folder, texture_error());
+    if (!bind_material_textures(app.marker_scene, folder))
+        return fail(STARTUP_TEXTURES, "loading the marker's textures", folder, texture_error());
+    RgbImage* cone = tga_read_rgb("Cone.tga");
+    if (!cone) return fail(STARTUP_CONE, "loading the cone", "Cone.tga", tga_error());
+    app.cone_mask = cone_mask_resample(cone, app.screen_width, app.screen_height);
+    if (!app.cone_mask) {
+        rgb_image_free(cone);
+        return fail(STARTUP_CONE, "resampling the cone", "Cone.tga", "out of memory");
+    }
+
+    log_line("    OK");
+    log_line("Init engine ...");
+    engine_init(app.screen_width, app.screen_height);
+    font_init(app.screen_width, app.screen_height);
+    engine_set_shadow_factor(shadow_factor);
+    log_line("    OK");
+
+    if (!display_init(app.screen_width, app.screen_height)) {
+        std::fprintf(stderr,
+                     "varnel: the display cannot be set up (%s); use varnel-render to render "
+                     "frames without a display\n",
+                     display_error());
+        return STARTUP_NO_DISPLAY;
+    }
+    app.display_ok = 1;
+    log_line("DDraw is running..");
+    log_line("Locking some memory ...");
+    app.frame_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
+    if (!app.frame_buffer) return fail(STARTUP_MEMORY, "allocating", "the frame buffer", "out of memory");
+    app.shadow_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
+    if (!app.shadow_buffer) return fail(STARTUP_MEMORY, "allocating", "the shadow buffer", "out of memory");
+    engine_set_shadow_buffer(app.shadow_buffer);
+    log_line("    OK");
+    log_line("Rendering !");
+
+    // The cursor is parked at the centre; the platform reports motion from there.
+    app.mouse_centre_x = app.screen_width >> 1;
+    app.mouse_centre_y = app.screen_height >> 1;
+    return STARTUP_OK;
+}
+
+void frame_tick() {
+    double t0 = now_ms();
+    mouse_look();
+    if (app.light_animation_enabled) animate_marker();
+
+    std::memset(app.shadow_buffer, 0, pixel_count() * 4);
+    span_lists_reset();
+    light_pass_scene(app.world_scene);
+    if (app.light_animation_enabled) light_pass_scene(app.marker_scene);
+    resolve_light_view(app.shadow_buffer);
+    double t1 = now_ms();
+
+    // Outside the cone no surface is recorded, so nothing there is lit.
+    const uint32_t* cone = app.cone_mask->pixels;
+    for (size_t i = 0, n = pixel_count(); i < n; i++)
+        if ((cone[i] & 0xFFu) < cone_threshold) app.shadow_buffer[i] = 0;
+    double t2 = now_ms();
+
+    std::memset(app.frame_buffer, 0, pixel_count() * 4);
+    span_lists_reset();
+    camera_pass_scene(app.world_scene);
+    if (app.light_animation_enabled) camera_pass_scene(app.marker_scene);
+    resolve_camera_view(app.frame_buffer);
+    double t3 = now_ms();
+
+    if (app.stats_requested) {
+        span_statistics_dump();
+        app.stats_requested = 0;
+    }
+    present();
+    if (app.screenshot_requested) {
+        swap_red_blue(app.frame_buffer, pixel_count());
+        screenshot_save(app.frame_buffer);
+        app.screenshot_requested = 0;
+    }
+    double t4 = now_ms();
+    phases = FramePhases{t1 - t0, t2 - t1, t3 - t2, t4 - t3};
+}
+
+int window_proc(uint32_t message, uint32_t key) {
+    switch (message) {
+    case MSG_DESTROY:
+        display_release();
+        platform_post_quit(0);
+        return 0;
+    case MSG_CLOSE:  // what the default handling does: destroy the window
+        platform_window_destroy();
+        return window_proc(MSG_DESTROY, 0);
+    case MSG_TIMER:
+        frame_tick();
+        return 0;
+    case MSG_KEYDOWN:
+        break;
+    default:
+        return 0;
+    }
+    float pitch = app.camera_pitch;
+    switch (key) {
+    case KEY_ESCAPE:
+        platform_show_cursor(1);
+        window_proc(MSG_CLOSE, 0);
+        break;
+    case KEY_END:
+        app.bilinear_filtering = !app.bilinear_filtering;
+        select_span_fill(app.bilinear_filtering);
+        break;
+    case KEY_HOME: app.stats_requested = 1; break;
+    case KEY_LEFT: move_camera(-key_step, 0.0f, 0.0f); break;
+    case KEY_RIGHT: move_camera(key_step, 0.0f, 0.0f); break;
+    // Up and Down follow the pitched viewing direction (0, -sin p, cos p).
+    case KEY_UP:
+        move_camera(0.0f, (float)(-5.0 * std::sin((double)pitch)), (float)(5.0 * std::cos((double)pitch)));
+        break;
+    case KEY_DOWN:
+        move_camera(0.0f, (float)(5.0 * std::sin((double)pitch)), (float)(-5.0 * std::cos((double)pitch)));
+        break;
+    case KEY_F11: app.light_pose = app.view_matrix; break;
+    case KEY_F12: app.screenshot_requested = 1; break;
+    default: break;
+    }
+    return 0;
+}
+
+int app_run() {
+    Message message;
+    while (platform_next_message(&message)) window_proc(message.type, message.key);
+    return (int)message.key;
+}
+
+void app_shutdown() {
+    if (app.light_animation_enabled) light_path_free();
+    if (app.cone_mask) rgb_image_free(app.cone_mask);
+    app.cone_mask = nullptr;
+    std::free(app.frame_buffer);
+    std::free(app.shadow_buffer);
+    app.frame_buffer = app.shadow_buffer = nullptr;
+    engine_shutdown();
+    font_free();
+}
+
+int app_main(const PlatformBackend* backend) {
+    platform_use(backend);
+    if (app_startup() != STARTUP_OK) return 1;
+    int code = app_run();
+    app_shutdown();
+    return code;
+}
+
+AppState* app_state() { return &app; }
+const FramePhases* app_frame_phases() { return &phases; }

@@ -1,0 +1,74 @@
+// Application shell: start-up in a fixed order, the window procedure with the
+// 20 ms frame tick and the keys, and shutdown.
+#pragma once
+
+#include <cstdint>
+
+#include "math/vecmath.h"
+#include "platform/platform.h"
+
+struct Scene;
+struct RgbImage;
+
+enum { SCREEN_WIDTH = 400, SCREEN_HEIGHT = 300 };
+
+// The program's state; one instance, created by app_startup.
+struct AppState {
+    int screen_width;              // 400, fixed for the run
+    int screen_height;             // 300
+    Matrix4 camera_pose;           // camera to world; mouse yaw and arrow keys change it
+    Matrix4 view_matrix;           // camera_pose with the pitch applied, rebuilt every tick
+    Matrix4 light_pose;            // light to world; changes only with F11
+    float camera_pitch;            // radians, accumulated, unlimited
+    Scene* world_scene;            // "Svet.3ds"
+    Scene* marker_scene;           // "Star.3ds"
+    RgbImage* cone_mask;           // "Cone.tga" resampled to the screen size
+    int light_animation_enabled;   // 1: "Pos.txt" was read, the marker moves and is drawn
+    int bilinear_filtering;        // toggled by End
+    int stats_requested;           // Home: "Graph.txt" after the next camera pass
+    int screenshot_requested;      // F12: screenshot after the next present
+    int frame_counter;             // frames presented
+    int mouse_centre_x;            // where the cursor is parked (relative motion here)
+    int mouse_centre_y;
+    uint32_t* frame_buffer;        // camera pass output, 0x00RRGGBB
+    uint32_t* shadow_buffer;       // light pass output: face id per pixel, 0 for none
+    int display_ok;                // the display could be set up
+};
+
+// Time spent in each part of the latest tick, milliseconds.
+struct FramePhases {
+    double light;    // shadow-buffer clear, light pass and its resolve
+    double cone;     // cone sweep
+    double camera;   // frame-buffer clear, camera pass and its resolve
+    double present;  // statistics, copy to the display, counter, screenshot
+};
+
+// Start-up steps that can fail, for the error line and the exit code.
+enum StartupResult {
+    STARTUP_OK = 0,
+    STARTUP_NO_DISPLAY,
+    STARTUP_WORLD,
+    STARTUP_MARKER,
+    STARTUP_TEXTURES,
+    STARTUP_CONE,
+    STARTUP_MEMORY,
+};
+
+// Runs start-up (log, window, poses, scenes, path, textures, cone, engine,
+// font, display, buffers); STARTUP_OK or the step that failed, after
+// printing one line about it to stderr.
+StartupResult app_startup();
+// Message loop until quit, then shutdown; the quit code.
+int app_run();
+void app_shutdown();
+// The whole program on the chosen backend: 0 on a normal exit, 1 when
+// start-up failed.
+int app_main(const PlatformBackend* backend);
+
+int window_proc(uint32_t message, uint32_t key);
+void frame_tick();
+
+AppState* app_state();
+const FramePhases* app_frame_phases();
+// "%dst Frame", "%dnd Frame" or "%dth Frame" by n mod 10.
+void format_frame_counter(int n, char* text, int size);

@@ -1,0 +1,63 @@
+#include "display/display.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+struct Display {
+    int ready;        // both staging surfaces exist
+    int width, height;
+    int alternation;  // nonzero: the first staging surface is current, 0: the second
+    int locked;       // the current surface is locked
+    const char* error;
+};
+
+Display display = {};
+
+// Surface index of the current staging surface (0 = first, 1 = second).
+int current_index() { return display.alternation ? 0 : 1; }
+
+}  // namespace
+
+int display_init(int width, int height) {
+    display = Display{};
+    display.width = width;
+    display.height = height;
+    if (!platform_surfaces_create(width, height)) {
+        display.error = platform_error();
+        return 0;
+    }
+    display.ready = 1;
+    return 1;
+}
+
+int display_lock(uint32_t** pixels) {
+    if (!display.ready) return 0;
+    if (!platform_surface_lock(current_index(), pixels)) return 0;
+    display.locked = 1;
+    return 1;
+}
+
+// Unlocks the current surface, makes the other one current and shows the
+// frame just written: consecutive frames alternate, starting with the second.
+void display_present() {
+    if (!display.ready || !display.locked) return;
+    int shown = current_index();
+    platform_surface_unlock(shown);
+    display.locked = 0;
+    display.alternation = !display.alternation;
+    platform_surface_show(shown);
+}
+
+// Surfaces of this platform are never lost; nothing to rebuild.
+int display_restore() { return 0; }
+
+void display_release() {
+    if (!display.ready) return;
+    if (display.locked) platform_surface_unlock(current_index());
+    platform_surfaces_release();
+    display = Display{};
+}
+
+const char* display_error() { return display.error ? display.error : "no error"; }
+int display_current_surface() { return current_index(); }

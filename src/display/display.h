@@ -1,0 +1,19 @@
+// Display surfaces: two alternating staging surfaces of 0x00RRGGBB words that
+// the frame is written into, shown through the platform backend.
+//
+// display_lock hands out width * height packed words of the current staging
+// surface; display_present unlocks it, switches to the other one and shows
+// the frame. The first frame goes into the second surface.
+#pragma once
+
+#include <cstdint>
+
+// 1 when both staging surfaces exist; on failure nothing can be locked or
+// shown, and display_error() says why.
+int display_init(int width, int height);
+int display_lock(uint32_t** pixels);
+void display_present();
+int display_restore();
+void display_release();
+const char* display_error();
+int display_current_surface();  // index of the surface the next lock gets: 0 first, 1 second

@@ -1,0 +1,248 @@
+#include "platform/sdl.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct SdlPlatform {
+    SDL_Window* window;
+    SDL_Renderer* renderer;
+    SDL_Texture* textures[2];        // the two staging surfaces
+    std::vector<uint32_t> packed[2]; // used when a texture's pitch is not width * 4
+    uint32_t* locked_pixels[2];      // texture memory while locked
+    int locked_pitch[2];
+    int width, height;               // frame size
+    uint32_t start_ms;               // SDL_GetTicks() at window creation
+    uint32_t next_tick_ms;           // when the next tick is due
+    int mouse_dx, mouse_dy;          // motion summed since the last read
+    int quit;
+    int quit_code;
+    const char* error;
+};
+
+SdlPlatform sdl = {};
+
+struct KeyMap {
+    SDL_Keycode sdl_key;
+    uint32_t key;
+};
+
+const KeyMap key_map[] = {
+    {SDLK_ESCAPE, KEY_ESCAPE}, {SDLK_END, KEY_END},     {SDLK_HOME, KEY_HOME},
+    {SDLK_LEFT, KEY_LEFT},     {SDLK_UP, KEY_UP},       {SDLK_RIGHT, KEY_RIGHT},
+    {SDLK_DOWN, KEY_DOWN},     {SDLK_F11, KEY_F11},     {SDLK_F12, KEY_F12},
+};
+
+// SDL quietly falls back to a driver that shows nothing when there is no
+// display; that only counts as a display when the user asked for it.
+int invisible_driver_chosen_silently() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver) return 1;
+    if (std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0) return 0;
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    return !(asked && std::strcmp(asked, driver) == 0);
+}
+
+int window_create(const char* title, int width, int height) {
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+        sdl.error = SDL_GetError();
+        return 0;
+    }
+    if (invisible_driver_chosen_silently()) {
+        sdl.error = "no display found";
+        SDL_Quit();
+        return 0;
+    }
+    sdl.width = width;
+    sdl.height = height;
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                                  height, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    if (!sdl.window) {
+        sdl.error = SDL_GetError();
+        SDL_Quit();
+        return 0;
+    }
+    sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_ACCELERATED);
+    if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
+    if (!sdl.renderer) {
+        sdl.error = SDL_GetError();
+        SDL_DestroyWindow(sdl.window);
+        sdl.window = nullptr;
+        SDL_Quit();
+        return 0;
+    }
+    SDL_SetRelativeMouseMode(SDL_TRUE);
+    sdl.start_ms = SDL_GetTicks();
+    sdl.next_tick_ms = sdl.start_ms + TICK_MS;
+    return 1;
+}
+
+void surfaces_release() {
+    for (int i = 0; i < 2; i++) {
+        if (sdl.textures[i]) SDL_DestroyTexture(sdl.textures[i]);
+        sdl.textures[i] = nullptr;
+        std::vector<uint32_t>().swap(sdl.packed[i]);
+    }
+}
+
+void window_destroy() {
+    surfaces_release();
+    if (sdl.renderer) SDL_DestroyRenderer(sdl.renderer);
+    if (sdl.window) SDL_DestroyWindow(sdl.window);
+    sdl.renderer = nullptr;
+    sdl.window = nullptr;
+}
+
+uint32_t key_code(SDL_Keycode k) {
+    for (const KeyMap& m : key_map)
+        if (m.sdl_key == k) return m.key;
+    return 0;
+}
+
+// Waits for the next event or the next tick. A tick that is due is delivered
+// once, however late: missed ticks are not caught up.
+int next_message(Message* message) {
+    for (;;) {
+        if (sdl.quit) {
+            message->type = MSG_QUIT;
+            message->key = (uint32_t)sdl.quit_code;
+            SDL_Quit();
+            return 0;
+        }
+        uint32_t now = SDL_GetTicks();
+        if ((int32_t)(now - sdl.next_tick_ms) >= 0) {
+            sdl.next_tick_ms += TICK_MS;
+            if ((int32_t)(now - sdl.next_tick_ms) >= 0) sdl.next_tick_ms = now + TICK_MS;
+            message->type = MSG_TIMER;
+            message->key = 0;
+            return 1;
+        }
+        SDL_Event e;
+        if (!SDL_WaitEventTimeout(&e, (int)(sdl.next_tick_ms - now))) continue;
+        switch (e.type) {
+        case SDL_QUIT:
+            message->type = MSG_CLOSE;
+            message->key = 0;
+            return 1;
+        case SDL_KEYDOWN: {  // auto-repeat included
+            uint32_t key = key_code(e.key.keysym.sym);
+            if (!key) break;
+            message->type = MSG_KEYDOWN;
+            message->key = key;
+            return 1;
+        }
+        case SDL_MOUSEMOTION:
+            sdl.mouse_dx += e.motion.xrel;
+            sdl.mouse_dy += e.motion.yrel;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void post_quit(int code) {
+    sdl.quit = 1;
+    sdl.quit_code = code;
+}
+
+void show_cursor(int show) {
+    SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+    if (show && sdl.window) SDL_SetRelativeMouseMode(SDL_FALSE);
+}
+
+void mouse_motion(int* dx, int* dy) {
+    *dx = sdl.mouse_dx;
+    *dy = sdl.mouse_dy;
+    sdl.mouse_dx = sdl.mouse_dy = 0;
+}
+
+uint32_t elapsed_ms() { return SDL_GetTicks() - sdl.start_ms; }
+
+int surfaces_create(int width, int height) {
+    if (!sdl.renderer) {
+        sdl.error = "no window";
+        return 0;
+    }
+    for (int i = 0; i < 2; i++) {
+        sdl.textures[i] = SDL_CreateTexture(sdl.renderer, SDL_PIXELFORMAT_RGB888,
+                                            SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (!sdl.textures[i]) {
+            sdl.error = SDL_GetError();
+            surfaces_release();
+            return 0;
+        }
+    }
+    sdl.width = width;
+    sdl.height = height;
+    return 1;
+}
+
+// Hands out packed width * 4-byte rows: the texture memory itself when its
+// pitch allows, else a packed buffer copied in at unlock.
+int surface_lock(int index, uint32_t** pixels) {
+    void* memory;
+    int pitch;
+    if (!sdl.textures[index] || SDL_LockTexture(sdl.textures[index], nullptr, &memory, &pitch) != 0)
+        return 0;
+    sdl.locked_pixels[index] = (uint32_t*)memory;
+    sdl.locked_pitch[index] = pitch;
+    if (pitch == sdl.width * 4) {
+        *pixels = (uint32_t*)memory;
+        return 1;
+    }
+    sdl.packed[index].resize((size_t)sdl.width * sdl.height);
+    *pixels = sdl.packed[index].data();
+    return 1;
+}
+
+void surface_unlock(int index) {
+    if (!sdl.locked_pixels[index]) return;
+    if (sdl.locked_pitch[index] != sdl.width * 4)
+        for (int y = 0; y < sdl.height; y++)
+            std::memcpy((char*)sdl.locked_pixels[index] + (size_t)y * sdl.locked_pitch[index],
+                        sdl.packed[index].data() + (size_t)y * sdl.width, (size_t)sdl.width * 4);
+    SDL_UnlockTexture(sdl.textures[index]);
+    sdl.locked_pixels[index] = nullptr;
+}
+
+// Scales the frame by the largest factor that fits the window's real drawable
+// size, centred, with black bars.
+void surface_show(int index) {
+    if (!sdl.textures[index]) return;
+    int out_w, out_h;
+    SDL_GetWindowSizeInPixels(sdl.window, &out_w, &out_h);
+    int render_w, render_h;
+    if (SDL_GetRendererOutputSize(sdl.renderer, &render_w, &render_h) == 0 &&
+        (render_w != out_w || render_h != out_h))
+        SDL_RenderSetViewport(sdl.renderer, nullptr);
+    double scale = (double)out_w / sdl.width;
+    if ((double)out_h / sdl.height < scale) scale = (double)out_h / sdl.height;
+    SDL_Rect dst;
+    dst.w = (int)(sdl.width * scale);
+    dst.h = (int)(sdl.height * scale);
+    dst.x = (out_w - dst.w) / 2;
+    dst.y = (out_h - dst.h) / 2;
+    SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(sdl.renderer);
+    SDL_RenderCopy(sdl.renderer, sdl.textures[index], nullptr, &dst);
+    SDL_RenderPresent(sdl.renderer);
+}
+
+const char* error() { return sdl.error ? sdl.error : "no error"; }
+
+const PlatformBackend backend = {
+    "sdl",           window_create, window_destroy, next_message,
+    post_quit,       show_cursor,   mouse_motion,   elapsed_ms,
+    surfaces_create, surface_lock,  surface_unlock, surface_show,
+    surfaces_release, error,
+};
+
+}  // namespace
+
+const PlatformBackend* sdl_backend() { return &backend; }

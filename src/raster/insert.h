@@ -1,0 +1,14 @@
+// Hidden-surface step: merges one span into its row, comparing 1/z.
+#pragma once
+
+#include "raster/span.h"
+
+// Merges `record` (a filled span; prev and next need not be set) into `list`
+// so every column belongs to at most one span, the nearest; ties go to the
+// span already there. The record is working state: its x_left, x_right, prev
+// and next may change, every other field stays.
+void insert_span(SpanNode* record, ScanlineSpanList* list);
+
+// Column where the 1/z lines of two spans cross, rounded half up; -1 for
+// equal gradients. *counts is 1 only when lo < Q < hi and Q fits in 32 bits.
+int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi, int* counts);

@@ -1,0 +1,77 @@
+// Span pool and per-row span lists.
+//
+// Every screen row owns a doubly linked chain of SpanNodes: the first
+// active_count nodes are the row's visible spans, sorted by x_left and free of
+// overlaps; the nodes behind them are spares kept for reuse. Nodes come from
+// a block pool that only grows; a node once attached to a row stays in that
+// row's chain until shutdown, so after the first frames a pass takes no node
+// from the pool at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct Texture;
+
+// One span of one row; also the record polygon setup fills and hands to
+// insert_span. Always copied whole. The six plane values are given at column
+// 0 of the row: the value at column x is value + x * gradient.
+struct SpanNode {
+    SpanNode* prev;       // previous node of the chain; null for the first
+    SpanNode* next;       // next node of the chain; null for the last
+    float inv_z;          // 1/z at column 0; larger is nearer
+    float u_over_z;       // texture u in texels of the chosen level, times 1/z
+    float v_over_z;       // texture v in texels of the chosen level, times 1/z
+    float lx_over_z;      // light-view x times 1/z
+    float ly_over_z;      // light-view y times 1/z
+    float lz_over_z;      // light-view depth times 1/z
+    float d_u_over_z;     // per-column gradients; note d_inv_z comes third
+    float d_v_over_z;
+    float d_inv_z;
+    float d_lx_over_z;
+    float d_ly_over_z;
+    float d_lz_over_z;
+    int32_t x_left;       // first column covered
+    int32_t x_right;      // one past the last column; x_left >= x_right covers nothing
+    Texture* texture;     // the face's texture (camera pass only)
+    int32_t level_index;  // level record within that texture
+    uint32_t face_id;     // face that produced the span
+};
+
+struct ScanlineSpanList {
+    SpanNode* first;       // first node of the chain
+    SpanNode* last;        // last node (a spare whenever active_count < node_count)
+    int32_t active_count;  // visible spans: the first active_count nodes
+    int32_t node_count;    // nodes in the chain, visible and spare
+};
+
+enum {
+    SPAN_POOL_FIRST_BLOCK = 1024,  // nodes in block 0
+    SPAN_POOL_BLOCK = 256,         // nodes in every later block
+    SPAN_LIST_INITIAL_NODES = 20,  // spares each row starts with
+};
+
+// -- the pool ---------------------------------------------------------------
+int span_pool_create();
+int span_pool_grow();
+int span_pool_status();  // 0, or -1 from a growth's start until one succeeds
+void span_pool_destroy();
+// Allocation hook for tests: the pool takes its blocks and its block table
+// through this (null restores malloc/realloc).
+typedef void* (*SpanPoolRealloc)(void* block, size_t bytes);
+void span_pool_set_allocator(SpanPoolRealloc allocator);
+
+// -- storing steps shared by the list operations and insert_span ------------
+// Advance step: moves to the next block (growing the pool) when the current
+// one is full; 0 when that growth failed and nothing may be stored.
+int span_pool_advance();
+// Stores a copy of `record` as a visible span; each returns the node that now
+// holds it, or null when the pool cannot supply a node.
+SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record);
+SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
+SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
+void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> spare
+
+// -- rows --------------------------------------------------------------------
+int span_list_create(int node_count, ScanlineSpanList* list);
+void span_lists_reset();  // every row of the engine's table: active_count = 0

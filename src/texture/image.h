@@ -1,0 +1,32 @@
+// Decoded images and the TGA readers.
+//
+// Both readers return null on failure and keep a short reason for the last
+// failure (tga_error()): "cannot open file", "bad image type", ...
+#pragma once
+
+#include <cstdint>
+
+// 8-bit palette indices plus the palette (material textures).
+struct IndexedImage {
+    uint32_t* palette;      // palette_count colours, 0x00RRGGBB
+    uint8_t* pixels;        // width * height indices, row-major, top row first
+    int32_t palette_count;  // the header's colour map length; 256 for grey
+    int32_t width;
+    int32_t height;
+};
+
+// 32-bit pixels, row-major, top row first. TGA images hold 0x00BBGGRR (red in
+// bits 0-7, alpha in 24-31 for 32-bit files); the BMP reader's images hold
+// 0x00RRGGBB. Each producer says which.
+struct RgbImage {
+    uint32_t* pixels;
+    int32_t width;   // pixels per row, also the row stride
+    int32_t height;
+};
+
+IndexedImage* tga_read_indexed(const char* file_name);
+RgbImage* tga_read_rgb(const char* file_name);
+const char* tga_error();
+
+void indexed_image_free(IndexedImage* image);
+void rgb_image_free(RgbImage* image);

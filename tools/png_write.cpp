@@ -1,0 +1,52 @@
+#include "png_write.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// libpng reports errors by longjmp; everything that needs freeing lives
+// outside this function.
+int write_png(FILE* f, const uint32_t* pixels, int width, int height, std::vector<uint8_t>& row) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png) return 0;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return 0;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++) {
+        const uint32_t* src = pixels + (size_t)y * width;
+        for (int x = 0; x < width; x++) {
+            row[3 * x + 0] = (uint8_t)(src[x] >> 16);
+            row[3 * x + 1] = (uint8_t)(src[x] >> 8);
+            row[3 * x + 2] = (uint8_t)src[x];
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return 1;
+}
+
+}  // namespace
+
+int png_write_rgb(const char* file_name, const uint32_t* pixels, int width, int height) {
+    std::string temp = std::string(file_name) + ".partial";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) return 0;
+    std::vector<uint8_t> row((size_t)width * 3);
+    int ok = write_png(f, pixels, width, height, row);
+    if (std::fclose(f) != 0) ok = 0;
+    if (ok && std::rename(temp.c_str(), file_name) == 0) return 1;
+    std::remove(temp.c_str());
+    return 0;
+}

@@ -1,0 +1,44 @@
+// varnel-tool: the asset tool. Inspects scenes and images the way the engine
+// reads them, and makes the data files the engine needs.
+#include <cstdio>
+#include <cstring>
+
+#include "varnel_tool/commands.h"
+
+namespace {
+
+struct ToolCommand {
+    const char* name;
+    int (*run)(int argc, char** argv);
+    const char* usage;
+};
+
+int tool_help(int, char**);
+
+const ToolCommand commands[] = {
+    {"help", tool_help, "help                     this list"},
+};
+
+void print_usage() {
+    std::fprintf(stderr, "usage: varnel-tool COMMAND ...\n");
+    for (const ToolCommand& c : commands) std::fprintf(stderr, "  %s\n", c.usage);
+}
+
+int tool_help(int, char**) {
+    print_usage();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        print_usage();
+        return 2;
+    }
+    for (const ToolCommand& c : commands)
+        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    std::fprintf(stderr, "varnel-tool: unknown command '%s'\n", argv[1]);
+    print_usage();
+    return 2;
+}
