@@ -22,12 +22,8 @@ RgbImage* tga_read_rgb(const char*) { return nullptr; }
 const char* tga_error() { return "the TGA reader is not built yet"; }
 void rgb_image_free(RgbImage*) {}
 RgbImage* cone_mask_resample(RgbImage* image, int, int) { return image; }
-int engine_init(int, int) { return 0; }
-void engine_shutdown() {}
-void select_span_fill(int) {}
 void engine_set_shadow_factor(int) {}
 void engine_set_shadow_buffer(uint32_t*) {}
-void span_lists_reset() {}
 int resolve_light_view(uint32_t*) { return 0; }
 int resolve_camera_view(uint32_t*) { return 0; }
 void render_object_light_pass(const Matrix4*, const Matrix4*, SceneObject*) {}
