@@ -243,7 +243,8 @@ bool covers(const SpanNode& s, int x) { return x >= s.x_left && x < s.x_right; }
 // A mismatch with the oracle is allowed only where two covering spans cross
 // within a column of x (the crossing is rounded to a whole column, and one
 // misplaced column can carry into later comparisons) or where the two owners
-// are practically tied.
+// are practically tied. Left of column 0 the crossing is truncated toward
+// zero, which can move it by one more column there.
 bool mismatch_allowed(const std::vector<SpanNode>& spans, int x, const SpanNode& got, const SpanNode& best) {
     double wg = depth(got, x), wb = depth(best, x);
     double scale = std::fabs(wb) > 1.0 ? std::fabs(wb) : 1.0;
@@ -255,18 +256,18 @@ bool mismatch_allowed(const std::vector<SpanNode>& spans, int x, const SpanNode&
         for (size_t j = i + 1; j < spans.size(); j++) {
             if (!covers(spans[j], x) || spans[i].d_inv_z == spans[j].d_inv_z) continue;
             double cross = ((double)spans[i].inv_z - spans[j].inv_z) / ((double)spans[j].d_inv_z - spans[i].d_inv_z);
-            if (std::fabs(cross - x) <= 1.0) {
+            if (std::fabs(cross - x) <= (x < 0 ? 2.0 : 1.0)) {
                 near_crossing = true;
                 double g = std::fabs((double)spans[i].d_inv_z - spans[j].d_inv_z);
                 slack = g > slack ? g : slack;
             }
         }
     }
-    return near_crossing && wb - wg <= 2.0 * slack + 1e-6 * scale;
+    return near_crossing && wb - wg <= 3.0 * slack + 1e-6 * scale;
 }
 
 TEST_F(InsertTest, RandomRowsMatchPerColumnOracle) {
-    enum { ROWS = 160, LO = -60, HI = 460, COLUMNS = HI - LO };
+    enum { ROWS = 300, LO = -60, HI = 460, COLUMNS = HI - LO };
     std::mt19937 rng(12345);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     auto pick = [&](int n) { return (int)(rng() % (unsigned)n); };
@@ -298,6 +299,16 @@ TEST_F(InsertTest, RandomRowsMatchPerColumnOracle) {
                 double w = (double)other.inv_z + cross * (double)other.d_inv_z;
                 inv = (float)(w - cross * (double)d);
                 if (pick(2)) { left = end - pick(30); width = pick(60); }
+            } else if (kind == 4 || kind == 5) {  // crossing it well inside, maybe sharing an end
+                int32_t w = other.x_right - other.x_left;
+                double cross = other.x_left + (w > 0 ? pick(w) : 0) + 0.1 * pick(10);
+                d = other.d_inv_z + (pick(2) ? 1.0f : -1.0f) * (0.002f + 0.03f * unit(rng));
+                inv = (float)((double)other.inv_z + cross * ((double)other.d_inv_z - (double)d));
+                if (kind == 5) {
+                    if (pick(2)) left = other.x_left;
+                    else width = other.x_right - left;
+                    if (width < 0) width = 0;
+                }
             }
             if (left < LO) left = LO;
             if (left + width > HI) width = HI - left;
@@ -342,7 +353,7 @@ TEST_F(InsertTest, RandomRowsMatchPerColumnOracle) {
     long total = row.node_count;
     for (ScanlineSpanList& r : rows) total += r.node_count;
     EXPECT_EQ(total, pool_nodes_taken());
-    EXPECT_LT(mismatches, checked / 1000);
+    EXPECT_LT(mismatches, checked / 200);  // rounding at crossings only, a small fraction
 }
 
 }  // namespace
