@@ -86,8 +86,9 @@ ClipVertex intersect_edge(const ClipVertex* a, const ClipVertex* b, const Plane*
 
 // Sutherland-Hodgman with three classes. The output keeps the input's cyclic
 // order and starts with what the edge from the last vertex to the first
-// gives. A vertex on the plane survives only as the end of an edge arriving
-// from inside. Fewer than 3 vertices enclose nothing and give count 0.
+// gives. A vertex on the plane reached from inside is appended as the edge's
+// intersection (numerically the vertex itself). Fewer than 3 vertices enclose
+// nothing and give count 0, so callers always see 0 or 3..7.
 ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane) {
     ClipPolygon out;
     out.count = 0;
@@ -103,6 +104,11 @@ ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane
         if (cc == CLIP_INSIDE) {
             if (pc == CLIP_OUTSIDE) append(&out, intersect_edge(pv, cv, plane));
             append(&out, *cv);
+        } else if (cc == CLIP_ON) {
+            // The on vertex is where the boundary meets the plane; it is kept
+            // whichever side the edge comes from, so the kept part does not
+            // depend on the winding (out, on, in keeps its corner too).
+            append(&out, pc == CLIP_INSIDE ? intersect_edge(pv, cv, plane) : *cv);
         } else if (pc == CLIP_INSIDE) {
             append(&out, intersect_edge(pv, cv, plane));
         }
