@@ -3,9 +3,7 @@
 // cannot run yet. Entries are removed as the subsystems land.
 #include <cstdint>
 
-#include "app/light_path.h"
 #include "app/screenshot.h"
-#include "app/stats.h"
 #include "display/font.h"
 #include "pipeline/pipeline.h"
 #include "raster/engine.h"
@@ -36,8 +34,7 @@ int font_init(int, int) { return 0; }
 void font_free() {}
 void draw_text_additive(const char*, int, int, uint32_t*) {}
 int screenshot_save(const uint32_t*) { return 0; }
-int light_path_load() { return 0; }
-Vec3 light_path_position(float) { return Vec3{0.0f, 0.0f, 0.0f}; }
-void light_path_free() {}
-void span_statistics_dump() {}
 int bmp_write(const char*, const RgbImage*) { return 0; }
+ScanlineSpanList* engine_scanline_lists() { return nullptr; }
+int engine_height() { return 0; }
+int engine_width() { return 0; }
