@@ -60,7 +60,7 @@ SceneLight* find_light(const char* name) {
 int32_t colour_byte(float value) {
     float scaled = value * 255.0f;
     if (!(scaled == scaled)) return 0;
-    if (scaled >= 2147483520.0f) return INT32_MAX;
+    if (scaled >= 2147483648.0f) return INT32_MAX;
     if (scaled <= -2147483648.0f) return INT32_MIN;
     return (int32_t)scaled;
 }

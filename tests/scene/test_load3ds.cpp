@@ -1,6 +1,7 @@
 // The chunk walk and the non-keyframer handlers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "scene_test_util.h"
@@ -143,10 +144,13 @@ TEST(SceneLoad, LightsWithSpotColourAndRanges) {
         // A colour chunk met while a light's name is current lands on it,
         // wherever it occurs.
         w.begin(0x2100).begin(0x0013).f32(0.0f).f32(1.0f).f32(0.25f).end().end();
+        // Out-of-range colours saturate instead of overflowing the conversion.
+        w.begin(0x4000).str("Hot").begin(0x4600).f32(0).f32(0).f32(0);
+        w.begin(0x0010).f32(2.0f).f32(1e30f).f32(NAN).end().end().end();
     });
     ScenePtr s = load_bytes(bytes, "lights.3ds");
     ASSERT_TRUE(s) << scene_load_error();
-    ASSERT_EQ(s->light_count, 2);
+    ASSERT_EQ(s->light_count, 3);
     const SceneLight& a = s->lights[0];
     EXPECT_STREQ(a.name, "Sun");
     EXPECT_EQ(a.position[0], 1);
@@ -171,6 +175,10 @@ TEST(SceneLoad, LightsWithSpotColourAndRanges) {
     EXPECT_EQ(b.is_off, 0);
     EXPECT_EQ(b.colour[2], 0.25f);
     EXPECT_EQ(b.colour_bytes[1], 255);
+    const SceneLight& hot = s->lights[2];
+    EXPECT_EQ(hot.colour_bytes[0], 510);
+    EXPECT_EQ(hot.colour_bytes[1], INT32_MAX);
+    EXPECT_EQ(hot.colour_bytes[2], 0);
 }
 
 TEST(SceneLoad, CameraChunkIsStoredInFileOrder) {
