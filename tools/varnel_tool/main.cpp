@@ -17,6 +17,7 @@ int tool_help(int, char**);
 
 const ToolCommand commands[] = {
     {"help", tool_help, "help                     this list"},
+    {"info", tool_info, "info FILE.3ds            scene summary as JSON"},
 };
 
 void print_usage() {
