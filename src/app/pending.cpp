@@ -3,9 +3,7 @@
 // cannot run yet. Entries are removed as the subsystems land.
 #include <cstdint>
 
-#include "app/light_path.h"
 #include "app/screenshot.h"
-#include "app/stats.h"
 #include "display/font.h"
 #include "pipeline/pipeline.h"
 #include "raster/engine.h"
@@ -26,7 +24,6 @@ int resolve_light_view(uint32_t*) { return 0; }
 int resolve_camera_view(uint32_t*) { return 0; }
 void render_object_light_pass(const Matrix4*, const Matrix4*, SceneObject*) {}
 void render_object_camera_pass(const Matrix4*, const Matrix4*, SceneObject*, const Material*, int) {}
-int light_path_load() { return 0; }
-Vec3 light_path_position(float) { return Vec3{0.0f, 0.0f, 0.0f}; }
-void light_path_free() {}
-void span_statistics_dump() {}
+ScanlineSpanList* engine_scanline_lists() { return nullptr; }
+int engine_height() { return 0; }
+int engine_width() { return 0; }
