@@ -36,15 +36,6 @@ int32_t floor_log2(int32_t n) {
     return k;
 }
 
-void texture_free(Texture* texture, int32_t level_count) {
-    if (!texture) return;
-    if (texture->levels)
-        for (int32_t i = 0; i < level_count; i++) std::free(texture->levels[i].texels);
-    std::free(texture->levels);
-    std::free(texture->shade_table);
-    std::free(texture);
-}
-
 // Entry p * 64 + k is palette colour p scaled by k / 64, channel by channel,
 // rounded down. Every one of the 256 entries exists; colours the file's
 // palette lacks are black, so any texel byte can be shaded.
@@ -102,7 +93,7 @@ Texture* texture_load(const char* file_name) {
     texture->levels = (TextureLevel*)std::calloc((size_t)level_count, sizeof(TextureLevel));
     texture->shade_table = (uint32_t*)std::malloc(SHADE_PALETTE * SHADE_STEPS * sizeof(uint32_t));
     if (!texture->levels || !texture->shade_table) {
-        texture_free(texture, level_count);
+        texture_free(texture);
         indexed_image_free(image);
         set_error(file_name, "out of memory");
         return nullptr;
@@ -114,7 +105,7 @@ Texture* texture_load(const char* file_name) {
         for (int32_t a = 0; a < texture->level_count_x; a++) {
             TextureLevel* level = &texture->levels[a + b * texture->level_count_x];
             if (!texture_level_init(level, w >> (a + 1), h >> (b + 1))) {
-                texture_free(texture, level_count);
+                texture_free(texture);
                 indexed_image_free(image);
                 set_error(file_name, "out of memory");
                 return nullptr;
@@ -155,3 +146,14 @@ int bind_material_textures(Scene* scene, char* folder) {
 }
 
 const char* texture_error() { return textures.error; }
+
+// Levels not yet cut have null texels (the array is cleared on allocation).
+void texture_free(Texture* texture) {
+    if (!texture) return;
+    if (texture->levels)
+        for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++)
+            std::free(texture->levels[i].texels);
+    std::free(texture->levels);
+    std::free(texture->shade_table);
+    std::free(texture);
+}

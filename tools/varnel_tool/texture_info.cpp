@@ -22,6 +22,6 @@ int tool_texture_info(int argc, char** argv) {
             const TextureLevel* level = &texture->levels[a + b * texture->level_count_x];
             std::printf("level %d,%d: %d x %d\n", a, b, level->width, level->height);
         }
-    // Textures live until the process ends, as in the engine.
+    texture_free(texture);
     return 0;
 }
