@@ -6,7 +6,7 @@ DATA := $(BUILD)/data
 
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
-	libstb-dev imagemagick
+	libstb-dev imagemagick assimp-utils
 
 .PHONY: run test deps build data bench asan clean
 
