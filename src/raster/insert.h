@@ -9,6 +9,8 @@
 // and next may change, every other field stays.
 void insert_span(SpanNode* record, ScanlineSpanList* list);
 
-// Column where the 1/z lines of two spans cross, rounded half up; -1 for
-// equal gradients. *counts is 1 only when lo < Q < hi and Q fits in 32 bits.
+// Column where the 1/z lines of two spans cross: the crossing + 0.5,
+// truncated toward zero (half up for columns >= 0); -1 for equal gradients.
+// *counts is 1 only when the gradients differ, lo < Q < hi and the value fits
+// in 32 bits (it is never converted otherwise). All arithmetic is double.
 int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi, int* counts);
