@@ -25,13 +25,7 @@ RgbImage* cone_mask_resample(RgbImage* image, int, int) { return image; }
 int engine_init(int, int) { return 0; }
 void engine_shutdown() {}
 void select_span_fill(int) {}
-void engine_set_shadow_factor(int) {}
-void engine_set_shadow_buffer(uint32_t*) {}
 void span_lists_reset() {}
-int resolve_light_view(uint32_t*) { return 0; }
-int resolve_camera_view(uint32_t*) { return 0; }
-void render_object_light_pass(const Matrix4*, const Matrix4*, SceneObject*) {}
-void render_object_camera_pass(const Matrix4*, const Matrix4*, SceneObject*, const Material*, int) {}
 int font_init(int, int) { return 0; }
 void font_free() {}
 void draw_text_additive(const char*, int, int, uint32_t*) {}
