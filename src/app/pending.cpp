@@ -22,10 +22,6 @@ RgbImage* tga_read_rgb(const char*) { return nullptr; }
 const char* tga_error() { return "the TGA reader is not built yet"; }
 void rgb_image_free(RgbImage*) {}
 RgbImage* cone_mask_resample(RgbImage* image, int, int) { return image; }
-int engine_init(int, int) { return 0; }
-void engine_shutdown() {}
-void select_span_fill(int) {}
-void span_lists_reset() {}
 int font_init(int, int) { return 0; }
 void font_free() {}
 void draw_text_additive(const char*, int, int, uint32_t*) {}
