@@ -17,6 +17,8 @@ int tool_help(int, char**);
 
 const ToolCommand commands[] = {
     {"help", tool_help, "help                     this list"},
+    {"decode", tool_decode, "decode [--indexed] IN OUT.ppm  a TGA or BMP file as the engine reads it"},
+    {"texture-info", tool_texture_info, "texture-info FILE.tga    the rip-map levels of a material texture"},
 };
 
 void print_usage() {
