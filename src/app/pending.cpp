@@ -12,5 +12,3 @@
 #include "texture/image.h"
 #include "texture/texture.h"
 
-Scene* scene_load(const char*) { return nullptr; }
-const char* scene_load_error() { return "the 3DS reader is not built yet"; }

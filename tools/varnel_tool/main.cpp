@@ -19,6 +19,7 @@ const ToolCommand commands[] = {
     {"help", tool_help, "help                     this list"},
     {"decode", tool_decode, "decode [--indexed] IN OUT.ppm  a TGA or BMP file as the engine reads it"},
     {"texture-info", tool_texture_info, "texture-info FILE.tga    the rip-map levels of a material texture"},
+    {"info", tool_info, "info FILE.3ds            scene summary as JSON"},
 };
 
 void print_usage() {
