@@ -1,9 +1,9 @@
 // Frame benchmark: a synthetic room of about 3,000 triangles (floor, walls,
-// boxes, spheres) rendered through both passes at 400 x 300, single-threaded.
+// boxes, spheres; see build_scene) rendered through both passes at 400 x 300, single-threaded.
 // Prints the median time of every phase of the frame, the spans per pass and
 // the span-pool allocations made after warm-up (there should be none).
 //
-//   bench_frame [--frames N] [--nearest]
+//   bench_frame [--frames N] [--nearest] [--grid]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -39,21 +39,30 @@ double median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-void build_room(synthetic::World* world) {
+// "room": large walls and floor, six boxes and seven spheres (most triangles
+// are on the spheres). "grid": the same room with floor and walls cut into
+// small quads, four spheres; many short spans per row.
+void build_scene(synthetic::World* world, int grid) {
     Mesh room, boxes, balls;
-    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 0, 60}, 16, 8.0f, {0, 1, 0}, 0);
-    room.grid({-30, 0, 30}, {60, 0, 0}, {0, 30, 0}, 8, 4.0f, {0, 0, -1}, 0);
-    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 30, 0}, 8, 4.0f, {0, 0, 1}, 0);
-    room.grid({-30, 0, -30}, {0, 0, 60}, {0, 30, 0}, 8, 4.0f, {1, 0, 0}, 0);
-    room.grid({30, 0, -30}, {0, 0, 60}, {0, 30, 0}, 8, 4.0f, {-1, 0, 0}, 0);
+    int floor_cuts = grid ? 16 : 4, wall_cuts = grid ? 8 : 2;
+    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 0, 60}, floor_cuts, 8.0f, {0, 1, 0}, 0);
+    room.grid({-30, 0, 30}, {60, 0, 0}, {0, 30, 0}, wall_cuts, 4.0f, {0, 0, -1}, 0);
+    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 30, 0}, wall_cuts, 4.0f, {0, 0, 1}, 0);
+    room.grid({-30, 0, -30}, {0, 0, 60}, {0, 30, 0}, wall_cuts, 4.0f, {1, 0, 0}, 0);
+    room.grid({30, 0, -30}, {0, 0, 60}, {0, 30, 0}, wall_cuts, 4.0f, {-1, 0, 0}, 0);
     for (int i = 0; i < 6; i++) {
         float x = -20.0f + 8.0f * (float)i, z = (i % 2 ? 12.0f : -14.0f);
-        boxes.box({x, 0, z}, {x + 4, 3.0f + (float)i * 1.5f, z + 5}, 2, 0);
+        boxes.box({x, 0, z}, {x + 4, 3.0f + (float)i * 1.5f, z + 5}, grid ? 2 : 1, 0);
     }
     balls.sphere({-12, 6, 2}, 6, 12, 20, 0);
     balls.sphere({10, 5, -4}, 5, 12, 20, 0);
     balls.sphere({0, 14, 14}, 4, 12, 20, 0);
     balls.sphere({18, 4, 18}, 4, 12, 20, 0);
+    if (!grid) {
+        balls.sphere({-20, 4, 20}, 4, 12, 20, 0);
+        balls.sphere({20, 10, -20}, 5, 12, 20, 0);
+        balls.sphere({-4, 3, -20}, 3, 12, 20, 0);
+    }
     world->add(room);
     world->add(boxes);
     world->add(balls);
@@ -62,10 +71,11 @@ void build_room(synthetic::World* world) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frames = 500, bilinear = 1;
+    int frames = 500, bilinear = 1, grid = 0;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--nearest") == 0) bilinear = 0;
+        else if (std::strcmp(argv[i], "--grid") == 0) grid = 1;
     }
     if (!engine_init(W, H)) {
         std::fprintf(stderr, "bench_frame: engine_init failed\n");
@@ -83,7 +93,7 @@ int main(int argc, char** argv) {
     auto texture = synthetic::checker_texture();
     synthetic::World world;
     world.materials.push_back(Material{nullptr, &texture->texture});
-    build_room(&world);
+    build_scene(&world, grid);
     Scene* scene = world.finish();
     int triangles = 0;
     for (int i = 0; i < scene->object_count; i++) triangles += scene->objects[i].face_count;
@@ -130,7 +140,7 @@ int main(int argc, char** argv) {
     long covered = 0;
     for (uint32_t p : frame) covered += p != 0;
 
-    std::printf("scene: %d triangles, %dx%d, %s fill, %d frames\n", triangles, W, H,
+    std::printf("scene: %s, %d triangles, %dx%d, %s fill, %d frames\n", grid ? "grid" : "room", triangles, W, H,
                 bilinear ? "bilinear" : "nearest", frames);
     std::printf("median ms per frame: %.4f\n", median(t_total));
     std::printf("  light pass (clear, transform, clip, setup, insert): %.4f\n", median(t_light));

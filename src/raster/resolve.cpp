@@ -232,6 +232,20 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
     }
 }
 
+// Shadow pass over pixels a fill has just written: darkens every pixel whose
+// light-view position (sx, sy, 16.16, stepped per pixel) does not find the
+// span's face id in the 3 x 3 neighbourhood. Kept apart from the texture loop
+// so that each loop's state fits in registers.
+inline void shadow_pixels(int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
+                          uint32_t* last) {
+    const ShadowLookup lookup = shadow_lookup();
+    do {
+        if (!lit(lookup, sx, sy)) *first = darken(*first, (uint32_t)shade.shadow_factor);
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
+}
+
 // Fill contract (both routines): u, v are 16.16 texels of the loaded level,
 // sx, sy 16.16 pixels of the light's view. shade_span keeps every start and
 // end value in [-2^30, 2^30) and each step is (end - start) / pixels, so
@@ -244,17 +258,14 @@ void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int3
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
     const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
-    const uint32_t factor = (uint32_t)shade.shadow_factor;
-    const ShadowLookup lookup = shadow_lookup();
+    uint32_t* out = first;
     do {
         int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
-        uint32_t colour = shades[texels[base] * SHADE_STEPS];
-        *first = lit(lookup, sx, sy) ? colour : darken(colour, factor);
+        *out = shades[texels[base] * SHADE_STEPS];
         u += du;
         v += dv;
-        sx += dsx;
-        sy += dsy;
-    } while (++first < last);
+    } while (++out < last);
+    shadow_pixels(sx, dsx, sy, dsy, first, last);
 }
 
 // Bilinear: the four texels around (u, v) weighted by the top six fraction
@@ -266,27 +277,22 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
                    int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table;
-    const uint8_t* w00 = shade.weights;
-    const uint8_t* w10 = w00 + bilinear_table;
-    const uint8_t* w01 = w10 + bilinear_table;
-    const uint8_t* w11 = w01 + bilinear_table;
+    const uint8_t* weights = shade.weights;  // W00, W10, W01, W11, bilinear_table entries each
     const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
     const int32_t index_mask = shade.index_mask, row = shade.row_length;
-    const uint32_t factor = (uint32_t)shade.shadow_factor;
-    const ShadowLookup lookup = shadow_lookup();
+    uint32_t* out = first;
     do {
         int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
         int32_t f = ((v >> 4) & 0xFC0) | ((u >> 10) & 63);  // fraction of v * 64 + fraction of u
-        uint32_t colour = shades[texels[base] * SHADE_STEPS + w00[f]] +
-                          shades[texels[(base + 1) & index_mask] * SHADE_STEPS + w10[f]] +
-                          shades[texels[(base + row) & index_mask] * SHADE_STEPS + w01[f]] +
-                          shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + w11[f]];
-        *first = lit(lookup, sx, sy) ? colour : darken(colour, factor);
+        const uint8_t* w = weights + f;
+        *out = shades[texels[base] * SHADE_STEPS + w[0]] +
+               shades[texels[(base + 1) & index_mask] * SHADE_STEPS + w[bilinear_table]] +
+               shades[texels[(base + row) & index_mask] * SHADE_STEPS + w[2 * bilinear_table]] +
+               shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + w[3 * bilinear_table]];
         u += du;
         v += dv;
-        sx += dsx;
-        sy += dsy;
-    } while (++first < last);
+    } while (++out < last);
+    shadow_pixels(sx, dsx, sy, dsy, first, last);
 }
 
 int resolve_light_view(uint32_t* shadow_buffer) {
