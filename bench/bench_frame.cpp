@@ -1,0 +1,156 @@
+// Frame benchmark: a synthetic room of about 3,000 triangles (floor, walls,
+// boxes, spheres; see build_scene) rendered through both passes at 400 x 300, single-threaded.
+// Prints the median time of every phase of the frame, the spans per pass and
+// the span-pool allocations made after warm-up (there should be none).
+//
+//   bench_frame [--frames N] [--nearest] [--grid]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "../tests/synthetic_scene.h"
+#include "pipeline/pipeline.h"
+#include "raster/engine.h"
+#include "raster/span.h"
+
+namespace {
+
+using synthetic::Mesh;
+
+const int W = 400, H = 300;
+
+int pool_allocations = 0;
+void* counting_allocator(void* block, size_t bytes) {
+    pool_allocations++;
+    return std::realloc(block, bytes);
+}
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// "room": large walls and floor, six boxes and seven spheres (most triangles
+// are on the spheres). "grid": the same room with floor and walls cut into
+// small quads, four spheres; many short spans per row.
+void build_scene(synthetic::World* world, int grid) {
+    Mesh room, boxes, balls;
+    int floor_cuts = grid ? 16 : 4, wall_cuts = grid ? 8 : 2;
+    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 0, 60}, floor_cuts, 8.0f, {0, 1, 0}, 0);
+    room.grid({-30, 0, 30}, {60, 0, 0}, {0, 30, 0}, wall_cuts, 4.0f, {0, 0, -1}, 0);
+    room.grid({-30, 0, -30}, {60, 0, 0}, {0, 30, 0}, wall_cuts, 4.0f, {0, 0, 1}, 0);
+    room.grid({-30, 0, -30}, {0, 0, 60}, {0, 30, 0}, wall_cuts, 4.0f, {1, 0, 0}, 0);
+    room.grid({30, 0, -30}, {0, 0, 60}, {0, 30, 0}, wall_cuts, 4.0f, {-1, 0, 0}, 0);
+    for (int i = 0; i < 6; i++) {
+        float x = -20.0f + 8.0f * (float)i, z = (i % 2 ? 12.0f : -14.0f);
+        boxes.box({x, 0, z}, {x + 4, 3.0f + (float)i * 1.5f, z + 5}, grid ? 2 : 1, 0);
+    }
+    balls.sphere({-12, 6, 2}, 6, 12, 20, 0);
+    balls.sphere({10, 5, -4}, 5, 12, 20, 0);
+    balls.sphere({0, 14, 14}, 4, 12, 20, 0);
+    balls.sphere({18, 4, 18}, 4, 12, 20, 0);
+    if (!grid) {
+        balls.sphere({-20, 4, 20}, 4, 12, 20, 0);
+        balls.sphere({20, 10, -20}, 5, 12, 20, 0);
+        balls.sphere({-4, 3, -20}, 3, 12, 20, 0);
+    }
+    world->add(room);
+    world->add(boxes);
+    world->add(balls);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int frames = 500, bilinear = 1, grid = 0;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--nearest") == 0) bilinear = 0;
+        else if (std::strcmp(argv[i], "--grid") == 0) grid = 1;
+    }
+    if (!engine_init(W, H)) {
+        std::fprintf(stderr, "bench_frame: engine_init failed\n");
+        return 1;
+    }
+    select_span_fill(bilinear);
+    engine_set_shadow_factor(100);
+    std::vector<uint32_t> shadow((size_t)W * H), frame((size_t)W * H);
+    std::vector<uint8_t> cone((size_t)W * H);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+            cone[(size_t)(y * W + x)] = std::hypot((float)x - 200.0f, (float)y - 150.0f) < 170.0f ? 255 : 0;
+    engine_set_shadow_buffer(shadow.data());
+
+    auto texture = synthetic::checker_texture();
+    synthetic::World world;
+    world.materials.push_back(Material{nullptr, &texture->texture});
+    build_scene(&world, grid);
+    Scene* scene = world.finish();
+    int triangles = 0;
+    for (int i = 0; i < scene->object_count; i++) triangles += scene->objects[i].face_count;
+    Matrix4 light = synthetic::look_at({-25, 28, -25}, {0, 0, 5}, {0, 1, 0});
+
+    const int warm_up = 20;
+    std::vector<double> t_light, t_light_resolve, t_cone, t_camera, t_camera_resolve, t_total;
+    long light_spans = 0, camera_spans = 0;
+    for (int f = 0; f < warm_up + frames; f++) {
+        if (f == warm_up) span_pool_set_allocator(counting_allocator);
+        // The camera circles the room's centre slowly, so every frame differs.
+        float a = 0.01f * (float)f;
+        Matrix4 camera = synthetic::look_at({26 * std::cos(a), 22, 26 * std::sin(a) - 4}, {0, 4, 0}, {0, 1, 0});
+        double t0 = now_ms();
+        std::memset(shadow.data(), 0, shadow.size() * 4);
+        span_lists_reset();
+        for (int i = 0; i < scene->object_count; i++)
+            render_object_light_pass(&scene->objects[i].matrix, &light, &scene->objects[i]);
+        double t1 = now_ms();
+        int ls = resolve_light_view(shadow.data());
+        double t2 = now_ms();
+        for (size_t i = 0; i < shadow.size(); i++)
+            if (cone[i] < 120) shadow[i] = 0;
+        double t3 = now_ms();
+        std::memset(frame.data(), 0, frame.size() * 4);
+        span_lists_reset();
+        for (int i = 0; i < scene->object_count; i++)
+            render_object_camera_pass(&scene->objects[i].matrix, &camera, &scene->objects[i],
+                                      scene->materials, scene->material_count);
+        double t4 = now_ms();
+        int cs = resolve_camera_view(frame.data());
+        double t5 = now_ms();
+        if (f < warm_up) continue;
+        t_light.push_back(t1 - t0);
+        t_light_resolve.push_back(t2 - t1);
+        t_cone.push_back(t3 - t2);
+        t_camera.push_back(t4 - t3);
+        t_camera_resolve.push_back(t5 - t4);
+        t_total.push_back(t5 - t0);
+        light_spans += ls;
+        camera_spans += cs;
+    }
+    span_pool_set_allocator(nullptr);
+    long covered = 0;
+    for (uint32_t p : frame) covered += p != 0;
+
+    std::printf("scene: %s, %d triangles, %dx%d, %s fill, %d frames\n", grid ? "grid" : "room", triangles, W, H,
+                bilinear ? "bilinear" : "nearest", frames);
+    std::printf("median ms per frame: %.4f\n", median(t_total));
+    std::printf("  light pass (clear, transform, clip, setup, insert): %.4f\n", median(t_light));
+    std::printf("  light resolve (face ids):                         %.4f\n", median(t_light_resolve));
+    std::printf("  cone sweep:                                       %.4f\n", median(t_cone));
+    std::printf("  camera pass (clear, transform, clip, setup, insert): %.4f\n", median(t_camera));
+    std::printf("  camera resolve (shading, shadow test):            %.4f\n", median(t_camera_resolve));
+    std::printf("spans per frame: light %ld, camera %ld; covered pixels in the last frame: %ld\n",
+                light_spans / frames, camera_spans / frames, covered);
+    std::printf("span-pool allocations after warm-up: %d\n", pool_allocations);
+    engine_shutdown();
+    return 0;
+}

@@ -1,0 +1,208 @@
+// Whole frames of small scenes built in memory, checked for what a person
+// would see: where the light reaches, where the box throws its shadow.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "raster/engine.h"
+#include "synthetic_scene.h"
+
+namespace {
+
+using synthetic::Mesh;
+using synthetic::World;
+
+const int W = 400, H = 300;
+
+struct Eye {
+    Matrix4 pose;
+    Matrix4 view;
+    explicit Eye(const Matrix4& p) : pose(p) { matrix_inverse_affine(&pose, &view); }
+    // Screen position of a world point; false when behind the eye.
+    bool project(Vec3 p, float* x, float* y) const {
+        Vec3 v = matrix_transform_point(&view, p);
+        if (v.z < 0.1f) return false;
+        *x = 200.0f * v.x / v.z + 200.0f;
+        *y = 200.0f * v.y / v.z + 150.0f;
+        return true;
+    }
+};
+
+// Does the segment a-b pass through the box [lo, hi]? (slab test)
+bool segment_hits_box(Vec3 a, Vec3 b, Vec3 lo, Vec3 hi) {
+    float t0 = 0.0f, t1 = 1.0f;
+    float pa[3] = {a.x, a.y, a.z}, pd[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
+    float l[3] = {lo.x, lo.y, lo.z}, h[3] = {hi.x, hi.y, hi.z};
+    for (int k = 0; k < 3; k++) {
+        if (std::fabs(pd[k]) < 1e-9f) {
+            if (pa[k] < l[k] || pa[k] > h[k]) return false;
+            continue;
+        }
+        float ta = (l[k] - pa[k]) / pd[k], tb = (h[k] - pa[k]) / pd[k];
+        if (ta > tb) std::swap(ta, tb);
+        t0 = std::max(t0, ta);
+        t1 = std::min(t1, tb);
+        if (t0 > t1) return false;
+    }
+    return true;
+}
+
+Vec3 grow(Vec3 v, float d) { return Vec3{v.x + d, v.y + d, v.z + d}; }
+
+class Frame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(engine_init(W, H), 1);
+        shadow.assign((size_t)W * H, 0);
+        frame.assign((size_t)W * H, 0);
+        unshadowed.assign((size_t)W * H, 0);
+        engine_set_shadow_buffer(shadow.data());
+        texture = synthetic::checker_texture();
+        world.materials.push_back(Material{nullptr, &texture->texture});
+    }
+    void TearDown() override {
+        engine_set_shadow_buffer(nullptr);
+        engine_set_shadow_factor(100);
+        engine_shutdown();
+    }
+    // Renders with the factor 100 and again with 256 (no darkening): a pixel
+    // is lit exactly where the two agree.
+    void render(const Matrix4& light, const Matrix4& camera, const uint8_t* cone = nullptr) {
+        Scene* s = world.finish();
+        engine_set_shadow_factor(256);
+        synthetic::render_frame(s, light, camera, cone, shadow.data(), unshadowed.data());
+        engine_set_shadow_factor(100);
+        synthetic::render_frame(s, light, camera, cone, shadow.data(), frame.data());
+    }
+    bool covered(int x, int y) const { return unshadowed[(size_t)(y * W + x)] != 0; }
+    bool lit(int x, int y) const {
+        size_t i = (size_t)(y * W + x);
+        return frame[i] == unshadowed[i];
+    }
+    std::vector<uint32_t> shadow, frame, unshadowed;
+    std::unique_ptr<synthetic::OwnedTexture> texture;
+    World world;
+};
+
+// A floor with a box on it, lit from above and to the side.
+TEST_F(Frame, BoxOnAFloorShadowsWhereTheLightCannotSeeTheFloor) {
+    const Vec3 box_lo{-8, 0, -8}, box_hi{8, 16, 8};
+    Mesh floor, box;
+    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 8, 4.0f, {0, 1, 0}, 0);
+    box.box(box_lo, box_hi, 2, 0);
+    world.add(floor);
+    world.add(box);
+    const Vec3 light_at{30, 60, 12}, camera_at{-10, 45, -60};
+    Eye light(synthetic::look_at(light_at, {0, 0, 0}, {0, 1, 0}));
+    Eye camera(synthetic::look_at(camera_at, {-5, 0, 5}, {0, 1, 0}));
+    render(light.pose, camera.pose);
+
+    int lit_points = 0, lit_ok = 0, shadow_points = 0, shadow_ok = 0;
+    for (float z = -38; z <= 38; z += 1.0f)
+        for (float x = -38; x <= 38; x += 1.0f) {
+            Vec3 p{x, 0, z};
+            float cx, cy, lx, ly;
+            if (!camera.project(p, &cx, &cy) || !light.project(p, &lx, &ly)) continue;
+            if (cx < 4 || cx > W - 5 || cy < 4 || cy > H - 5) continue;
+            if (segment_hits_box(camera_at, p, grow(box_lo, -0.5f), grow(box_hi, 0.5f))) continue;
+            bool in_light_view = lx > 6 && lx < W - 7 && ly > 6 && ly < H - 7;
+            bool blocked = segment_hits_box(light_at, p, grow(box_lo, 0.5f), grow(box_hi, -0.5f));
+            bool clear = !segment_hits_box(light_at, p, grow(box_lo, -0.5f), grow(box_hi, 0.5f));
+            int px = (int)cx, py = (int)cy;
+            ASSERT_TRUE(covered(px, py)) << x << "," << z;
+            if (blocked) {
+                shadow_points++;
+                shadow_ok += !lit(px, py);
+            } else if (clear && in_light_view) {
+                lit_points++;
+                lit_ok += lit(px, py);
+            }
+        }
+    ASSERT_GT(shadow_points, 40);
+    ASSERT_GT(lit_points, 1000);
+    EXPECT_EQ(shadow_ok, shadow_points);
+    EXPECT_GE(lit_ok, lit_points * 99 / 100);
+
+    // The box's side turned away from the light (-z) is dark all over; its
+    // top, facing the light, is lit.
+    int side = 0, side_dark = 0, top = 0, top_lit = 0;
+    for (float a = -7; a <= 7; a += 0.5f)
+        for (float b = 1; b <= 15; b += 0.5f) {
+            float cx, cy;
+            if (camera.project({a, b, -8}, &cx, &cy)) side++, side_dark += !lit((int)cx, (int)cy);
+            if (camera.project({a, 16, b - 8}, &cx, &cy)) top++, top_lit += lit((int)cx, (int)cy);
+        }
+    ASSERT_GT(side, 100);
+    EXPECT_EQ(side_dark, side);
+    EXPECT_GE(top_lit, top * 99 / 100);
+}
+
+// With the light where the camera is, every visible pixel finds its own face
+// in the shadow buffer, except isolated pixels at triangle corners; the cone
+// confines the light.
+TEST_F(Frame, LightAtTheCameraLightsEverythingInsideTheCone) {
+    Mesh floor, box, ball;
+    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 10, 4.0f, {0, 1, 0}, 0);
+    box.box({-20, 0, -5}, {-8, 12, 7}, 3, 0);
+    ball.sphere({12, 9, 4}, 9, 12, 18, 0);
+    world.add(floor);
+    world.add(box);
+    world.add(ball);
+    Matrix4 pose = synthetic::look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
+    render(pose, pose);
+    int covered_pixels = 0, lit_pixels = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+            if (covered(x, y)) covered_pixels++, lit_pixels += lit(x, y);
+    ASSERT_GT(covered_pixels, W * H / 3);
+    EXPECT_GE(lit_pixels, covered_pixels - covered_pixels / 500) << covered_pixels - lit_pixels << " dark";
+
+    // A round cone of radius 80 around the centre.
+    std::vector<uint8_t> cone((size_t)W * H);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            float r = std::hypot((float)x - 200.0f, (float)y - 150.0f);
+            cone[(size_t)(y * W + x)] = r < 80.0f ? 200 : 119;
+        }
+    render(pose, pose, cone.data());
+    int inside = 0, inside_lit = 0, outside_lit = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            if (!covered(x, y)) continue;
+            float r = std::hypot((float)x - 200.0f, (float)y - 150.0f);
+            // The 3 x 3 test and the truncation of the light position reach
+            // up to about 3 pixels across the cone's edge.
+            if (r < 77.0f) inside++, inside_lit += lit(x, y);
+            if (r > 83.0f) outside_lit += lit(x, y);
+        }
+    EXPECT_GE(inside_lit, inside - inside / 500);
+    EXPECT_EQ(outside_lit, 0);
+}
+
+// The same scene renders to the same frame, bit for bit, also after the
+// engine is set up again.
+TEST_F(Frame, SameSceneSameFrame) {
+    Mesh floor, ball;
+    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 6, 3.0f, {0, 1, 0}, 0);
+    ball.sphere({0, 10, 0}, 10, 10, 16, -1);  // no material: the neutral checker
+    world.add(floor);
+    world.add(ball);
+    Matrix4 light = synthetic::look_at({25, 60, -10}, {0, 0, 0}, {0, 1, 0});
+    Matrix4 camera = synthetic::look_at({-20, 30, -50}, {0, 5, 0}, {0, 1, 0});
+    render(light, camera);
+    std::vector<uint32_t> first = frame;
+    int dark = 0;
+    for (int i = 0; i < W * H; i++) dark += frame[(size_t)i] != unshadowed[(size_t)i];
+    EXPECT_GT(dark, 500);  // the ball's shadow and its far side are in the frame
+    render(light, camera);
+    EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
+    engine_shutdown();
+    ASSERT_EQ(engine_init(W, H), 1);
+    render(light, camera);
+    EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "pipeline/setup.h"
+#include "raster/engine.h"
+#include "synthetic_scene.h"
+
+namespace {
+
+ClipVertex at(float x, float y, float z = 10.0f, float u = 0.0f, float v = 0.0f) {
+    ClipVertex c = {};
+    c.x = x, c.y = y, c.z = z, c.u = u, c.v = v;
+    return c;
+}
+
+ClipPolygon polygon(std::initializer_list<ClipVertex> vertices) {
+    ClipPolygon p = {};
+    for (const ClipVertex& v : vertices) p.v[p.count++] = v;
+    return p;
+}
+
+struct Span {
+    int y, left, right;
+};
+
+// Every visible span of every row, top to bottom.
+std::vector<Span> all_spans() {
+    std::vector<Span> out;
+    const ScanlineSpanList* rows = engine_scanline_lists();
+    for (int y = 0; y < engine_height(); y++) {
+        const SpanNode* n = rows[y].first;
+        for (int i = 0; i < rows[y].active_count; i++, n = n->next) out.push_back({y, n->x_left, n->x_right});
+    }
+    return out;
+}
+
+const SpanNode* first_span(int y) {
+    const ScanlineSpanList* row = &engine_scanline_lists()[y];
+    return row->active_count > 0 ? row->first : nullptr;
+}
+
+class Setup : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(engine_init(400, 300), 1); }
+    void TearDown() override { engine_shutdown(); }
+};
+
+// The worked triangle: rows 50..149, left chain one edge, right chain two.
+TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
+    ClipPolygon p = polygon({at(100, 50), at(60, 150), at(180, 130)});
+    ASSERT_EQ(setup_edge_chains(&p), 1);
+    const EdgeChains* c = polygon_setup_chains();
+    EXPECT_EQ(c->first_row, 50);
+    EXPECT_EQ(c->end_row, 150);
+    ASSERT_EQ(c->left_count, 1);
+    EXPECT_EQ(c->left[0].x, 100 * 65536);
+    EXPECT_EQ(c->left[0].y, 50);
+    EXPECT_EQ(c->left[0].count, 100);
+    EXPECT_EQ(c->left[0].dx, -26214);
+    ASSERT_EQ(c->right_count, 2);  // bottom edge first
+    EXPECT_EQ(c->right[0].x, 180 * 65536);
+    EXPECT_EQ(c->right[0].y, 130);
+    EXPECT_EQ(c->right[0].count, 20);
+    EXPECT_EQ(c->right[0].dx, -6 * 65536);
+    EXPECT_EQ(c->right[1].x, 100 * 65536);
+    EXPECT_EQ(c->right[1].y, 50);
+    EXPECT_EQ(c->right[1].count, 80);
+    EXPECT_EQ(c->right[1].dx, 65536);
+    EXPECT_EQ(c->left_cursor, 0);
+    EXPECT_EQ(c->right_cursor, 1);
+}
+
+TEST_F(Setup, GradientsOfTheWorkedTriangle) {
+    // D = -11200 for these vertices; W = 1/z is the plane 23/280 + x/2800 - y/2800.
+    ClipPolygon p = polygon({at(100, 50, 10, 0.0f, 0.0f), at(60, 150, 20, 1.0f, 0.0f),
+                             at(180, 130, 10, 0.0f, 1.0f)});
+    ASSERT_EQ(compute_gradients(&p, 64, 32), 1);
+    const PolygonGradients* g = polygon_setup_gradients();
+    EXPECT_FLOAT_EQ(g->w.dx, 1.0f / 2800.0f);
+    EXPECT_FLOAT_EQ(g->w.dy, -1.0f / 2800.0f);
+    EXPECT_FLOAT_EQ(g->w.at_origin, 23.0f / 280.0f);
+    for (int i = 0; i < 3; i++) {
+        const ClipVertex& v = p.v[i];
+        auto plane = [&](const PlaneGradient& a) { return a.at_origin + v.x * a.dx + v.y * a.dy; };
+        EXPECT_NEAR(plane(g->w), 1.0f / v.z, 1e-6f);
+        EXPECT_NEAR(plane(g->u), v.u * 64.0f / v.z, 1e-4f);
+        EXPECT_NEAR(plane(g->v), v.v * 32.0f / v.z, 1e-4f);
+    }
+    ClipPolygon line = polygon({at(10, 10), at(20, 20), at(30, 30)});
+    EXPECT_EQ(compute_gradients(&line, 64, 32), 0);
+}
+
+// A planar quad: the planes from its first three vertices reproduce the fourth.
+TEST_F(Setup, GradientsOfAQuadFitEveryVertex) {
+    // View-space square at an angle, projected with focal 200 around (200, 150).
+    float view[4][3] = {{-5, -5, 20}, {5, -5, 30}, {5, 5, 30}, {-5, 5, 20}};
+    ClipPolygon p = {};
+    for (int i = 0; i < 4; i++) {
+        ClipVertex& v = p.v[p.count++];
+        v = at(200 * view[i][0] / view[i][2] + 200, 200 * view[i][1] / view[i][2] + 150, view[i][2]);
+        v.lx = view[i][0] + 3, v.ly = view[i][1] - 2, v.lz = view[i][2] * 2;
+    }
+    ASSERT_EQ(compute_gradients(&p, 0, 0), 1);
+    const PolygonGradients* g = polygon_setup_gradients();
+    const ClipVertex& v = p.v[3];
+    EXPECT_NEAR(g->w.at_origin + v.x * g->w.dx + v.y * g->w.dy, 1.0f / v.z, 1e-6f);
+    EXPECT_NEAR(g->lx.at_origin + v.x * g->lx.dx + v.y * g->lx.dy, v.lx / v.z, 1e-5f);
+    EXPECT_NEAR(g->lz.at_origin + v.x * g->lz.dx + v.y * g->lz.dy, 2.0f, 1e-5f);
+}
+
+TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
+    // All vertices between two rows: no row.
+    ClipPolygon thin = polygon({at(10, 10.2f), at(30, 10.9f), at(50, 10.5f)});
+    EXPECT_EQ(emit_polygon_light(&thin, 1), 0);
+    EXPECT_TRUE(all_spans().empty());
+
+    // A vertex on row 20 belongs to the edge below it; row 30 is not covered.
+    // Flat top: both chains start at row 20 and the flat edge is skipped.
+    ClipPolygon flat = polygon({at(10.5f, 20), at(10.5f, 30), at(50.75f, 20)});
+    ASSERT_EQ(emit_polygon_light(&flat, 1), 1);
+    std::vector<Span> s = all_spans();
+    ASSERT_EQ(s.size(), 10u);
+    EXPECT_EQ(s.front().y, 20);
+    EXPECT_EQ(s.back().y, 29);
+    EXPECT_EQ(s.front().left, 10);   // floor(10.5)
+    EXPECT_EQ(s.front().right, 50);  // floor(50.75)
+    // Row 25: the right edge is at 50.75 - 40.25 * 5 / 10 = 30.625.
+    EXPECT_EQ(s[5].right, 30);
+}
+
+TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
+    ClipPolygon p = polygon({at(0, 10), at(0, 20), at(0.9f, 15)});
+    EXPECT_EQ(emit_polygon_light(&p, 1), 1);  // walked, but nothing reaches column 1
+    EXPECT_TRUE(all_spans().empty());
+}
+
+// Columns of every row against the edges evaluated in double precision at the
+// row's integer y: within the truncation of the 16.16 steps.
+TEST_F(Setup, CoverageFollowsAFloatReference) {
+    std::srand(7);
+    for (int trial = 0; trial < 200; trial++) {
+        engine_shutdown();
+        ASSERT_EQ(engine_init(400, 300), 1);
+        ClipVertex v[3];
+        for (ClipVertex& c : v) c = at(2 + (float)(std::rand() % 39600) / 100.0f, 2 + (float)(std::rand() % 29600) / 100.0f);
+        // Counter-clockwise on screen (y down), as the object pass delivers faces.
+        float area = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
+        if (area > 0) std::swap(v[1], v[2]);
+        ClipPolygon p = polygon({v[0], v[1], v[2]});
+        int emitted = emit_polygon_light(&p, 1);
+        double min_y = std::min({v[0].y, v[1].y, v[2].y}), max_y = std::max({v[0].y, v[1].y, v[2].y});
+        std::vector<Span> spans = all_spans();
+        if (std::ceil(min_y) >= std::ceil(max_y)) {
+            EXPECT_EQ(emitted, 0);
+            continue;
+        }
+        if (area == 0) continue;
+        EXPECT_EQ((int)spans.size(), (int)(std::ceil(max_y) - std::ceil(min_y)));
+        for (const Span& s : spans) {
+            // Crossings of the row's centre line y with the triangle's edges.
+            double lo = 1e9, hi = -1e9;
+            for (int e = 0; e < 3; e++) {
+                const ClipVertex& a = v[e];
+                const ClipVertex& b = v[(e + 1) % 3];
+                double y0 = std::min(a.y, b.y), y1 = std::max(a.y, b.y);
+                if (!(s.y >= y0 && s.y <= y1) || y0 == y1) continue;
+                double x = a.x + (s.y - a.y) * (b.x - a.x) / (b.y - a.y);
+                lo = std::min(lo, x), hi = std::max(hi, x);
+            }
+            // The 16.16 walk is off by well under 0.01 pixel; only an edge
+            // that close to a column boundary may floor to the neighbour.
+            auto check = [&](int actual, double exact) {
+                if (std::fabs(exact - std::round(exact)) > 0.01)
+                    EXPECT_EQ(actual, (int)std::floor(exact)) << "row " << s.y << " edge " << exact;
+                else
+                    EXPECT_NEAR(actual, std::floor(exact), 1.0) << "row " << s.y;
+            };
+            check(s.left, lo);
+            check(s.right, hi);
+        }
+    }
+}
+
+// A chain that turns back up across a row boundary has an edge with a
+// negative count; it is skipped and the walk still ends at the polygon's
+// last row, even at the bottom of the screen.
+TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
+    // Right chain (bottom to top): 300 -> 289.5 -> 290.5 -> 270.
+    ClipPolygon right = polygon({at(50, 270), at(40, 300), at(75, 289.5f), at(80, 290.5f)});
+    ASSERT_EQ(emit_polygon_light(&right, 1), 1);
+    std::vector<Span> s = all_spans();
+    ASSERT_FALSE(s.empty());
+    EXPECT_EQ(s.front().y, 270);
+    EXPECT_EQ(s.back().y, 299);
+    EXPECT_EQ(s.size(), 30u);
+
+    engine_shutdown();
+    ASSERT_EQ(engine_init(400, 300), 1);
+    // Left chain (top to bottom): 10 -> 30.5 -> 29.5 -> 40.
+    ClipPolygon left = polygon({at(50, 10), at(20, 30.5f), at(25, 29.5f), at(40, 40)});
+    ASSERT_EQ(emit_polygon_light(&left, 1), 1);
+    s = all_spans();
+    ASSERT_EQ(s.size(), 30u);
+    EXPECT_EQ(s.back().y, 39);
+}
+
+TEST_F(Setup, VerticesOffTheScreenOrNotFiniteAreRejected) {
+    ClipPolygon below = polygon({at(10, 290), at(20, 301), at(30, 295)});
+    EXPECT_EQ(setup_edge_chains(&below), 0);
+    ClipPolygon nan = polygon({at(10, 20), at(NAN, 40), at(30, 30)});
+    EXPECT_EQ(setup_edge_chains(&nan), 0);
+    ClipPolygon empty = {};
+    EXPECT_EQ(emit_polygon_light(&empty, 1), 0);
+    EXPECT_EQ(emit_polygon_camera(&empty, nullptr, 1), 0);
+    EXPECT_TRUE(all_spans().empty());
+}
+
+TEST(TextureLevel, ThresholdsSitNearThePowersOfFour) {
+    EXPECT_EQ(select_texture_level(0.0f), 0);
+    EXPECT_EQ(select_texture_level(5.0f), 0);
+    EXPECT_EQ(select_texture_level(5.01f), 1);
+    EXPECT_EQ(select_texture_level(20.0f), 1);
+    EXPECT_EQ(select_texture_level(20.01f), 2);
+    EXPECT_EQ(select_texture_level(70.01f), 3);
+    EXPECT_EQ(select_texture_level(250.01f), 4);
+    EXPECT_EQ(select_texture_level(1000.1f), 5);
+    EXPECT_EQ(select_texture_level(4000.1f), 6);
+    EXPECT_EQ(select_texture_level(16000.1f), 7);
+    EXPECT_EQ(select_texture_level(65500.0f), 7);
+    EXPECT_EQ(select_texture_level(65501.0f), 8);
+    EXPECT_EQ(select_texture_level(262000.0f), 8);
+    EXPECT_EQ(select_texture_level(300000.0f), 9);
+    EXPECT_EQ(select_texture_level(INFINITY), 9);
+    EXPECT_EQ(select_texture_level(NAN), 0);  // a polygon of no screen area
+}
+
+TEST(TextureLevel, AreaRatioIsTexelsOfLevelZeroPerPixel) {
+    auto t = synthetic::make_texture(256, 64, [](int, int, int, int) { return 0; },
+                                     [](uint32_t) { return 0u; });
+    // 10 x 10 pixel right triangle mapped onto a 128 x 32 texel one.
+    ClipPolygon p = polygon({at(0, 0, 1, 0, 0), at(10, 0, 1, 1, 0), at(0, 10, 1, 0, 1)});
+    EXPECT_FLOAT_EQ(texel_area_ratio(&p, &t->texture), 128.0f * 32.0f / 100.0f);
+}
+
+TEST_F(Setup, LevelIsClampedPerAxis) {
+    // 256 x 64 file: 7 levels across, 5 down. A tiny triangle mapping the whole
+    // texture many times asks for level 9: level (6, 4), record 4 * 7 + 6,
+    // 2 x 2 texels.
+    auto t = synthetic::make_texture(256, 64, [](int, int, int, int) { return 1; },
+                                     [](uint32_t) { return 0x00FFFFFFu; });
+    ClipPolygon p = polygon({at(100, 100, 10, 0, 0), at(100, 104, 10, 0, 100), at(104, 100, 10, 100, 0)});
+    ASSERT_EQ(emit_polygon_camera(&p, &t->texture, 9), 1);
+    const SpanNode* s = first_span(100);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->level_index, 34);
+    EXPECT_EQ(s->texture, &t->texture);
+    EXPECT_EQ(s->face_id, 9u);
+    // u runs 0..100 over 4 columns at level width 2: u/z gradient 100 * 2 / 10 / 4.
+    EXPECT_FLOAT_EQ(s->d_u_over_z, 5.0f);
+    EXPECT_FLOAT_EQ(s->d_inv_z, 0.0f);
+    EXPECT_FLOAT_EQ(s->inv_z, 0.1f);
+}
+
+TEST_F(Setup, FacesWithoutATextureGetTheNeutralChecker) {
+    Texture* neutral = pipeline_neutral_texture();
+    ASSERT_GE(neutral->level_count_x, 1);
+    ASSERT_GE(neutral->level_count_y, 1);
+    EXPECT_EQ(neutral, pipeline_neutral_texture());  // built once
+    for (int i = 0; i < neutral->level_count_x * neutral->level_count_y; i++) {
+        const TextureLevel& l = neutral->levels[i];
+        EXPECT_EQ(l.last_texel, l.width * l.height - 1);
+        EXPECT_EQ(1 << (16 - l.coord_shift), l.width);
+    }
+    ClipPolygon p = polygon({at(10, 10), at(10, 40), at(40, 10)});
+    ASSERT_EQ(emit_polygon_camera(&p, nullptr, 3), 1);
+    ASSERT_NE(first_span(10), nullptr);
+    EXPECT_EQ(first_span(10)->texture, neutral);
+    Texture levelless = *neutral;
+    levelless.level_count_y = 0;
+    engine_shutdown();
+    ASSERT_EQ(engine_init(400, 300), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &levelless, 3), 1);
+    EXPECT_EQ(first_span(10)->texture, neutral);
+}
+
+// Per row the template carries the planes at column 0 of that row; every
+// attribute evaluated at a covered pixel matches the polygon's own value there.
+TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
+    auto t = synthetic::checker_texture();
+    ClipPolygon p = polygon({at(100, 50, 10, 0, 0), at(60, 150, 20, 1, 0), at(180, 130, 10, 0, 1)});
+    for (int i = 0; i < 3; i++) p.v[i].lx = p.v[i].x, p.v[i].ly = p.v[i].y, p.v[i].lz = 7;
+    ASSERT_EQ(emit_polygon_camera(&p, &t->texture, 5), 1);
+    const PolygonGradients* g = polygon_setup_gradients();
+    for (int y : {50, 90, 130, 149}) {
+        const SpanNode* s = first_span(y);
+        ASSERT_NE(s, nullptr) << y;
+        float x = (float)s->x_left;
+        EXPECT_NEAR(s->inv_z + x * s->d_inv_z, g->w.at_origin + x * g->w.dx + y * g->w.dy, 1e-6f);
+        EXPECT_NEAR(s->lz_over_z + x * s->d_lz_over_z, g->lz.at_origin + x * g->lz.dx + y * g->lz.dy, 1e-4f);
+        EXPECT_EQ(s->d_v_over_z, g->v.dx);
+    }
+    EXPECT_EQ(first_span(150), nullptr);
+    EXPECT_EQ(first_span(49), nullptr);
+}
+
+}  // namespace
