@@ -300,11 +300,36 @@ int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_
     return q;
 }
 
+namespace {
+
+// Where the walk may begin: the row's finger, moved back along prev while
+// N starts at or left of it. Starting at a node A is the same as walking from
+// `first` whenever N starts strictly right of A's x_left: every visible span
+// before A ends at or left of A.x_left, so the walk would only skip it. Sets
+// *pos to the node's position; null means start at `first`.
+SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl, int32_t* pos) {
+    SpanNode* a = list->finger;
+    if (!a || list->finger_stamp != list->active_count) return nullptr;
+    int32_t p = list->finger_pos;
+    while (a && nl <= a->x_left) {
+        a = p > 0 ? a->prev : nullptr;
+        p--;
+    }
+    *pos = p;
+    return a;
+}
+
+}  // namespace
+
 // Walks the row's visible spans left to right. N's remaining range never
 // overlaps a visible span left of the current one: every step either ends the
 // walk or moves N's left end to at least the end of what S still owns. A
 // store that finds the pool exhausted ends the walk at once; what was done
 // before stays.
+//
+// The last span the walk skipped is left as the row's finger: no edit of
+// this call touched it or anything before it, so its position still holds,
+// and the next insertion near it starts there instead of at the row's start.
 void insert_span(SpanNode* record, ScanlineSpanList* list) {
     if (list->active_count <= 0) {
         span_list_append(list, record);
@@ -317,8 +342,16 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     Overlap o;
     o.list = list;
     o.n = record;
-    o.s = list->first;
     o.pos = 0;
+    o.s = walk_start(list, record->x_left, &o.pos);
+    SpanNode* anchor = o.s ? o.s->prev : nullptr;  // last node known untouched, at o.pos - 1
+    int32_t anchor_pos = o.pos - 1;
+    if (!o.s) {
+        o.s = list->first;
+        o.pos = 0;
+    }
+    int32_t stamp = list->finger_stamp;
+    int done = 0;
     while (o.pos < list->active_count) {
         SpanNode* s = o.s;
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
@@ -328,9 +361,12 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         o.sr = s->x_right;
         if (o.sl >= o.nr) {
             span_list_insert_before(list, s, record);
-            return;
+            done = 1;
+            break;
         }
         if (o.nl >= o.sr) {
+            anchor = s;
+            anchor_pos = o.pos;
             o.s = s->next;
             o.pos++;
             continue;
@@ -339,9 +375,24 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         int32_t hi = o.nr < o.sr ? o.nr : o.sr;
         int outcome = decide_outcome(&o, lo, hi);
         OverlapStep step = overlap_steps[relation(o.nl, o.sl)][relation(o.nr, o.sr)][outcome];
-        if (step(&o) == STEP_STOP) return;
+        if (step(&o) == STEP_STOP) {
+            done = 1;
+            break;
+        }
         o.s = o.resume;
         o.pos = o.resume_pos;
     }
-    span_list_append(list, record);
+    // At the end of the visible part o.s is the chain's first spare (or null).
+    if (!done) span_list_append_at(list, o.s, record);
+
+    // After a failed store the row may overlap; it walks from `first` until
+    // the next reset.
+    if (span_pool_status() != 0 || stamp < 0) {
+        list->finger = nullptr;
+        list->finger_stamp = -1;
+        return;
+    }
+    list->finger = anchor;
+    list->finger_pos = anchor_pos;
+    list->finger_stamp = list->active_count;
 }

@@ -43,6 +43,13 @@ struct ScanlineSpanList {
     SpanNode* last;        // last node (a spare whenever active_count < node_count)
     int32_t active_count;  // visible spans: the first active_count nodes
     int32_t node_count;    // nodes in the chain, visible and spare
+    // Where insert_span may start its walk instead of at `first`: a visible
+    // node at position finger_pos with every visible node before it ending at
+    // or left of its x_left. Any list operation clears it; it counts only
+    // while active_count still equals finger_stamp.
+    SpanNode* finger;
+    int32_t finger_pos;
+    int32_t finger_stamp;  // active_count when set; -1: no finger until the next reset
 };
 
 enum {
@@ -83,6 +90,9 @@ int span_pool_advance();
 // Stores a copy of `record` as a visible span; each returns the node that now
 // holds it, or null when the pool cannot supply a node.
 SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record);
+// span_list_append for a caller that already holds the chain's first spare
+// (the node at position active_count; null when every node is visible).
+SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, SpanNode* record);
 SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
 SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
 void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> spare

@@ -136,10 +136,19 @@ int span_pool_advance() {
 }
 
 SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record) {
-    if (!span_pool_advance()) return nullptr;
+    SpanNode* spare = nullptr;
     if (list->active_count < list->node_count) {
-        SpanNode* node = list->first;
-        for (int32_t i = 0; i < list->active_count; i++) node = node->next;
+        spare = list->first;
+        for (int32_t i = 0; i < list->active_count; i++) spare = spare->next;
+    }
+    return span_list_append_at(list, spare, record);
+}
+
+SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, SpanNode* record) {
+    list->finger = nullptr;
+    if (!span_pool_advance()) return nullptr;
+    if (first_spare) {
+        SpanNode* node = first_spare;
         record->prev = node->prev;
         record->next = node->next;
         *node = *record;
@@ -160,6 +169,7 @@ SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record) {
 }
 
 SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    list->finger = nullptr;
     SpanNode copy;
     int from_pool = list->active_count >= list->node_count;
     SpanNode* node = node_for_insert(list, record, &copy);
@@ -171,6 +181,7 @@ SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* at, const Sp
 }
 
 SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    list->finger = nullptr;
     SpanNode copy;
     int from_pool = list->active_count >= list->node_count;
     SpanNode* node = node_for_insert(list, record, &copy);
@@ -182,6 +193,7 @@ SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const Spa
 }
 
 void span_list_remove(ScanlineSpanList* list, SpanNode* node) {
+    list->finger = nullptr;
     list->active_count--;
     if (!node->next) return;  // the chain's end: every node is visible already
     if (node->prev)
@@ -200,6 +212,9 @@ int span_list_create(int node_count, ScanlineSpanList* list) {
     list->last = nullptr;
     list->active_count = 0;
     list->node_count = 0;
+    list->finger = nullptr;
+    list->finger_pos = 0;
+    list->finger_stamp = 0;
     for (int i = 0; i < node_count; i++) {
         if (!span_pool_advance()) return 0;
         SpanNode* node = pool_node();
@@ -219,5 +234,9 @@ int span_list_create(int node_count, ScanlineSpanList* list) {
 void span_lists_reset() {
     ScanlineSpanList* lists = engine_scanline_lists();
     if (!lists) return;
-    for (int y = 0, height = engine_height(); y < height; y++) lists[y].active_count = 0;
+    for (int y = 0, height = engine_height(); y < height; y++) {
+        lists[y].active_count = 0;
+        lists[y].finger = nullptr;
+        lists[y].finger_stamp = 0;
+    }
 }

@@ -34,7 +34,7 @@ struct Rows {
                 }
             }
             lists[y] = ScanlineSpanList{&row[0], &row.back(), (int32_t)spans[y].size(),
-                                        (int32_t)row.size()};
+                                        (int32_t)row.size(), nullptr, 0, 0};
         }
     }
 };
