@@ -17,6 +17,10 @@ int tool_help(int, char**);
 
 const ToolCommand commands[] = {
     {"help", tool_help, "help                     this list"},
+    {"demo", tool_demo, "demo [--force] DIR       write the demo data folder"},
+    {"texture", tool_texture, "texture [--force] [--max N] IN.png|IN.jpg OUT.tga   material texture"},
+    {"font", tool_font, "font [--force] FONT.ttf OUT.bmp   glyph atlas"},
+    {"cone", tool_cone, "cone [--force] [--width W] [--height H] [--radius R] [--soft S] OUT.tga"},
 };
 
 void print_usage() {
