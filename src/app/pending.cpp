@@ -14,8 +14,6 @@
 #include "texture/image.h"
 #include "texture/texture.h"
 
-Scene* scene_load(const char*) { return nullptr; }
-const char* scene_load_error() { return "the 3DS reader is not built yet"; }
 int bind_material_textures(Scene*, char*) { return 0; }
 const char* texture_error() { return "textures are not built yet"; }
 RgbImage* tga_read_rgb(const char*) { return nullptr; }

@@ -17,6 +17,7 @@ int tool_help(int, char**);
 
 const ToolCommand commands[] = {
     {"help", tool_help, "help                     this list"},
+    {"info", tool_info, "info FILE.3ds            scene summary as JSON"},
     {"demo", tool_demo, "demo [--force] DIR       write the demo data folder"},
     {"texture", tool_texture, "texture [--force] [--max N] IN.png|IN.jpg OUT.tga   material texture"},
     {"font", tool_font, "font [--force] FONT.ttf OUT.bmp   glyph atlas"},

@@ -1,0 +1,86 @@
+#include "scene/chunk_io.h"
+
+#include <cstring>
+
+namespace {
+
+struct ChunkIoState {
+    const char* error;  // short reason for the reader's last failure
+};
+
+ChunkIoState io = {"no file loaded yet"};
+
+// Reads `size` raw bytes; the cursor must already hold them.
+int read_bytes(ChunkCursor* c, unsigned char* out, long size) {
+    if (c->left < size) return 0;
+    if (std::fread(out, 1, (size_t)size, c->file) != (size_t)size) return 0;
+    c->left -= size;
+    return 1;
+}
+
+}  // namespace
+
+ChunkCursor chunk_cursor(FILE* file, long end) {
+    long pos = std::ftell(file);
+    ChunkCursor c = {file, 0};
+    if (pos >= 0 && end > pos) c.left = end - pos;
+    return c;
+}
+
+int chunk_read_u16(ChunkCursor* c, uint16_t* out) {
+    unsigned char b[2];
+    if (!read_bytes(c, b, 2)) return 0;
+    *out = (uint16_t)(b[0] | (b[1] << 8));
+    return 1;
+}
+
+int chunk_read_u32(ChunkCursor* c, uint32_t* out) {
+    unsigned char b[4];
+    if (!read_bytes(c, b, 4)) return 0;
+    *out = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
+    return 1;
+}
+
+int chunk_read_float(ChunkCursor* c, float* out) {
+    uint32_t bits;
+    if (!chunk_read_u32(c, &bits)) return 0;
+    std::memcpy(out, &bits, sizeof *out);
+    return 1;
+}
+
+int chunk_read_floats(ChunkCursor* c, float* out, int count) {
+    for (int i = 0; i < count; i++)
+        if (!chunk_read_float(c, &out[i])) return 0;
+    return 1;
+}
+
+int chunk_skip(ChunkCursor* c, long bytes) {
+    if (bytes < 0 || c->left < bytes) return 0;
+    if (std::fseek(c->file, bytes, SEEK_CUR) != 0) return 0;
+    c->left -= bytes;
+    return 1;
+}
+
+int chunk_read_name(ChunkCursor* c, char name[chunk_name_max + 1]) {
+    int stored = 0;
+    int stopped = 0;  // 1 when a NUL or the length limit ended the loop
+    while (c->left > 0) {
+        int ch = std::fgetc(c->file);
+        if (ch == EOF) break;
+        c->left--;
+        if (ch == 0 || stored == chunk_name_max) {
+            stopped = 1;
+            break;
+        }
+        name[stored++] = (char)ch;
+    }
+    name[stored] = '\0';
+    return stopped || stored == chunk_name_max;
+}
+
+int chunk_fail(const char* reason) {
+    io.error = reason;
+    return -1;
+}
+
+const char* chunk_last_error() { return io.error; }
