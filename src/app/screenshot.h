@@ -9,4 +9,10 @@ struct RgbImage;
 // pixels: screen_width x screen_height words in 0x00BBGGRR. 1 if written.
 int screenshot_save(const uint32_t* pixels);
 // Writes an 0x00BBGGRR image as a 24-bit BMP; 1 on success, 0 on failure.
+// The file is written under a temporary name beside it and renamed into
+// place, replacing an older file of that name only once the new one is
+// complete; a failure leaves no partial file.
 int bmp_write(const char* file_name, const RgbImage* image);
+// The same, but the file is created exclusively: 1 written, 0 failed (no file
+// left behind), -1 a file of that name already exists (left untouched).
+int bmp_write_new(const char* file_name, const RgbImage* image);

@@ -6,6 +6,7 @@
 // 0x00RRGGBB; column 0 and row 0 of a destination are never drawn.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "texture/image.h"
@@ -15,6 +16,8 @@ enum { GLYPH_WIDTH = 11, GLYPH_HEIGHT = 13, GLYPH_LINE_ADVANCE = 14 };
 // 24-bit uncompressed bottom-up BMP into 0x00RRGGBB words; null on failure,
 // with a short reason in bmp_error().
 RgbImage* bmp_read(const char* file_name);
+// The same from a file already in memory (tests, fuzzing).
+RgbImage* bmp_decode(const uint8_t* data, size_t size);
 const char* bmp_error();
 
 int font_init(int clip_width, int clip_height);  // 1 if "Font.bmp" was read

@@ -60,8 +60,17 @@ int window_create(const char* title, int width, int height) {
     sdl.width = width;
     sdl.height = height;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
-                                  height, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    // A borderless window covering the desktop first, then the full-screen
+    // request: without a window manager the request alone can leave a
+    // frame-sized window while SDL believes it covers the screen.
+    SDL_DisplayMode desktop;
+    int window_w = width, window_h = height;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+        window_w = desktop.w;
+        window_h = desktop.h;
+    }
+    sdl.window = SDL_CreateWindow(title, 0, 0, window_w, window_h, SDL_WINDOW_BORDERLESS);
+    if (sdl.window) SDL_SetWindowFullscreen(sdl.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     if (!sdl.window) {
         sdl.error = SDL_GetError();
         SDL_Quit();
@@ -216,11 +225,7 @@ void surface_unlock(int index) {
 void surface_show(int index) {
     if (!sdl.textures[index]) return;
     int out_w, out_h;
-    SDL_GetWindowSizeInPixels(sdl.window, &out_w, &out_h);
-    int render_w, render_h;
-    if (SDL_GetRendererOutputSize(sdl.renderer, &render_w, &render_h) == 0 &&
-        (render_w != out_w || render_h != out_h))
-        SDL_RenderSetViewport(sdl.renderer, nullptr);
+    if (SDL_GetRendererOutputSize(sdl.renderer, &out_w, &out_h) != 0) return;
     double scale = (double)out_w / sdl.width;
     if ((double)out_h / sdl.height < scale) scale = (double)out_h / sdl.height;
     SDL_Rect dst;

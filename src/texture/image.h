@@ -8,7 +8,7 @@
 
 // 8-bit palette indices plus the palette (material textures).
 struct IndexedImage {
-    uint32_t* palette;      // palette_count colours, 0x00RRGGBB
+    uint32_t* palette;      // 256 colours, 0x00RRGGBB; those past palette_count are black
     uint8_t* pixels;        // width * height indices, row-major, top row first
     int32_t palette_count;  // the header's colour map length; 256 for grey
     int32_t width;

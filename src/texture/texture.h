@@ -37,3 +37,6 @@ int texture_level_init(TextureLevel* level, int32_t width, int32_t height);
 // first material whose texture cannot be loaded.
 int bind_material_textures(Scene* scene, char* folder);
 const char* texture_error();
+// The engine keeps its textures until the process ends; tools and tests
+// release theirs with this.
+void texture_free(Texture* texture);

@@ -1,0 +1,159 @@
+// Rip-mapped material textures cut out of one colour-mapped TGA file, and
+// their 64-step shade tables.
+#include "texture/texture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "scene/scene.h"
+#include "texture/image.h"
+
+namespace {
+
+enum { TEXTURE_NAME_MAX = 256 };  // "<folder>/<material>.tga" with its terminator
+
+struct TextureState {
+    char error[TEXTURE_NAME_MAX + 64];  // "<file>: <reason>" of the last failure
+};
+
+TextureState textures = {};
+
+void set_error(const char* file_name, const char* why) {
+    if (file_name)
+        std::snprintf(textures.error, sizeof textures.error, "%s: %s", file_name, why);
+    else
+        std::snprintf(textures.error, sizeof textures.error, "%s", why);
+}
+
+// floor(log2(n)) for n >= 1.
+int32_t floor_log2(int32_t n) {
+    int32_t k = 0;
+    while (n > 1) {
+        n >>= 1;
+        k++;
+    }
+    return k;
+}
+
+// Entry p * 64 + k is palette colour p scaled by k / 64, channel by channel,
+// rounded down. Every one of the 256 entries exists; colours the file's
+// palette lacks are black, so any texel byte can be shaded.
+void build_shade_table(uint32_t* table, const IndexedImage* image) {
+    for (int p = 0; p < SHADE_PALETTE; p++) {
+        uint32_t c = p < image->palette_count ? image->palette[p] : 0;
+        uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+        for (uint32_t k = 0; k < SHADE_STEPS; k++)
+            table[p * SHADE_STEPS + k] = (r * k / SHADE_STEPS) << 16 | (g * k / SHADE_STEPS) << 8 |
+                                         (b * k / SHADE_STEPS);
+    }
+}
+
+}  // namespace
+
+int texture_level_init(TextureLevel* level, int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return 0;
+    level->texels = (uint8_t*)std::calloc((size_t)width * (size_t)height, 1);
+    if (!level->texels) return 0;
+    level->width = width;
+    level->height = height;
+    level->width_mask = width - 1;
+    level->last_row_offset = width * (height - 1);
+    level->last_texel = width * height - 1;
+    level->coord_shift = 16 - floor_log2(width);
+    return 1;
+}
+
+// Level (a, b) is the rectangle of W >> (a + 1) by H >> (b + 1) texels at
+// column sum of the narrower levels' widths, row sum of the lower levels'
+// heights. Those sums stay below W and H, so every level lies inside the file.
+Texture* texture_load(const char* file_name) {
+    IndexedImage* image = tga_read_indexed(file_name);
+    if (!image) {
+        set_error(file_name, tga_error());
+        return nullptr;
+    }
+    const int32_t w = image->width, h = image->height;
+    if (w < 4 || h < 4) {
+        indexed_image_free(image);
+        set_error(file_name, "texture smaller than 4 texels across or down");
+        return nullptr;
+    }
+    Texture* texture = (Texture*)std::calloc(1, sizeof(Texture));
+    if (!texture) {
+        indexed_image_free(image);
+        set_error(file_name, "out of memory");
+        return nullptr;
+    }
+    texture->base_width = w / 2;
+    texture->base_height = h / 2;
+    texture->level_count_x = floor_log2(w) - 1;
+    texture->level_count_y = floor_log2(h) - 1;
+    const int32_t level_count = texture->level_count_x * texture->level_count_y;
+    texture->levels = (TextureLevel*)std::calloc((size_t)level_count, sizeof(TextureLevel));
+    texture->shade_table = (uint32_t*)std::malloc(SHADE_PALETTE * SHADE_STEPS * sizeof(uint32_t));
+    if (!texture->levels || !texture->shade_table) {
+        texture_free(texture);
+        indexed_image_free(image);
+        set_error(file_name, "out of memory");
+        return nullptr;
+    }
+
+    int32_t y_offset = 0;
+    for (int32_t b = 0; b < texture->level_count_y; b++) {
+        int32_t x_offset = 0;
+        for (int32_t a = 0; a < texture->level_count_x; a++) {
+            TextureLevel* level = &texture->levels[a + b * texture->level_count_x];
+            if (!texture_level_init(level, w >> (a + 1), h >> (b + 1))) {
+                texture_free(texture);
+                indexed_image_free(image);
+                set_error(file_name, "out of memory");
+                return nullptr;
+            }
+            for (int32_t k = 0; k < level->height; k++)
+                std::memcpy(level->texels + (size_t)k * (size_t)level->width,
+                            image->pixels + (size_t)(y_offset + k) * (size_t)w + (size_t)x_offset,
+                            (size_t)level->width);
+            x_offset += w >> (a + 1);
+        }
+        y_offset += h >> (b + 1);
+    }
+    build_shade_table(texture->shade_table, image);
+    indexed_image_free(image);
+    return texture;
+}
+
+int bind_material_textures(Scene* scene, char* folder) {
+    // "Textures\" and "Textures/" name the same folder as "Textures".
+    size_t length = std::strlen(folder);
+    if (length > 0 && (folder[length - 1] == '\\' || folder[length - 1] == '/')) folder[length - 1] = 0;
+    for (int32_t i = 0; i < scene->material_count; i++) {
+        Material* material = &scene->materials[i];
+        if (!material->name) {
+            set_error(nullptr, "material without a name");
+            return 0;
+        }
+        char file_name[TEXTURE_NAME_MAX];
+        int n = std::snprintf(file_name, sizeof file_name, "%s/%s.tga", folder, material->name);
+        if (n < 0 || n >= (int)sizeof file_name) {
+            set_error(material->name, "texture file name too long");
+            return 0;
+        }
+        material->texture = texture_load(file_name);
+        if (!material->texture) return 0;  // texture_load has set the reason
+    }
+    return 1;
+}
+
+const char* texture_error() { return textures.error; }
+
+// Levels not yet cut have null texels (the array is cleared on allocation).
+void texture_free(Texture* texture) {
+    if (!texture) return;
+    if (texture->levels)
+        for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++)
+            std::free(texture->levels[i].texels);
+    std::free(texture->levels);
+    std::free(texture->shade_table);
+    std::free(texture);
+}

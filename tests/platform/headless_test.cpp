@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/headless.h"
+
+namespace {
+
+std::vector<HeadlessEvent> parse(const char* text, int expect_ok = 1) {
+    std::vector<HeadlessEvent> events(16);
+    int count = 0;
+    const char* error = nullptr;
+    EXPECT_EQ(headless_parse_events(text, events.data(), 16, &count, &error), expect_ok) << text;
+    events.resize(count);
+    return events;
+}
+
+TEST(HeadlessScript, ParsesKeysAndMouseMoves) {
+    std::vector<HeadlessEvent> e = parse("5:mouse:20,-3 10:key:F11  12:key:F12");
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0].frame, 5);
+    EXPECT_EQ(e[0].kind, HEADLESS_MOUSE);
+    EXPECT_EQ(e[0].dx, 20);
+    EXPECT_EQ(e[0].dy, -3);
+    EXPECT_EQ(e[1].key, KEY_F11);
+    EXPECT_EQ(e[2].key, KEY_F12);
+    const char* bad[] = {"0:key:F11", "x:key:F11", "3:key:F13", "3:jump", "3:mouse:4", "3"};
+    for (const char* text : bad) parse(text, 0);
+}
+
+// Ticks are 1..N; the events of frame k come after tick k - 1 and before
+// tick k, in the order given; the clock reads 20 * k during tick k.
+TEST(HeadlessScript, DeliversEventsBeforeTheirTickThenCloses) {
+    std::vector<HeadlessEvent> e = parse("2:key:UP 2:mouse:3,4 1:key:END 2:mouse:1,1 2:key:DOWN");
+    headless_configure(2, e.data(), (int)e.size());
+    platform_use(headless_backend());
+    Message m;
+    const uint32_t expected[][2] = {{MSG_KEYDOWN, KEY_END}, {MSG_TIMER, 0},
+                                    {MSG_KEYDOWN, KEY_UP},  {MSG_KEYDOWN, KEY_DOWN},
+                                    {MSG_TIMER, 0},         {MSG_CLOSE, 0}};
+    int dx = -1, dy = -1;
+    for (const auto& x : expected) {
+        ASSERT_EQ(platform_next_message(&m), 1);
+        EXPECT_EQ(m.type, x[0]);
+        EXPECT_EQ(m.key, x[1]);
+        if (m.type == MSG_TIMER) {
+            EXPECT_EQ(platform_elapsed_ms() % 20, 0u);
+            platform_mouse_motion(&dx, &dy);
+        }
+    }
+    EXPECT_EQ(platform_elapsed_ms(), 40u);
+    EXPECT_EQ(dx, 4);  // the two moves of frame 2, summed
+    EXPECT_EQ(dy, 5);
+    platform_post_quit(0);
+    EXPECT_EQ(platform_next_message(&m), 0);
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+// A fresh empty folder under the build tree's scratch area, entered for the
+// test's lifetime and left again afterwards.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& name) {
+        char cwd[PATH_MAX];
+        previous_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        mkdir(VARNEL_TEST_TMP, 0755);
+        path_ = std::string(VARNEL_TEST_TMP) + "/" + name + "." + std::to_string(getpid());
+        std::string command = "rm -rf '" + path_ + "' && mkdir -p '" + path_ + "'";
+        if (std::system(command.c_str()) != 0 || chdir(path_.c_str()) != 0) path_.clear();
+    }
+    ~ScratchDir() {
+        if (chdir(previous_.c_str()) != 0) return;
+        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    }
+    const std::string& path() const { return path_; }
+    bool ok() const { return !path_.empty(); }
+
+private:
+    std::string previous_;
+    std::string path_;
+};
+
+inline std::string read_file(const std::string& name) {
+    std::string text;
+    FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+inline void write_file(const std::string& name, const std::string& text) {
+    FILE* f = std::fopen(name.c_str(), "wb");
+    if (!f) return;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
