@@ -51,13 +51,28 @@ enum {
     SPAN_LIST_INITIAL_NODES = 20,  // spares each row starts with
 };
 
+// The node allocator: a table of blocks that only grows. Block 0 holds 1024
+// nodes, every later block 256. Nodes are handed out in order and never given
+// back; a row keeps every node it has taken until shutdown.
+struct SpanPool {
+    SpanNode** blocks;       // one entry per allocated block, 0..last_block
+    int32_t last_block;      // index of the last allocated block
+    int32_t block_capacity;  // nodes in the block being handed out: 1024, then 256
+    int32_t current_block;   // index of the block being handed out
+    int32_t used_in_block;   // nodes already handed out from the current block
+    int32_t status;          // 0; -1 from a growth's start until a growth succeeds
+};
+
 // -- the pool ---------------------------------------------------------------
+// Creating a pool that already exists releases the old one first.
 int span_pool_create();
 int span_pool_grow();
 int span_pool_status();  // 0, or -1 from a growth's start until one succeeds
 void span_pool_destroy();
+const SpanPool* span_pool_state();  // read-only view for statistics and tests
 // Allocation hook for tests: the pool takes its blocks and its block table
-// through this (null restores malloc/realloc).
+// through this (null restores realloc). Memory is released with free, so a
+// hook must hand out memory that free accepts (or fail with null).
 typedef void* (*SpanPoolRealloc)(void* block, size_t bytes);
 void span_pool_set_allocator(SpanPoolRealloc allocator);
 

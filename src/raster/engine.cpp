@@ -1,0 +1,88 @@
+#include "raster/engine.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+enum { FILTER_STEPS = 64, FILTER_TABLE = FILTER_STEPS * FILTER_STEPS };
+
+struct Engine {
+    int32_t width;                    // screen size in pixels, fixed for the run
+    int32_t height;
+    float focal_length;               // pixels; width / 2 for the 90-degree view
+    ViewFrustum frustum;              // side planes for a viewport 4 pixels smaller
+    ScanlineSpanList* lists;          // height rows, row 0 at the top; null before init
+    uint8_t weights[4 * FILTER_TABLE];  // W00, W10, W01, W11, entry j * 64 + i, 0..63
+    SpanFill span_fill;               // fill_bilinear or fill_nearest
+};
+
+Engine engine = {};
+
+// Index 0: nearest, 1: bilinear.
+const SpanFill fill_routines[] = {fill_nearest, fill_bilinear};
+static_assert(sizeof fill_routines / sizeof fill_routines[0] == 2, "one fill per filter setting");
+
+}  // namespace
+
+int engine_init(int width, int height) {
+    engine_shutdown();  // a second set-up must not leak the first
+    engine.width = width;
+    engine.height = height;
+    // 90-degree horizontal view: width / (2 tan(pi/4)), which is width / 2.
+    long double focal = (long double)width / (2.0L * std::tan((long double)0.7853981633974483));
+    engine.focal_length = (float)std::fabs(focal);
+    build_view_frustum((float)(width - 4), (float)(height - 4), engine.focal_length, &engine.frustum);
+    if (width <= 0 || height <= 0) return 0;
+    if (!span_pool_create()) return 0;
+    engine.lists = (ScanlineSpanList*)std::calloc((size_t)height, sizeof(ScanlineSpanList));
+    if (!engine.lists) return 0;
+    for (int y = 0; y < height; y++) {
+        if (!span_list_create(SPAN_LIST_INITIAL_NODES, &engine.lists[y])) return 0;
+        engine.lists[y].active_count = 0;
+    }
+    build_filter_tables();
+    select_span_fill(1);
+    return 1;
+}
+
+// Safe to call without a set-up and more than once.
+void engine_shutdown() {
+    span_pool_destroy();
+    std::free(engine.lists);
+    engine.lists = nullptr;
+}
+
+// Bilinear weights in 64ths, rounded down, with W00 raised so that the four
+// weights of every entry add up to exactly 63: a sum of four shade-table
+// entries (each channel at most 255 * 63 / 64) then never carries.
+void build_filter_tables() {
+    uint8_t* w00 = engine.weights;
+    uint8_t* w10 = w00 + FILTER_TABLE;
+    uint8_t* w01 = w10 + FILTER_TABLE;
+    uint8_t* w11 = w01 + FILTER_TABLE;
+    for (int j = 0; j < FILTER_STEPS; j++)
+        for (int i = 0; i < FILTER_STEPS; i++) {
+            int e = j * FILTER_STEPS + i;
+            int right = i * (63 - j) / 64;
+            int below = j * (63 - i) / 64;
+            int below_right = i * j / 64;
+            int self = (63 - i) * (63 - j) / 64;
+            int sum = self + right + below + below_right;
+            if (sum < 63) self += 63 - sum;
+            w00[e] = (uint8_t)self;
+            w10[e] = (uint8_t)right;
+            w01[e] = (uint8_t)below;
+            w11[e] = (uint8_t)below_right;
+        }
+}
+
+void select_span_fill(int bilinear) { engine.span_fill = fill_routines[bilinear != 0]; }
+
+SpanFill engine_span_fill() { return engine.span_fill; }
+int engine_width() { return engine.width; }
+int engine_height() { return engine.height; }
+float engine_focal_length() { return engine.focal_length; }
+const ViewFrustum* engine_frustum() { return &engine.frustum; }
+ScanlineSpanList* engine_scanline_lists() { return engine.lists; }
+const uint8_t* engine_bilinear_weights() { return engine.weights; }

@@ -1,0 +1,347 @@
+#include "raster/insert.h"
+
+#include <cmath>
+
+namespace {
+
+// One overlapping pair of the walk: the new span N (the caller's record, used
+// as working state) and the visible span S. The ranges are those before this
+// step's edits; they stay valid after S or N have been edited.
+struct Overlap {
+    ScanlineSpanList* list;
+    SpanNode* n;         // the new span; its x range shrinks as pieces are placed
+    SpanNode* s;         // the visible span it overlaps
+    int32_t nl, nr;      // N's range [nl, nr)
+    int32_t sl, sr;      // S's range [sl, sr)
+    int32_t q;           // crossing column, when the crossing counts
+    int32_t pos;         // S's position among the visible spans
+    SpanNode* resume;    // continue: the first visible span right of this step's work
+    int32_t resume_pos;  // and its position
+};
+
+enum { STEP_STOP = 0, STEP_CONTINUE = 1 };
+
+// Acts on one configuration and outcome; STEP_CONTINUE when the rest of N is
+// to be compared with the spans from o->resume on, STEP_STOP when N is done
+// (stored, dropped, or lost because the pool could not grow).
+typedef int (*OverlapStep)(Overlap* o);
+
+// Stores a copy of `src` with range [left, right) in front of / behind `at`.
+SpanNode* store_before(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
+    SpanNode piece = *src;
+    piece.x_left = left;
+    piece.x_right = right;
+    return span_list_insert_before(o->list, at, &piece);
+}
+
+SpanNode* store_after(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
+    SpanNode piece = *src;
+    piece.x_left = left;
+    piece.x_right = right;
+    return span_list_insert_after(o->list, at, &piece);
+}
+
+// N, with its current range, in front of / behind S.
+SpanNode* store_n_before(Overlap* o) { return store_before(o, o->s, o->n, o->n->x_left, o->n->x_right); }
+SpanNode* store_n_after(Overlap* o) { return store_after(o, o->s, o->n, o->n->x_left, o->n->x_right); }
+
+int resume_after(Overlap* o, SpanNode* node, int32_t pos) {
+    o->resume = node->next;
+    o->resume_pos = pos;
+    return STEP_CONTINUE;
+}
+
+// -- outcomes that end the walk ---------------------------------------------
+
+int drop_n(Overlap*) { return STEP_STOP; }
+
+// N left of the crossing, S right of it; N ends inside S or with it.
+int n_left_s_right(Overlap* o) {
+    o->n->x_right = o->q;
+    o->s->x_left = o->q;
+    store_n_before(o);
+    return STEP_STOP;
+}
+
+// N starts left of S and ends inside it, S left winner: four pieces,
+// N [nl, sl), S' [sl, Q), N [Q, nr), S [nr, sr).
+int n_starts_left_s_left_winner(Overlap* o) {
+    o->s->x_left = o->nr;
+    SpanNode* right_n = store_before(o, o->s, o->n, o->q, o->nr);
+    if (!right_n) return STEP_STOP;
+    SpanNode* left_s = store_before(o, right_n, o->s, o->sl, o->q);
+    if (!left_s) return STEP_STOP;
+    store_before(o, left_s, o->n, o->nl, o->sl);
+    return STEP_STOP;
+}
+
+// N wins and ends inside S: S keeps what lies right of N.
+int n_wins_trim_s_left(Overlap* o) {
+    o->s->x_left = o->nr;
+    store_n_before(o);
+    return STEP_STOP;
+}
+
+// S wins and N starts left of it: N keeps what lies left of S.
+int s_wins_n_before(Overlap* o) {
+    o->n->x_right = o->sl;
+    store_n_before(o);
+    return STEP_STOP;
+}
+
+// N strictly inside S, N left winner: S [sl, nl), N [nl, Q), S' [Q, sr).
+int inside_n_left_winner(Overlap* o) {
+    o->n->x_right = o->q;
+    SpanNode* n = store_n_after(o);
+    if (!n) return STEP_STOP;
+    if (!store_after(o, n, o->s, o->q, o->sr)) return STEP_STOP;
+    o->s->x_right = o->nl;
+    return STEP_STOP;
+}
+
+// N strictly inside S, S left winner: S [sl, Q), N [Q, nr), S' [nr, sr).
+int inside_s_left_winner(Overlap* o) {
+    o->n->x_left = o->q;
+    SpanNode* n = store_n_after(o);
+    if (!n) return STEP_STOP;
+    if (!store_after(o, n, o->s, o->nr, o->sr)) return STEP_STOP;
+    o->s->x_right = o->q;
+    return STEP_STOP;
+}
+
+// N strictly inside S and nearer: S [sl, nl), N, S' [nr, sr).
+int inside_n_wins(Overlap* o) {
+    SpanNode* n = store_n_after(o);
+    if (!n) return STEP_STOP;
+    if (!store_after(o, n, o->s, o->nr, o->sr)) return STEP_STOP;
+    o->s->x_right = o->nl;
+    return STEP_STOP;
+}
+
+// Same start, N ends inside S, S left winner: S [sl, Q), N [Q, nr), S' [nr, sr).
+int same_start_s_left_winner(Overlap* o) {
+    o->s->x_right = o->q;
+    SpanNode* n = store_after(o, o->s, o->n, o->q, o->nr);
+    if (!n) return STEP_STOP;
+    store_after(o, n, o->s, o->nr, o->sr);
+    return STEP_STOP;
+}
+
+// Same end, N starts inside S, N left winner: S [sl, nl), N [nl, Q), S' [Q, sr).
+int same_end_n_left_winner(Overlap* o) {
+    o->s->x_right = o->nl;
+    o->n->x_right = o->q;
+    SpanNode* n = store_n_after(o);
+    if (!n) return STEP_STOP;
+    store_after(o, n, o->s, o->q, o->sr);
+    return STEP_STOP;
+}
+
+// S left of the crossing, N right of it; N starts inside S or with it.
+int s_left_n_right(Overlap* o) {
+    o->s->x_right = o->q;
+    o->n->x_left = o->q;
+    store_n_after(o);
+    return STEP_STOP;
+}
+
+// Same end, N starts inside S and is nearer: S [sl, nl), N.
+int same_end_n_wins(Overlap* o) {
+    o->s->x_right = o->nl;
+    store_n_after(o);
+    return STEP_STOP;
+}
+
+// N starts left of S, same end, S left winner: N [nl, sl), S [sl, Q), N [Q, nr).
+int n_starts_left_same_end_s_left_winner(Overlap* o) {
+    o->s->x_right = o->q;
+    if (!store_after(o, o->s, o->n, o->q, o->nr)) return STEP_STOP;
+    o->n->x_right = o->sl;
+    store_n_before(o);
+    return STEP_STOP;
+}
+
+// N covers all of S and is nearer throughout, with nothing of N beyond S's
+// end: S's node takes N's words in place.
+int n_replaces_s(Overlap* o) {
+    SpanNode* prev = o->s->prev;
+    SpanNode* next = o->s->next;
+    *o->s = *o->n;
+    o->s->prev = prev;
+    o->s->next = next;
+    return STEP_STOP;
+}
+
+// -- outcomes after which N's rest runs on past S's end -------------------
+
+// N starts inside S, N left winner: S [sl, nl), N [nl, Q), S' [Q, sr), N from sr on.
+int past_end_n_left_winner(Overlap* o) {
+    o->s->x_right = o->nl;
+    SpanNode* n = store_after(o, o->s, o->n, o->nl, o->q);
+    if (!n) return STEP_STOP;
+    SpanNode* right_s = store_after(o, n, o->s, o->q, o->sr);
+    if (!right_s) return STEP_STOP;
+    o->n->x_left = o->sr;
+    return resume_after(o, right_s, o->pos + 3);
+}
+
+// S keeps [.., Q), N goes on from Q.
+int s_left_n_runs_on(Overlap* o) {
+    o->s->x_right = o->q;
+    o->n->x_left = o->q;
+    return resume_after(o, o->s, o->pos + 1);
+}
+
+// N starts inside S and is nearer: S ends where N begins.
+int past_end_n_wins(Overlap* o) {
+    o->s->x_right = o->nl;
+    return resume_after(o, o->s, o->pos + 1);
+}
+
+// S is nearer over the overlap: N goes on from S's end.
+int s_wins_n_runs_on(Overlap* o) {
+    o->n->x_left = o->sr;
+    return resume_after(o, o->s, o->pos + 1);
+}
+
+// N [nl, Q) in front of S, S [Q, sr), N goes on from sr.
+int n_left_winner_covers(Overlap* o) {
+    o->s->x_left = o->q;
+    if (!store_before(o, o->s, o->n, o->nl, o->q)) return STEP_STOP;
+    o->n->x_left = o->sr;
+    return resume_after(o, o->s, o->pos + 2);
+}
+
+// N [nl, sl) in front of S, S [sl, Q), N goes on from Q.
+int covers_s_left_winner(Overlap* o) {
+    o->s->x_right = o->q;
+    if (!store_before(o, o->s, o->n, o->nl, o->sl)) return STEP_STOP;
+    o->n->x_left = o->q;
+    return resume_after(o, o->s, o->pos + 2);
+}
+
+// N hides all of S: S becomes a spare; its successor takes its position.
+int remove_s(Overlap* o) {
+    SpanNode* next = o->s->next;
+    span_list_remove(o->list, o->s);
+    o->resume = next;
+    o->resume_pos = o->pos;
+    return STEP_CONTINUE;
+}
+
+// S is nearer and N sticks out on both sides: N [nl, sl) in front, N goes on from sr.
+int covers_s_wins(Overlap* o) {
+    if (!store_before(o, o->s, o->n, o->nl, o->sl)) return STEP_STOP;
+    o->n->x_left = o->sr;
+    return resume_after(o, o->s, o->pos + 2);
+}
+
+enum { REL_LESS = 0, REL_EQUAL = 1, REL_GREATER = 2 };
+enum { N_LEFT_WINNER = 0, S_LEFT_WINNER = 1, N_WINS = 2, S_WINS = 3 };
+
+// [nl against sl][nr against sr][outcome]. Every cell gives each column of the
+// overlap to its winner (split at Q when the crossing counts), keeps N's
+// columns left of S as N's and S's columns outside the overlap as S's.
+const OverlapStep overlap_steps[3][3][4] = {
+    {   // nl < sl
+        {n_left_s_right, n_starts_left_s_left_winner, n_wins_trim_s_left, s_wins_n_before},  // nr < sr
+        {n_left_s_right, n_starts_left_same_end_s_left_winner, n_replaces_s, s_wins_n_before},  // nr = sr
+        {n_left_winner_covers, covers_s_left_winner, remove_s, covers_s_wins},  // nr > sr
+    },
+    {   // nl = sl
+        {n_left_s_right, same_start_s_left_winner, n_wins_trim_s_left, drop_n},
+        {n_left_s_right, s_left_n_right, n_replaces_s, drop_n},
+        {n_left_winner_covers, s_left_n_runs_on, remove_s, s_wins_n_runs_on},
+    },
+    {   // nl > sl
+        {inside_n_left_winner, inside_s_left_winner, inside_n_wins, drop_n},
+        {same_end_n_left_winner, s_left_n_right, same_end_n_wins, drop_n},
+        {past_end_n_left_winner, s_left_n_runs_on, past_end_n_wins, s_wins_n_runs_on},
+    },
+};
+static_assert(sizeof overlap_steps / sizeof overlap_steps[0][0][0] == 36, "9 configurations x 4 outcomes");
+
+int relation(int32_t a, int32_t b) { return a < b ? REL_LESS : a == b ? REL_EQUAL : REL_GREATER; }
+
+// Which span owns which part of the overlap [lo, hi); sets o->q for a crossing.
+// Both lines are evaluated in double precision; the existing span wins ties.
+int decide_outcome(Overlap* o, int32_t lo, int32_t hi) {
+    const SpanNode* n = o->n;
+    const SpanNode* s = o->s;
+    int counts;
+    o->q = crossing_column(n, s, lo, hi, &counts);
+    if (counts) {
+        // Far left of every screen column, the left winner's line is above.
+        double wn = (double)n->inv_z - 4096.0 * (double)n->d_inv_z;
+        double ws = (double)s->inv_z - 4096.0 * (double)s->d_inv_z;
+        return wn > ws ? N_LEFT_WINNER : S_LEFT_WINNER;
+    }
+    // No crossing inside: the lines compare the same way across the whole
+    // overlap, so one probe a little right of its middle decides it.
+    double probe = (double)lo - std::trunc(-0.5 - 0.5 * ((double)hi - (double)lo));
+    double wn = (double)n->inv_z + probe * (double)n->d_inv_z;
+    double ws = (double)s->inv_z + probe * (double)s->d_inv_z;
+    return wn > ws ? N_WINS : S_WINS;
+}
+
+}  // namespace
+
+int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi, int* counts) {
+    *counts = 0;
+    // Parallel lines never cross; -1 must not count even when the overlap
+    // reaches left of the screen.
+    if (n->d_inv_z == s->d_inv_z) return -1;
+    double x = ((double)n->inv_z - (double)s->inv_z) / ((double)s->d_inv_z - (double)n->d_inv_z) + 0.5;
+    // Nearly parallel lines cross far away (or not at all: NaN); only a value
+    // inside the int32 range may be converted.
+    if (!(x > -2147483649.0 && x < 2147483648.0)) return -1;
+    int32_t q = (int32_t)x;  // toward zero: rounds half up for columns >= 0
+    *counts = lo < q && q < hi;
+    return q;
+}
+
+// Walks the row's visible spans left to right. N's remaining range never
+// overlaps a visible span left of the current one: every step either ends the
+// walk or moves N's left end to at least the end of what S still owns. A
+// store that finds the pool exhausted ends the walk at once; what was done
+// before stays.
+void insert_span(SpanNode* record, ScanlineSpanList* list) {
+    if (list->active_count <= 0) {
+        span_list_append(list, record);
+        return;
+    }
+    // A reversed span (x_left > x_right) covers no column; made empty at its
+    // left end, it keeps the row sorted and cannot push pieces out of order.
+    if (record->x_right < record->x_left) record->x_right = record->x_left;
+
+    Overlap o;
+    o.list = list;
+    o.n = record;
+    o.s = list->first;
+    o.pos = 0;
+    while (o.pos < list->active_count) {
+        SpanNode* s = o.s;
+        if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
+        o.nl = record->x_left;
+        o.nr = record->x_right;
+        o.sl = s->x_left;
+        o.sr = s->x_right;
+        if (o.sl >= o.nr) {
+            span_list_insert_before(list, s, record);
+            return;
+        }
+        if (o.nl >= o.sr) {
+            o.s = s->next;
+            o.pos++;
+            continue;
+        }
+        int32_t lo = o.nl > o.sl ? o.nl : o.sl;
+        int32_t hi = o.nr < o.sr ? o.nr : o.sr;
+        int outcome = decide_outcome(&o, lo, hi);
+        OverlapStep step = overlap_steps[relation(o.nl, o.sl)][relation(o.nr, o.sr)][outcome];
+        if (step(&o) == STEP_STOP) return;
+        o.s = o.resume;
+        o.pos = o.resume_pos;
+    }
+    span_list_append(list, record);
+}

@@ -1,0 +1,341 @@
+// The two resolve passes: the light pass writes face ids into the shadow
+// buffer, the camera pass shades every visible span into the frame buffer
+// with its texture and the 3 x 3 shadow test.
+//
+// Shading divides exactly only every 16 pixels and at span ends; in between
+// the texture coordinates (u, v, 16.16 texels of the span's level) and the
+// light-view coordinates (sx, sy, 16.16 pixels of the light's view) are
+// stepped as 32-bit integers by the fill routine selected in span_fill.
+#include "raster/resolve.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "display/font.h"
+#include "raster/engine.h"
+#include "raster/span.h"
+#include "texture/texture.h"
+
+const char* const WARNING_SPANS_OVERLAP = "Varnel narusen - prekreslovani !";
+const char* const WARNING_OUT_OF_MEMORY = "Nedostatek pameti RAM !";
+
+namespace {
+
+const int32_t run_length = 16;               // pixels between exact divisions
+const float texture_wrap = 1073741824.0f;    // 2^30: u, v are kept below this in magnitude
+const float light_limit = 536870912.0f;      // 2^29: 8192 pixels, far off any light view
+const int32_t warning_x = 50;
+const int32_t overlap_warning_y = 20;
+const int32_t memory_warning_y = 50;
+const int32_t bilinear_table = 64 * 64;      // entries in each of W00, W10, W01, W11
+
+struct ShadeState {
+    // set once per pass
+    uint32_t* shadow_buffer;   // face id per light-view pixel; null: nothing is lit
+    int32_t shadow_factor;     // 0..256: 256ths of each channel a shadowed pixel keeps
+    int32_t width;             // engine screen size; also the shadow buffer's row length
+    int32_t height;
+    uint32_t shadow_range_x;   // light column ix passes when ix - 2 < this (2..width-2)
+    uint32_t shadow_range_y;   // likewise for rows; both 0 without a shadow buffer
+    int32_t centre_x;          // 16.16 light-view pixel of the view axis: (width / 2) << 16
+    int32_t centre_y;
+    float focal_fixed;         // focal_length * 65536
+    SpanFill fill;             // fill_bilinear or fill_nearest
+    const uint8_t* weights;    // bilinear weight tables W00, W10, W01, W11
+    // set per span
+    float d_w;                 // per-column gradients of the six planes
+    float d_u;
+    float d_v;
+    float d_lx;
+    float d_ly;
+    float d_lz;
+    uint32_t face_id;          // the id that lights a pixel when found
+    const uint32_t* shade_table;  // 64 steps per palette index
+    const uint8_t* texels;     // palette indices of the span's level
+    int32_t row_length;        // texels per row
+    int32_t u_mask;            // width - 1
+    int32_t v_mask;            // width * (height - 1)
+    int32_t index_mask;        // width * height - 1
+    int32_t v_shift;           // 16 - log2(width): 16.16 v to a row offset
+};
+
+ShadeState shade = {nullptr, 256, 0, 0, 0, 0, 0, 0, 0.0f, nullptr, nullptr,
+                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0};
+
+void load_pass() {
+    shade.width = engine_width();
+    shade.height = engine_height();
+    int usable = shade.shadow_buffer && shade.width >= 4 && shade.height >= 4;
+    shade.shadow_range_x = usable ? (uint32_t)(shade.width - 3) : 0;
+    shade.shadow_range_y = usable ? (uint32_t)(shade.height - 3) : 0;
+    shade.centre_x = (shade.width / 2) * 65536;
+    shade.centre_y = (shade.height / 2) * 65536;
+    shade.focal_fixed = engine_focal_length() * 65536.0f;
+    shade.fill = engine_span_fill();
+    shade.weights = engine_bilinear_weights();
+}
+
+int load_span(const SpanNode* span) {
+    const Texture* t = span->texture;
+    if (!t || !t->levels || !t->shade_table) return 0;
+    if (t->level_count_x < 1 || t->level_count_x > 31 || t->level_count_y < 1 || t->level_count_y > 31)
+        return 0;
+    if (span->level_index < 0 || span->level_index >= t->level_count_x * t->level_count_y) return 0;
+    const TextureLevel* level = &t->levels[span->level_index];
+    if (!level->texels) return 0;
+    shade.d_w = span->d_inv_z;
+    shade.d_u = span->d_u_over_z;
+    shade.d_v = span->d_v_over_z;
+    shade.d_lx = span->d_lx_over_z;
+    shade.d_ly = span->d_ly_over_z;
+    shade.d_lz = span->d_lz_over_z;
+    shade.face_id = span->face_id;
+    shade.shade_table = t->shade_table;
+    shade.texels = level->texels;
+    shade.row_length = level->width;
+    shade.u_mask = level->width_mask;
+    shade.v_mask = level->last_row_offset;
+    shade.index_mask = level->last_texel;
+    shade.v_shift = level->coord_shift & 31;
+    return 1;
+}
+
+// 16.16 texel coordinate, truncated; values beyond 2^30 in magnitude are
+// reduced modulo 2^30, which keeps bits 16..29 and so the texel in any
+// power-of-two level up to 16384 texels. Non-finite values give 0.
+int32_t wrap_texture_coord(float t) {
+    if (t > -texture_wrap && t < texture_wrap) return (int32_t)t;
+    if (!std::isfinite(t)) return 0;
+    return (int32_t)std::fmod((double)t, (double)texture_wrap);  // |t| >= 2^30: an integer, exact
+}
+
+int32_t light_coord(float offset, int32_t centre) {
+    if (offset > -light_limit && offset < light_limit) return (int32_t)offset + centre;
+    return SHADE_NO_LIGHT_POSITION;  // also NaN
+}
+
+int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
+    // Both ends lie in [-2^30, 2^30), so the difference fits 32 bits.
+    return (end - start) / pixels;
+}
+
+// A shadowed colour: each channel times the factor / 256, rounded down, top
+// byte cleared. Red and blue share one multiply: with a factor of at most
+// 256 neither product reaches the other's bits.
+inline uint32_t darken(uint32_t colour, uint32_t factor) {
+    return ((((colour & 0x00FF00FFu) * factor) >> 8) & 0x00FF00FFu) |
+           ((((colour & 0x0000FF00u) * factor) >> 8) & 0x0000FF00u);
+}
+
+// The 3 x 3 identity test for the light-view position (sx, sy). The range
+// test admits light pixels 2..width-2 and 2..height-2 only, so the nine
+// words read lie inside the buffer and never in row or column 0.
+struct ShadowLookup {
+    const uint32_t* buffer;  // shadow buffer
+    int32_t stride;          // its row length
+    uint32_t range_x;        // see ShadeState
+    uint32_t range_y;
+    uint32_t face_id;
+};
+
+inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
+    uint32_t ix = (uint32_t)((sx >> 16) - 2), iy = (uint32_t)((sy >> 16) - 2);
+    if (ix >= s.range_x || iy >= s.range_y) return 0;
+    const uint32_t* c = s.buffer + (int32_t)(iy + 2) * s.stride + (int32_t)(ix + 2);
+    uint32_t id = s.face_id;
+    if (c[0] == id) return 1;  // the common case for a lit pixel
+    const uint32_t* up = c - s.stride;
+    const uint32_t* down = c + s.stride;
+    return (up[-1] == id) | (up[0] == id) | (up[1] == id) | (c[-1] == id) | (c[1] == id) |
+           (down[-1] == id) | (down[0] == id) | (down[1] == id);
+}
+
+ShadowLookup shadow_lookup() {
+    return ShadowLookup{shade.shadow_buffer, shade.width, shade.shadow_range_x, shade.shadow_range_y,
+                        shade.face_id};
+}
+
+// The columns [a, b) a span writes: a at least 0; b the span's end, or
+// width - 1 when the span reaches beyond the screen.
+inline void clamp_columns(const SpanNode* span, int32_t width, int32_t* a, int32_t* b) {
+    *a = span->x_left < 0 ? 0 : span->x_left;
+    *b = span->x_right > width ? width - 1 : span->x_right;
+}
+
+void draw_warnings(int32_t overlaps, uint32_t* buffer) {
+    if (overlaps > 0) draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
+    if (span_pool_status() == -1) draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
+}
+
+}  // namespace
+
+void engine_set_shadow_buffer(uint32_t* buffer) { shade.shadow_buffer = buffer; }
+
+void engine_set_shadow_factor(int factor) {
+    // Above 256 a channel would carry into its neighbour.
+    shade.shadow_factor = factor < 0 ? 0 : factor > 256 ? 256 : factor;
+}
+
+int shade_span_prepare(const SpanNode* span) {
+    load_pass();
+    return load_span(span);
+}
+
+void shade_span_use_fill(SpanFill fill) { shade.fill = fill; }
+
+ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
+                         float lz_over_z) {
+    ShadeCoords c;
+    float scale = 65536.0f / w;
+    c.u = wrap_texture_coord(scale * u_over_z);
+    c.v = wrap_texture_coord(scale * v_over_z);
+    if (lz_over_z > 0.0f) {  // in front of the light's eye plane (false for NaN)
+        float k = shade.focal_fixed / lz_over_z;
+        c.sx = light_coord(k * lx_over_z, shade.centre_x);
+        c.sy = light_coord(k * ly_over_z, shade.centre_y);
+    } else {
+        c.sx = c.sy = SHADE_NO_LIGHT_POSITION;
+    }
+    return c;
+}
+
+void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_z,
+                float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
+    (void)x;  // the plane values are already those of column x
+    if (count <= 0) return;
+    const SpanFill fill = shade.fill;
+    const float run = (float)run_length;
+    ShadeCoords start = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+    while (count >= run_length) {
+        w += run * shade.d_w;
+        u_over_z += run * shade.d_u;
+        v_over_z += run * shade.d_v;
+        lx_over_z += run * shade.d_lx;
+        ly_over_z += run * shade.d_ly;
+        lz_over_z += run * shade.d_lz;
+        ShadeCoords end = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+        fill(start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
+             start.sx, run_step(start.sx, end.sx, run_length), start.sy,
+             run_step(start.sy, end.sy, run_length), destination, destination + run_length);
+        start = end;
+        destination += run_length;
+        count -= run_length;
+    }
+    if (count > 0) {
+        float r = (float)count;
+        ShadeCoords end = shade_coords(w + r * shade.d_w, u_over_z + r * shade.d_u,
+                                       v_over_z + r * shade.d_v, lx_over_z + r * shade.d_lx,
+                                       ly_over_z + r * shade.d_ly, lz_over_z + r * shade.d_lz);
+        fill(start.u, run_step(start.u, end.u, count), start.v, run_step(start.v, end.v, count),
+             start.sx, run_step(start.sx, end.sx, count), start.sy, run_step(start.sy, end.sy, count),
+             destination, destination + count);
+    }
+}
+
+// Fill contract (both routines): u, v are 16.16 texels of the loaded level,
+// sx, sy 16.16 pixels of the light's view. shade_span keeps every start and
+// end value in [-2^30, 2^30) and each step is (end - start) / pixels, so
+// start + k * step stays between the two ends for every k up to the pixel
+// count: no addition overflows. Texel indices are masked into the level
+// (base <= last_texel; neighbours ANDed with it), so no read leaves the
+// texel array whatever u and v hold. At least one pixel is written.
+void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx,
+                  int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade.texels;
+    const uint32_t* shades = shade.shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
+    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
+    const uint32_t factor = (uint32_t)shade.shadow_factor;
+    const ShadowLookup lookup = shadow_lookup();
+    do {
+        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
+        uint32_t colour = shades[texels[base] * SHADE_STEPS];
+        *first = lit(lookup, sx, sy) ? colour : darken(colour, factor);
+        u += du;
+        v += dv;
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
+}
+
+// Bilinear: the four texels around (u, v) weighted by the top six fraction
+// bits of u and v; the weights of one pixel add up to 63, so the sum of four
+// shade-table entries never carries between channels. The right neighbour
+// of a row's last texel is the next row's first; the bottom row wraps to the
+// top.
+void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx,
+                   int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade.texels;
+    const uint32_t* shades = shade.shade_table;
+    const uint8_t* w00 = shade.weights;
+    const uint8_t* w10 = w00 + bilinear_table;
+    const uint8_t* w01 = w10 + bilinear_table;
+    const uint8_t* w11 = w01 + bilinear_table;
+    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
+    const int32_t index_mask = shade.index_mask, row = shade.row_length;
+    const uint32_t factor = (uint32_t)shade.shadow_factor;
+    const ShadowLookup lookup = shadow_lookup();
+    do {
+        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
+        int32_t f = ((v >> 4) & 0xFC0) | ((u >> 10) & 63);  // fraction of v * 64 + fraction of u
+        uint32_t colour = shades[texels[base] * SHADE_STEPS + w00[f]] +
+                          shades[texels[(base + 1) & index_mask] * SHADE_STEPS + w10[f]] +
+                          shades[texels[(base + row) & index_mask] * SHADE_STEPS + w01[f]] +
+                          shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + w11[f]];
+        *first = lit(lookup, sx, sy) ? colour : darken(colour, factor);
+        u += du;
+        v += dv;
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
+}
+
+int resolve_light_view(uint32_t* shadow_buffer) {
+    const ScanlineSpanList* rows = engine_scanline_lists();
+    const int32_t width = engine_width(), height = engine_height();
+    if (!rows || !shadow_buffer) return 0;
+    int32_t total = 0, overlaps = 0;
+    for (int32_t y = 0; y < height; y++) {
+        const ScanlineSpanList* row = &rows[y];
+        uint32_t* line = shadow_buffer + y * width;
+        const SpanNode* span = row->first;
+        for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
+            if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            int32_t a, b;
+            clamp_columns(span, width, &a, &b);
+            const uint32_t id = span->face_id;
+            for (int32_t x = a; x < b; x++) line[x] = id;
+        }
+        total += row->active_count;
+    }
+    draw_warnings(overlaps, shadow_buffer);
+    return total;
+}
+
+int resolve_camera_view(uint32_t* frame_buffer) {
+    const ScanlineSpanList* rows = engine_scanline_lists();
+    if (!rows || !frame_buffer) return 0;
+    load_pass();
+    const int32_t width = shade.width, height = shade.height;
+    int32_t total = 0, overlaps = 0;
+    for (int32_t y = 0; y < height; y++) {
+        const ScanlineSpanList* row = &rows[y];
+        uint32_t* line = frame_buffer + y * width;
+        const SpanNode* span = row->first;
+        for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
+            if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            int32_t a, b;
+            clamp_columns(span, width, &a, &b);
+            if (a >= b || !load_span(span)) continue;
+            float column = (float)a;
+            shade_span(b - a, a, span->inv_z + column * span->d_inv_z,
+                       span->u_over_z + column * span->d_u_over_z,
+                       span->v_over_z + column * span->d_v_over_z,
+                       span->lx_over_z + column * span->d_lx_over_z,
+                       span->ly_over_z + column * span->d_ly_over_z,
+                       span->lz_over_z + column * span->d_lz_over_z, line + a);
+        }
+        total += row->active_count;
+    }
+    draw_warnings(overlaps, frame_buffer);
+    return total;
+}

@@ -1,0 +1,223 @@
+#include <cstdlib>
+
+#include "raster/engine.h"
+#include "raster/span.h"
+
+namespace {
+
+SpanPool pool = {};
+SpanPoolRealloc pool_realloc = nullptr;  // null: std::realloc
+
+void* pool_allocate(void* block, size_t bytes) {
+    return pool_realloc ? pool_realloc(block, bytes) : std::realloc(block, bytes);
+}
+
+// Take step: the next unused node of the current block. Only valid right
+// after a successful advance step, which guarantees used_in_block <
+// block_capacity; the caller counts the node as used once it is linked in.
+SpanNode* pool_node() { return &pool.blocks[pool.current_block][pool.used_in_block]; }
+
+// Detaches the chain's last node (a spare: active_count < node_count, so
+// some visible node lies in front of it) and returns it.
+SpanNode* detach_last(ScanlineSpanList* list) {
+    SpanNode* node = list->last;
+    list->last = node->prev;
+    list->last->next = nullptr;
+    return node;
+}
+
+void link_before(ScanlineSpanList* list, SpanNode* at, SpanNode* node) {
+    node->prev = at->prev;
+    node->next = at;
+    if (at->prev)
+        at->prev->next = node;
+    else
+        list->first = node;
+    at->prev = node;
+}
+
+void link_after(ScanlineSpanList* list, SpanNode* at, SpanNode* node) {
+    node->prev = at;
+    node->next = at->next;
+    if (at->next)
+        at->next->prev = node;
+    else
+        list->last = node;
+    at->next = node;
+}
+
+// Common part of the two inserts: a spare taken from the chain's end, or a
+// pool node when every node is visible. Null when the pool cannot grow.
+SpanNode* node_for_insert(ScanlineSpanList* list, const SpanNode* record, SpanNode* copy) {
+    *copy = *record;  // record may be a node of this chain; read it before relinking
+    if (!span_pool_advance()) return nullptr;
+    if (list->active_count < list->node_count) return detach_last(list);
+    return pool_node();
+}
+
+// Bookkeeping after a node from node_for_insert has been linked in.
+void count_stored(ScanlineSpanList* list, int from_pool) {
+    if (from_pool) {
+        pool.used_in_block++;
+        list->node_count++;
+    }
+    list->active_count++;
+}
+
+}  // namespace
+
+int span_pool_create() {
+    if (pool.blocks) span_pool_destroy();
+    pool.last_block = 0;
+    pool.block_capacity = SPAN_POOL_FIRST_BLOCK;
+    pool.current_block = 0;
+    pool.used_in_block = 0;
+    pool.status = 0;
+    SpanNode** table = (SpanNode**)pool_allocate(nullptr, sizeof(SpanNode*));
+    if (!table) return 0;
+    table[0] = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_FIRST_BLOCK);
+    if (!table[0]) {
+        std::free(table);
+        return 0;
+    }
+    pool.blocks = table;
+    return 1;
+}
+
+// The new block is allocated before the table is enlarged, so a failure of
+// either leaves the existing blocks and the table exactly as they were.
+int span_pool_grow() {
+    pool.status = -1;
+    if (!pool.blocks) return 0;
+    SpanNode* block = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_BLOCK);
+    if (!block) return 0;
+    size_t entries = (size_t)pool.last_block + 2;
+    SpanNode** table = (SpanNode**)pool_allocate(pool.blocks, entries * sizeof(SpanNode*));
+    if (!table) {
+        std::free(block);
+        return 0;
+    }
+    pool.blocks = table;
+    pool.last_block++;
+    pool.blocks[pool.last_block] = block;
+    pool.block_capacity = SPAN_POOL_BLOCK;
+    pool.used_in_block = 0;
+    pool.status = 0;
+    return 1;
+}
+
+int span_pool_status() { return pool.status; }
+
+void span_pool_destroy() {
+    if (pool.blocks) {
+        for (int32_t i = 0; i <= pool.last_block; i++) std::free(pool.blocks[i]);
+        std::free(pool.blocks);
+    }
+    pool.blocks = nullptr;
+    pool.last_block = 0;
+    pool.block_capacity = 0;
+    pool.current_block = 0;
+    pool.used_in_block = 0;
+}
+
+const SpanPool* span_pool_state() { return &pool; }
+
+void span_pool_set_allocator(SpanPoolRealloc allocator) { pool_realloc = allocator; }
+
+// After a failed growth the current block stays full, so the next request
+// tries to grow again; a node is handed out only from a block with room.
+int span_pool_advance() {
+    if (!pool.blocks) return 0;
+    if (pool.used_in_block < pool.block_capacity) return 1;
+    if (pool.current_block >= pool.last_block && !span_pool_grow()) return 0;
+    pool.current_block++;
+    pool.used_in_block = 0;
+    return 1;
+}
+
+SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record) {
+    if (!span_pool_advance()) return nullptr;
+    if (list->active_count < list->node_count) {
+        SpanNode* node = list->first;
+        for (int32_t i = 0; i < list->active_count; i++) node = node->next;
+        record->prev = node->prev;
+        record->next = node->next;
+        *node = *record;
+        list->active_count++;
+        return node;
+    }
+    SpanNode* node = pool_node();
+    *node = *record;
+    node->prev = list->last;
+    node->next = nullptr;
+    if (list->last)
+        list->last->next = node;
+    else
+        list->first = node;
+    list->last = node;
+    count_stored(list, 1);
+    return node;
+}
+
+SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    SpanNode copy;
+    int from_pool = list->active_count >= list->node_count;
+    SpanNode* node = node_for_insert(list, record, &copy);
+    if (!node) return nullptr;
+    *node = copy;
+    link_before(list, at, node);
+    count_stored(list, from_pool);
+    return node;
+}
+
+SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    SpanNode copy;
+    int from_pool = list->active_count >= list->node_count;
+    SpanNode* node = node_for_insert(list, record, &copy);
+    if (!node) return nullptr;
+    *node = copy;
+    link_after(list, at, node);
+    count_stored(list, from_pool);
+    return node;
+}
+
+void span_list_remove(ScanlineSpanList* list, SpanNode* node) {
+    list->active_count--;
+    if (!node->next) return;  // the chain's end: every node is visible already
+    if (node->prev)
+        node->prev->next = node->next;
+    else
+        list->first = node->next;
+    node->next->prev = node->prev;
+    node->prev = list->last;
+    node->next = nullptr;
+    list->last->next = node;
+    list->last = node;
+}
+
+int span_list_create(int node_count, ScanlineSpanList* list) {
+    list->first = nullptr;
+    list->last = nullptr;
+    list->active_count = 0;
+    list->node_count = 0;
+    for (int i = 0; i < node_count; i++) {
+        if (!span_pool_advance()) return 0;
+        SpanNode* node = pool_node();
+        node->prev = list->last;
+        node->next = nullptr;
+        if (list->last)
+            list->last->next = node;
+        else
+            list->first = node;
+        list->last = node;
+        pool.used_in_block++;
+        list->node_count++;
+    }
+    return 1;
+}
+
+void span_lists_reset() {
+    ScanlineSpanList* lists = engine_scanline_lists();
+    if (!lists) return;
+    for (int y = 0, height = engine_height(); y < height; y++) lists[y].active_count = 0;
+}
