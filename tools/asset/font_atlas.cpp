@@ -31,7 +31,7 @@ int measure(FT_Face face, GlyphExtent* e) {
     for (int c = first_drawn; c <= last_drawn; c++) {
         FT_UInt index = FT_Get_Char_Index(face, (FT_ULong)c);
         if (index == 0) continue;
-        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT)) return 0;
+        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL)) return 0;
         FT_GlyphSlot g = face->glyph;
         int top = g->bitmap_top, bottom = (int)g->bitmap.rows - g->bitmap_top;
         if (g->bitmap.rows > 0) {
@@ -72,7 +72,7 @@ int render(FT_Face face, std::vector<Rgba8>* pixels) {
     pixels->assign((size_t)ATLAS_WIDTH * ATLAS_HEIGHT, Rgba8{0, 0, 0, 255});
     for (int c = first_drawn; c <= last_drawn; c++) {
         FT_UInt index = FT_Get_Char_Index(face, (FT_ULong)c);
-        if (index == 0 || FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT)) continue;
+        if (index == 0 || FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL)) continue;
         FT_GlyphSlot g = face->glyph;
         if (g->bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || g->bitmap.pitch < (int)g->bitmap.width) continue;
         const int cell_x = (c % ATLAS_COLUMNS) * ATLAS_CELL_WIDTH;
