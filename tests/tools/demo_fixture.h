@@ -1,28 +1,25 @@
-// The demo data folder made once per test program by the tool under test.
+// Tests over the demo data folder that the build makes with the tool under
+// test (build/<preset>/data). They only read it; anything they write goes to
+// a scratch folder of their own process, so parallel test processes never
+// share a file.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "asset_test_util.h"
 
-// One demo folder for the whole program, made by the tool under test.
 class DemoData : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
+        ASSERT_TRUE(file_exists(file(".varnel-demo"))) << "the build did not make " << VARNEL_DEMO_DATA;
+    }
+    static std::string file(const std::string& name) { return std::string(VARNEL_DEMO_DATA) + "/" + name; }
+    // A scratch file name unique to this process.
+    static std::string scratch(const std::string& name) {
         mkdir(VARNEL_TEST_TMP, 0755);
-        folder_ = new std::string(std::string(VARNEL_TEST_TMP) + "/demo_data");
-        run_exit_code("rm -rf '" + *folder_ + "'");
-        made_ = run_exit_code(tool_command("demo '" + *folder_ + "' >/dev/null")) == 0;
+        return std::string(VARNEL_TEST_TMP) + "/" + std::to_string(getpid()) + "_" + name;
     }
-    static void TearDownTestSuite() {
-        delete folder_;
-        folder_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(made_) << "varnel-tool demo failed"; }
-    static std::string file(const std::string& name) { return *folder_ + "/" + name; }
-
-    static inline std::string* folder_ = nullptr;
-    static inline bool made_ = false;
 };

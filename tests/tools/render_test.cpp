@@ -31,11 +31,13 @@ class DemoFrames : public DemoData {
 protected:
     // Renders with varnel-render and reads the frame back as 0x00RRGGBB.
     RgbImage* render(const std::string& out, int frames, const char* events) {
-        std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + *folder_ + "' --frames " +
+        std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + VARNEL_DEMO_DATA + "' --frames " +
                               std::to_string(frames) + " --out '" + out + "'";
         if (events) command += std::string(" --events '") + events + "'";
         if (run_exit_code(command) != 0) return nullptr;
-        return bmp_read(out.c_str());
+        RgbImage* frame = bmp_read(out.c_str());
+        unlink(out.c_str());
+        return frame;
     }
 };
 
@@ -44,7 +46,7 @@ double luminance(uint32_t c) { return 0.3 * (c >> 16 & 255) + 0.59 * (c >> 8 & 2
 double from_centre(int x, int y) { return std::hypot(x + 0.5 - 200.0, y + 0.5 - 150.0); }
 
 TEST_F(DemoFrames, StartViewIsTexturedAndLitInsideTheConeAndDarkOutside) {
-    RgbImage* frame = render(file("start.bmp"), 2, nullptr);
+    RgbImage* frame = render(scratch("start.bmp"), 2, nullptr);
     ASSERT_NE(frame, nullptr) << "varnel-render failed";
     ASSERT_EQ(frame->width, 400);
     ASSERT_EQ(frame->height, 300);
@@ -79,8 +81,8 @@ TEST_F(DemoFrames, StartViewIsTexturedAndLitInsideTheConeAndDarkOutside) {
 }
 
 TEST_F(DemoFrames, MovedLightThrowsShadowsIntoTheStartView) {
-    RgbImage* start = render(file("start.bmp"), 8, nullptr);
-    RgbImage* moved = render(file("moved.bmp"), 8, shadow_events);
+    RgbImage* start = render(scratch("start.bmp"), 8, nullptr);
+    RgbImage* moved = render(scratch("moved.bmp"), 8, shadow_events);
     ASSERT_NE(start, nullptr);
     ASSERT_NE(moved, nullptr);
     // Same camera pose: a pixel the new light does not reach is the start
