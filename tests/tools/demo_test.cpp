@@ -67,7 +67,7 @@ bool occluded(const Scene* scene, Vec3 eye, Vec3 target, const SceneFace* self) 
 
 // Every face whose middle an eye can see must turn its drawn side to that
 // eye. Returns the number of faces checked.
-int check_visible_faces_face(const Scene* scene, Vec3 eye) {
+int check_visible_faces(const Scene* scene, Vec3 eye) {
     int visible = 0;
     for (int i = 0; i < scene->object_count; i++)
         for (int j = 0; j < scene->objects[i].face_count; j++) {
@@ -141,16 +141,16 @@ TEST_F(DemoData, FloorAndInnerWallsFaceTheStartCamera) {
 TEST_F(DemoData, EveryFaceSeenFromInsideTheCourtyardIsDrawnFromThatSide) {
     Scene* world = scene_load(file("Svet.3ds").c_str());
     ASSERT_NE(world, nullptr) << scene_load_error();
-    EXPECT_GT(check_visible_faces_face(world, start_eye), 600);
+    EXPECT_GT(check_visible_faces(world, start_eye), 600);
     // In the left arcade's walk, above the middle, and by the landing.
     for (Vec3 eye : {Vec3{160, 20, 300}, Vec3{-20, 110, 100}, Vec3{30, 45, 440}, Vec3{-185, 60, -120}}) {
         SCOPED_TRACE(testing::Message() << "eye " << eye.x << "," << eye.y << "," << eye.z);
-        EXPECT_GT(check_visible_faces_face(world, eye), 200);
+        EXPECT_GT(check_visible_faces(world, eye), 200);
     }
     Scene* star = scene_load(file("Star.3ds").c_str());
     ASSERT_NE(star, nullptr);
     for (Vec3 eye : {Vec3{0, 0, -30}, Vec3{0, 0, 30}, Vec3{30, 10, 0}, Vec3{-5, -40, 3}})
-        EXPECT_GT(check_visible_faces_face(star, eye), 5);
+        EXPECT_GT(check_visible_faces(star, eye), 5);
     scene_free(star);
     scene_free(world);
 }
