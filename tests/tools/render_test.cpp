@@ -1,0 +1,105 @@
+// Frames rendered by varnel-render from the demo folder: the start view lit
+// inside the cone and darkened outside it, and long shadows in view once the
+// light has been moved.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "demo_fixture.h"
+#include "display/font.h"
+#include "texture/image.h"
+
+namespace {
+
+// Walk to the left and back a little, look down and to the right, move the
+// light there (F11), then return to the start pose. The same script is in
+// the README.
+const char* const shadow_events =
+    "2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT "
+    "2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT "
+    "2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:key:LEFT 2:mouse:0,270 "
+    "3:key:DOWN 3:key:DOWN 3:key:DOWN 3:key:DOWN 3:key:DOWN 3:mouse:120,-210 4:key:F11 4:mouse:-120,210 "
+    "5:key:UP 5:key:UP 5:key:UP 5:key:UP 5:key:UP 5:mouse:0,-270 "
+    "6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT "
+    "6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT "
+    "6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT 6:key:RIGHT "
+    "6:key:RIGHT";
+
+class DemoFrames : public DemoData {
+protected:
+    // Renders with varnel-render and reads the frame back as 0x00RRGGBB.
+    RgbImage* render(const std::string& out, int frames, const char* events) {
+        std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + VARNEL_DEMO_DATA + "' --frames " +
+                              std::to_string(frames) + " --out '" + out + "'";
+        if (events) command += std::string(" --events '") + events + "'";
+        if (run_exit_code(command) != 0) return nullptr;
+        RgbImage* frame = bmp_read(out.c_str());
+        unlink(out.c_str());
+        return frame;
+    }
+};
+
+double luminance(uint32_t c) { return 0.3 * (c >> 16 & 255) + 0.59 * (c >> 8 & 255) + 0.11 * (c & 255); }
+
+double from_centre(int x, int y) { return std::hypot(x + 0.5 - 200.0, y + 0.5 - 150.0); }
+
+TEST_F(DemoFrames, StartViewIsTexturedAndLitInsideTheConeAndDarkOutside) {
+    RgbImage* frame = render(scratch("start.bmp"), 2, nullptr);
+    ASSERT_NE(frame, nullptr) << "varnel-render failed";
+    ASSERT_EQ(frame->width, 400);
+    ASSERT_EQ(frame->height, 300);
+    std::set<uint32_t> colours;
+    int inside = 0, covered = 0;
+    double lit_floor = 0, dark_floor = 0;
+    int lit_n = 0, dark_n = 0;
+    for (int y = 0; y < 300; y++)
+        for (int x = 0; x < 400; x++) {
+            uint32_t c = frame->pixels[y * 400 + x];
+            double r = from_centre(x, y);
+            if (r < 100 && y >= 150) {  // the courtyard is open above: only below the horizon
+                inside++;
+                covered += c != 0;
+                colours.insert(c);
+            }
+            if (y >= 240) {  // the floor, near the camera
+                if (r < 115) lit_floor += luminance(c), lit_n++;
+                if (r > 140) dark_floor += luminance(c), dark_n++;
+            }
+        }
+    EXPECT_GT(covered, inside * 95 / 100) << "the cone shows the world, not the background";
+    EXPECT_GT(colours.size(), 500u) << "textured, not flat";
+    ASSERT_GT(lit_n, 1000);
+    ASSERT_GT(dark_n, 1000);
+    lit_floor /= lit_n;
+    dark_floor /= dark_n;
+    EXPECT_GT(lit_floor, 80.0);
+    EXPECT_GT(dark_floor, 10.0) << "shadowed floor keeps a darkened texture";
+    EXPECT_LT(dark_floor, lit_floor * 0.6);
+    rgb_image_free(frame);
+}
+
+TEST_F(DemoFrames, MovedLightThrowsShadowsIntoTheStartView) {
+    RgbImage* start = render(scratch("start.bmp"), 8, nullptr);
+    RgbImage* moved = render(scratch("moved.bmp"), 8, shadow_events);
+    ASSERT_NE(start, nullptr);
+    ASSERT_NE(moved, nullptr);
+    // Same camera pose: a pixel the new light does not reach is the start
+    // pixel darkened to about 100/256.
+    int bright = 0, shadowed = 0;
+    for (int i = 0; i < 400 * 300; i++) {
+        int x = i % 400, y = i / 400;
+        double a = luminance(start->pixels[i]), b = luminance(moved->pixels[i]);
+        if (from_centre(x, y) > 110 || a < 60) continue;
+        bright++;
+        shadowed += b > 0.3 * a && b < 0.5 * a;
+    }
+    ASSERT_GT(bright, 10000);
+    EXPECT_GT(shadowed, bright / 20) << "the moved light casts shadows across what the camera sees";
+    EXPECT_LT(shadowed, bright * 9 / 10) << "and still lights part of it";
+    rgb_image_free(start);
+    rgb_image_free(moved);
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+// Asset commands: the demo data folder, and textures, font atlases and cone
+// images made from users' own files. Every file is written through
+// asset_file_write: complete or not at all, and an existing file is replaced
+// only with --force (or inside a folder this tool made).
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "asset/asset_file.h"
+#include "asset/cone_image.h"
+#include "asset/font_atlas.h"
+#include "asset/image_encode.h"
+#include "asset/procedural.h"
+#include "asset/ripmap.h"
+#include "asset/world.h"
+#include "asset/write3ds.h"
+#include "varnel_tool/commands.h"
+#include "stb_image.h"
+
+namespace {
+
+// Marks a folder made by `demo`: its files may be regenerated freely.
+const char* const demo_marker = ".varnel-demo";
+const char* const demo_marker_text =
+    "This folder was made by varnel-tool demo; running it again replaces the files here.\n";
+
+const int default_texture_max = 256;   // largest base level `texture` makes by default
+const int texture_max_limit = 2048;
+const int input_pixel_limit = 64 << 20;
+
+int error_line(const char* command, const char* what) {
+    std::fprintf(stderr, "varnel-tool %s: %s\n", command, what);
+    return 1;
+}
+
+// Splits "--force" and "--name VALUE" options from positional arguments.
+struct Arguments {
+    int force;
+    std::vector<const char*> positional;
+    std::vector<std::pair<std::string, const char*>> values;
+};
+
+int parse_arguments(int argc, char** argv, const char* const* valued, Arguments* a, const char** bad) {
+    a->force = 0;
+    for (int i = 0; i < argc; i++) {
+        const char* s = argv[i];
+        if (std::strcmp(s, "--force") == 0) {
+            a->force = 1;
+            continue;
+        }
+        if (std::strncmp(s, "--", 2) == 0) {
+            int known = 0;
+            for (const char* const* v = valued; *v; v++)
+                if (std::strcmp(s, *v) == 0) known = 1;
+            if (!known || i + 1 >= argc) {
+                *bad = s;
+                return 0;
+            }
+            a->values.push_back({s, argv[++i]});
+            continue;
+        }
+        a->positional.push_back(s);
+    }
+    return 1;
+}
+
+const char* option_value(const Arguments& a, const char* name) {
+    for (const auto& v : a.values)
+        if (v.first == name) return v.second;
+    return nullptr;
+}
+
+int parse_int(const char* s, int lo, int hi, int* out) {
+    char* end;
+    long v = std::strtol(s, &end, 10);
+    if (end == s || *end || v < lo || v > hi) return 0;
+    *out = (int)v;
+    return 1;
+}
+
+// The demo command's failures: one line on stderr, result 0.
+int demo_fail(const std::string& what) {
+    error_line("demo", what.c_str());
+    return 0;
+}
+
+int write_buffer(const std::string& path, const ByteBuffer& data, AssetWriteMode mode) {
+    return asset_file_write(path.c_str(), data.data(), data.size(), mode);
+}
+
+int folder_is_empty(const char* path) {
+    DIR* d = opendir(path);
+    if (!d) return 0;
+    int empty = 1;
+    while (struct dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) empty = 0;
+    closedir(d);
+    return empty;
+}
+
+// Every file of the demo folder, relative to it, with its contents.
+struct DemoFile {
+    std::string name;
+    ByteBuffer data;
+};
+
+int make_scene_file(const char* name, void (*build)(SceneBuild*), std::vector<DemoFile>* files,
+                    std::vector<std::string>* materials) {
+    SceneBuild scene;
+    build(&scene);
+    DemoFile f = {name, {}};
+    if (!scene_encode_3ds(&scene, &f.data)) return demo_fail(write3ds_error());
+    files->push_back(f);
+    for (const MaterialDef& m : scene.materials) materials->push_back(m.name);
+    return 1;
+}
+
+int make_demo_files(std::vector<DemoFile>* files) {
+    std::vector<std::string> materials;
+    if (!make_scene_file("Svet.3ds", demo_world_build, files, &materials)) return 0;
+    if (!make_scene_file("Star.3ds", demo_star_build, files, &materials)) return 0;
+    for (const std::string& m : materials) {
+        const ProceduralTexture* t = procedural_find(m.c_str());
+        if (!t) return demo_fail(("no texture is drawn for material " + m));
+        std::vector<Rgba8> base((size_t)t->base_width * t->base_height);
+        t->paint(base.data(), t->base_width, t->base_height);
+        DemoFile f = {"Textures/" + m + ".tga", {}};
+        if (!texture_encode(base.data(), t->base_width, t->base_height, &f.data))
+            return demo_fail(ripmap_error());
+        files->push_back(f);
+    }
+    ConeSpec cone = cone_default();
+    std::vector<uint8_t> grey;
+    DemoFile cone_file = {"Cone.tga", {}};
+    if (!cone_paint(&cone, &grey) || !tga_encode_grey(grey.data(), cone.width, cone.height, &cone_file.data))
+        return demo_fail("cannot draw the cone");
+    files->push_back(cone_file);
+    std::vector<Rgba8> atlas;
+    DemoFile font_file = {"Font.bmp", {}};
+    if (!font_atlas_render(DEMO_FONT_PATH, &atlas))
+        return demo_fail((std::string(DEMO_FONT_PATH) + ": " + font_atlas_error()));
+    bmp_encode_rgb(atlas.data(), ATLAS_WIDTH, ATLAS_HEIGHT, &font_file.data);
+    files->push_back(font_file);
+    std::string path = demo_path_text();
+    files->push_back(DemoFile{"Pos.txt", ByteBuffer(path.begin(), path.end())});
+    return 1;
+}
+
+}  // namespace
+
+int tool_demo(int argc, char** argv) {
+    Arguments a;
+    const char* const valued[] = {nullptr};
+    const char* bad = nullptr;
+    if (!parse_arguments(argc, argv, valued, &a, &bad) || a.positional.size() != 1) {
+        std::fprintf(stderr, "usage: varnel-tool demo [--force] DIR\n");
+        return 2;
+    }
+    const std::string dir = a.positional[0];
+    const std::string marker = dir + "/" + demo_marker;
+    int ours = 0;  // files here may be replaced without asking
+    if (!asset_file_exists(dir.c_str())) {
+        if (!asset_make_folder(dir.c_str())) return error_line("demo", asset_error());
+        ours = 1;
+    } else {
+        ours = asset_file_exists(marker.c_str()) || folder_is_empty(dir.c_str());
+    }
+
+    std::vector<DemoFile> files;
+    if (!make_demo_files(&files)) return 1;
+    if (!ours && !a.force)
+        for (const DemoFile& f : files)
+            if (asset_file_exists((dir + "/" + f.name).c_str()))
+                return error_line("demo", (dir + "/" + f.name +
+                                           " exists and was not made by this tool; use --force to replace it").c_str());
+    if (!asset_make_folder((dir + "/Textures").c_str())) return error_line("demo", asset_error());
+    AssetWriteMode mode = ours || a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING;
+    if (ours) {  // marked first, so an interrupted run can simply be repeated
+        ByteBuffer text(demo_marker_text, demo_marker_text + std::strlen(demo_marker_text));
+        if (!write_buffer(marker, text, ASSET_REPLACE)) return error_line("demo", asset_error());
+    }
+    for (const DemoFile& f : files)
+        if (!write_buffer(dir + "/" + f.name, f.data, mode)) return error_line("demo", asset_error());
+    if (ours) {  // and again last: the build uses the marker's time as its stamp
+        ByteBuffer text(demo_marker_text, demo_marker_text + std::strlen(demo_marker_text));
+        if (!write_buffer(marker, text, ASSET_REPLACE)) return error_line("demo", asset_error());
+    }
+    std::printf("varnel-tool demo: %zu files written to %s\n", files.size(), dir.c_str());
+    return 0;
+}
+
+int tool_texture(int argc, char** argv) {
+    Arguments a;
+    const char* const valued[] = {"--max", nullptr};
+    const char* bad = nullptr;
+    int max_base = default_texture_max;
+    const char* m = nullptr;
+    if (!parse_arguments(argc, argv, valued, &a, &bad) || a.positional.size() != 2 ||
+        ((m = option_value(a, "--max")) && (!parse_int(m, 2, texture_max_limit, &max_base) || !is_power_of_two(max_base)))) {
+        std::fprintf(stderr, "usage: varnel-tool texture [--force] [--max N] IN.png|IN.jpg OUT.tga\n"
+                             "  N: largest level size, a power of two from 2 to %d (default %d)\n",
+                     texture_max_limit, default_texture_max);
+        return 2;
+    }
+    const char* in = a.positional[0];
+    const char* out = a.positional[1];
+    if (!a.force && asset_file_exists(out)) return error_line("texture", (std::string(out) + " exists; use --force to replace it").c_str());
+    int w, h, channels;
+    if (!stbi_info(in, &w, &h, &channels))
+        return error_line("texture", (std::string(in) + ": " + stbi_failure_reason()).c_str());
+    if (w < 1 || h < 1 || (long long)w * h > input_pixel_limit) return error_line("texture", "image too large");
+    unsigned char* rgba = stbi_load(in, &w, &h, &channels, 4);
+    if (!rgba) return error_line("texture", (std::string(in) + ": " + stbi_failure_reason()).c_str());
+    // Each side becomes the nearest power of two (by ratio), within 2..max.
+    auto nearest = [max_base](int n) {
+        int p = 2;
+        while (p < max_base && (double)p * 1.41421356 < (double)n) p *= 2;
+        return p;
+    };
+    const int bw = nearest(w), bh = nearest(h);
+    std::vector<Rgba8> base((size_t)bw * bh);
+    int ok = image_resize((const Rgba8*)rgba, w, h, base.data(), bw, bh);
+    stbi_image_free(rgba);
+    if (!ok) return error_line("texture", ripmap_error());
+    ByteBuffer file;
+    if (!texture_encode(base.data(), bw, bh, &file)) return error_line("texture", ripmap_error());
+    if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("texture", asset_error());
+    std::printf("varnel-tool texture: %s: %d x %d levels from %d x %d, file %d x %d\n", out, bw, bh, w, h, 2 * bw, 2 * bh);
+    return 0;
+}
+
+int tool_font(int argc, char** argv) {
+    Arguments a;
+    const char* const valued[] = {nullptr};
+    const char* bad = nullptr;
+    if (!parse_arguments(argc, argv, valued, &a, &bad) || a.positional.size() != 2) {
+        std::fprintf(stderr, "usage: varnel-tool font [--force] FONT.ttf OUT.bmp\n");
+        return 2;
+    }
+    const char* out = a.positional[1];
+    if (!a.force && asset_file_exists(out)) return error_line("font", (std::string(out) + " exists; use --force to replace it").c_str());
+    std::vector<Rgba8> atlas;
+    if (!font_atlas_render(a.positional[0], &atlas))
+        return error_line("font", (std::string(a.positional[0]) + ": " + font_atlas_error()).c_str());
+    ByteBuffer file;
+    bmp_encode_rgb(atlas.data(), ATLAS_WIDTH, ATLAS_HEIGHT, &file);
+    if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("font", asset_error());
+    return 0;
+}
+
+int tool_cone(int argc, char** argv) {
+    Arguments a;
+    const char* const valued[] = {"--width", "--height", "--radius", "--soft", nullptr};
+    const char* bad = nullptr;
+    ConeSpec spec = cone_default();
+    int radius = (int)spec.radius, soft = (int)spec.softness;
+    const char* v;
+    int ok = parse_arguments(argc, argv, valued, &a, &bad) && a.positional.size() == 1;
+    if (ok && (v = option_value(a, "--width"))) ok = parse_int(v, 1, 4096, &spec.width);
+    if (ok && (v = option_value(a, "--height"))) ok = parse_int(v, 1, 4096, &spec.height);
+    if (ok && (v = option_value(a, "--radius"))) ok = parse_int(v, 1, 1000, &radius);
+    if (ok && (v = option_value(a, "--soft"))) ok = parse_int(v, 1, 1000, &soft);
+    if (!ok) {
+        std::fprintf(stderr, "usage: varnel-tool cone [--force] [--width W] [--height H] [--radius R] [--soft S] OUT.tga\n"
+                             "  R and S in screen pixels of the 400 x 300 view (default 125 and 50)\n");
+        return 2;
+    }
+    spec.radius = (float)radius;
+    spec.softness = (float)soft;
+    const char* out = a.positional[0];
+    if (!a.force && asset_file_exists(out)) return error_line("cone", (std::string(out) + " exists; use --force to replace it").c_str());
+    std::vector<uint8_t> grey;
+    ByteBuffer file;
+    if (!cone_paint(&spec, &grey) || !tga_encode_grey(grey.data(), spec.width, spec.height, &file))
+        return error_line("cone", "cannot draw the cone");
+    if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("cone", asset_error());
+    return 0;
+}
