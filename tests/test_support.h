@@ -50,3 +50,16 @@ inline void write_file(const std::string& name, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
 }
+
+// A scratch copy of the build's demo data folder, entered for the test's
+// lifetime, so tests that write files never touch the shared folder.
+class DemoCopy : public ScratchDir {
+public:
+    explicit DemoCopy(const std::string& name) : ScratchDir(name) {
+        if (ok()) copied_ = std::system("cp -r '" VARNEL_DEMO_DATA "'/. .") == 0;
+    }
+    bool copied() const { return copied_; }
+
+private:
+    bool copied_ = false;
+};

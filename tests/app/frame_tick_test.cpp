@@ -1,0 +1,180 @@
+// The whole program on the headless backend, in a copy of the demo folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "display/font.h"
+#include "platform/headless.h"
+#include "scene/scene.h"
+#include "test_support.h"
+#include "texture/image.h"
+
+namespace {
+
+const char* const full_log =
+    "__________Varnel - Log__________\nLoading World ..\n    OK\nLoading textures ...\n"
+    "    OK\nInit engine ...\n    OK\nDDraw is running..\nLocking some memory ...\n    OK\n"
+    "Rendering !\n";
+
+// Starts the program for `frames` ticks of the given events; the test then
+// drives messages itself.
+class Program : public ::testing::Test {
+protected:
+    Program() : data_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+    void start(int frames, const char* events = "") {
+        ASSERT_TRUE(data_.copied());
+        std::vector<HeadlessEvent> list(64);
+        int count = 0;
+        const char* error;
+        ASSERT_EQ(headless_parse_events(events, list.data(), 64, &count, &error), 1);
+        headless_configure(frames, list.data(), count);
+        platform_use(headless_backend());
+        ASSERT_EQ(app_startup(), STARTUP_OK);
+        started_ = true;
+        app = app_state();
+    }
+    // Delivers messages up to and including the next tick; 0 once closed.
+    int tick() {
+        Message m;
+        while (platform_next_message(&m)) {
+            window_proc(m.type, m.key);
+            if (m.type == MSG_TIMER) return 1;
+        }
+        return 0;
+    }
+    ~Program() override {
+        if (started_) app_shutdown();
+    }
+    DemoCopy data_;
+    bool started_ = false;
+    AppState* app = nullptr;
+};
+
+TEST_F(Program, CompleteStartUpWritesTheWholeLogAndRuns) {
+    start(3);
+    EXPECT_EQ(read_file("Engine.log"), full_log);
+    // Right after start-up the light stands where the camera is.
+    for (int i = 0; i < 16; i++) EXPECT_EQ(app->light_pose.m[i], app->camera_pose.m[i]);
+    while (tick()) {}
+    EXPECT_EQ(app->frame_counter, 3);
+    EXPECT_EQ(headless_present_count(), 3);
+}
+
+TEST_F(Program, MouseRightTurnsRightAndMouseDownLooksDown) {
+    start(2, "1:mouse:30,0 2:mouse:0,45");
+    ASSERT_EQ(tick(), 1);
+    // Screen right is world -x at the start pose: the view axis turns that way.
+    EXPECT_LT(app->view_matrix.m[8], -0.09f);
+    EXPECT_NEAR(app->view_matrix.m[9], 0.0f, 1e-6f);
+    ASSERT_EQ(tick(), 1);
+    EXPECT_FLOAT_EQ(app->camera_pitch, -45 * 0.0033333334f);
+    EXPECT_LT(app->view_matrix.m[9], -0.14f);  // looking down
+    // Pitch lives apart from the pose: camera_pose keeps a level view axis.
+    EXPECT_NEAR(app->camera_pose.m[9], 0.0f, 1e-6f);
+}
+
+TEST_F(Program, FailedLockSkipsCopyCounterAndPresent) {
+    start(3);
+    ASSERT_EQ(tick(), 1);
+    EXPECT_EQ(app->frame_counter, 1);
+    headless_fail_locks(1);
+    ASSERT_EQ(tick(), 1);
+    EXPECT_EQ(app->frame_counter, 1);
+    EXPECT_EQ(headless_present_count(), 1);
+    ASSERT_EQ(tick(), 1);
+    EXPECT_EQ(app->frame_counter, 2);
+    EXPECT_EQ(headless_present_count(), 2);
+    // The frame shown second went into the first staging surface, and it is
+    // the frame buffer with "1st Frame" added at (10, 10): elsewhere equal.
+    EXPECT_EQ(headless_last_shown(), 0);
+    const uint32_t* shown = headless_surface_pixels(0);
+    long different_outside_text = 0, different_inside_text = 0;
+    for (int y = 0; y < SCREEN_HEIGHT; y++)
+        for (int x = 0; x < SCREEN_WIDTH; x++) {
+            bool text = x >= 10 && x < 10 + 9 * GLYPH_WIDTH && y >= 10 && y < 10 + GLYPH_HEIGHT;
+            bool differs = shown[y * SCREEN_WIDTH + x] != app->frame_buffer[y * SCREEN_WIDTH + x];
+            (text ? different_inside_text : different_outside_text) += differs;
+        }
+    EXPECT_EQ(different_outside_text, 0);
+    EXPECT_GT(different_inside_text, 50);
+}
+
+TEST_F(Program, WithoutAPathTheMarkerIsNeitherMovedNorDrawn) {
+    std::remove("Pos.txt");
+    start(2);
+    EXPECT_EQ(app->light_animation_enabled, 0);
+    while (tick()) {}
+    Matrix4 identity;
+    matrix_identity(&identity);
+    for (int i = 0; i < app->marker_scene->object_count; i++)
+        for (int k = 0; k < 16; k++) EXPECT_EQ(app->marker_scene->objects[i].matrix.m[k], identity.m[k]);
+}
+
+TEST_F(Program, TheMarkerFollowsThePathOneLapPerTenSeconds) {
+    start(250);
+    ASSERT_EQ(app->light_animation_enabled, 1);
+    Vec3 first = {};
+    for (int k = 1; k <= 250 && tick(); k++) {
+        const float* m = app->marker_scene->objects[0].matrix.m;
+        if (k == 1) first = Vec3{m[12], m[13], m[14]};
+        if (k == 125) {  // 2.5 s: a quarter lap on, somewhere else
+            float d = std::abs(m[12] - first.x) + std::abs(m[14] - first.z);
+            EXPECT_GT(d, 1.0f);
+        }
+    }
+}
+
+// Runs varnel-render in the current folder; its exit code.
+int render(const std::string& arguments) {
+    std::string command = std::string(VARNEL_RENDER_PATH) + " --data . " + arguments + " 2>err.txt";
+    return std::system(command.c_str());
+}
+
+TEST(Render, ScreenshotFromF12EqualsTheOutputFrame) {
+    DemoCopy data("render_screenshot");
+    ASSERT_TRUE(data.copied());
+    ASSERT_EQ(render("--frames 3 --events '2:mouse:-40,10 3:key:F12' --out out.bmp"), 0);
+    RgbImage* shot = bmp_read("Screenshot 0.bmp");
+    RgbImage* frame = bmp_read("out.bmp");
+    ASSERT_TRUE(shot && frame);
+    ASSERT_EQ(shot->width, SCREEN_WIDTH);
+    ASSERT_EQ(shot->height, SCREEN_HEIGHT);
+    long lit = 0;
+    for (int i = 0; i < SCREEN_WIDTH * SCREEN_HEIGHT; i++) {
+        ASSERT_EQ(shot->pixels[i], frame->pixels[i]) << "pixel " << i;
+        lit += frame->pixels[i] != 0;
+    }
+    EXPECT_GT(lit, SCREEN_WIDTH * SCREEN_HEIGHT / 4);  // a real frame, not an empty one
+    rgb_image_free(shot);
+    rgb_image_free(frame);
+}
+
+TEST(Render, SameEventsGiveTheSameFrameBitForBit) {
+    DemoCopy data("render_repeat");
+    ASSERT_TRUE(data.copied());
+    const char* events = "--frames 12 --events '2:mouse:25,-8 4:key:UP 5:key:F11 7:key:LEFT 9:key:END'";
+    ASSERT_EQ(render(std::string(events) + " --out a.png"), 0);
+    ASSERT_EQ(render(std::string(events) + " --out b.png"), 0);
+    std::string a = read_file("a.png"), b = read_file("b.png");
+    EXPECT_GT(a.size(), 1000u);
+    EXPECT_EQ(a, b);
+}
+
+TEST(Render, MissingTextureStopsStartUpWithExitCodeOne) {
+    DemoCopy data("render_missing_texture");
+    ASSERT_TRUE(data.copied());
+    ASSERT_EQ(std::system("rm -f Textures/*.tga"), 0);
+    EXPECT_NE(render("--frames 1"), 0);
+    std::string log = read_file("Engine.log");
+    EXPECT_EQ(log.substr(log.size() - 21), "Loading textures ...\n");
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("Textures"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+}  // namespace
