@@ -48,6 +48,9 @@ int invisible_driver_chosen_silently() {
 }
 
 int window_create(const char* title, int width, int height) {
+    // Without a Wayland session, probing for one only prints noise; the
+    // user's own SDL_VIDEODRIVER still takes precedence over this hint.
+    if (!std::getenv("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,offscreen,dummy");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
         sdl.error = SDL_GetError();
         return 0;
