@@ -100,6 +100,10 @@ void swap_red_blue(uint32_t* pixels, size_t count) {
 
 void move_camera(float x, float y, float z) { matrix_translate(&app.camera_pose, x, y, z); }
 
+// One component of a key step along the pitched view: key_step * f(pitch),
+// the sine or cosine taken in double and the product rounded once.
+float step_along(double (*f)(double), float pitch) { return (float)((double)key_step * f((double)pitch)); }
+
 }  // namespace
 
 void format_frame_counter(int n, char* text, int size) {
@@ -243,7 +247,7 @@ int window_proc(uint32_t message, uint32_t key) {
     default:
         return 0;
     }
-    float pitch = app.camera_pitch;
+    const float pitch = app.camera_pitch;
     switch (key) {
     case KEY_ESCAPE:
         platform_show_cursor(1);
@@ -257,12 +261,8 @@ int window_proc(uint32_t message, uint32_t key) {
     case KEY_LEFT: move_camera(-key_step, 0.0f, 0.0f); break;
     case KEY_RIGHT: move_camera(key_step, 0.0f, 0.0f); break;
     // Up and Down follow the pitched viewing direction (0, -sin p, cos p).
-    case KEY_UP:
-        move_camera(0.0f, (float)(-5.0 * std::sin((double)pitch)), (float)(5.0 * std::cos((double)pitch)));
-        break;
-    case KEY_DOWN:
-        move_camera(0.0f, (float)(5.0 * std::sin((double)pitch)), (float)(-5.0 * std::cos((double)pitch)));
-        break;
+    case KEY_UP: move_camera(0.0f, -step_along(std::sin, pitch), step_along(std::cos, pitch)); break;
+    case KEY_DOWN: move_camera(0.0f, step_along(std::sin, pitch), -step_along(std::cos, pitch)); break;
     case KEY_F11: app.light_pose = app.view_matrix; break;
     case KEY_F12: app.screenshot_requested = 1; break;
     default: break;
