@@ -32,6 +32,9 @@ const int arch_courses = 4;      // horizontal courses in each half of a face, b
 // take the blurred level that its far neighbours need.
 const float floor_cell = 100.0f;
 const float wall_cell = 125.0f;
+// Narrow bands (cornice mouldings, treads, risers) are cut shorter, so that
+// no triangle is more than about a dozen times longer than it is wide.
+const float band_cell = 72.0f;
 
 // Sides of the round pillars.
 const int pillar_sides = 12;
@@ -92,7 +95,7 @@ void build_cornice(Mesh* mesh, const Materials& m) {
     int ring = 0;  // vertices per loop
     for (int w = 0; w < 4; w++) {
         float length = std::sqrt(vec_dot(vec_sub(corners[(w + 1) % 4], corners[w]), vec_sub(corners[(w + 1) % 4], corners[w])));
-        cuts[w] = (int)std::ceil(length / wall_cell - 0.001f);
+        cuts[w] = (int)std::ceil(length / band_cell - 0.001f);
         ring += cuts[w] + 1;  // each wall keeps its own end vertices: the texture restarts there
     }
     const uint16_t first = (uint16_t)mesh->vertices.size();
@@ -319,7 +322,7 @@ void build_crates(Mesh* mesh, const Materials& m) {
 }
 
 // Five steps of 6 up and 10 deep against the far wall, the last one a
-// landing. Every tread and riser is one quad across the whole flight; each
+// landing. Treads and risers are cut at the same places across the flight; each
 // end of the flight is one stepped outline, fanned so that every step's
 // corners are corners of its triangles (no vertex lies on another's edge).
 void build_steps(Mesh* mesh, const Materials& m) {
@@ -330,10 +333,10 @@ void build_steps(Mesh* mesh, const Materials& m) {
         float zb = i + 1 < steps ? za + going : yard_z_far;
         float top = rise * (i + 1);
         PanelSpec tread = {Vec3{half_w, top, za}, Vec3{-1, 0, 0}, Vec3{0, 0, 1}, 2 * half_w, zb - za,
-                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, 2 * half_w};
+                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, band_cell};
         // Seen from -z, a viewer's right is world -x.
         PanelSpec riser = {Vec3{half_w, top - rise, za}, Vec3{-1, 0, 0}, Vec3{0, 1, 0}, 2 * half_w, rise,
-                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, 2 * half_w};
+                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, band_cell};
         mesh_add_panel(mesh, &tread);
         mesh_add_panel(mesh, &riser);
     }
