@@ -117,23 +117,27 @@ TEST_F(DemoData, FloorAndInnerWallsFaceTheStartCamera) {
     ASSERT_NE(world, nullptr) << scene_load_error();
     const SceneObject& floor = world->objects[object_index(world, "Floor")];
     for (int j = 0; j < floor.face_count; j++) ASSERT_LE(facing_distance(floor.faces[j], start_eye), 0.1f) << j;
-    // Side walls: the inner face (|x| = 200) is drawn, the outer (|x| = 216) culled.
+    // Side walls: the inner face (|x| = 200) is drawn, the outer (|x| = 216)
+    // culled, and each covers the courtyard's length (580) at full height.
     for (const char* name : {"WallLeft", "WallRight"}) {
         const SceneObject& wall = world->objects[object_index(world, name)];
-        int inner = 0, outer = 0;
+        double inner = 0, outer = 0;
         for (int j = 0; j < wall.face_count; j++) {
             const SceneFace& f = wall.faces[j];
+            Vec3 a = position(f.corners[0]), b = position(f.corners[1]), c = position(f.corners[2]);
+            Vec3 n = cross(sub(b, a), sub(c, a));
+            double area = 0.5 * std::sqrt(dot(n, n));
             float x = std::fabs(centroid(f).x);
             if (std::fabs(x - 200.0f) < 0.01f && std::fabs(f.plane_nx) > 0.99f) {
-                inner++;
+                inner += area;
                 EXPECT_LE(facing_distance(f, start_eye), 0.1f) << name << " face " << j;
             } else if (std::fabs(x - 216.0f) < 0.01f) {
-                outer++;
+                outer += area;
                 EXPECT_GT(facing_distance(f, start_eye), 0.1f) << name << " face " << j;
             }
         }
-        EXPECT_GT(inner, 20) << name;
-        EXPECT_GT(outer, 20) << name;
+        EXPECT_GE(inner, 580.0 * 130.0) << name;
+        EXPECT_GE(outer, 580.0 * 130.0) << name;
     }
     scene_free(world);
 }

@@ -23,14 +23,21 @@ Mesh* scene_add_mesh(SceneBuild* scene, const char* name) {
     return &scene->meshes.back();
 }
 
-namespace {
-
-uint16_t add_vertex(Mesh* mesh, Vec3 p, float u, float v) {
+uint16_t mesh_add_vertex(Mesh* mesh, Vec3 p, float u, float v) {
     mesh->vertices.push_back(MeshVertex{p.x, p.y, p.z, u, v});
     return (uint16_t)(mesh->vertices.size() - 1);
 }
 
-}  // namespace
+void mesh_add_face(Mesh* mesh, uint16_t a, uint16_t b, uint16_t c, Vec3 toward, int material) {
+    const MeshVertex &va = mesh->vertices[a], &vb = mesh->vertices[b], &vc = mesh->vertices[c];
+    Vec3 e1 = {vb.x - va.x, vb.y - va.y, vb.z - va.z}, e2 = {vc.x - va.x, vc.y - va.y, vc.z - va.z};
+    if (vec_dot(vec_cross(e1, e2), toward) < 0.0f) {
+        uint16_t t = b;
+        b = c;
+        c = t;
+    }
+    mesh->faces.push_back(MeshFace{{a, b, c}, material});
+}
 
 void mesh_add_triangle(Mesh* mesh, const Vec3 p[3], const float uv[3][2], Vec3 toward, int material) {
     Vec3 n = vec_cross(vec_sub(p[1], p[0]), vec_sub(p[2], p[0]));
@@ -40,7 +47,7 @@ void mesh_add_triangle(Mesh* mesh, const Vec3 p[3], const float uv[3][2], Vec3 t
         order[2] = 1;
     }
     MeshFace f;
-    for (int k = 0; k < 3; k++) f.corner[k] = add_vertex(mesh, p[order[k]], uv[order[k]][0], uv[order[k]][1]);
+    for (int k = 0; k < 3; k++) f.corner[k] = mesh_add_vertex(mesh, p[order[k]], uv[order[k]][0], uv[order[k]][1]);
     f.material = material;
     mesh->faces.push_back(f);
 }
@@ -54,7 +61,7 @@ void mesh_add_quad(Mesh* mesh, const Vec3 p[4], const float uv[4][2], Vec3 towar
         order[3] = 1;
     }
     uint16_t base = (uint16_t)mesh->vertices.size();
-    for (int k = 0; k < 4; k++) add_vertex(mesh, p[order[k]], uv[order[k]][0], uv[order[k]][1]);
+    for (int k = 0; k < 4; k++) mesh_add_vertex(mesh, p[order[k]], uv[order[k]][0], uv[order[k]][1]);
     mesh->faces.push_back(MeshFace{{base, (uint16_t)(base + 1), (uint16_t)(base + 2)}, material});
     mesh->faces.push_back(MeshFace{{base, (uint16_t)(base + 2), (uint16_t)(base + 3)}, material});
 }
@@ -64,36 +71,39 @@ void mesh_add_panel(Mesh* mesh, const PanelSpec* s) {
     int ny = (int)std::ceil(s->height / s->max_cell - 0.001f);
     if (nx < 1) nx = 1;
     if (ny < 1) ny = 1;
-    Vec3 toward = vec_cross(s->right, s->up);
+    const Vec3 toward = vec_cross(s->right, s->up);
+    // One grid of (nx + 1) x (ny + 1) vertices: neighbouring cells share
+    // their corners, so the panel's inner edges meet exactly.
+    float u_base = 0.0f, v_base = 0.0f;
+    if (s->map == MAP_WORLD) {
+        // Whole repeats make no visible difference; starting the panel near
+        // 0 keeps the rasterizer's 16.16 texel coordinates far from overflow.
+        float u0 = vec_dot(s->origin, s->right) / s->repeat_u;
+        float v0 = -vec_dot(vec_add(s->origin, vec_scale(s->up, s->height)), s->up) / s->repeat_v;
+        u_base = std::floor(u0);
+        v_base = std::floor(v0);
+    }
+    const uint16_t first = (uint16_t)mesh->vertices.size();
+    for (int j = 0; j <= ny; j++)
+        for (int i = 0; i <= nx; i++) {
+            float x = s->width * i / nx, y = s->height * j / ny;
+            Vec3 p = vec_add(s->origin, vec_add(vec_scale(s->right, x), vec_scale(s->up, y)));
+            float u, v;
+            if (s->map == MAP_FIT) {
+                u = x / s->width;
+                v = 1.0f - y / s->height;
+            } else {
+                u = vec_dot(p, s->right) / s->repeat_u - u_base;
+                v = -vec_dot(p, s->up) / s->repeat_v - v_base;
+            }
+            mesh_add_vertex(mesh, p, u, v);
+        }
     for (int j = 0; j < ny; j++)
         for (int i = 0; i < nx; i++) {
-            float x0 = s->width * i / nx, x1 = s->width * (i + 1) / nx;
-            float y0 = s->height * j / ny, y1 = s->height * (j + 1) / ny;
-            const float xs[4] = {x0, x1, x1, x0}, ys[4] = {y0, y0, y1, y1};
-            Vec3 p[4];
-            float uv[4][2];
-            for (int k = 0; k < 4; k++) {
-                p[k] = vec_add(s->origin, vec_add(vec_scale(s->right, xs[k]), vec_scale(s->up, ys[k])));
-                if (s->map == MAP_FIT) {
-                    uv[k][0] = xs[k] / s->width;
-                    uv[k][1] = 1.0f - ys[k] / s->height;
-                } else {
-                    uv[k][0] = vec_dot(p[k], s->right) / s->repeat_u;
-                    uv[k][1] = -vec_dot(p[k], s->up) / s->repeat_v;
-                }
-            }
-            if (s->map == MAP_WORLD) {
-                // Whole repeats make no visible difference; keeping each
-                // cell's coordinates near 0 keeps the rasterizer's 16.16
-                // texel coordinates far from overflow.
-                float du = std::floor(std::fmin(std::fmin(uv[0][0], uv[1][0]), std::fmin(uv[2][0], uv[3][0])));
-                float dv = std::floor(std::fmin(std::fmin(uv[0][1], uv[1][1]), std::fmin(uv[2][1], uv[3][1])));
-                for (int k = 0; k < 4; k++) {
-                    uv[k][0] -= du;
-                    uv[k][1] -= dv;
-                }
-            }
-            mesh_add_quad(mesh, p, uv, toward, s->material);
+            uint16_t a = (uint16_t)(first + j * (nx + 1) + i), b = (uint16_t)(a + 1);
+            uint16_t d = (uint16_t)(a + nx + 1), c = (uint16_t)(d + 1);
+            mesh_add_face(mesh, a, b, c, toward, s->material);
+            mesh_add_face(mesh, a, c, d, toward, s->material);
         }
 }
 
@@ -136,25 +146,36 @@ void mesh_add_box(Mesh* mesh, const BoxSpec* b) {
     }
 }
 
-void mesh_add_column(Mesh* mesh, Vec3 centre, float radius, float height, int sides, int cap,
-                     int material, float repeats_around, float repeat_v) {
+void mesh_add_lathe(Mesh* mesh, Vec3 centre, const float (*profile)[2], int points, int sides, int material,
+                    float repeats_around, float repeat_v) {
     const float two_pi = 6.28318531f;
-    Vec3 top_centre = vec_add(centre, Vec3{0.0f, height, 0.0f});
-    for (int i = 0; i < sides; i++) {
-        float a0 = two_pi * i / sides, a1 = two_pi * (i + 1) / sides;
-        Vec3 d0 = {std::sin(a0), 0.0f, std::cos(a0)}, d1 = {std::sin(a1), 0.0f, std::cos(a1)};
-        Vec3 out = vec_normalize(vec_add(d0, d1));
-        Vec3 b0 = vec_add(centre, vec_scale(d0, radius)), b1 = vec_add(centre, vec_scale(d1, radius));
-        Vec3 p[4] = {b0, b1, vec_add(b1, Vec3{0, height, 0}), vec_add(b0, Vec3{0, height, 0})};
-        // u decreases with the angle so the image reads left to right from outside
-        float u0 = repeats_around * (float)(sides - i) / sides, u1 = repeats_around * (float)(sides - i - 1) / sides;
-        float v1 = height / repeat_v;
-        float uv[4][2] = {{u0, v1}, {u1, v1}, {u1, 0.0f}, {u0, 0.0f}};
-        mesh_add_quad(mesh, p, uv, out, material);
-        if (cap) {
-            Vec3 t[3] = {top_centre, p[3], p[2]};
-            float tuv[3][2] = {{0.5f, 0.5f}, {0.5f + 0.5f * d0.x, 0.5f - 0.5f * d0.z}, {0.5f + 0.5f * d1.x, 0.5f - 0.5f * d1.z}};
-            mesh_add_triangle(mesh, t, tuv, Vec3{0, 1, 0}, material);
+    // One ring of sides + 1 vertices per profile point: the last column
+    // repeats the first at u = 0 so the texture wraps once around.
+    const uint16_t first = (uint16_t)mesh->vertices.size();
+    float length = 0.0f;  // along the profile, world units
+    for (int j = 0; j < points; j++) {
+        if (j > 0) length += std::hypot(profile[j][0] - profile[j - 1][0], profile[j][1] - profile[j - 1][1]);
+        for (int i = 0; i <= sides; i++) {
+            float a = two_pi * (float)(i % sides) / (float)sides;
+            Vec3 p = {centre.x + profile[j][0] * std::sin(a), centre.y + profile[j][1], centre.z + profile[j][0] * std::cos(a)};
+            // u decreases with the angle so the image reads left to right from outside
+            mesh_add_vertex(mesh, p, repeats_around * (float)(sides - i) / (float)sides, length / repeat_v);
+        }
+    }
+    // v grows down the image: flip so the profile's top is the image's top.
+    for (uint16_t k = first; k < mesh->vertices.size(); k++)
+        mesh->vertices[k].v = length / repeat_v - mesh->vertices[k].v;
+    for (int j = 0; j + 1 < points; j++) {
+        float dr = profile[j + 1][0] - profile[j][0], dh = profile[j + 1][1] - profile[j][1];
+        for (int i = 0; i < sides; i++) {
+            // Outward normal of the band: the profile's tangent (dr, dh) turned
+            // away from the axis, at the middle of the side.
+            float a = two_pi * ((float)i + 0.5f) / (float)sides;
+            Vec3 toward = {std::sin(a) * dh, -dr, std::cos(a) * dh};
+            uint16_t p = (uint16_t)(first + j * (sides + 1) + i), q = (uint16_t)(p + 1);
+            uint16_t r = (uint16_t)(q + sides + 1), t = (uint16_t)(p + sides + 1);
+            mesh_add_face(mesh, p, q, r, toward, material);
+            mesh_add_face(mesh, p, r, t, toward, material);
         }
     }
 }

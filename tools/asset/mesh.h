@@ -61,6 +61,10 @@ Mesh* scene_add_mesh(SceneBuild* scene, const char* name);
 void mesh_add_triangle(Mesh* mesh, const Vec3 p[3], const float uv[3][2], Vec3 toward, int material);
 // A planar quad p0..p3 (around its edge, either direction) as two triangles.
 void mesh_add_quad(Mesh* mesh, const Vec3 p[4], const float uv[4][2], Vec3 toward, int material);
+// Shared-corner building blocks: a vertex, and a face over existing vertices
+// whose corners are reordered as needed to be seen from `toward`.
+uint16_t mesh_add_vertex(Mesh* mesh, Vec3 p, float u, float v);
+void mesh_add_face(Mesh* mesh, uint16_t a, uint16_t b, uint16_t c, Vec3 toward, int material);
 
 struct PanelSpec {
     Vec3 origin;     // corner at the panel's lower left, seen from the front
@@ -72,7 +76,8 @@ struct PanelSpec {
     MapMode map;
     float repeat_u;  // world units per texture repeat (MAP_WORLD)
     float repeat_v;
-    float max_cell;  // the panel is cut into cells no larger than this
+    float max_cell;  // the panel is cut into cells no larger than this, on a
+                     // grid of shared vertices
 };
 void mesh_add_panel(Mesh* mesh, const PanelSpec* panel);
 
@@ -96,8 +101,11 @@ struct BoxSpec {
 };
 void mesh_add_box(Mesh* mesh, const BoxSpec* box);
 
-// Upright prism of `sides` sides around (centre.x, centre.z) from centre.y
-// up by `height`: side walls and, if `cap`, the top. Texture u runs once
-// around the prism per `repeats_around`, v by `repeat_v` world units.
-void mesh_add_column(Mesh* mesh, Vec3 centre, float radius, float height, int sides, int cap,
-                     int material, float repeats_around, float repeat_v);
+// Surface of revolution about the vertical axis through `centre`: profile
+// point j is (radius, height above centre.y), listed from the bottom up;
+// consecutive points make one band of `sides` quads whose corners are shared
+// with the neighbouring bands and sides. Radii must be above 0. Texture u
+// runs once around per `repeats_around`, v along the profile by `repeat_v`
+// world units.
+void mesh_add_lathe(Mesh* mesh, Vec3 centre, const float (*profile)[2], int points, int sides, int material,
+                    float repeats_around, float repeat_v);

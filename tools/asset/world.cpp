@@ -23,7 +23,21 @@ const float spring_y = 70.0f;    // where the arches start, on the capitals
 const float arch_inner = 41.0f;  // radius of the opening
 const float arch_outer = 50.0f;  // half the pillar spacing: arches meet above pillars
 const float arch_half_depth = 10.0f;
-const int arch_segments = 12;    // corners of the outer outline fall on segments 3 and 9
+const int arch_segments = 12;    // segments of the intrados, an even number
+const int arch_courses = 4;      // horizontal courses in each half of a face, below the fan
+
+// Largest cell of the big flat surfaces. Each face gets one texture level
+// for its whole area, so a floor or wall is cut into cells about one texture
+// repeat across: few enough spans per screen row, and a near cell does not
+// take the blurred level that its far neighbours need.
+const float floor_cell = 100.0f;
+const float wall_cell = 125.0f;
+// Narrow bands (cornice mouldings, treads, risers) are cut shorter, so that
+// no triangle is more than about a dozen times longer than it is wide.
+const float band_cell = 72.0f;
+
+// Sides of the round pillars.
+const int pillar_sides = 12;
 
 // Texture repeats in world units.
 const float floor_repeat = 80.0f;  // 4 x 4 tiles of 20 units
@@ -36,87 +50,167 @@ struct Materials {
 
 BoxSpec box(Vec3 centre, float half_x, float half_z, float height, float turn, int faces, int material,
             MapMode map, float repeat) {
-    return BoxSpec{centre, half_x, half_z, height, turn, faces, material, map, repeat, 40.0f};
+    return BoxSpec{centre, half_x, half_z, height, turn, faces, material, map, repeat, wall_cell};
 }
 
+// One panel reaching under the walls' middles, so that no crack can open
+// where the walls stand on it.
 void build_floor(Mesh* mesh, const Materials& m) {
+    const float t = wall_thickness * 0.5f;
     PanelSpec p;
-    p.origin = Vec3{yard_x, 0.0f, yard_z_near};
+    p.origin = Vec3{yard_x + t, 0.0f, yard_z_near - t};
     p.right = Vec3{-1.0f, 0.0f, 0.0f};  // right x up = +y: seen from above
     p.up = Vec3{0.0f, 0.0f, 1.0f};
-    p.width = 2.0f * yard_x;
-    p.height = yard_z_far - yard_z_near;
+    p.width = 2.0f * (yard_x + t);
+    p.height = yard_z_far - yard_z_near + 2.0f * t;
     p.material = m.floor;
     p.map = MAP_WORLD;
     p.repeat_u = floor_repeat;
     p.repeat_v = floor_repeat;
-    p.max_cell = 20.0f;
+    p.max_cell = floor_cell;
     mesh_add_panel(mesh, &p);
+}
+
+// A moulded stone cornice running round the top of the walls, mitred at the
+// corners: every point of its cross-section, given as (distance out from the
+// walls' inner faces, height), sweeps a closed loop round the courtyard, and
+// consecutive loops are joined by bands of quads. All loops are cut at the
+// same places along the walls, so the bands share their corners.
+void build_cornice(Mesh* mesh, const Materials& m) {
+    const float o = wall_thickness + 4.0f;  // outer overhang, beyond the outer faces
+    const float profile[][2] = {
+        {0.0f, wall_height - 4.0f},  // on the inner face
+        {-4.0f, wall_height},         // slope out over the courtyard
+        {-4.0f, wall_height + 6.0f},  // fascia
+        {o, wall_height + 6.0f},      // top
+        {o, wall_height},             // outer fascia
+        {wall_thickness, wall_height - 4.0f},
+    };
+    const int points = (int)(sizeof profile / sizeof profile[0]);
+    // Loop corners in order round the courtyard, with the outward direction
+    // of each corner (a loop at distance d has its corners at corner + d * out).
+    const Vec3 corners[4] = {{yard_x, 0, yard_z_near}, {yard_x, 0, yard_z_far}, {-yard_x, 0, yard_z_far}, {-yard_x, 0, yard_z_near}};
+    const Vec3 outs[4] = {{1, 0, -1}, {1, 0, 1}, {-1, 0, 1}, {-1, 0, -1}};
+    int cuts[4];  // cells along each wall
+    int ring = 0;  // vertices per loop
+    for (int w = 0; w < 4; w++) {
+        float length = std::sqrt(vec_dot(vec_sub(corners[(w + 1) % 4], corners[w]), vec_sub(corners[(w + 1) % 4], corners[w])));
+        cuts[w] = (int)std::ceil(length / band_cell - 0.001f);
+        ring += cuts[w] + 1;  // each wall keeps its own end vertices: the texture restarts there
+    }
+    const uint16_t first = (uint16_t)mesh->vertices.size();
+    float across = 0.0f;  // along the cross-section, world units
+    for (int j = 0; j < points; j++) {
+        if (j > 0) across += std::hypot(profile[j][0] - profile[j - 1][0], profile[j][1] - profile[j - 1][1]);
+        for (int w = 0; w < 4; w++) {
+            Vec3 a = vec_add(corners[w], vec_scale(outs[w], profile[j][0]));
+            Vec3 b = vec_add(corners[(w + 1) % 4], vec_scale(outs[(w + 1) % 4], profile[j][0]));
+            for (int k = 0; k <= cuts[w]; k++) {
+                // Cut points at the same fractions of every loop's side: the
+                // mitre lines stay straight and the bands meet exactly.
+                float f = (float)k / (float)cuts[w];
+                Vec3 p = vec_add(a, vec_scale(vec_sub(b, a), f));
+                p.y = profile[j][1];
+                float along = vec_dot(vec_sub(p, corners[w]), vec_normalize(vec_sub(corners[(w + 1) % 4], corners[w])));
+                mesh_add_vertex(mesh, p, along / stone_repeat + 1.0f, across / stone_repeat);
+            }
+        }
+    }
+    for (int j = 0; j + 1 < points; j++) {
+        float dd = profile[j + 1][0] - profile[j][0], dh = profile[j + 1][1] - profile[j][1];
+        int base = 0;
+        for (int w = 0; w < 4; w++) {
+            // The cross-section runs with the stone on its outer side, so a
+            // band faces (-dh, dd) in (outward, up); `inward` is -outward.
+            Vec3 inward = vec_cross(vec_sub(corners[(w + 1) % 4], corners[w]), Vec3{0, 1, 0});
+            Vec3 toward = vec_add(vec_scale(vec_normalize(inward), dh), Vec3{0, dd, 0});
+            for (int k = 0; k < cuts[w]; k++) {
+                uint16_t p = (uint16_t)(first + j * ring + base + k), q = (uint16_t)(p + 1);
+                uint16_t r = (uint16_t)(q + ring), t = (uint16_t)(p + ring);
+                mesh_add_face(mesh, p, q, r, toward, m.stone);
+                mesh_add_face(mesh, p, r, t, toward, m.stone);
+            }
+            base += cuts[w] + 1;
+        }
+    }
+}
+
+BoxSpec wall_box(Vec3 centre, float half_x, float half_z, float height, int faces, int material, float repeat) {
+    return BoxSpec{centre, half_x, half_z, height, 0.0f, faces, material, MAP_WORLD, repeat, wall_cell};
 }
 
 void build_walls(SceneBuild* scene, const Materials& m) {
     const float z_mid = (yard_z_near + yard_z_far) * 0.5f;
     const float side_half_z = (yard_z_far - yard_z_near) * 0.5f + wall_thickness;
     const float t = wall_thickness * 0.5f;
-    // Side walls run past the ends to close the corners; the end walls stop
-    // at the side walls' inner faces and have no end faces of their own. The
-    // cornice covers every wall top.
+    // Side walls run past the ends to close the corners. The end walls reach
+    // into the side walls' middles, so their inner faces overlap the corner
+    // instead of abutting it; they have no end faces of their own.
     const BoxSpec walls[4] = {
-        box(Vec3{yard_x + t, 0, z_mid}, t, side_half_z, wall_height, 0, BOX_SIDES, m.brick, MAP_WORLD, brick_repeat),
-        box(Vec3{-yard_x - t, 0, z_mid}, t, side_half_z, wall_height, 0, BOX_SIDES, m.brick, MAP_WORLD, brick_repeat),
-        box(Vec3{0, 0, yard_z_far + t}, yard_x, t, wall_height, 0, BOX_POS_Z | BOX_NEG_Z, m.brick, MAP_WORLD,
-            brick_repeat),
-        box(Vec3{0, 0, yard_z_near - t}, yard_x, t, wall_height, 0, BOX_POS_Z | BOX_NEG_Z, m.brick, MAP_WORLD,
-            brick_repeat),
+        wall_box(Vec3{yard_x + t, 0, z_mid}, t, side_half_z, wall_height, BOX_SIDES, m.brick, brick_repeat),
+        wall_box(Vec3{-yard_x - t, 0, z_mid}, t, side_half_z, wall_height, BOX_SIDES, m.brick, brick_repeat),
+        wall_box(Vec3{0, 0, yard_z_far + t}, yard_x + t, t, wall_height, BOX_POS_Z | BOX_NEG_Z, m.brick, brick_repeat),
+        wall_box(Vec3{0, 0, yard_z_near - t}, yard_x + t, t, wall_height, BOX_POS_Z | BOX_NEG_Z, m.brick, brick_repeat),
     };
     const char* const names[4] = {"WallLeft", "WallRight", "WallFar", "WallNear"};
     for (int i = 0; i < 4; i++) mesh_add_box(scene_add_mesh(scene, names[i]), &walls[i]);
-    // A stone cornice along the top, overhanging the courtyard by 4 units.
-    Mesh* cornice = scene_add_mesh(scene, "Cornice");
-    const float c = 12.0f, h = 6.0f;  // half width, height
-    const float side_len = (yard_z_far - yard_z_near) * 0.5f + wall_thickness + 4.0f;
-    BoxSpec parts[4] = {
-        box(Vec3{yard_x + t, wall_height, z_mid}, c, side_len, h, 0, BOX_ALL, m.stone, MAP_WORLD, stone_repeat),
-        box(Vec3{-yard_x - t, wall_height, z_mid}, c, side_len, h, 0, BOX_ALL, m.stone, MAP_WORLD, stone_repeat),
-        box(Vec3{0, wall_height, yard_z_far + t}, yard_x - 4.0f, c, h, 0,
-            BOX_POS_Z | BOX_NEG_Z | BOX_TOP | BOX_BOTTOM, m.stone, MAP_WORLD, stone_repeat),
-        box(Vec3{0, wall_height, yard_z_near - t}, yard_x - 4.0f, c, h, 0,
-            BOX_POS_Z | BOX_NEG_Z | BOX_TOP | BOX_BOTTOM, m.stone, MAP_WORLD, stone_repeat),
-    };
-    for (const BoxSpec& b : parts) mesh_add_box(cornice, &b);
+    build_cornice(scene_add_mesh(scene, "Cornice"), m);
 }
 
-// Outer outline of an arch, walked from the +z foot over the top to the -z
-// foot; s in 0..1 by length.
-Vec3 arch_outline(float x, float zc, float s) {
-    float d = s * 4.0f * arch_outer;  // the outline is 4 half-spans long
-    if (d <= arch_outer) return Vec3{x, spring_y + d, zc + arch_outer};
-    if (d <= 3.0f * arch_outer) return Vec3{x, spring_y + arch_outer, zc + arch_outer - (d - arch_outer)};
-    return Vec3{x, spring_y + arch_outer - (d - 3.0f * arch_outer), zc - arch_outer};
-}
-
+// Intrados point k (0 at the +z foot, arch_segments at the -z foot) of the
+// arch centred at z = zc, in the plane x. Both halves take their heights
+// from the same angles, so mirrored points and the heights of the outer
+// edges' vertices (arch_course_y) agree exactly.
 Vec3 arch_inner_point(float x, float zc, int k) {
-    float a = pi * (float)k / arch_segments;
-    return Vec3{x, spring_y + arch_inner * std::sin(a), zc + arch_inner * std::cos(a)};
+    int j = k <= arch_segments / 2 ? k : arch_segments - k;
+    float a = pi * (float)j / arch_segments;
+    float dz = arch_inner * std::cos(a);
+    return Vec3{x, spring_y + arch_inner * std::sin(a), k <= arch_segments / 2 ? zc + dz : zc - dz};
 }
+
+// Height of the horizontal courses that cut an arch's face: course k runs
+// from intrados point k out to the arch's outer edge. Only the lower
+// courses are cut this way (arch_courses of them); above them the face is
+// fanned from the crown.
+float arch_course_y(int k) { return arch_inner_point(0.0f, 0.0f, k).y; }
 
 // One arch of the arcade at x = xc spanning z = zc +- arch_outer: both
 // faces, the soffit, and the end faces where the arcade stops.
+//
+// A face is cut into horizontal courses between the intrados and the outer
+// edges, so a screen row crosses few of its triangles; above the last
+// course each half is fanned from the middle of the top edge. Neighbouring
+// arches put the same vertices on the edge they share above a pillar.
 void build_arch(Mesh* mesh, float xc, float zc, int end_near, int end_far, int material) {
+    const int half = arch_segments / 2;
+    const float top = spring_y + arch_outer;
     for (int side = 0; side < 2; side++) {
         float x = side ? xc + arch_half_depth : xc - arch_half_depth;
         Vec3 toward = {side ? 1.0f : -1.0f, 0.0f, 0.0f};
         float u_sign = side ? -1.0f : 1.0f;  // right of a viewer facing this side
-        for (int k = 0; k < arch_segments; k++) {
-            Vec3 p[4] = {arch_inner_point(x, zc, k), arch_inner_point(x, zc, k + 1),
-                         arch_outline(x, zc, (float)(k + 1) / arch_segments),
-                         arch_outline(x, zc, (float)k / arch_segments)};
-            float uv[4][2];
-            for (int i = 0; i < 4; i++) {
-                uv[i][0] = u_sign * (p[i].z - zc) / stone_repeat + 2.0f;
-                uv[i][1] = (spring_y + arch_outer - p[i].y) / stone_repeat;
+        auto add = [&](Vec3 p) {
+            return mesh_add_vertex(mesh, p, u_sign * (p.z - zc) / stone_repeat + 2.0f, (top - p.y) / stone_repeat);
+        };
+        const uint16_t crown_top = add(Vec3{x, top, zc});
+        for (int h = 0; h < 2; h++) {
+            float edge_z = h ? zc - arch_outer : zc + arch_outer;
+            auto inner = [&](int k) { return arch_inner_point(x, zc, h ? arch_segments - k : k); };
+            uint16_t in_prev = add(inner(0)), out_prev = add(Vec3{x, spring_y, edge_z});
+            for (int k = 1; k <= arch_courses; k++) {
+                uint16_t in = add(inner(k)), out = add(Vec3{x, arch_course_y(k), edge_z});
+                mesh_add_face(mesh, in_prev, out_prev, out, toward, material);
+                mesh_add_face(mesh, in_prev, out, in, toward, material);
+                in_prev = in;
+                out_prev = out;
             }
-            mesh_add_quad(mesh, p, uv, toward, material);
+            uint16_t corner = add(Vec3{x, top, edge_z});
+            mesh_add_face(mesh, out_prev, corner, in_prev, toward, material);
+            mesh_add_face(mesh, in_prev, corner, crown_top, toward, material);
+            for (int k = arch_courses; k < half; k++) {
+                uint16_t next = add(inner(k + 1));
+                mesh_add_face(mesh, in_prev, crown_top, next, toward, material);
+                in_prev = next;
+            }
         }
     }
     const float arc_step = pi * arch_inner / arch_segments;  // soffit length per segment
@@ -131,26 +225,43 @@ void build_arch(Mesh* mesh, float xc, float zc, int end_near, int end_far, int m
         float uv[4][2] = {{0, v0}, {0, v1}, {width, v1}, {width, v0}};
         mesh_add_quad(mesh, p, uv, toward, material);
     }
+    // The ends of the arcade: cut at the same heights as the faces' outer
+    // edges, which they meet.
     for (int e = 0; e < 2; e++) {
         if (!(e ? end_far : end_near)) continue;
         float z = e ? zc + arch_outer : zc - arch_outer;
-        Vec3 p[4] = {{xc - arch_half_depth, spring_y, z}, {xc + arch_half_depth, spring_y, z},
-                     {xc + arch_half_depth, spring_y + arch_outer, z}, {xc - arch_half_depth, spring_y + arch_outer, z}};
-        float w = 2.0f * arch_half_depth / stone_repeat, h = arch_outer / stone_repeat;
-        float uv[4][2] = {{0, h}, {w, h}, {w, 0}, {0, 0}};
-        mesh_add_quad(mesh, p, uv, Vec3{0, 0, e ? 1.0f : -1.0f}, material);
+        float w = 2.0f * arch_half_depth / stone_repeat;
+        for (int k = 0; k <= arch_courses; k++) {
+            float y0 = k ? arch_course_y(k) : spring_y, y1 = k < arch_courses ? arch_course_y(k + 1) : top;
+            Vec3 p[4] = {{xc - arch_half_depth, y0, z}, {xc + arch_half_depth, y0, z}, {xc + arch_half_depth, y1, z},
+                         {xc - arch_half_depth, y1, z}};
+            float v0 = (top - y0) / stone_repeat, v1 = (top - y1) / stone_repeat;
+            float uv[4][2] = {{0, v0}, {w, v0}, {w, v1}, {0, v1}};
+            mesh_add_quad(mesh, p, uv, Vec3{0, 0, e ? 1.0f : -1.0f}, material);
+        }
     }
 }
 
+// A pillar on a square plinth: a turned base moulding, a tapering shaft and
+// a flared capital under a square abacus that carries the arches.
+void build_pillar(Mesh* mesh, float x, float z, const Materials& m) {
+    BoxSpec plinth = box(Vec3{x, 0.0f, z}, 12, 12, 6, 0, BOX_SIDES | BOX_TOP, m.stone, MAP_WORLD, stone_repeat);
+    mesh_add_box(mesh, &plinth);
+    const float profile[][2] = {
+        {10.5f, 0.0f}, {10.5f, 2.5f},  // torus
+        {8.0f, 5.0f},                  // up to the shaft
+        {7.0f, 52.0f},                 // the shaft tapers a little
+        {8.0f, 54.0f},                 // echinus, flaring out to the abacus
+        {11.0f, 60.0f},
+    };
+    mesh_add_lathe(mesh, Vec3{x, 6.0f, z}, profile, (int)(sizeof profile / sizeof profile[0]), pillar_sides, m.marble,
+                   1.0f, 60.0f);
+    BoxSpec abacus = box(Vec3{x, 66.0f, z}, 12, 12, 4, 0, BOX_ALL, m.stone, MAP_WORLD, stone_repeat);
+    mesh_add_box(mesh, &abacus);
+}
+
 void build_arcade(Mesh* mesh, float xc, const Materials& m) {
-    for (int i = 0; i < pillar_count; i++) {
-        Vec3 foot = {xc, 0.0f, pillar_z[i]};
-        BoxSpec base = box(foot, 12, 12, 6, 0, BOX_SIDES | BOX_TOP, m.stone, MAP_WORLD, stone_repeat);
-        mesh_add_box(mesh, &base);
-        mesh_add_column(mesh, Vec3{xc, 6.0f, pillar_z[i]}, 8.0f, 60.0f, 12, 0, m.marble, 1.0f, 60.0f);
-        BoxSpec capital = box(Vec3{xc, 66.0f, pillar_z[i]}, 12, 12, 4, 0, BOX_ALL, m.stone, MAP_WORLD, stone_repeat);
-        mesh_add_box(mesh, &capital);
-    }
+    for (int i = 0; i < pillar_count; i++) build_pillar(mesh, xc, pillar_z[i], m);
     for (int i = 0; i + 1 < pillar_count; i++)
         build_arch(mesh, xc, (pillar_z[i] + pillar_z[i + 1]) * 0.5f, i == 0, i + 2 == pillar_count, m.stone);
     // Entablature resting on the arches, overhanging by 2 units each side.
@@ -166,6 +277,8 @@ struct CrateSpec {
     float turn;     // radians about +y
 };
 
+const float crate_bevel = 0.08f;  // bevel width, a fraction of the crate's size
+
 const CrateSpec crates[] = {
     {-76, 0, 72, 30, 0.26f},  {-76, 30, 72, 20, 0.7f},   {-88, 0, 112, 22, -0.2f},
     {75, 0, 235, 32, -0.35f}, {150, 0, 110, 30, 0.1f},   {150, 30, 110, 22, -0.3f},
@@ -173,15 +286,45 @@ const CrateSpec crates[] = {
     {-60, 0, 330, 24, 0.6f},  {60, 0, 20, 18, 0.4f},
 };
 
-void build_crates(Mesh* mesh, const Materials& m) {
-    for (const CrateSpec& c : crates) {
-        float h = c.size * 0.5f;
-        BoxSpec b = box(Vec3{c.x, c.y, c.z}, h, h, c.size, c.turn, BOX_SIDES | BOX_TOP, m.wood, MAP_FIT, 0.0f);
-        mesh_add_box(mesh, &b);
+// A crate whose lid is bevelled all round: four sides, four mitred bevel
+// strips and the lid, sharing their corners. Each side shows the whole crate
+// image, the bevels its frame, the lid the image again. The upright edges
+// stay sharp: a bevel there would add a tall, thin strip to every screen row
+// the crate covers, and the lid's bevel already catches the light.
+void build_crate(Mesh* mesh, const CrateSpec& c, int material) {
+    const float h = c.size * 0.5f, b = c.size * crate_bevel, top = c.size;
+    const float e = b / c.size;  // the bevel's width in texture repeats
+    const Vec3 up = {0.0f, 1.0f, 0.0f};
+    Vec3 lid[4];
+    for (int k = 0; k < 4; k++) {
+        float turn = c.turn + 1.57079633f * (float)k;
+        Vec3 out = {std::sin(turn), 0.0f, std::cos(turn)};
+        Vec3 right = vec_cross(up, out);  // right of a viewer facing this side
+        // A point `d` out along the side's normal, `a` to its right, at height y.
+        auto at = [&](float d, float a, float y) {
+            return vec_add(Vec3{c.x, c.y + y, c.z}, vec_add(vec_scale(out, d), vec_scale(right, a)));
+        };
+        const float y1 = top - b;
+        Vec3 side[4] = {at(h, -h, 0), at(h, h, 0), at(h, h, y1), at(h, -h, y1)};
+        float side_uv[4][2] = {{0, 1}, {1, 1}, {1, e}, {0, e}};
+        mesh_add_quad(mesh, side, side_uv, out, material);
+        Vec3 slope[4] = {side[3], side[2], at(h - b, h - b, top), at(h - b, -h + b, top)};
+        float slope_uv[4][2] = {{0, e}, {1, e}, {1 - e, 0}, {e, 0}};
+        mesh_add_quad(mesh, slope, slope_uv, vec_add(out, up), material);
+        lid[k] = slope[2];
     }
+    float lid_uv[4][2] = {{1, 0}, {1, 1}, {0, 1}, {0, 0}};
+    mesh_add_quad(mesh, lid, lid_uv, up, material);
 }
 
-// Five steps of 6 up and 10 deep against the far wall, then a landing.
+void build_crates(Mesh* mesh, const Materials& m) {
+    for (const CrateSpec& c : crates) build_crate(mesh, c, m.wood);
+}
+
+// Five steps of 6 up and 10 deep against the far wall, the last one a
+// landing. Treads and risers are cut at the same places across the flight; each
+// end of the flight is one stepped outline, fanned so that every step's
+// corners are corners of its triangles (no vertex lies on another's edge).
 void build_steps(Mesh* mesh, const Materials& m) {
     const int steps = 5;
     const float half_w = 90.0f, rise = 6.0f, going = 10.0f, z0 = 380.0f;
@@ -190,18 +333,41 @@ void build_steps(Mesh* mesh, const Materials& m) {
         float zb = i + 1 < steps ? za + going : yard_z_far;
         float top = rise * (i + 1);
         PanelSpec tread = {Vec3{half_w, top, za}, Vec3{-1, 0, 0}, Vec3{0, 0, 1}, 2 * half_w, zb - za,
-                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, 40.0f};
-        // Seen from -z, a viewer's right is world -x; from +x it is -z.
+                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, band_cell};
+        // Seen from -z, a viewer's right is world -x.
         PanelSpec riser = {Vec3{half_w, top - rise, za}, Vec3{-1, 0, 0}, Vec3{0, 1, 0}, 2 * half_w, rise,
-                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, 40.0f};
-        PanelSpec left = {Vec3{half_w, 0, zb}, Vec3{0, 0, -1}, Vec3{0, 1, 0}, zb - za, top,
-                          m.stone, MAP_WORLD, stone_repeat, stone_repeat, 40.0f};
-        PanelSpec right = {Vec3{-half_w, 0, za}, Vec3{0, 0, 1}, Vec3{0, 1, 0}, zb - za, top,
-                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, 40.0f};
+                           m.stone, MAP_WORLD, stone_repeat, stone_repeat, band_cell};
         mesh_add_panel(mesh, &tread);
         mesh_add_panel(mesh, &riser);
-        mesh_add_panel(mesh, &left);
-        mesh_add_panel(mesh, &right);
+    }
+    for (int e = 0; e < 2; e++) {
+        const float x = e ? -half_w : half_w;
+        const Vec3 toward = {e ? -1.0f : 1.0f, 0.0f, 0.0f};
+        // Texture u along -z seen from +x, along +z seen from -x.
+        auto add = [&](float y, float z) {
+            float u = (e ? z : -z) / stone_repeat + 12.0f;
+            return mesh_add_vertex(mesh, Vec3{x, y, z}, u, -y / stone_repeat + 1.0f);
+        };
+        // Step i's end is the column za..zb from the floor to its tread. Its
+        // left edge also holds the top corner of step i - 1's column, so from
+        // the second step on the column is a pentagon, fanned from that corner.
+        uint16_t prev_low = add(0.0f, z0), prev_high = 0;
+        for (int i = 0; i < steps; i++) {
+            float za = z0 + going * i;
+            float zb = i + 1 < steps ? za + going : yard_z_far;
+            float top = rise * (i + 1);
+            uint16_t a = add(top, za), b = add(top, zb), c = add(0.0f, zb);
+            if (i == 0) {
+                mesh_add_face(mesh, prev_low, c, b, toward, m.stone);
+                mesh_add_face(mesh, prev_low, b, a, toward, m.stone);
+            } else {
+                mesh_add_face(mesh, prev_high, prev_low, c, toward, m.stone);
+                mesh_add_face(mesh, prev_high, c, b, toward, m.stone);
+                mesh_add_face(mesh, prev_high, b, a, toward, m.stone);
+            }
+            prev_low = c;
+            prev_high = b;
+        }
     }
 }
 
