@@ -129,6 +129,22 @@ TEST_F(Program, TheMarkerFollowsThePathOneLapPerTenSeconds) {
     }
 }
 
+TEST_F(Program, HomeWritesTheHistogramOnceAndAnUnwritableOneIsSkipped) {
+    start(4, "2:key:HOME 2:key:HOME 4:key:HOME");
+    ASSERT_EQ(tick(), 1);
+    ASSERT_EQ(tick(), 1);
+    std::string graph = read_file("Graph.txt");
+    EXPECT_NE(graph.find(" : *"), std::string::npos);
+    EXPECT_EQ(app->stats_requested, 0);
+    // A name the dump cannot write through leaves the old file and the frames alone.
+    ASSERT_EQ(std::system("mkdir Graph.txt.partial"), 0);
+    write_file("Graph.txt", "old\n");
+    ASSERT_EQ(tick(), 1);
+    ASSERT_EQ(tick(), 1);
+    EXPECT_EQ(read_file("Graph.txt"), "old\n");
+    EXPECT_EQ(app->frame_counter, 4);
+}
+
 // Runs varnel-render in the current folder; its exit code.
 int render(const std::string& arguments) {
     std::string command = std::string(VARNEL_RENDER_PATH) + " --data . " + arguments + " 2>err.txt";
