@@ -28,17 +28,11 @@ typedef int (*OverlapStep)(Overlap* o);
 
 // Stores a copy of `src` with range [left, right) in front of / behind `at`.
 SpanNode* store_before(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
-    SpanNode piece = *src;
-    piece.x_left = left;
-    piece.x_right = right;
-    return span_list_insert_before(o->list, at, &piece);
+    return span_list_store_before(o->list, at, src, left, right);
 }
 
 SpanNode* store_after(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
-    SpanNode piece = *src;
-    piece.x_left = left;
-    piece.x_right = right;
-    return span_list_insert_after(o->list, at, &piece);
+    return span_list_store_after(o->list, at, src, left, right);
 }
 
 // N, with its current range, in front of / behind S.
