@@ -27,7 +27,6 @@ const float light_limit = 536870912.0f;      // 2^29: 8192 pixels, far off any l
 const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
 const int32_t memory_warning_y = 50;
-const int32_t bilinear_table = 64 * 64;      // entries in each of W00, W10, W01, W11
 
 struct ShadeState {
     // set once per pass
@@ -41,7 +40,7 @@ struct ShadeState {
     int32_t centre_y;
     float focal_fixed;         // focal_length * 65536
     SpanFill fill;             // fill_bilinear or fill_nearest
-    const uint8_t* weights;    // bilinear weight tables W00, W10, W01, W11
+    const uint32_t* weights;   // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
     // set per span
     float d_w;                 // per-column gradients of the six planes
     float d_u;
@@ -72,7 +71,7 @@ void load_pass() {
     shade.centre_y = (shade.height / 2) * 65536;
     shade.focal_fixed = engine_focal_length() * 65536.0f;
     shade.fill = engine_span_fill();
-    shade.weights = engine_bilinear_weights();
+    shade.weights = engine_bilinear_weights_packed();
 }
 
 int load_span(const SpanNode* span) {
@@ -239,8 +238,9 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
 inline void shadow_pixels(int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
                           uint32_t* last) {
     const ShadowLookup lookup = shadow_lookup();
+    const uint32_t factor = (uint32_t)shade.shadow_factor;
     do {
-        if (!lit(lookup, sx, sy)) *first = darken(*first, (uint32_t)shade.shadow_factor);
+        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
         sx += dsx;
         sy += dsy;
     } while (++first < last);
@@ -277,18 +277,18 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
                    int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table;
-    const uint8_t* weights = shade.weights;  // W00, W10, W01, W11, bilinear_table entries each
+    const uint32_t* weights = shade.weights;  // four weights per word, W00 in the low byte
     const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
     const int32_t index_mask = shade.index_mask, row = shade.row_length;
     uint32_t* out = first;
     do {
         int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
         int32_t f = ((v >> 4) & 0xFC0) | ((u >> 10) & 63);  // fraction of v * 64 + fraction of u
-        const uint8_t* w = weights + f;
-        *out = shades[texels[base] * SHADE_STEPS + w[0]] +
-               shades[texels[(base + 1) & index_mask] * SHADE_STEPS + w[bilinear_table]] +
-               shades[texels[(base + row) & index_mask] * SHADE_STEPS + w[2 * bilinear_table]] +
-               shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + w[3 * bilinear_table]];
+        uint32_t w = weights[f];
+        *out = shades[texels[base] * SHADE_STEPS + (w & 0xFF)] +
+               shades[texels[(base + 1) & index_mask] * SHADE_STEPS + ((w >> 8) & 0xFF)] +
+               shades[texels[(base + row) & index_mask] * SHADE_STEPS + ((w >> 16) & 0xFF)] +
+               shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + (w >> 24)];
         u += du;
         v += dv;
     } while (++out < last);
