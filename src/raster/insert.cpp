@@ -332,6 +332,10 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // A reversed span (x_left > x_right) covers no column; made empty at its
     // left end, it keeps the row sorted and cannot push pieces out of order.
     if (record->x_right < record->x_left) record->x_right = record->x_left;
+    // A store takes the chain's last node, which has lain unused since it
+    // last became a spare: start fetching it while the walk runs.
+    __builtin_prefetch(list->last, 1);
+    __builtin_prefetch((const char*)list->last + 64, 1);
 
     Overlap o;
     o.list = list;
