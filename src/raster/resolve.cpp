@@ -56,10 +56,15 @@ struct ShadeState {
     int32_t v_mask;            // width * (height - 1)
     int32_t index_mask;        // width * height - 1
     int32_t v_shift;           // 16 - log2(width): 16.16 v to a row offset
+    // the texture and level the fields above were checked and loaded for;
+    // null before the first span of a pass (textures may change between passes)
+    const Texture* loaded_texture;
+    int32_t loaded_level;
 };
 
 ShadeState shade = {nullptr, 256, 0, 0, 0, 0, 0, 0, 0.0f, nullptr, nullptr,
-                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0};
+                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0,
+                    nullptr, 0};
 
 void load_pass() {
     shade.width = engine_width();
@@ -72,23 +77,21 @@ void load_pass() {
     shade.focal_fixed = engine_focal_length() * 65536.0f;
     shade.fill = engine_span_fill();
     shade.weights = engine_bilinear_weights_packed();
+    shade.loaded_texture = nullptr;
 }
 
-int load_span(const SpanNode* span) {
-    const Texture* t = span->texture;
+// The span's texture level: checked and loaded unless the previous span of
+// the pass used the same one (neighbouring spans mostly share a face's
+// texture). 0 when the texture has no such level.
+int load_level(const Texture* t, int32_t level_index) {
+    if (t == shade.loaded_texture && level_index == shade.loaded_level) return 1;
+    shade.loaded_texture = nullptr;
     if (!t || !t->levels || !t->shade_table) return 0;
     if (t->level_count_x < 1 || t->level_count_x > 31 || t->level_count_y < 1 || t->level_count_y > 31)
         return 0;
-    if (span->level_index < 0 || span->level_index >= t->level_count_x * t->level_count_y) return 0;
-    const TextureLevel* level = &t->levels[span->level_index];
+    if (level_index < 0 || level_index >= t->level_count_x * t->level_count_y) return 0;
+    const TextureLevel* level = &t->levels[level_index];
     if (!level->texels) return 0;
-    shade.d_w = span->d_inv_z;
-    shade.d_u = span->d_u_over_z;
-    shade.d_v = span->d_v_over_z;
-    shade.d_lx = span->d_lx_over_z;
-    shade.d_ly = span->d_ly_over_z;
-    shade.d_lz = span->d_lz_over_z;
-    shade.face_id = span->face_id;
     shade.shade_table = t->shade_table;
     shade.texels = level->texels;
     shade.row_length = level->width;
@@ -96,6 +99,20 @@ int load_span(const SpanNode* span) {
     shade.v_mask = level->last_row_offset;
     shade.index_mask = level->last_texel;
     shade.v_shift = level->coord_shift & 31;
+    shade.loaded_texture = t;
+    shade.loaded_level = level_index;
+    return 1;
+}
+
+int load_span(const SpanNode* span) {
+    if (!load_level(span->texture, span->level_index)) return 0;
+    shade.d_w = span->d_inv_z;
+    shade.d_u = span->d_u_over_z;
+    shade.d_v = span->d_v_over_z;
+    shade.d_lx = span->d_lx_over_z;
+    shade.d_ly = span->d_ly_over_z;
+    shade.d_lz = span->d_lz_over_z;
+    shade.face_id = span->face_id;
     return 1;
 }
 
@@ -340,6 +357,13 @@ int resolve_camera_view(uint32_t* frame_buffer) {
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            // The walk is a pointer chase through nodes spread over the pool:
+            // fetch the span after next while this one is shaded.
+            if (i + 2 < row->active_count) {
+                const SpanNode* after = span->next->next;
+                __builtin_prefetch(after);
+                __builtin_prefetch((const char*)after + 64);
+            }
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             if (a >= b || !load_span(span)) continue;
