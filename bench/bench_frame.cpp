@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
         double t1 = now_ms();
         int ls = resolve_light_view(shadow.data());
         double t2 = now_ms();
-        for (size_t i = 0; i < shadow.size(); i++)
-            if (cone[i] < 120) shadow[i] = 0;
+        for (size_t i = 0; i < shadow.size(); i++) shadow[i] = cone[i] < 120 ? 0u : shadow[i];  // as the frame tick
         double t3 = now_ms();
         std::memset(frame.data(), 0, frame.size() * 4);
         span_lists_reset();
