@@ -334,6 +334,11 @@ int resolve_light_view(uint32_t* shadow_buffer) {
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            if (i + 2 < row->active_count) {  // as in the camera pass
+                const SpanNode* after = span->next->next;
+                __builtin_prefetch(after);
+                __builtin_prefetch((const char*)after + 64);
+            }
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             const uint32_t id = span->face_id;
