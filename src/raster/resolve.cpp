@@ -209,8 +209,11 @@ int shade_span_prepare(const SpanNode* span) {
 
 void shade_span_use_fill(SpanFill fill) { shade.fill = fill; }
 
-ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
-                         float lz_over_z) {
+namespace {
+
+// shade_coords, inlined into shade_span's run loop.
+inline ShadeCoords coords_at(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
+                             float lz_over_z) {
     ShadeCoords c;
     float scale = 65536.0f / w;
     c.u = wrap_texture_coord(scale * u_over_z);
@@ -225,13 +228,20 @@ ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_
     return c;
 }
 
+}  // namespace
+
+ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
+                         float lz_over_z) {
+    return coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+}
+
 void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     (void)x;  // the plane values are already those of column x
     if (count <= 0) return;
     const SpanFill fill = shade.fill;
     const float run = (float)run_length;
-    ShadeCoords start = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+    ShadeCoords start = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
     while (count >= run_length) {
         w += run * shade.d_w;
         u_over_z += run * shade.d_u;
@@ -239,7 +249,7 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
         lx_over_z += run * shade.d_lx;
         ly_over_z += run * shade.d_ly;
         lz_over_z += run * shade.d_lz;
-        ShadeCoords end = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+        ShadeCoords end = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
         fill(start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
              start.sx, run_step(start.sx, end.sx, run_length), start.sy,
              run_step(start.sy, end.sy, run_length), destination, destination + run_length);
@@ -249,7 +259,7 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
     }
     if (count > 0) {
         float r = (float)count;
-        ShadeCoords end = shade_coords(w + r * shade.d_w, u_over_z + r * shade.d_u,
+        ShadeCoords end = coords_at(w + r * shade.d_w, u_over_z + r * shade.d_u,
                                        v_over_z + r * shade.d_v, lx_over_z + r * shade.d_lx,
                                        ly_over_z + r * shade.d_ly, lz_over_z + r * shade.d_lz);
         double pixels = (double)count;
