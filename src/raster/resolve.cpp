@@ -57,7 +57,8 @@ struct ShadeState {
     int32_t index_mask;        // width * height - 1
     int32_t v_shift;           // 16 - log2(width): 16.16 v to a row offset
     // the texture and level the fields above were checked and loaded for;
-    // null before the first span of a pass (textures may change between passes)
+    // null before the first span of a pass (textures may change between
+    // passes) and after a span without a usable level
     const Texture* loaded_texture;
     int32_t loaded_level;
 };
@@ -84,7 +85,7 @@ void load_pass() {
 // the pass used the same one (neighbouring spans mostly share a face's
 // texture). 0 when the texture has no such level.
 int load_level(const Texture* t, int32_t level_index) {
-    if (t == shade.loaded_texture && level_index == shade.loaded_level) return 1;
+    if (t && t == shade.loaded_texture && level_index == shade.loaded_level) return 1;
     shade.loaded_texture = nullptr;
     if (!t || !t->levels || !t->shade_table) return 0;
     if (t->level_count_x < 1 || t->level_count_x > 31 || t->level_count_y < 1 || t->level_count_y > 31)
