@@ -296,11 +296,12 @@ void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int3
                   int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
-    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
+    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
+    const int32_t v_shift = shade.v_shift;
     uint32_t* out = first;
     do {
-        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
-        *out = shades[texels[base] * SHADE_STEPS];
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = shades[texels[base] * (uint32_t)SHADE_STEPS];
         u += du;
         v += dv;
     } while (++out < last);
@@ -317,17 +318,21 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table;
     const uint32_t* weights = shade.weights;  // four weights per word, W00 in the low byte
-    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
-    const int32_t index_mask = shade.index_mask, row = shade.row_length;
+    // Indices as unsigned words: every one is masked to 0..last_texel, and
+    // unsigned indices need no sign extension before addressing.
+    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
+    const uint32_t index_mask = (uint32_t)shade.index_mask, row = (uint32_t)shade.row_length;
+    const int32_t v_shift = shade.v_shift;
+    const uint32_t steps = SHADE_STEPS;
     uint32_t* out = first;
     do {
-        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
-        int32_t f = ((v >> 4) & 0xFC0) | ((u >> 10) & 63);  // fraction of v * 64 + fraction of u
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        uint32_t f = ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u);  // fraction of v * 64 + of u
         uint32_t w = weights[f];
-        *out = shades[texels[base] * SHADE_STEPS + (w & 0xFF)] +
-               shades[texels[(base + 1) & index_mask] * SHADE_STEPS + ((w >> 8) & 0xFF)] +
-               shades[texels[(base + row) & index_mask] * SHADE_STEPS + ((w >> 16) & 0xFF)] +
-               shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + (w >> 24)];
+        *out = shades[texels[base] * steps + (w & 0xFF)] +
+               shades[texels[(base + 1) & index_mask] * steps + ((w >> 8) & 0xFF)] +
+               shades[texels[(base + row) & index_mask] * steps + ((w >> 16) & 0xFF)] +
+               shades[texels[(base + row + 1) & index_mask] * steps + (w >> 24)];
         u += du;
         v += dv;
     } while (++out < last);
