@@ -64,11 +64,12 @@ void count_stored(ScanlineSpanList* list, int from_pool) {
     list->active_count++;
 }
 
-// A full copy of `source` with the range [left, right). The node is a spare
-// just detached or a fresh pool node, never `source` itself (a visible node
-// or a caller's record), and its links are set by the caller afterwards.
+// A full copy of `source` with the range [left, right) into a spare just
+// detached or a fresh pool node; the caller sets the links afterwards.
+// Callers store visible nodes or records of their own, but a caller handing
+// in the very spare that gets reused keeps its words too.
 inline void copy_span(SpanNode* node, const SpanNode* source, int32_t left, int32_t right) {
-    *node = *source;
+    if (node != source) *node = *source;
     node->x_left = left;
     node->x_right = right;
 }
