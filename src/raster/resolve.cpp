@@ -136,9 +136,10 @@ int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
     return (end - start) / pixels;
 }
 
-// run_step for a remainder run of 1..15 pixels, by a double division instead
-// of an integer one (four of those per span end cost more than the divisions
-// of the coordinates). Same result: the difference a and the count b are
+// run_step for a remainder run of 1..15 pixels, by a double division: an
+// integer division by a variable count takes several times longer, and
+// four of them sit between every span end and its fill. Same result: the
+// difference a and the count b are
 // integers below 2^31, so a / b is either an integer, represented exactly,
 // or at least 1/15 away from every integer, while the double quotient is
 // within 2^-22 of it; truncation toward zero gives the same integer.
