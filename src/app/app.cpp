@@ -204,9 +204,12 @@ void frame_tick() {
     double t1 = now_ms();
 
     // Outside the cone no surface is recorded, so nothing there is lit.
+    // Every word is written back (unchanged inside the cone), which lets
+    // the compiler sweep several pixels per instruction.
     const uint32_t* cone = app.cone_mask->pixels;
+    uint32_t* shadow = app.shadow_buffer;
     for (size_t i = 0, n = pixel_count(); i < n; i++)
-        if ((cone[i] & 0xFFu) < cone_threshold) app.shadow_buffer[i] = 0;
+        shadow[i] = (cone[i] & 0xFFu) < cone_threshold ? 0u : shadow[i];
     double t2 = now_ms();
 
     std::memset(app.frame_buffer, 0, pixel_count() * 4);

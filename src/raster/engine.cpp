@@ -14,6 +14,7 @@ struct Engine {
     ViewFrustum frustum;              // side planes for a viewport 4 pixels smaller
     ScanlineSpanList* lists;          // height rows, row 0 at the top; null before init
     uint8_t weights[4 * FILTER_TABLE];  // W00, W10, W01, W11, entry j * 64 + i, 0..63
+    uint32_t packed_weights[FILTER_TABLE];  // the same four weights of an entry in one word
     SpanFill span_fill;               // fill_bilinear or fill_nearest
 };
 
@@ -74,6 +75,8 @@ void build_filter_tables() {
             w10[e] = (uint8_t)right;
             w01[e] = (uint8_t)below;
             w11[e] = (uint8_t)below_right;
+            engine.packed_weights[e] = (uint32_t)self | (uint32_t)right << 8 | (uint32_t)below << 16 |
+                                       (uint32_t)below_right << 24;
         }
 }
 
@@ -86,3 +89,4 @@ float engine_focal_length() { return engine.focal_length; }
 const ViewFrustum* engine_frustum() { return &engine.frustum; }
 ScanlineSpanList* engine_scanline_lists() { return engine.lists; }
 const uint8_t* engine_bilinear_weights() { return engine.weights; }
+const uint32_t* engine_bilinear_weights_packed() { return engine.packed_weights; }

@@ -27,6 +27,9 @@ ScanlineSpanList* engine_scanline_lists();  // one list per row, row 0 at the to
 // Weights for the top six fraction bits i (u) and j (v): four 64 x 64 tables
 // W00, W10, W01, W11, entry j * 64 + i; the four weights of an entry add up to 63.
 const uint8_t* engine_bilinear_weights();
+// The same tables packed for the fill loop: entry j * 64 + i holds W00 in
+// bits 0-7, W10 in 8-15, W01 in 16-23 and W11 in 24-31.
+const uint32_t* engine_bilinear_weights_packed();
 
 // -- resolve --------------------------------------------------------------------
 void engine_set_shadow_buffer(uint32_t* buffer);

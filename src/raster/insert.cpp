@@ -28,17 +28,11 @@ typedef int (*OverlapStep)(Overlap* o);
 
 // Stores a copy of `src` with range [left, right) in front of / behind `at`.
 SpanNode* store_before(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
-    SpanNode piece = *src;
-    piece.x_left = left;
-    piece.x_right = right;
-    return span_list_insert_before(o->list, at, &piece);
+    return span_list_store_before(o->list, at, src, left, right);
 }
 
 SpanNode* store_after(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
-    SpanNode piece = *src;
-    piece.x_left = left;
-    piece.x_right = right;
-    return span_list_insert_after(o->list, at, &piece);
+    return span_list_store_after(o->list, at, src, left, right);
 }
 
 // N, with its current range, in front of / behind S.
@@ -338,6 +332,10 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // A reversed span (x_left > x_right) covers no column; made empty at its
     // left end, it keeps the row sorted and cannot push pieces out of order.
     if (record->x_right < record->x_left) record->x_right = record->x_left;
+    // A store takes the chain's last node, which has lain unused since it
+    // last became a spare: start fetching it while the walk runs.
+    __builtin_prefetch(list->last, 1);
+    __builtin_prefetch((const char*)list->last + 64, 1);
 
     Overlap o;
     o.list = list;

@@ -27,7 +27,6 @@ const float light_limit = 536870912.0f;      // 2^29: 8192 pixels, far off any l
 const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
 const int32_t memory_warning_y = 50;
-const int32_t bilinear_table = 64 * 64;      // entries in each of W00, W10, W01, W11
 
 struct ShadeState {
     // set once per pass
@@ -41,7 +40,7 @@ struct ShadeState {
     int32_t centre_y;
     float focal_fixed;         // focal_length * 65536
     SpanFill fill;             // fill_bilinear or fill_nearest
-    const uint8_t* weights;    // bilinear weight tables W00, W10, W01, W11
+    const uint32_t* weights;   // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
     // set per span
     float d_w;                 // per-column gradients of the six planes
     float d_u;
@@ -57,10 +56,16 @@ struct ShadeState {
     int32_t v_mask;            // width * (height - 1)
     int32_t index_mask;        // width * height - 1
     int32_t v_shift;           // 16 - log2(width): 16.16 v to a row offset
+    // the texture and level the fields above were checked and loaded for;
+    // null before the first span of a pass (textures may change between
+    // passes) and after a span without a usable level
+    const Texture* loaded_texture;
+    int32_t loaded_level;
 };
 
 ShadeState shade = {nullptr, 256, 0, 0, 0, 0, 0, 0, 0.0f, nullptr, nullptr,
-                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0};
+                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0,
+                    nullptr, 0};
 
 void load_pass() {
     shade.width = engine_width();
@@ -72,24 +77,22 @@ void load_pass() {
     shade.centre_y = (shade.height / 2) * 65536;
     shade.focal_fixed = engine_focal_length() * 65536.0f;
     shade.fill = engine_span_fill();
-    shade.weights = engine_bilinear_weights();
+    shade.weights = engine_bilinear_weights_packed();
+    shade.loaded_texture = nullptr;
 }
 
-int load_span(const SpanNode* span) {
-    const Texture* t = span->texture;
+// The span's texture level: checked and loaded unless the previous span of
+// the pass used the same one (neighbouring spans mostly share a face's
+// texture). 0 when the texture has no such level.
+int load_level(const Texture* t, int32_t level_index) {
+    if (t && t == shade.loaded_texture && level_index == shade.loaded_level) return 1;
+    shade.loaded_texture = nullptr;
     if (!t || !t->levels || !t->shade_table) return 0;
     if (t->level_count_x < 1 || t->level_count_x > 31 || t->level_count_y < 1 || t->level_count_y > 31)
         return 0;
-    if (span->level_index < 0 || span->level_index >= t->level_count_x * t->level_count_y) return 0;
-    const TextureLevel* level = &t->levels[span->level_index];
+    if (level_index < 0 || level_index >= t->level_count_x * t->level_count_y) return 0;
+    const TextureLevel* level = &t->levels[level_index];
     if (!level->texels) return 0;
-    shade.d_w = span->d_inv_z;
-    shade.d_u = span->d_u_over_z;
-    shade.d_v = span->d_v_over_z;
-    shade.d_lx = span->d_lx_over_z;
-    shade.d_ly = span->d_ly_over_z;
-    shade.d_lz = span->d_lz_over_z;
-    shade.face_id = span->face_id;
     shade.shade_table = t->shade_table;
     shade.texels = level->texels;
     shade.row_length = level->width;
@@ -97,6 +100,20 @@ int load_span(const SpanNode* span) {
     shade.v_mask = level->last_row_offset;
     shade.index_mask = level->last_texel;
     shade.v_shift = level->coord_shift & 31;
+    shade.loaded_texture = t;
+    shade.loaded_level = level_index;
+    return 1;
+}
+
+int load_span(const SpanNode* span) {
+    if (!load_level(span->texture, span->level_index)) return 0;
+    shade.d_w = span->d_inv_z;
+    shade.d_u = span->d_u_over_z;
+    shade.d_v = span->d_v_over_z;
+    shade.d_lx = span->d_lx_over_z;
+    shade.d_ly = span->d_ly_over_z;
+    shade.d_lz = span->d_lz_over_z;
+    shade.face_id = span->face_id;
     return 1;
 }
 
@@ -117,6 +134,17 @@ int32_t light_coord(float offset, int32_t centre) {
 int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
     // Both ends lie in [-2^30, 2^30), so the difference fits 32 bits.
     return (end - start) / pixels;
+}
+
+// run_step for a remainder run of 1..15 pixels, by a double division: an
+// integer division by a variable count takes several times longer, and
+// four of them sit between every span end and its fill. Same result: the
+// difference a and the count b are
+// integers below 2^31, so a / b is either an integer, represented exactly,
+// or at least 1/15 away from every integer, while the double quotient is
+// within 2^-22 of it; truncation toward zero gives the same integer.
+inline int32_t remainder_step(int32_t start, int32_t end, double pixels) {
+    return (int32_t)((double)(end - start) / pixels);
 }
 
 // A shadowed colour: each channel times the factor / 256, rounded down, top
@@ -183,8 +211,11 @@ int shade_span_prepare(const SpanNode* span) {
 
 void shade_span_use_fill(SpanFill fill) { shade.fill = fill; }
 
-ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
-                         float lz_over_z) {
+namespace {
+
+// shade_coords, inlined into shade_span's run loop.
+inline ShadeCoords coords_at(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
+                             float lz_over_z) {
     ShadeCoords c;
     float scale = 65536.0f / w;
     c.u = wrap_texture_coord(scale * u_over_z);
@@ -199,13 +230,20 @@ ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_
     return c;
 }
 
+}  // namespace
+
+ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
+                         float lz_over_z) {
+    return coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+}
+
 void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     (void)x;  // the plane values are already those of column x
     if (count <= 0) return;
     const SpanFill fill = shade.fill;
     const float run = (float)run_length;
-    ShadeCoords start = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+    ShadeCoords start = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
     while (count >= run_length) {
         w += run * shade.d_w;
         u_over_z += run * shade.d_u;
@@ -213,7 +251,7 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
         lx_over_z += run * shade.d_lx;
         ly_over_z += run * shade.d_ly;
         lz_over_z += run * shade.d_lz;
-        ShadeCoords end = shade_coords(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+        ShadeCoords end = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
         fill(start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
              start.sx, run_step(start.sx, end.sx, run_length), start.sy,
              run_step(start.sy, end.sy, run_length), destination, destination + run_length);
@@ -223,12 +261,13 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
     }
     if (count > 0) {
         float r = (float)count;
-        ShadeCoords end = shade_coords(w + r * shade.d_w, u_over_z + r * shade.d_u,
+        ShadeCoords end = coords_at(w + r * shade.d_w, u_over_z + r * shade.d_u,
                                        v_over_z + r * shade.d_v, lx_over_z + r * shade.d_lx,
                                        ly_over_z + r * shade.d_ly, lz_over_z + r * shade.d_lz);
-        fill(start.u, run_step(start.u, end.u, count), start.v, run_step(start.v, end.v, count),
-             start.sx, run_step(start.sx, end.sx, count), start.sy, run_step(start.sy, end.sy, count),
-             destination, destination + count);
+        double pixels = (double)count;
+        fill(start.u, remainder_step(start.u, end.u, pixels), start.v, remainder_step(start.v, end.v, pixels),
+             start.sx, remainder_step(start.sx, end.sx, pixels), start.sy,
+             remainder_step(start.sy, end.sy, pixels), destination, destination + count);
     }
 }
 
@@ -239,8 +278,9 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
 inline void shadow_pixels(int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
                           uint32_t* last) {
     const ShadowLookup lookup = shadow_lookup();
+    const uint32_t factor = (uint32_t)shade.shadow_factor;
     do {
-        if (!lit(lookup, sx, sy)) *first = darken(*first, (uint32_t)shade.shadow_factor);
+        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
         sx += dsx;
         sy += dsy;
     } while (++first < last);
@@ -257,11 +297,12 @@ void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int3
                   int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
-    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
+    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
+    const int32_t v_shift = shade.v_shift;
     uint32_t* out = first;
     do {
-        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
-        *out = shades[texels[base] * SHADE_STEPS];
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = shades[texels[base] * (uint32_t)SHADE_STEPS];
         u += du;
         v += dv;
     } while (++out < last);
@@ -277,18 +318,22 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
                    int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade.texels;
     const uint32_t* shades = shade.shade_table;
-    const uint8_t* weights = shade.weights;  // W00, W10, W01, W11, bilinear_table entries each
-    const int32_t u_mask = shade.u_mask, v_mask = shade.v_mask, v_shift = shade.v_shift;
-    const int32_t index_mask = shade.index_mask, row = shade.row_length;
+    const uint32_t* weights = shade.weights;  // four weights per word, W00 in the low byte
+    // Indices as unsigned words: every one is masked to 0..last_texel, and
+    // unsigned indices need no sign extension before addressing.
+    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
+    const uint32_t index_mask = (uint32_t)shade.index_mask, row = (uint32_t)shade.row_length;
+    const int32_t v_shift = shade.v_shift;
+    const uint32_t steps = SHADE_STEPS;
     uint32_t* out = first;
     do {
-        int32_t base = ((v >> v_shift) & v_mask) + ((u >> 16) & u_mask);
-        int32_t f = ((v >> 4) & 0xFC0) | ((u >> 10) & 63);  // fraction of v * 64 + fraction of u
-        const uint8_t* w = weights + f;
-        *out = shades[texels[base] * SHADE_STEPS + w[0]] +
-               shades[texels[(base + 1) & index_mask] * SHADE_STEPS + w[bilinear_table]] +
-               shades[texels[(base + row) & index_mask] * SHADE_STEPS + w[2 * bilinear_table]] +
-               shades[texels[(base + row + 1) & index_mask] * SHADE_STEPS + w[3 * bilinear_table]];
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        uint32_t f = ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u);  // fraction of v * 64 + of u
+        uint32_t w = weights[f];
+        *out = shades[texels[base] * steps + (w & 0xFF)] +
+               shades[texels[(base + 1) & index_mask] * steps + ((w >> 8) & 0xFF)] +
+               shades[texels[(base + row) & index_mask] * steps + ((w >> 16) & 0xFF)] +
+               shades[texels[(base + row + 1) & index_mask] * steps + (w >> 24)];
         u += du;
         v += dv;
     } while (++out < last);
@@ -306,6 +351,11 @@ int resolve_light_view(uint32_t* shadow_buffer) {
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            if (i + 2 < row->active_count) {  // as in the camera pass
+                const SpanNode* after = span->next->next;
+                __builtin_prefetch(after);
+                __builtin_prefetch((const char*)after + 64);
+            }
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             const uint32_t id = span->face_id;
@@ -329,6 +379,13 @@ int resolve_camera_view(uint32_t* frame_buffer) {
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
+            // The walk is a pointer chase through nodes spread over the pool:
+            // fetch the span after next while this one is shaded.
+            if (i + 2 < row->active_count) {
+                const SpanNode* after = span->next->next;
+                __builtin_prefetch(after);
+                __builtin_prefetch((const char*)after + 64);
+            }
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             if (a >= b || !load_span(span)) continue;

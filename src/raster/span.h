@@ -95,6 +95,13 @@ SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record);
 SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, SpanNode* record);
 SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
 SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* record);
+// The two inserts for a copy of `source` with the range [x_left, x_right)
+// instead of its own (insert_span stores pieces of spans this way); source
+// is a visible node or a caller's record and is not changed.
+SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* node, const SpanNode* source,
+                                 int32_t x_left, int32_t x_right);
+SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* source,
+                                int32_t x_left, int32_t x_right);
 void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> spare
 
 // -- rows --------------------------------------------------------------------

@@ -46,13 +46,13 @@ void link_after(ScanlineSpanList* list, SpanNode* at, SpanNode* node) {
     at->next = node;
 }
 
-// Common part of the two inserts: a spare taken from the chain's end, or a
-// pool node when every node is visible. Null when the pool cannot grow.
-SpanNode* node_for_insert(ScanlineSpanList* list, const SpanNode* record, SpanNode* copy) {
-    *copy = *record;  // record may be a node of this chain; read it before relinking
+// Common part of the two inserts, after the advance step: a spare taken
+// from the chain's end, or a pool node when every node is visible (*from_pool
+// 1). Null when the pool cannot grow; nothing is changed then.
+SpanNode* node_for_insert(ScanlineSpanList* list, int* from_pool) {
     if (!span_pool_advance()) return nullptr;
-    if (list->active_count < list->node_count) return detach_last(list);
-    return pool_node();
+    *from_pool = list->active_count >= list->node_count;
+    return *from_pool ? pool_node() : detach_last(list);
 }
 
 // Bookkeeping after a node from node_for_insert has been linked in.
@@ -62,6 +62,16 @@ void count_stored(ScanlineSpanList* list, int from_pool) {
         list->node_count++;
     }
     list->active_count++;
+}
+
+// A full copy of `source` with the range [left, right) into a spare just
+// detached or a fresh pool node; the caller sets the links afterwards.
+// Callers store visible nodes or records of their own, but a caller handing
+// in the very spare that gets reused keeps its words too.
+inline void copy_span(SpanNode* node, const SpanNode* source, int32_t left, int32_t right) {
+    if (node != source) *node = *source;
+    node->x_left = left;
+    node->x_right = right;
 }
 
 }  // namespace
@@ -169,24 +179,32 @@ SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, Spa
 }
 
 SpanNode* span_list_insert_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    return span_list_store_before(list, at, record, record->x_left, record->x_right);
+}
+
+SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+    return span_list_store_after(list, at, record, record->x_left, record->x_right);
+}
+
+SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* source,
+                                 int32_t x_left, int32_t x_right) {
     list->finger = nullptr;
-    SpanNode copy;
-    int from_pool = list->active_count >= list->node_count;
-    SpanNode* node = node_for_insert(list, record, &copy);
+    int from_pool;
+    SpanNode* node = node_for_insert(list, &from_pool);
     if (!node) return nullptr;
-    *node = copy;
+    copy_span(node, source, x_left, x_right);
     link_before(list, at, node);
     count_stored(list, from_pool);
     return node;
 }
 
-SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* record) {
+SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* source,
+                                int32_t x_left, int32_t x_right) {
     list->finger = nullptr;
-    SpanNode copy;
-    int from_pool = list->active_count >= list->node_count;
-    SpanNode* node = node_for_insert(list, record, &copy);
+    int from_pool;
+    SpanNode* node = node_for_insert(list, &from_pool);
     if (!node) return nullptr;
-    *node = copy;
+    copy_span(node, source, x_left, x_right);
     link_after(list, at, node);
     count_stored(list, from_pool);
     return node;

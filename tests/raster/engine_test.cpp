@@ -95,6 +95,10 @@ TEST(Engine, FilterWeightsAddUpTo63) {
             ones += entry(i, j, 0) == 1;
             // Each neighbour's weight is its bilinear share, rounded down.
             EXPECT_EQ(entry(i, j, 3), i * j / 64);
+            // The fill loop reads all four from one packed word.
+            uint32_t packed = engine_bilinear_weights_packed()[j * 64 + i];
+            for (int table = 0; table < 4; table++)
+                ASSERT_EQ((int)(packed >> (8 * table) & 0xFF), entry(i, j, table)) << i << "," << j;
         }
     EXPECT_EQ(ones, 3);
 }

@@ -287,12 +287,16 @@ TEST_F(Resolve, CameraViewSkipsSpansWithoutAUsableLevel) {
     s.level_index = 25;  // 5 x 5 levels: 0..24
     ASSERT_NE(span_list_append(&rows[6], &s), nullptr);
     s.texture = nullptr;
+    s.level_index = 0;  // same level as the last usable span: must still be refused
     ASSERT_NE(span_list_append(&rows[7], &s), nullptr);
-    EXPECT_EQ(resolve_camera_view(frame.data()), 3);
+    s.texture = &texture->texture;  // usable again after refused ones
+    ASSERT_NE(span_list_append(&rows[8], &s), nullptr);
+    EXPECT_EQ(resolve_camera_view(frame.data()), 4);
     EXPECT_NE(frame[5 * W + 10], 0u);
     EXPECT_EQ(frame[5 * W + 20], 0u);
     EXPECT_EQ(frame[6 * W + 10], 0u);
     EXPECT_EQ(frame[7 * W + 10], 0u);
+    EXPECT_EQ(frame[8 * W + 10], frame[5 * W + 10]);
 }
 
 void* failing_allocator(void*, size_t) { return nullptr; }

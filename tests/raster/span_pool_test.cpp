@@ -123,6 +123,24 @@ TEST_F(SpanPoolTest, StoringOperationsUseSparesAndKeepLinks) {
     EXPECT_EQ(visible(&row).front(), (Piece{-10, 0, 6}));
 }
 
+// Inserts copy straight into the node they take; a record that is itself
+// that node (the chain's last spare) must still arrive whole.
+TEST_F(SpanPoolTest, InsertOfTheSpareItTakes) {
+    ScanlineSpanList row;
+    ASSERT_EQ(span_list_create(3, &row), 1);
+    SpanNode a = make_span(10, 20, 0.5f, 0.0f, 1);
+    SpanNode* na = span_list_append(&row, &a);
+    SpanNode* spare = row.last;
+    SpanNode words = make_span(0, 5, 0.25f, 0.01f, 9);
+    words.prev = spare->prev, words.next = spare->next;
+    *spare = words;
+    EXPECT_EQ(span_list_insert_before(&row, na, spare), spare);
+    EXPECT_EQ(visible(&row), (std::vector<Piece>{{0, 5, 9}, {10, 20, 1}}));
+    EXPECT_TRUE(same_surface(*row.first, make_span(0, 5, 0.25f, 0.01f, 9)));
+    EXPECT_EQ(row.first->prev, nullptr);
+    EXPECT_EQ(row.first->next, na);
+}
+
 TEST_F(SpanPoolTest, ResetKeepsNodesAndAppendReusesTheFirst) {
     ScanlineSpanList row;
     ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &row), 1);
