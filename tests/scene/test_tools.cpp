@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scene_test_util.h"
+#include "test_support.h"
 
 namespace {
 
@@ -22,16 +23,7 @@ int run(const std::string& command, std::string* out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string read_text(const std::string& path) {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
+std::string read_text(const std::string& path) { return read_file(path); }
 
 TEST(ToolInfo, PrintsTheSceneAsJson) {
     auto bytes = make_file([](ChunkWriter& w) {

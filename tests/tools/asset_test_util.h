@@ -2,6 +2,8 @@
 // tools, reading files back.
 #pragma once
 
+#include "test_support.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,23 +43,9 @@ inline std::string tool_command(const std::string& args) {
     return std::string("'") + VARNEL_TOOL_PATH + "' " + args;
 }
 
-inline std::string read_text(const std::string& path) {
-    std::string s;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
+inline std::string read_text(const std::string& path) { return read_file(path); }
 
-inline void write_text(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
+inline void write_text(const std::string& path, const std::string& text) { write_file(path, text); }
 
 inline bool file_exists(const std::string& path) {
     struct stat s;

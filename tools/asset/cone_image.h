@@ -9,7 +9,7 @@
 
 enum { CONE_SCREEN_WIDTH = 400, CONE_SCREEN_HEIGHT = 300 };
 
-struct ConeSpec {
+struct ConeShape {
     int width;       // image size in pixels
     int height;
     float radius;    // screen pixels from the centre to the 50 % grey level
@@ -17,8 +17,8 @@ struct ConeSpec {
 };
 
 // The demo's cone: 400 x 300, radius 125, a 50-pixel soft edge.
-ConeSpec cone_default();
+ConeShape cone_default();
 // width x height grey levels, top row first. 0 for sizes outside 1..4096.
-int cone_paint(const ConeSpec* spec, std::vector<uint8_t>* grey);
+int cone_paint(const ConeShape* shape, std::vector<uint8_t>* grey);
 // Grey level at a distance from the centre, in screen pixels.
-uint8_t cone_level(const ConeSpec* spec, float distance);
+uint8_t cone_level(const ConeShape* shape, float distance);

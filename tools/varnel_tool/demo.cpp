@@ -133,7 +133,7 @@ int make_demo_files(std::vector<DemoFile>* files) {
             return demo_fail(ripmap_error());
         files->push_back(f);
     }
-    ConeSpec cone = cone_default();
+    ConeShape cone = cone_default();
     std::vector<uint8_t> grey;
     DemoFile cone_file = {"Cone.tga", {}};
     if (!cone_paint(&cone, &grey) || !tga_encode_grey(grey.data(), cone.width, cone.height, &cone_file.data))
@@ -256,12 +256,12 @@ int tool_cone(int argc, char** argv) {
     Arguments a;
     const char* const valued[] = {"--width", "--height", "--radius", "--soft", nullptr};
     const char* bad = nullptr;
-    ConeSpec spec = cone_default();
-    int radius = (int)spec.radius, soft = (int)spec.softness;
+    ConeShape shape = cone_default();
+    int radius = (int)shape.radius, soft = (int)shape.softness;
     const char* v;
     int ok = parse_arguments(argc, argv, valued, &a, &bad) && a.positional.size() == 1;
-    if (ok && (v = option_value(a, "--width"))) ok = parse_int(v, 1, 4096, &spec.width);
-    if (ok && (v = option_value(a, "--height"))) ok = parse_int(v, 1, 4096, &spec.height);
+    if (ok && (v = option_value(a, "--width"))) ok = parse_int(v, 1, 4096, &shape.width);
+    if (ok && (v = option_value(a, "--height"))) ok = parse_int(v, 1, 4096, &shape.height);
     if (ok && (v = option_value(a, "--radius"))) ok = parse_int(v, 1, 1000, &radius);
     if (ok && (v = option_value(a, "--soft"))) ok = parse_int(v, 1, 1000, &soft);
     if (!ok) {
@@ -269,13 +269,13 @@ int tool_cone(int argc, char** argv) {
                              "  R and S in screen pixels of the 400 x 300 view (default 125 and 50)\n");
         return 2;
     }
-    spec.radius = (float)radius;
-    spec.softness = (float)soft;
+    shape.radius = (float)radius;
+    shape.softness = (float)soft;
     const char* out = a.positional[0];
     if (!a.force && asset_file_exists(out)) return error_line("cone", (std::string(out) + " exists; use --force to replace it").c_str());
     std::vector<uint8_t> grey;
     ByteBuffer file;
-    if (!cone_paint(&spec, &grey) || !tga_encode_grey(grey.data(), spec.width, spec.height, &file))
+    if (!cone_paint(&shape, &grey) || !tga_encode_grey(grey.data(), shape.width, shape.height, &file))
         return error_line("cone", "cannot draw the cone");
     if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("cone", asset_error());
     return 0;
