@@ -26,6 +26,17 @@ SpanNode* detach_last(ScanlineSpanList* list) {
     return node;
 }
 
+// Links a node behind the chain's last one (or as the whole chain).
+void link_last(ScanlineSpanList* list, SpanNode* node) {
+    node->prev = list->last;
+    node->next = nullptr;
+    if (list->last)
+        list->last->next = node;
+    else
+        list->first = node;
+    list->last = node;
+}
+
 void link_before(ScanlineSpanList* list, SpanNode* at, SpanNode* node) {
     node->prev = at->prev;
     node->next = at;
@@ -167,13 +178,7 @@ SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, Spa
     }
     SpanNode* node = pool_node();
     *node = *record;
-    node->prev = list->last;
-    node->next = nullptr;
-    if (list->last)
-        list->last->next = node;
-    else
-        list->first = node;
-    list->last = node;
+    link_last(list, node);
     count_stored(list, 1);
     return node;
 }
@@ -186,28 +191,31 @@ SpanNode* span_list_insert_after(ScanlineSpanList* list, SpanNode* at, const Spa
     return span_list_store_after(list, at, record, record->x_left, record->x_right);
 }
 
-SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* source,
-                                 int32_t x_left, int32_t x_right) {
+namespace {
+
+// The two stores differ only in which side of `at` the node is linked.
+SpanNode* store_linked(ScanlineSpanList* list, SpanNode* at, const SpanNode* source, int32_t x_left,
+                       int32_t x_right, void (*link)(ScanlineSpanList*, SpanNode*, SpanNode*)) {
     list->finger = nullptr;
     int from_pool;
     SpanNode* node = node_for_insert(list, &from_pool);
     if (!node) return nullptr;
     copy_span(node, source, x_left, x_right);
-    link_before(list, at, node);
+    link(list, at, node);
     count_stored(list, from_pool);
     return node;
 }
 
+}  // namespace
+
+SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* at, const SpanNode* source,
+                                 int32_t x_left, int32_t x_right) {
+    return store_linked(list, at, source, x_left, x_right, link_before);
+}
+
 SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* at, const SpanNode* source,
                                 int32_t x_left, int32_t x_right) {
-    list->finger = nullptr;
-    int from_pool;
-    SpanNode* node = node_for_insert(list, &from_pool);
-    if (!node) return nullptr;
-    copy_span(node, source, x_left, x_right);
-    link_after(list, at, node);
-    count_stored(list, from_pool);
-    return node;
+    return store_linked(list, at, source, x_left, x_right, link_after);
 }
 
 void span_list_remove(ScanlineSpanList* list, SpanNode* node) {
@@ -235,14 +243,7 @@ int span_list_create(int node_count, ScanlineSpanList* list) {
     list->finger_stamp = 0;
     for (int i = 0; i < node_count; i++) {
         if (!span_pool_advance()) return 0;
-        SpanNode* node = pool_node();
-        node->prev = list->last;
-        node->next = nullptr;
-        if (list->last)
-            list->last->next = node;
-        else
-            list->first = node;
-        list->last = node;
+        link_last(list, pool_node());
         pool.used_in_block++;
         list->node_count++;
     }
