@@ -257,13 +257,37 @@ static_assert(sizeof overlap_steps / sizeof overlap_steps[0][0][0] == 36, "9 con
 
 int relation(int32_t a, int32_t b) { return a < b ? REL_LESS : a == b ? REL_EQUAL : REL_GREATER; }
 
+// Q = trunc(x), x = fl(fl(a / b) + 0.5), a and b the two differences below.
+// Q counts only when lo < Q < hi, which needs x >= lo + 1 for lo >= 0 (x > lo
+// below) and x < hi. Rounding is monotone and the bounds are doubles, so
+// a / b <= lo + 0.5 - 2^-20 (lo - 0.5 - 2^-20 for lo < 0) or a / b >= hi - 0.5
+// keep x out of that range whatever the rounding. a / b against a bound t is
+// the sign of a - t * b (flipped for b < 0); that product and difference are
+// off by at most 3 * 2^-53 * (|a| + |t * b|), so a sign is trusted only
+// beyond 2^-40 of that sum. NaN or infinite values fail every comparison and
+// go to the division.
+inline int ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi) {
+    if (hi - (int64_t)lo < 2) return 1;  // no integer strictly between lo and hi
+    double a = (double)n->inv_z - (double)s->inv_z;
+    double b = (double)s->d_inv_z - (double)n->d_inv_z;
+    if (b == 0.0) return 1;  // equal gradients never cross
+    double left = (double)lo + (lo >= 0 ? 0.5 : -0.5) - 0x1p-20;
+    double right = (double)hi - 0.5;
+    double left_b = left * b, right_b = right * b;
+    double gl = a - left_b, gr = a - right_b;
+    double ml = 0x1p-40 * (std::fabs(a) + std::fabs(left_b));
+    double mr = 0x1p-40 * (std::fabs(a) + std::fabs(right_b));
+    if (b > 0.0) return gl < -ml || gr > mr;
+    return gl > ml || gr < -mr;
+}
+
 // Which span owns which part of the overlap [lo, hi); sets o->q for a crossing.
 // Both lines are evaluated in double precision; the existing span wins ties.
 int decide_outcome(Overlap* o, int32_t lo, int32_t hi) {
     const SpanNode* n = o->n;
     const SpanNode* s = o->s;
-    int counts;
-    o->q = crossing_column(n, s, lo, hi, &counts);
+    int counts = 0;
+    if (!ruled_out(n, s, lo, hi)) o->q = crossing_column(n, s, lo, hi, &counts);
     if (counts) {
         // Far left of every screen column, the left winner's line is above.
         double wn = (double)n->inv_z - 4096.0 * (double)n->d_inv_z;
@@ -271,8 +295,9 @@ int decide_outcome(Overlap* o, int32_t lo, int32_t hi) {
         return wn > ws ? N_LEFT_WINNER : S_LEFT_WINNER;
     }
     // No crossing inside: the lines compare the same way across the whole
-    // overlap, so one probe a little right of its middle decides it.
-    double probe = (double)lo - std::trunc(-0.5 - 0.5 * ((double)hi - (double)lo));
+    // overlap, so one probe a little right of its middle decides it:
+    // lo + ceil((hi - lo) / 2), as lo - trunc(-0.5 - 0.5 * (hi - lo)) for hi > lo.
+    double probe = (double)((int64_t)lo + ((int64_t)hi - lo + 1) / 2);
     double wn = (double)n->inv_z + probe * (double)n->d_inv_z;
     double ws = (double)s->inv_z + probe * (double)s->d_inv_z;
     return wn > ws ? N_WINS : S_WINS;
@@ -292,6 +317,10 @@ int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_
     int32_t q = (int32_t)x;  // toward zero: rounds half up for columns >= 0
     *counts = lo < q && q < hi;
     return q;
+}
+
+int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi) {
+    return ruled_out(n, s, lo, hi);
 }
 
 namespace {

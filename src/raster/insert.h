@@ -14,3 +14,9 @@ void insert_span(SpanNode* record, ScanlineSpanList* list);
 // *counts is 1 only when the gradients differ, lo < Q < hi and the value fits
 // in 32 bits (it is never converted otherwise). All arithmetic is double.
 int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi, int* counts);
+
+// 1 when the crossing of the two lines certainly does not count in the
+// overlap [lo, hi) (crossing_column would set *counts to 0), decided without
+// a division; 0 when only crossing_column can tell. Never 1 when the crossing
+// counts.
+int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi);
