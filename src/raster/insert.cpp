@@ -382,26 +382,30 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     while (o.pos < list->active_count) {
         SpanNode* s = o.s;
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
-        o.nl = record->x_left;
-        o.nr = record->x_right;
-        o.sl = s->x_left;
-        o.sr = s->x_right;
-        if (o.sl >= o.nr) {
+        // Kept in locals while spans are skipped; the step record gets them
+        // only for an overlap.
+        int32_t nl = record->x_left, nr = record->x_right;
+        int32_t sl = s->x_left, sr = s->x_right;
+        if (sl >= nr) {
             span_list_insert_before(list, s, record);
             done = 1;
             break;
         }
-        if (o.nl >= o.sr) {
+        if (nl >= sr) {
             anchor = s;
             anchor_pos = o.pos;
             o.s = s->next;
             o.pos++;
             continue;
         }
-        int32_t lo = o.nl > o.sl ? o.nl : o.sl;
-        int32_t hi = o.nr < o.sr ? o.nr : o.sr;
+        o.nl = nl;
+        o.nr = nr;
+        o.sl = sl;
+        o.sr = sr;
+        int32_t lo = nl > sl ? nl : sl;
+        int32_t hi = nr < sr ? nr : sr;
         int outcome = decide_outcome(&o, lo, hi);
-        OverlapStep step = overlap_steps[relation(o.nl, o.sl)][relation(o.nr, o.sr)][outcome];
+        OverlapStep step = overlap_steps[relation(nl, sl)][relation(nr, sr)][outcome];
         if (step(&o) == STEP_STOP) {
             done = 1;
             break;
