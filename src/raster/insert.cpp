@@ -379,12 +379,15 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     }
     int32_t stamp = list->finger_stamp;
     int done = 0;
-    while (o.pos < list->active_count) {
-        SpanNode* s = o.s;
+    // The walk's position and N's ends live in locals while spans are
+    // skipped; the step record gets them only for an overlap, and they are
+    // read back after each step (only steps edit N, the row, or its count).
+    SpanNode* s = o.s;
+    int32_t pos = o.pos;
+    int32_t active = list->active_count;
+    int32_t nl = record->x_left, nr = record->x_right;
+    while (pos < active) {
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
-        // Kept in locals while spans are skipped; the step record gets them
-        // only for an overlap.
-        int32_t nl = record->x_left, nr = record->x_right;
         int32_t sl = s->x_left, sr = s->x_right;
         if (sl >= nr) {
             span_list_insert_before(list, s, record);
@@ -393,11 +396,13 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         }
         if (nl >= sr) {
             anchor = s;
-            anchor_pos = o.pos;
-            o.s = s->next;
-            o.pos++;
+            anchor_pos = pos;
+            s = s->next;
+            pos++;
             continue;
         }
+        o.s = s;
+        o.pos = pos;
         o.nl = nl;
         o.nr = nr;
         o.sl = sl;
@@ -410,11 +415,14 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
             done = 1;
             break;
         }
-        o.s = o.resume;
-        o.pos = o.resume_pos;
+        s = o.resume;
+        pos = o.resume_pos;
+        active = list->active_count;
+        nl = record->x_left;
+        nr = record->x_right;
     }
-    // At the end of the visible part o.s is the chain's first spare (or null).
-    if (!done) span_list_append_at(list, o.s, record);
+    // At the end of the visible part s is the chain's first spare (or null).
+    if (!done) span_list_append_at(list, s, record);
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
