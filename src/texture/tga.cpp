@@ -174,11 +174,17 @@ uint32_t palette_to_bgr(const WorkPalette* palette, uint32_t index) {
 
 }  // namespace
 
-// Run-length row decoders. A row starts a new packet; packets are decoded
-// until at least `count` pixels have been produced. The part of a packet that
-// runs past the row end is read from the file and dropped, so the file stays
-// in step and nothing is written outside the row. 0 when the data ends first.
-int rle_decode_row(uint8_t* row, int count, const uint8_t** at, const uint8_t* end) {
+namespace {
+
+// The packet walk shared by the row decoders: every pixel takes `bytes`
+// file bytes and `convert` turns them into a row element. A row starts a new
+// packet; packets are decoded until at least `count` pixels have been
+// produced. The part of a packet that runs past the row end is read from the
+// file and dropped, so the file stays in step and nothing is written outside
+// the row. 0 when the data ends first.
+template <typename Pixel, typename Convert>
+int decode_packets(Pixel* row, int count, int bytes, Convert convert, const uint8_t** at,
+                   const uint8_t* end) {
     const uint8_t* p = *at;
     int done = 0;
     while (done < count) {
@@ -187,12 +193,14 @@ int rle_decode_row(uint8_t* row, int count, const uint8_t** at, const uint8_t* e
         int n = (h & 0x7F) + 1;
         int keep = n < count - done ? n : count - done;
         if (h & RLE_RUN_BIT) {
-            if (p >= end) return 0;
-            std::memset(row + done, *p++, (size_t)keep);
+            if (end - p < bytes) return 0;
+            Pixel v = convert(p);
+            p += bytes;
+            for (int i = 0; i < keep; i++) row[done + i] = v;
         } else {
-            if (end - p < n) return 0;
-            std::memcpy(row + done, p, (size_t)keep);
-            p += n;
+            if ((end - p) / bytes < n) return 0;
+            for (int i = 0; i < keep; i++) row[done + i] = convert(p + i * bytes);
+            p += (size_t)n * (size_t)bytes;
         }
         done += n;
     }
@@ -200,31 +208,17 @@ int rle_decode_row(uint8_t* row, int count, const uint8_t** at, const uint8_t* e
     return 1;
 }
 
+}  // namespace
+
+int rle_decode_row(uint8_t* row, int count, const uint8_t** at, const uint8_t* end) {
+    return decode_packets(row, count, 1, [](const uint8_t* p) { return *p; }, at, end);
+}
+
 int rle_decode_row32(uint32_t* row, int count, int bytes_per_pixel, const uint8_t** at,
                      const uint8_t* end) {
     if (bytes_per_pixel < 1 || bytes_per_pixel > 4) return 0;
     const PixelForm* form = &pixel_forms[bytes_per_pixel];
-    const uint8_t* p = *at;
-    int done = 0;
-    while (done < count) {
-        if (p >= end) return 0;
-        int h = *p++;
-        int n = (h & 0x7F) + 1;
-        int keep = n < count - done ? n : count - done;
-        if (h & RLE_RUN_BIT) {
-            if (end - p < form->bytes) return 0;
-            uint32_t v = form->convert(p);
-            p += form->bytes;
-            for (int i = 0; i < keep; i++) row[done + i] = v;
-        } else {
-            if ((end - p) / form->bytes < n) return 0;
-            for (int i = 0; i < keep; i++) row[done + i] = form->convert(p + i * form->bytes);
-            p += (size_t)n * (size_t)form->bytes;
-        }
-        done += n;
-    }
-    *at = p;
-    return 1;
+    return decode_packets(row, count, form->bytes, form->convert, at, end);
 }
 
 IndexedImage* tga_decode_indexed(const uint8_t* data, size_t size) {
