@@ -190,6 +190,19 @@ inline void clamp_columns(const SpanNode* span, int32_t width, int32_t* a, int32
     *b = span->x_right > width ? width - 1 : span->x_right;
 }
 
+// The row walk's step shared by both resolve passes, for the visible span
+// at position i of `count`: 1 when it overlaps its successor. The walk is a
+// pointer chase through nodes spread over the pool, so the span after next
+// is fetched while this one is drawn.
+inline int look_ahead(const SpanNode* span, int32_t i, int32_t count) {
+    if (i + 2 < count) {
+        const SpanNode* after = span->next->next;
+        __builtin_prefetch(after);
+        __builtin_prefetch((const char*)after + 64);
+    }
+    return i + 1 < count && span->x_right > span->next->x_left;
+}
+
 void draw_warnings(int32_t overlaps, uint32_t* buffer) {
     if (overlaps > 0) draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
     if (span_pool_status() == -1) draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
@@ -350,12 +363,7 @@ int resolve_light_view(uint32_t* shadow_buffer) {
         uint32_t* line = shadow_buffer + y * width;
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
-            if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
-            if (i + 2 < row->active_count) {  // as in the camera pass
-                const SpanNode* after = span->next->next;
-                __builtin_prefetch(after);
-                __builtin_prefetch((const char*)after + 64);
-            }
+            overlaps += look_ahead(span, i, row->active_count);
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             const uint32_t id = span->face_id;
@@ -378,14 +386,7 @@ int resolve_camera_view(uint32_t* frame_buffer) {
         uint32_t* line = frame_buffer + y * width;
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
-            if (i + 1 < row->active_count && span->x_right > span->next->x_left) overlaps++;
-            // The walk is a pointer chase through nodes spread over the pool:
-            // fetch the span after next while this one is shaded.
-            if (i + 2 < row->active_count) {
-                const SpanNode* after = span->next->next;
-                __builtin_prefetch(after);
-                __builtin_prefetch((const char*)after + 64);
-            }
+            overlaps += look_ahead(span, i, row->active_count);
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             if (a >= b || !load_span(span)) continue;
