@@ -212,6 +212,19 @@ inline Matrix4 look_at(Vec3 eye, Vec3 target, Vec3 up) {
     return m;
 }
 
+// A floor with a box and a ball on it, seen from above and in front: the
+// scene of the light-at-the-camera checks. Returns the pose both eyes take.
+inline Matrix4 add_floor_box_ball(World* world, int floor_material) {
+    Mesh floor, box, ball;
+    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 10, 4.0f, {0, 1, 0}, floor_material);
+    box.box({-20, 0, -5}, {-8, 12, 7}, 3, 0);
+    ball.sphere({12, 9, 4}, 9, 12, 18, 0);
+    world->add(floor);
+    world->add(box);
+    world->add(ball);
+    return look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
+}
+
 // The light and camera passes of one frame, as the frame tick runs them.
 // cone: width x height bytes of cone strength, or null for a full cone.
 inline void render_frame(Scene* scene, const Matrix4& light_pose, const Matrix4& camera_pose,

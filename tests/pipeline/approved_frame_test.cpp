@@ -101,14 +101,7 @@ TEST_F(ApprovedFrames, BoxOnFloorBothFilters) {
 // lit except isolated pixels at triangle corners; the cone edge and the
 // 2-pixel border are dark.
 TEST_F(ApprovedFrames, LightAtTheCameraWithACone) {
-    Mesh floor, box, ball;
-    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 10, 4.0f, {0, 1, 0}, 1);
-    box.box({-20, 0, -5}, {-8, 12, 7}, 3, 0);
-    ball.sphere({12, 9, 4}, 9, 12, 18, 0);
-    world.add(floor);
-    world.add(box);
-    world.add(ball);
-    Matrix4 pose = synthetic::look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
+    Matrix4 pose = synthetic::add_floor_box_ball(&world, 1);
     std::vector<uint8_t> cone = round_cone(200, 150, 60.0f);
     expect_approved({"light_at_camera_cone", 200, 150, 1}, pose, pose, cone.data());
 }

@@ -144,14 +144,7 @@ TEST_F(Frame, BoxOnAFloorShadowsWhereTheLightCannotSeeTheFloor) {
 // in the shadow buffer, except isolated pixels at triangle corners; the cone
 // confines the light.
 TEST_F(Frame, LightAtTheCameraLightsEverythingInsideTheCone) {
-    Mesh floor, box, ball;
-    floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 10, 4.0f, {0, 1, 0}, 0);
-    box.box({-20, 0, -5}, {-8, 12, 7}, 3, 0);
-    ball.sphere({12, 9, 4}, 9, 12, 18, 0);
-    world.add(floor);
-    world.add(box);
-    world.add(ball);
-    Matrix4 pose = synthetic::look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
+    Matrix4 pose = synthetic::add_floor_box_ball(&world, 0);
     render(pose, pose);
     int covered_pixels = 0, lit_pixels = 0;
     for (int y = 0; y < H; y++)
