@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-d
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
 	libstb-dev imagemagick assimp-utils
 
-.PHONY: run test deps build data bench asan clean
+.PHONY: run test deps build data bench asan soak clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -35,6 +35,21 @@ asan:
 
 bench: build
 	$(BUILD)/varnel-render --data $(DATA) --frames 500 --bench | tail -n 1
+
+# The long soak: SOAK_FRAMES ticks of varnel-tool's input script (walks
+# through walls and objects and far outside, pitches past the vertical, F11,
+# End, Home, one F12) in a scratch copy of the demo data, since Home and F12
+# write files there. Prints varnel-render's JSON line: time per frame, frames
+# that showed each warning, resident memory after frame 100 and at the end.
+SOAK_FRAMES ?= 20000
+SOAK_SEED ?= 1
+SOAK_DIR := $(BUILD)/soak
+
+soak: build
+	rm -rf $(SOAK_DIR) && mkdir -p $(SOAK_DIR)/data && cp -r $(DATA)/. $(SOAK_DIR)/data/
+	$(BUILD)/varnel-tool soak-events $(SOAK_FRAMES) $(SOAK_SEED) > $(SOAK_DIR)/events.txt
+	$(BUILD)/varnel-render --data $(SOAK_DIR)/data --frames $(SOAK_FRAMES) \
+	  --events-file $(SOAK_DIR)/events.txt --bench | tail -n 1
 
 clean:
 	rm -rf build

@@ -1,9 +1,16 @@
 // varnel-render: the program's start-up and frame tick on the headless
 // backend. Renders N ticks with scripted input in a data folder and writes the
-// last frame, or prints timing figures.
+// last frame, or prints figures of the run.
 //
 //   varnel-render [--data DIR] [--frames N] [--events "5:mouse:20,-3 10:key:F11"]
-//                 [--out FILE.png|FILE.bmp] [--bench]
+//                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--bench]
+//
+// --events-file reads a script of any length in the same syntax (events
+// separated by blanks or line ends, '#' comments); its events follow those of
+// --events. --bench prints one JSON line: time per frame and per phase, the
+// number of frames whose resolves drew each warning, the resident memory
+// after the first frames and at the end, and the span pool's size then.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +26,8 @@
 #include "app/screenshot.h"
 #include "platform/headless.h"
 #include "png_write.h"
+#include "raster/engine.h"
+#include "raster/span.h"
 #include "texture/image.h"
 
 namespace {
@@ -27,20 +36,48 @@ struct Options {
     const char* data;
     int frames;
     const char* events;
+    const char* events_file;  // null: none
     std::string out;
     int bench;
 };
+
+// What one tick left behind, kept for the figures printed at the end.
+struct TickRecord {
+    double total;              // ms, the whole tick
+    double light;              // ms per phase, as FramePhases
+    double cone;
+    double camera;
+    double present;
+    uint32_t light_warnings;   // RESOLVE_WARNING_* bits
+    uint32_t camera_warnings;
+};
+
+// Memory figures: resident set after the first ticks, its highest sample
+// after them (taken every memory_sample_interval ticks) and at the end.
+struct MemoryRecord {
+    int early_tick;          // tick after which `early` was taken
+    long early_kb;           // resident kilobytes then
+    long max_after_kb;       // highest sample from early_tick on
+    long end_kb;             // after the last tick
+    long peak_kb;            // the process's peak resident set, at least max_after_kb
+    long early_pool_nodes;   // span nodes the pool holds after early_tick
+    long end_pool_nodes;     // and after the last tick
+};
+
+const int memory_early_tick = 100;      // start-up and the first views have settled by then
+const int memory_sample_interval = 100;
+const long max_script_bytes = 64L << 20;
 
 int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
     std::fprintf(stderr,
                  "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY ...\"]\n"
-                 "                     [--out FILE.png|FILE.bmp] [--bench]\n");
+                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp] [--bench]\n");
     return 2;
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{".", 1, "", "", 0};
+    *o = Options{".", 1, "", nullptr, "", 0};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
@@ -50,6 +87,8 @@ int parse_options(int argc, char** argv, Options* o) {
             o->data = argv[++i];
         } else if (std::strcmp(a, "--events") == 0 && has_value) {
             o->events = argv[++i];
+        } else if (std::strcmp(a, "--events-file") == 0 && has_value) {
+            o->events_file = argv[++i];
         } else if (std::strcmp(a, "--out") == 0 && has_value) {
             o->out = argv[++i];
         } else if (std::strcmp(a, "--frames") == 0 && has_value) {
@@ -95,6 +134,58 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
+// Reads a whole script file into *text; 0 with a reason in *why.
+int read_script(const char* name, std::string* text, const char** why) {
+    FILE* f = std::fopen(name, "rb");
+    if (!f) {
+        *why = "cannot open the events file";
+        return 0;
+    }
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        if ((long)(text->size() + n) > max_script_bytes) {
+            std::fclose(f);
+            *why = "events file larger than 64 MiB";
+            return 0;
+        }
+        text->append(buffer, n);
+    }
+    int failed = std::ferror(f);
+    std::fclose(f);
+    if (failed) {
+        *why = "cannot read the events file";
+        return 0;
+    }
+    if (text->find('\0') != std::string::npos) {  // the parser would stop there unseen
+        *why = "events file holds a zero byte";
+        return 0;
+    }
+    return 1;
+}
+
+// Resident set of this process in kilobytes; 0 when it cannot be read.
+long resident_kb() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) return 0;
+    long size = 0, resident = 0;
+    int read = std::fscanf(f, "%ld %ld", &size, &resident);
+    std::fclose(f);
+    return read == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+long peak_resident_kb() {
+    struct rusage usage;
+    return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;  // kilobytes on Linux
+}
+
+// Nodes in the blocks the span pool holds: 1024 in block 0, 256 in each later one.
+long span_pool_nodes() {
+    const SpanPool* pool = span_pool_state();
+    if (!pool || !pool->blocks) return 0;
+    return SPAN_POOL_FIRST_BLOCK + (long)pool->last_block * SPAN_POOL_BLOCK;
+}
+
 double now_ms() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
@@ -108,11 +199,25 @@ int main(int argc, char** argv) {
     if (!o.out.empty() && !ends_with(o.out, ".png") && !ends_with(o.out, ".bmp") &&
         !ends_with(o.out, ".PNG") && !ends_with(o.out, ".BMP"))
         return usage("--out must name a .png or .bmp file");
-    std::vector<HeadlessEvent> events(HEADLESS_MAX_EVENTS);
+    std::string script = o.events;
+    if (o.events_file) {
+        std::string file;
+        const char* why;
+        if (!read_script(o.events_file, &file, &why)) {
+            std::fprintf(stderr, "varnel-render: %s: %s\n", o.events_file, why);
+            return 1;
+        }
+        script += "\n";
+        script += file;
+    }
+    // The array is sized from the script itself, so a script of any length fits.
     int event_count;
     const char* error;
-    if (!headless_parse_events(o.events, events.data(), HEADLESS_MAX_EVENTS, &event_count, &error))
+    if (!headless_parse_events(script.c_str(), nullptr, 0, &event_count, &error)) return usage(error);
+    std::vector<HeadlessEvent> events((size_t)event_count + 1);
+    if (!headless_parse_events(script.c_str(), events.data(), event_count, &event_count, &error))
         return usage(error);
+    std::string().swap(script);
     std::string out = absolute(o.out);
     if (chdir(o.data) != 0) {
         std::fprintf(stderr, "varnel-render: cannot enter data folder %s\n", o.data);
@@ -120,13 +225,19 @@ int main(int argc, char** argv) {
     }
 
     headless_configure(o.frames, events.data(), event_count);
+    std::vector<HeadlessEvent>().swap(events);  // the backend keeps its own copy
+    // Every tick's record is written in place, so the memory figures below
+    // see no growth of the runner's own.
+    std::vector<TickRecord> ticks((size_t)o.frames);
     platform_use(headless_backend());
     if (app_startup() != STARTUP_OK) return 1;
 
     // The message loop of app_run, timing every tick.
     AppState* app = app_state();
-    std::vector<double> total, light, cone, camera, present;
+    MemoryRecord memory = {std::min(memory_early_tick, o.frames), 0, 0, 0, 0, 0, 0};
+    int tick_count = 0;
     int swapped = 0;  // the frame buffer was swapped for a screenshot in the last tick
+    double start = now_ms();
     Message message;
     while (platform_next_message(&message)) {
         if (message.type != MSG_TIMER) {
@@ -136,14 +247,28 @@ int main(int argc, char** argv) {
         int screenshot = app->screenshot_requested;
         double t0 = now_ms();
         window_proc(message.type, message.key);
-        total.push_back(now_ms() - t0);
+        double t1 = now_ms();
         const FramePhases* p = app_frame_phases();
-        light.push_back(p->light);
-        cone.push_back(p->cone);
-        camera.push_back(p->camera);
-        present.push_back(p->present);
+        if (tick_count < o.frames)
+            ticks[(size_t)tick_count] = TickRecord{t1 - t0,     p->light,          p->cone,
+                                                   p->camera,   p->present,        p->light_warnings,
+                                                   p->camera_warnings};
+        tick_count++;
         swapped = screenshot;
+        if (tick_count == memory.early_tick) {
+            memory.early_kb = memory.max_after_kb = resident_kb();
+            memory.early_pool_nodes = span_pool_nodes();
+        } else if (tick_count > memory.early_tick && tick_count % memory_sample_interval == 0) {
+            memory.max_after_kb = std::max(memory.max_after_kb, resident_kb());
+        }
     }
+    double wall_s = (now_ms() - start) / 1000.0;
+    memory.end_kb = resident_kb();
+    memory.max_after_kb = std::max(memory.max_after_kb, memory.end_kb);
+    // The kernel refreshes its high-water mark lazily and can miss a peak
+    // whose pages were handed back since, so the samples count too.
+    memory.peak_kb = std::max(peak_resident_kb(), memory.max_after_kb);
+    memory.end_pool_nodes = span_pool_nodes();
 
     int status = 0;
     if (!out.empty()) {
@@ -156,12 +281,32 @@ int main(int argc, char** argv) {
             status = 1;
         }
     }
-    if (o.bench)
+    if (o.bench) {
+        ticks.resize((size_t)std::min(tick_count, o.frames));
+        std::vector<double> total, light, cone, camera, present;
+        int light_overlap = 0, camera_overlap = 0, out_of_memory = 0;
+        for (const TickRecord& t : ticks) {
+            total.push_back(t.total);
+            light.push_back(t.light);
+            cone.push_back(t.cone);
+            camera.push_back(t.camera);
+            present.push_back(t.present);
+            light_overlap += (t.light_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+            camera_overlap += (t.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+            out_of_memory += ((t.light_warnings | t.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
+        }
         std::printf("{\"frames\": %d, \"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
-                    "\"phases_ms\": {\"light\": %.4f, \"cone\": %.4f, \"camera\": %.4f, \"present\": %.4f}}\n",
-                    (int)total.size(), percentile(total, 0.5), percentile(total, 0.05),
-                    percentile(total, 0.95), percentile(light, 0.5), percentile(cone, 0.5),
-                    percentile(camera, 0.5), percentile(present, 0.5));
+                    "\"phases_ms\": {\"light\": %.4f, \"cone\": %.4f, \"camera\": %.4f, \"present\": %.4f}, "
+                    "\"wall_s\": %.3f, "
+                    "\"warning_frames\": {\"light_overlap\": %d, \"camera_overlap\": %d, \"out_of_memory\": %d}, "
+                    "\"rss_kb\": {\"after_frame\": %d, \"early\": %ld, \"max_after\": %ld, \"end\": %ld, "
+                    "\"peak\": %ld}, \"span_pool_nodes\": {\"early\": %ld, \"end\": %ld}}\n",
+                    tick_count, percentile(total, 0.5), percentile(total, 0.05), percentile(total, 0.95),
+                    percentile(light, 0.5), percentile(cone, 0.5), percentile(camera, 0.5),
+                    percentile(present, 0.5), wall_s, light_overlap, camera_overlap, out_of_memory,
+                    memory.early_tick, memory.early_kb, memory.max_after_kb, memory.end_kb, memory.peak_kb,
+                    memory.early_pool_nodes, memory.end_pool_nodes);
+    }
     app_shutdown();
     return status;
 }

@@ -230,7 +230,8 @@ void frame_tick() {
         app.screenshot_requested = 0;
     }
     double t4 = now_ms();
-    phases = FramePhases{t1 - t0, t2 - t1, t3 - t2, t4 - t3};
+    phases = FramePhases{t1 - t0, t2 - t1, t3 - t2, t4 - t3, resolve_warnings(RESOLVE_LIGHT),
+                         resolve_warnings(RESOLVE_CAMERA)};
 }
 
 int window_proc(uint32_t message, uint32_t key) {

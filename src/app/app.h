@@ -35,12 +35,15 @@ struct AppState {
     int display_ok;                // the display could be set up
 };
 
-// Time spent in each part of the latest tick, milliseconds.
+// Time spent in each part of the latest tick, milliseconds, and the
+// warnings its two resolves drew.
 struct FramePhases {
-    double light;    // shadow-buffer clear, light pass and its resolve
-    double cone;     // cone sweep
-    double camera;   // frame-buffer clear, camera pass and its resolve
-    double present;  // statistics, copy to the display, counter, screenshot
+    double light;              // shadow-buffer clear, light pass and its resolve
+    double cone;               // cone sweep
+    double camera;             // frame-buffer clear, camera pass and its resolve
+    double present;            // statistics, copy to the display, counter, screenshot
+    uint32_t light_warnings;   // RESOLVE_WARNING_* bits drawn into the shadow buffer
+    uint32_t camera_warnings;  // RESOLVE_WARNING_* bits drawn into the frame buffer
 };
 
 // Start-up steps that can fail, for the error line and the exit code.

@@ -165,7 +165,15 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
     *count = 0;
     const char* p = text;
     for (;;) {
-        while (*p == ' ' || *p == '\t' || *p == '\n' || *p == ',') p++;
+        for (;;) {  // separators, and comments from '#' to the end of the line
+            if (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') {
+                p++;
+            } else if (*p == '#') {
+                p += std::strcspn(p, "\n");
+            } else {
+                break;
+            }
+        }
         if (!*p) return 1;
         HeadlessEvent e = {};
         if (!parse_int(&p, &e.frame) || e.frame < 1 || *p != ':') {
@@ -175,7 +183,7 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
         p++;
         if (std::strncmp(p, "key:", 4) == 0) {
             p += 4;
-            size_t n = std::strcspn(p, " \t\n");
+            size_t n = std::strcspn(p, " \t\n\r,#");
             e.kind = HEADLESS_KEY;
             e.key = -1;
             for (const KeyName& k : key_names)
@@ -195,6 +203,10 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
         } else {
             *error = "event kind must be key or mouse";
             return 0;
+        }
+        if (!events) {  // counting only
+            (*count)++;
+            continue;
         }
         if (*count >= max_events) {
             *error = "too many events";

@@ -22,7 +22,11 @@ struct HeadlessEvent {
 enum { HEADLESS_MAX_EVENTS = 4096 };
 
 // Parses "5:mouse:20,-3 10:key:F11 12:key:F12" (keys ESC END HOME LEFT UP
-// RIGHT DOWN F11 F12). 1 on success; 0 with a reason in *error.
+// RIGHT DOWN F11 F12). Events are separated by blanks, tabs, line ends or
+// commas; '#' starts a comment that runs to the end of its line. 1 on
+// success; 0 with a reason in *error. With events null nothing is stored
+// and *count is the number of events the whole text holds (max_events is
+// not used), so a caller can size its array from the text.
 int headless_parse_events(const char* text, HeadlessEvent* events, int max_events, int* count,
                           const char** error);
 

@@ -38,6 +38,11 @@ void engine_set_shadow_factor(int factor);  // darkening of shadowed pixels, in 
 // warnings into its buffer when a row overlaps or the pool ran dry.
 int resolve_light_view(uint32_t* shadow_buffer);
 int resolve_camera_view(uint32_t* frame_buffer);
+// The warnings the latest resolve of a pass drew, as RESOLVE_WARNING_* bits
+// (0 before its first resolve).
+enum { RESOLVE_WARNING_OVERLAP = 1, RESOLVE_WARNING_OUT_OF_MEMORY = 2 };
+enum ResolvePass { RESOLVE_LIGHT = 0, RESOLVE_CAMERA = 1 };
+uint32_t resolve_warnings(ResolvePass pass);
 
 // Per-pixel fill: writes first..last-1, stepping four 16.16 values.
 typedef void (*SpanFill)(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,

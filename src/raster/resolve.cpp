@@ -203,12 +203,26 @@ inline int look_ahead(const SpanNode* span, int32_t i, int32_t count) {
     return i + 1 < count && span->x_right > span->next->x_left;
 }
 
-void draw_warnings(int32_t overlaps, uint32_t* buffer) {
-    if (overlaps > 0) draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
-    if (span_pool_status() == -1) draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
+// RESOLVE_WARNING_* bits drawn by the latest resolve of each pass.
+uint32_t pass_warnings[2] = {0, 0};
+
+// Draws the pass's warnings into its buffer and records which it drew.
+void draw_warnings(ResolvePass pass, int32_t overlaps, uint32_t* buffer) {
+    uint32_t drawn = 0;
+    if (overlaps > 0) {
+        draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
+        drawn |= RESOLVE_WARNING_OVERLAP;
+    }
+    if (span_pool_status() == -1) {
+        draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
+        drawn |= RESOLVE_WARNING_OUT_OF_MEMORY;
+    }
+    pass_warnings[pass] = drawn;
 }
 
 }  // namespace
+
+uint32_t resolve_warnings(ResolvePass pass) { return pass_warnings[pass == RESOLVE_CAMERA]; }
 
 void engine_set_shadow_buffer(uint32_t* buffer) { shade.shadow_buffer = buffer; }
 
@@ -356,7 +370,10 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
 int resolve_light_view(uint32_t* shadow_buffer) {
     const ScanlineSpanList* rows = engine_scanline_lists();
     const int32_t width = engine_width(), height = engine_height();
-    if (!rows || !shadow_buffer) return 0;
+    if (!rows || !shadow_buffer) {
+        pass_warnings[RESOLVE_LIGHT] = 0;
+        return 0;
+    }
     int32_t total = 0, overlaps = 0;
     for (int32_t y = 0; y < height; y++) {
         const ScanlineSpanList* row = &rows[y];
@@ -371,13 +388,16 @@ int resolve_light_view(uint32_t* shadow_buffer) {
         }
         total += row->active_count;
     }
-    draw_warnings(overlaps, shadow_buffer);
+    draw_warnings(RESOLVE_LIGHT, overlaps, shadow_buffer);
     return total;
 }
 
 int resolve_camera_view(uint32_t* frame_buffer) {
     const ScanlineSpanList* rows = engine_scanline_lists();
-    if (!rows || !frame_buffer) return 0;
+    if (!rows || !frame_buffer) {
+        pass_warnings[RESOLVE_CAMERA] = 0;
+        return 0;
+    }
     load_pass();
     const int32_t width = shade.width, height = shade.height;
     int32_t total = 0, overlaps = 0;
@@ -400,6 +420,6 @@ int resolve_camera_view(uint32_t* frame_buffer) {
         }
         total += row->active_count;
     }
-    draw_warnings(overlaps, frame_buffer);
+    draw_warnings(RESOLVE_CAMERA, overlaps, frame_buffer);
     return total;
 }

@@ -28,6 +28,28 @@ TEST(HeadlessScript, ParsesKeysAndMouseMoves) {
     for (const char* text : bad) parse(text, 0);
 }
 
+// A script file: CRLF line ends, comments, and a count taken before the
+// array is sized; a bad event anywhere fails the count too.
+TEST(HeadlessScript, FileScriptsWithCommentsLineEndsAndCounting) {
+    const char* text = "# header, 1:key:ESC is no event\r\n1:key:UP 1:mouse:-4,7\r\n"
+                       "3:key:END# trailing\n\n4:key:F11,5:key:HOME";
+    int count = -1;
+    const char* error = nullptr;
+    ASSERT_EQ(headless_parse_events(text, nullptr, 0, &count, &error), 1);
+    EXPECT_EQ(count, 5);
+    std::vector<HeadlessEvent> e = parse(text);
+    ASSERT_EQ(e.size(), 5u);
+    EXPECT_EQ(e[0].key, KEY_UP);
+    EXPECT_EQ(e[1].dy, 7);
+    EXPECT_EQ(e[2].key, KEY_END);
+    EXPECT_EQ(e[3].key, KEY_F11);
+    EXPECT_EQ(e[4].key, KEY_HOME);
+    EXPECT_EQ(headless_parse_events("1:key:UP\n2:key:UPP", nullptr, 0, &count, &error), 0);
+    // A full array is still refused rather than overrun.
+    std::vector<HeadlessEvent> two(2);
+    EXPECT_EQ(headless_parse_events("1:key:UP 2:key:UP 3:key:UP", two.data(), 2, &count, &error), 0);
+}
+
 // Ticks are 1..N; the events of frame k come after tick k - 1 and before
 // tick k, in the order given; the clock reads 20 * k during tick k.
 TEST(HeadlessScript, DeliversEventsBeforeTheirTickThenCloses) {

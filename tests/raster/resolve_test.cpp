@@ -301,7 +301,8 @@ TEST_F(Resolve, CameraViewSkipsSpansWithoutAUsableLevel) {
 
 void* failing_allocator(void*, size_t) { return nullptr; }
 
-// Both warnings, into the buffer of the pass that found the problem.
+// Both warnings, into the buffer of the pass that found the problem, and
+// recorded per pass for the frame's record.
 TEST_F(Resolve, WarningsForOverlapsAndAnExhaustedPool) {
     {
         ScratchDir dir("resolve_font");
@@ -316,11 +317,14 @@ TEST_F(Resolve, WarningsForOverlapsAndAnExhaustedPool) {
     s.face_id = 9;
     s.x_left = 100, s.x_right = 120;
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
+    resolve_light_view(shadow.data());
+    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), 0u);
     s.x_left = 110, s.x_right = 130;  // overlaps its left neighbour
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
     EXPECT_EQ(resolve_light_view(shadow.data()), 2);
     EXPECT_EQ(shadow[21 * W + 55], 0x00FFFFFFu);
     EXPECT_EQ(shadow[51 * W + 55], 0u);
+    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), (uint32_t)RESOLVE_WARNING_OVERLAP);
 
     // Exhaust the pool with growth failing.
     span_pool_set_allocator(failing_allocator);
@@ -332,6 +336,11 @@ TEST_F(Resolve, WarningsForOverlapsAndAnExhaustedPool) {
     resolve_camera_view(frame.data());
     EXPECT_EQ(frame[21 * W + 55], 0x00FFFFFFu);
     EXPECT_EQ(frame[51 * W + 55], 0x00FFFFFFu);
+    EXPECT_EQ(resolve_warnings(RESOLVE_CAMERA), (uint32_t)(RESOLVE_WARNING_OVERLAP | RESOLVE_WARNING_OUT_OF_MEMORY));
+    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), (uint32_t)RESOLVE_WARNING_OVERLAP);  // each pass keeps its own
+    // A pass without a buffer draws and records nothing.
+    resolve_camera_view(nullptr);
+    EXPECT_EQ(resolve_warnings(RESOLVE_CAMERA), 0u);
     font_free();
 }
 

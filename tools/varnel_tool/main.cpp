@@ -24,6 +24,7 @@ const ToolCommand commands[] = {
     {"texture", tool_texture, "texture [--force] [--max N] IN.png|IN.jpg OUT.tga   material texture"},
     {"font", tool_font, "font [--force] FONT.ttf OUT.bmp   glyph atlas"},
     {"cone", tool_cone, "cone [--force] [--width W] [--height H] [--radius R] [--soft S] OUT.tga"},
+    {"soak-events", tool_soak_events, "soak-events FRAMES [SEED]   input script for varnel-render --events-file"},
 };
 
 void print_usage() {
