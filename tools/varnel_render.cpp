@@ -169,9 +169,9 @@ long resident_kb() {
     FILE* f = std::fopen("/proc/self/statm", "r");
     if (!f) return 0;
     long size = 0, resident = 0;
-    int read = std::fscanf(f, "%ld %ld", &size, &resident);
+    int fields = std::fscanf(f, "%ld %ld", &size, &resident);
     std::fclose(f);
-    return read == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+    return fields == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
 long peak_resident_kb() {

@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "math/vecmath.h"
 #include "platform/headless.h"
+#include "raster/engine.h"
 #include "raster/span.h"
 #include "scene/scene.h"
 #include "test_support.h"
@@ -155,6 +156,31 @@ TEST(Soak, ScriptWalksTheCameraEverywhere) {
     EXPECT_GT(most_up, 0.9999);  // straight up and down, within a mouse pixel
     EXPECT_LT(most_down, -0.9999);
     EXPECT_LT(most_over, -0.1);  // past the vertical, upside down
+}
+
+void* refuse_memory(void*, size_t) { return nullptr; }
+
+// The tick's record carries what each resolve drew: with the span pool unable
+// to grow both passes warn; once it can grow again the warning is gone.
+TEST(Soak, FrameRecordCarriesTheWarningsOfEachPass) {
+    DemoCopy data("soak_warnings");
+    ASSERT_TRUE(data.copied());
+    headless_configure(2, nullptr, 0);
+    platform_use(headless_backend());
+    ASSERT_EQ(app_startup(), STARTUP_OK);
+    span_pool_set_allocator(refuse_memory);
+    Message m;
+    while (platform_next_message(&m) && m.type != MSG_TIMER) window_proc(m.type, m.key);
+    window_proc(m.type, m.key);
+    const FramePhases* phases = app_frame_phases();
+    EXPECT_EQ(phases->light_warnings & RESOLVE_WARNING_OUT_OF_MEMORY, (uint32_t)RESOLVE_WARNING_OUT_OF_MEMORY);
+    EXPECT_EQ(phases->camera_warnings & RESOLVE_WARNING_OUT_OF_MEMORY, (uint32_t)RESOLVE_WARNING_OUT_OF_MEMORY);
+    span_pool_set_allocator(nullptr);
+    while (platform_next_message(&m) && m.type != MSG_TIMER) window_proc(m.type, m.key);
+    window_proc(m.type, m.key);
+    EXPECT_EQ(phases->light_warnings, 0u);
+    EXPECT_EQ(phases->camera_warnings, 0u);
+    app_shutdown();
 }
 
 // The number after "key": inside the object named group ("" for the top
