@@ -66,7 +66,7 @@ struct MemoryRecord {
 
 const int memory_early_tick = 100;      // start-up and the first views have settled by then
 const int memory_sample_interval = 100;
-const long max_script_bytes = 64L << 20;
+const long max_script_bytes = 128L << 20;  // a soak script of a million frames takes about 60 MB
 
 int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
@@ -146,7 +146,7 @@ int read_script(const char* name, std::string* text, const char** why) {
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
         if ((long)(text->size() + n) > max_script_bytes) {
             std::fclose(f);
-            *why = "events file larger than 64 MiB";
+            *why = "events file larger than 128 MiB";
             return 0;
         }
         text->append(buffer, n);

@@ -58,10 +58,6 @@ Box object_box(const Scene* scene, const char* prefix) {
     return b;
 }
 
-bool inside(const Box& b, Vec3 p) {
-    return p.x > b.lo.x && p.x < b.hi.x && p.y > b.lo.y && p.y < b.hi.y && p.z > b.lo.z && p.z < b.hi.z;
-}
-
 // How far p lies outside the box; 0 inside.
 float distance_outside(const Box& b, Vec3 p) {
     float dx = std::max({b.lo.x - p.x, 0.0f, p.x - b.hi.x});
@@ -70,48 +66,20 @@ float distance_outside(const Box& b, Vec3 p) {
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-// The same numbers give the same script; it presses F11 every few hundred
-// frames, toggles the filter, asks for the histogram and one screenshot,
-// and never quits.
-TEST(Soak, ScriptIsRepeatableAndPressesTheScheduledKeys) {
-    ScratchDir dir("soak_script");
-    ASSERT_TRUE(dir.ok());
-    std::string a = tool_output("soak-events 1000 7", "a.txt");
-    ASSERT_GT(a.size(), 1000u);
-    EXPECT_EQ(a, tool_output("soak-events 1000 7", "b.txt"));
-    EXPECT_NE(a, tool_output("soak-events 1000 8", "c.txt"));
-    EXPECT_EQ(tool_output("soak-events 0", "d.txt"), "");  // refused
-
-    std::vector<HeadlessEvent> events = parse_script(a);
-    std::vector<int> light;
-    int filter = 0, stats = 0, screenshots = 0, quits = 0;
-    for (const HeadlessEvent& e : events) {
-        EXPECT_LE(e.frame, 1000);
-        if (e.kind != HEADLESS_KEY) continue;
-        if (e.key == KEY_F11) light.push_back(e.frame);
-        filter += e.key == KEY_END;
-        stats += e.key == KEY_HOME;
-        screenshots += e.key == KEY_F12;
-        quits += e.key == KEY_ESCAPE;
-    }
-    ASSERT_GE(light.size(), 3u);
-    EXPECT_LE(light[0], 400);
-    for (size_t i = 1; i < light.size(); i++) EXPECT_LE(light[i] - light[i - 1], 400);
-    EXPECT_LE(1000 - light.back(), 400);
-    EXPECT_GE(filter, 1);
-    EXPECT_EQ(stats, 1);
-    EXPECT_EQ(screenshots, 1);
-    EXPECT_EQ(quits, 0);
-}
-
-// Replays the script through the program's key handling and its mouse look
-// (without rendering) and follows the camera: into the obelisk and a wall,
-// far outside the world, under the floor and high above, looking straight
-// up, straight down and past both.
-TEST(Soak, ScriptWalksTheCameraEverywhere) {
+// The same numbers give the same script. Replayed through the program's key
+// handling and its mouse look (without rendering), it takes the camera into
+// the obelisk and a wall, far outside the world, under the floor and high
+// above, looking straight up, straight down and past both; it presses F11
+// every few hundred frames, toggles the filter, asks for the histogram and
+// one screenshot, and never quits.
+TEST(Soak, ScriptIsRepeatableAndWalksTheCameraEverywhere) {
     DemoCopy data("soak_walk");
     ASSERT_TRUE(data.copied());
-    std::vector<HeadlessEvent> events = parse_script(tool_output("soak-events " + std::to_string(soak_frames) + " 3", "soak.txt"));
+    std::string script = tool_output("soak-events " + std::to_string(soak_frames) + " 3", "a.txt");
+    EXPECT_EQ(script, tool_output("soak-events " + std::to_string(soak_frames) + " 3", "b.txt"));
+    EXPECT_NE(script, tool_output("soak-events " + std::to_string(soak_frames) + " 4", "c.txt"));
+    std::vector<HeadlessEvent> events = parse_script(script);
+    ASSERT_GT(events.size(), 1000u);
     headless_configure(soak_frames, events.data(), (int)events.size());
     platform_use(headless_backend());
     ASSERT_EQ(app_startup(), STARTUP_OK);
@@ -120,11 +88,18 @@ TEST(Soak, ScriptWalksTheCameraEverywhere) {
     const Box obelisk = object_box(app->world_scene, "Obelisk");
     const Box walls[] = {object_box(app->world_scene, "WallLeft"), object_box(app->world_scene, "WallRight"),
                          object_box(app->world_scene, "WallFar"), object_box(app->world_scene, "WallNear")};
-    int in_obelisk = 0, in_wall = 0, ticks = 0;
+    int in_obelisk = 0, in_wall = 0, ticks = 0, presses[256] = {}, last_light = 0, light_gap = 0;
     float farthest = 0.0f, lowest = 1e30f, highest = -1e30f;
     double most_up = 0.0, most_down = 0.0, most_over = 1.0;  // sine and cosine of the pitch
     Message m;
     while (platform_next_message(&m)) {
+        if (m.type == MSG_KEYDOWN) {
+            presses[m.key & 255]++;
+            if (m.key == KEY_F11) {  // before tick ticks + 1
+                light_gap = std::max(light_gap, ticks + 1 - last_light);
+                last_light = ticks + 1;
+            }
+        }
         if (m.type != MSG_TIMER) {
             window_proc(m.type, m.key);
             continue;
@@ -136,8 +111,8 @@ TEST(Soak, ScriptWalksTheCameraEverywhere) {
         app->camera_pitch = app->camera_pitch - (float)dy * 0.0033333334f;
         ticks++;
         Vec3 eye = {app->camera_pose.m[12], app->camera_pose.m[13], app->camera_pose.m[14]};
-        in_obelisk += inside(obelisk, eye);
-        for (const Box& w : walls) in_wall += inside(w, eye);
+        in_obelisk += distance_outside(obelisk, eye) == 0.0f;
+        for (const Box& w : walls) in_wall += distance_outside(w, eye) == 0.0f;
         farthest = std::max(farthest, distance_outside(world, eye));
         lowest = std::min(lowest, eye.y);
         highest = std::max(highest, eye.y);
@@ -156,6 +131,12 @@ TEST(Soak, ScriptWalksTheCameraEverywhere) {
     EXPECT_GT(most_up, 0.9999);  // straight up and down, within a mouse pixel
     EXPECT_LT(most_down, -0.9999);
     EXPECT_LT(most_over, -0.1);  // past the vertical, upside down
+    EXPECT_GE(presses[KEY_F11], 3);
+    EXPECT_LE(std::max(light_gap, soak_frames - last_light), 400);
+    EXPECT_GE(presses[KEY_END], 1);
+    EXPECT_EQ(presses[KEY_HOME], 1);
+    EXPECT_EQ(presses[KEY_F12], 1);
+    EXPECT_EQ(presses[KEY_ESCAPE], 0);
 }
 
 void* refuse_memory(void*, size_t) { return nullptr; }

@@ -29,7 +29,10 @@ const float pi = 3.14159265f;
 const int walk_frames = 60;              // a walk to a target takes at most about this many frames
 const int max_frames = 1000000;          // what varnel-render accepts
 
-// splitmix64: small, and the same sequence on every platform.
+// splitmix64: small, and the same sequence on every platform. Numbers are
+// drawn one statement at a time below: the order in which a call's arguments
+// are evaluated is unspecified, and the script must not depend on the
+// compiler.
 struct Rng {
     uint64_t state;
 };
@@ -50,6 +53,8 @@ enum Arrow { ARROW_UP, ARROW_DOWN, ARROW_LEFT, ARROW_RIGHT, ARROW_COUNT };
 const char* const arrow_names[] = {"UP", "DOWN", "LEFT", "RIGHT"};
 static_assert(sizeof arrow_names / sizeof arrow_names[0] == ARROW_COUNT, "one name per arrow");
 
+enum TargetGroup { TARGET_OBJECT, TARGET_WALL, TARGET_FAR, TARGET_YARD, TARGET_GROUP_COUNT };
+
 struct Walker {
     Matrix4 pose;        // camera_pose as the program keeps it
     float pitch;         // camera_pitch, radians
@@ -60,7 +65,7 @@ struct Walker {
     int next_filter;     // frame of the next End
     int next_stats;      // frame of the next Home
     int screenshot;      // frame of the one F12; 0: none
-    int visits[4];       // visits so far per target group
+    int visits[TARGET_GROUP_COUNT];  // visits so far per target group
     Rng rng;
     std::string text;    // the script so far
 };
@@ -125,9 +130,6 @@ int emit_frame(Walker* w, Arrow arrow, int presses, int dx, int dy) {
     return 1;
 }
 
-// Random numbers are drawn one statement at a time: the order in which a
-// call's arguments are evaluated is unspecified, and the script must not
-// depend on the compiler.
 int idle(Walker* w, int frames, int wiggle) {
     for (int i = 0; i < frames; i++) {
         int dx = rng_range(&w->rng, -wiggle, wiggle);
@@ -168,7 +170,6 @@ int hold(Walker* w, Arrow arrow, int presses, int per_frame) {
 }
 
 // -- targets -------------------------------------------------------------------
-enum TargetGroup { TARGET_OBJECT, TARGET_WALL, TARGET_FAR, TARGET_YARD, TARGET_GROUP_COUNT };
 
 struct Target {
     Vec3 at;       // world position
