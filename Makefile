@@ -6,9 +6,9 @@ DATA := $(BUILD)/data
 
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
-	libstb-dev imagemagick assimp-utils
+	libstb-dev imagemagick assimp-utils clang libclang-rt-dev
 
-.PHONY: run test deps build data bench asan soak clean
+.PHONY: run test test-release deps build data bench asan fuzz soak clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -27,11 +27,27 @@ build: deps
 run: build
 	cd $(DATA) && ../varnel
 
-test: build
+# The suite in release, then again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test:
+	$(MAKE) test-release
+	$(MAKE) test-release PRESET=asan
+
+test-release: build
 	ctest --preset $(PRESET) -j2
 
 asan:
-	$(MAKE) test PRESET=asan
+	$(MAKE) test-release PRESET=asan
+
+# Every file reader under libFuzzer for FUZZ_TIME seconds each, FUZZ_JOBS at
+# a time; seeds come from tests/fuzz/corpus and the demo data.
+FUZZ_TIME ?= 60
+FUZZ_JOBS ?= 1
+FUZZ_ENTRIES ?= scene_load texture_load cone bmp_read light_path
+fuzz: build
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	tests/fuzz/run.sh $(FUZZ_TIME) $(FUZZ_JOBS) $(FUZZ_ENTRIES)
 
 bench: build
 	$(BUILD)/varnel-render --data $(DATA) --frames 500 --bench | tail -n 1

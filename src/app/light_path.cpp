@@ -45,6 +45,8 @@ int light_path_load() {
         Vec3* p = &path.points[i];
         if (std::fscanf(f, "%f %f %f", &p->x, &p->y, &p->z) != 3)
             return reject(f, "fewer points than its count, or text where a number should be");
+        if (!std::isfinite(p->x) || !std::isfinite(p->y) || !std::isfinite(p->z))
+            return reject(f, "a coordinate is not a finite number");
     }
     float total = 0.0f;
     for (int i = 0; i < n; i++) {
@@ -54,6 +56,7 @@ int light_path_load() {
         path.segment_lengths[i] = std::sqrt(dz * dz + dx * dx + dy * dy);
         total += path.segment_lengths[i];
     }
+    if (!std::isfinite(total)) return reject(f, "the points are too far apart");
     path.total_length = total;
     std::fclose(f);
     return 1;
@@ -65,7 +68,8 @@ int light_path_load() {
 Vec3 light_path_position(float t) {
     if (path.point_count <= 0) return Vec3{0.0f, 0.0f, 0.0f};
     // From 2^23 on, t - 1 rounds back to t; whole floats are whole laps.
-    if (!(t < 8388608.0f)) t = 0.0f;
+    // Times before the start (and NaN) are the start.
+    if (!(t < 8388608.0f) || !(t > 0.0f)) t = 0.0f;
     while (t > 1.0f) t -= 1.0f;
     float d = t * path.total_length;
     for (int i = 0; i < path.point_count; i++) {

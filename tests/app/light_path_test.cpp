@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "app/light_path.h"
@@ -64,6 +66,9 @@ TEST_F(LightPathTest, DamagedFilesTurnTheMarkerOff) {
         "2\n0 0 0\n1 x 1\n",           // text where a number should be
         "2000000000\n0 0 0\n",         // a count far too large to allocate
         "abc",
+        "2\n0 nan 0\n1 1 1\n",         // a coordinate the marker cannot be drawn at
+        "2\n0 0 inf\n1 1 1\n",
+        "2\n-3e38 0 0\n3e38 0 0\n",    // a length beyond float range
     };
     for (const char* text : damaged) {
         EXPECT_EQ(load(text), 0) << text;
@@ -73,9 +78,11 @@ TEST_F(LightPathTest, DamagedFilesTurnTheMarkerOff) {
     EXPECT_EQ(light_path_load(), 0);  // absent: the normal way to run without the marker
 }
 
-TEST_F(LightPathTest, HugeTimesDoNotHang) {
-    ASSERT_EQ(load("2 0 0 0 10 0 0"), 1);
+TEST_F(LightPathTest, HugeNegativeAndNanTimesGiveTheStart) {
+    ASSERT_EQ(load("3 0 0 0 0 0 0 10 0 0"), 1);  // a zero-length first segment
     expect_point(light_path_position(3.0e9f), 0, 0, 0);
+    expect_point(light_path_position(-0.25f), 0, 0, 0);
+    expect_point(light_path_position(std::nanf("")), 0, 0, 0);
 }
 
 }  // namespace
