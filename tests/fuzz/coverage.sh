@@ -35,5 +35,5 @@ for entry in "$@"; do
     # shellcheck disable=SC2086
     llvm-cov report "$build/tests/fuzz/fuzz_$entry" -instr-profile="$data" -show-functions $files |
         awk 'NF >= 10 && $1 != "Name" && $1 != "TOTAL" && $7 != "0.00%" {
-                 printf "  lines %7s  branches %7s  %s\n", $7, $10, $1 }' | c++filt
+                 printf "  lines %7s  branches %7s  %s\n", $7, $8 == 0 ? "-" : $10, $1 }' | c++filt
 done
