@@ -139,6 +139,15 @@ TEST_F(Resolve, ShadowTestKeepsTwoPixelsFromTheBorder) {
     EXPECT_NE(at(-5, 150), lit);
     EXPECT_NE(at(200, 5000), lit);
     EXPECT_NE(pixel_at_light(SHADE_NO_LIGHT_POSITION, SHADE_NO_LIGHT_POSITION), lit);
+    // At the extreme positions only a corner neighbour holds the face: the
+    // neighbourhood is read up to the buffer's first row and last word.
+    std::fill(shadow.begin(), shadow.end(), 5u);
+    shadow[1 * W + 1] = 77;
+    shadow[(size_t)(H - 1) * W + (W - 1)] = 77;
+    EXPECT_EQ(at(2, 2), lit);
+    EXPECT_EQ(at(398, 298), lit);
+    EXPECT_NE(at(398, 2), lit);
+    EXPECT_NE(at(2, 298), lit);
     engine_set_shadow_buffer(nullptr);  // no buffer: nothing is lit
     EXPECT_NE(at(200, 150), lit);
 }
