@@ -158,8 +158,9 @@ inline uint32_t darken(uint32_t colour, uint32_t factor) {
 }
 
 // The 3 x 3 identity test for the light-view position (sx, sy). The range
-// test admits light pixels 2..width-2 and 2..height-2 only, so the nine
-// words read lie inside the buffer and never in row or column 0.
+// test admits light pixels 2..width-2 and 2..height-2 only, so the
+// neighbourhood never touches row or column 0 and every word read lies
+// inside the buffer.
 struct ShadowLookup {
     const uint32_t* buffer;  // shadow buffer
     int32_t stride;          // its row length
