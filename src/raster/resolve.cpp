@@ -8,7 +8,9 @@
 // stepped as 32-bit integers by the fill routine selected in span_fill.
 #include "raster/resolve.h"
 
+#ifdef __SSE2__
 #include <emmintrin.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -175,6 +177,7 @@ inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const uint32_t* c = s.buffer + (int32_t)(iy + 2) * s.stride + (int32_t)(ix + 2);
     uint32_t id = s.face_id;
     if (c[0] == id) return 1;  // the common case for a lit pixel
+#ifdef __SSE2__
     // The three rows as words -2..1 around the column, compared four at a
     // time; lanes 1..3 are the neighbourhood. Starting at -2 keeps every
     // read inside the buffer: columns from 0, rows from 1 to height - 1.
@@ -185,6 +188,12 @@ inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(up, want), _mm_cmpeq_epi32(row, want)),
                                        _mm_cmpeq_epi32(down, want));
     return (_mm_movemask_ps(_mm_castsi128_ps(found)) & 0xE) != 0;
+#else
+    const uint32_t* up = c - s.stride;
+    const uint32_t* down = c + s.stride;
+    return (up[-1] == id) | (up[0] == id) | (up[1] == id) | (c[-1] == id) | (c[1] == id) |
+           (down[-1] == id) | (down[0] == id) | (down[1] == id);
+#endif
 }
 
 ShadowLookup shadow_lookup() {
