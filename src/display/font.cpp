@@ -80,29 +80,6 @@ void text_walk(const char* text, int x, int y, uint32_t* destination, GlyphRouti
     }
 }
 
-uint8_t* read_file(const char* file_name, size_t* size) {
-    FILE* f = std::fopen(file_name, "rb");
-    if (!f) {
-        bmp_fail("cannot open file");
-        return nullptr;
-    }
-    uint8_t* data = nullptr;
-    long length = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-    if (length < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-        bmp_fail("cannot read file");
-    } else if (!(data = (uint8_t*)std::malloc(length > 0 ? (size_t)length : 1))) {
-        bmp_fail("out of memory");
-    } else if (std::fread(data, 1, (size_t)length, f) != (size_t)length) {
-        std::free(data);
-        data = nullptr;
-        bmp_fail("cannot read file");
-    }
-    std::fclose(f);
-    *size = (size_t)length;
-    return data;
-}
-
 }  // namespace
 
 // Uncompressed 24-bit bottom-up BMP. Rows start at bfOffBits (54 when the
@@ -150,8 +127,9 @@ RgbImage* bmp_decode(const uint8_t* data, size_t size) {
 
 RgbImage* bmp_read(const char* file_name) {
     size_t size;
-    uint8_t* data = read_file(file_name, &size);
-    if (!data) return nullptr;
+    const char* why;
+    uint8_t* data = image_file_read(file_name, &size, &why);
+    if (!data) return bmp_fail(why);
     RgbImage* image = bmp_decode(data, size);
     std::free(data);
     return image;

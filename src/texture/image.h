@@ -4,6 +4,7 @@
 // failure (tga_error()): "cannot open file", "bad image type", ...
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // 8-bit palette indices plus the palette (material textures).
@@ -27,6 +28,10 @@ struct RgbImage {
 IndexedImage* tga_read_indexed(const char* file_name);
 RgbImage* tga_read_rgb(const char* file_name);
 const char* tga_error();
+
+// A whole image file in memory (release with free); null with a reason in
+// *why ("cannot open file", "cannot read file", "out of memory").
+uint8_t* image_file_read(const char* file_name, size_t* size, const char** why);
 
 void indexed_image_free(IndexedImage* image);
 void rgb_image_free(RgbImage* image);

@@ -337,38 +337,14 @@ RgbImage* tga_decode_rgb(const uint8_t* data, size_t size) {
     return image;
 }
 
-namespace {
-
-// Whole file into memory; null with a reason when it cannot be read.
-uint8_t* read_file(const char* file_name, size_t* size) {
-    FILE* f = std::fopen(file_name, "rb");
-    if (!f) {
-        fail("cannot open file");
-        return nullptr;
-    }
-    uint8_t* data = nullptr;
-    long length = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-    if (length < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-        fail("cannot read file");
-    } else if (!(data = (uint8_t*)std::malloc(length > 0 ? (size_t)length : 1))) {
-        fail("out of memory");
-    } else if (std::fread(data, 1, (size_t)length, f) != (size_t)length) {
-        std::free(data);
-        data = nullptr;
-        fail("cannot read file");
-    }
-    std::fclose(f);
-    *size = (size_t)length;
-    return data;
-}
-
-}  // namespace
-
 IndexedImage* tga_read_indexed(const char* file_name) {
     size_t size;
-    uint8_t* data = read_file(file_name, &size);
-    if (!data) return nullptr;
+    const char* why;
+    uint8_t* data = image_file_read(file_name, &size, &why);
+    if (!data) {
+        fail(why);
+        return nullptr;
+    }
     IndexedImage* image = tga_decode_indexed(data, size);
     std::free(data);
     return image;
@@ -376,8 +352,12 @@ IndexedImage* tga_read_indexed(const char* file_name) {
 
 RgbImage* tga_read_rgb(const char* file_name) {
     size_t size;
-    uint8_t* data = read_file(file_name, &size);
-    if (!data) return nullptr;
+    const char* why;
+    uint8_t* data = image_file_read(file_name, &size, &why);
+    if (!data) {
+        fail(why);
+        return nullptr;
+    }
     RgbImage* image = tga_decode_rgb(data, size);
     std::free(data);
     return image;
@@ -396,4 +376,27 @@ void rgb_image_free(RgbImage* image) {
     if (!image) return;
     std::free(image->pixels);
     std::free(image);
+}
+
+uint8_t* image_file_read(const char* file_name, size_t* size, const char** why) {
+    FILE* f = std::fopen(file_name, "rb");
+    if (!f) {
+        *why = "cannot open file";
+        return nullptr;
+    }
+    uint8_t* data = nullptr;
+    long length = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
+    if (length < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+        *why = "cannot read file";
+    } else if (!(data = (uint8_t*)std::malloc(length > 0 ? (size_t)length : 1))) {
+        *why = "out of memory";
+    } else if (std::fread(data, 1, (size_t)length, f) != (size_t)length) {
+        std::free(data);
+        data = nullptr;
+        *why = "cannot read file";
+    }
+    std::fclose(f);
+    *size = length > 0 ? (size_t)length : 0;
+    return data;
 }
