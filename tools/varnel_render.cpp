@@ -71,7 +71,7 @@ const long max_script_bytes = 128L << 20;  // a soak script of a million frames 
 int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
     std::fprintf(stderr,
-                 "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY ...\"]\n"
+                 "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
                  "                     [--events-file FILE] [--out FILE.png|FILE.bmp] [--bench]\n");
     return 2;
 }

@@ -241,6 +241,7 @@ int window_proc(uint32_t message, uint32_t key) {
         platform_post_quit(0);
         return 0;
     case MSG_CLOSE:  // what the default handling does: destroy the window
+        platform_show_cursor(1);  // closed by the window manager or a signal, not only Escape
         platform_window_destroy();
         return window_proc(MSG_DESTROY, 0);
     case MSG_TIMER:

@@ -76,6 +76,12 @@ int next_message(Message* message) {
                 state.mouse_dy += e.dy;
                 continue;
             }
+            if (e.kind == HEADLESS_QUIT) {
+                state.closed = 1;
+                message->type = MSG_CLOSE;
+                message->key = 0;
+                return 1;
+            }
             message->type = MSG_KEYDOWN;
             message->key = (uint32_t)e.key;
             return 1;
@@ -200,8 +206,11 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
                 *error = "mouse event needs dx,dy";
                 return 0;
             }
+        } else if (std::strncmp(p, "quit", 4) == 0 && std::strchr(" \t\n\r,#", p[4])) {
+            p += 4;
+            e.kind = HEADLESS_QUIT;
         } else {
-            *error = "event kind must be key or mouse";
+            *error = "event kind must be key, mouse or quit";
             return 0;
         }
         if (!events) {  // counting only

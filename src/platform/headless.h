@@ -3,26 +3,27 @@
 //
 // Ticks are numbered 1..frames. The events of frame k arrive after tick k - 1
 // and before tick k, in the order given; mouse moves of frame k are summed
-// into the motion tick k reads. After the last tick the window is closed.
+// into the motion tick k reads. After the last tick, or at a quit event (the
+// window manager's close), the window is closed.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
 
-enum { HEADLESS_KEY = 0, HEADLESS_MOUSE = 1 };
+enum { HEADLESS_KEY = 0, HEADLESS_MOUSE = 1, HEADLESS_QUIT = 2 };
 
 struct HeadlessEvent {
     int frame;   // 1-based tick the event precedes
-    int kind;    // HEADLESS_KEY or HEADLESS_MOUSE
+    int kind;    // HEADLESS_KEY, HEADLESS_MOUSE or HEADLESS_QUIT
     int key;     // KEY_* for a key
     int dx, dy;  // pixels for a mouse move
 };
 
 enum { HEADLESS_MAX_EVENTS = 4096 };
 
-// Parses "5:mouse:20,-3 10:key:F11 12:key:F12" (keys ESC END HOME LEFT UP
-// RIGHT DOWN F11 F12). Events are separated by blanks, tabs, line ends or
+// Parses "5:mouse:20,-3 10:key:F11 12:key:F12 30:quit" (keys ESC END HOME
+// LEFT UP RIGHT DOWN F11 F12). Events are separated by blanks, tabs, line ends or
 // commas; '#' starts a comment that runs to the end of its line. 1 on
 // success; 0 with a reason in *error. With events null nothing is stored
 // and *count is the number of events the whole text holds (max_events is

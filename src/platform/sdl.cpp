@@ -62,6 +62,8 @@ int window_create(const char* title, int width, int height) {
     }
     sdl.width = width;
     sdl.height = height;
+    sdl.quit = 0;
+    sdl.mouse_dx = sdl.mouse_dy = 0;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     // A borderless window covering the desktop first, then the full-screen
     // request: without a window manager the request alone can leave a
@@ -116,8 +118,34 @@ uint32_t key_code(SDL_Keycode k) {
     return 0;
 }
 
-// Waits for the next event or the next tick. A tick that is due is delivered
-// once, however late: missed ticks are not caught up.
+// The message an SDL event stands for; 0 for events that carry none (mouse
+// motion is summed here for the next tick to read).
+int translate_event(const SDL_Event& e, Message* message) {
+    switch (e.type) {
+    case SDL_QUIT:  // the window manager's close, SIGINT and SIGTERM
+        message->type = MSG_CLOSE;
+        message->key = 0;
+        return 1;
+    case SDL_KEYDOWN: {  // auto-repeat included
+        uint32_t key = key_code(e.key.keysym.sym);
+        if (!key) return 0;
+        message->type = MSG_KEYDOWN;
+        message->key = key;
+        return 1;
+    }
+    case SDL_MOUSEMOTION:
+        sdl.mouse_dx += e.motion.xrel;
+        sdl.mouse_dy += e.motion.yrel;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+// Every pending event is handed out before a tick, so a frame that takes
+// longer than the tick never starves input. A due tick is delivered once,
+// however late, and the next one falls due TICK_MS after it was handed out:
+// late ticks are not caught up.
 int next_message(Message* message) {
     for (;;) {
         if (sdl.quit) {
@@ -126,35 +154,18 @@ int next_message(Message* message) {
             SDL_Quit();
             return 0;
         }
+        SDL_Event e;
+        while (SDL_PollEvent(&e))
+            if (translate_event(e, message)) return 1;
         uint32_t now = SDL_GetTicks();
-        if ((int32_t)(now - sdl.next_tick_ms) >= 0) {
-            sdl.next_tick_ms += TICK_MS;
-            if ((int32_t)(now - sdl.next_tick_ms) >= 0) sdl.next_tick_ms = now + TICK_MS;
+        int32_t wait = (int32_t)(sdl.next_tick_ms - now);
+        if (wait <= 0) {
+            sdl.next_tick_ms = now + TICK_MS;
             message->type = MSG_TIMER;
             message->key = 0;
             return 1;
         }
-        SDL_Event e;
-        if (!SDL_WaitEventTimeout(&e, (int)(sdl.next_tick_ms - now))) continue;
-        switch (e.type) {
-        case SDL_QUIT:
-            message->type = MSG_CLOSE;
-            message->key = 0;
-            return 1;
-        case SDL_KEYDOWN: {  // auto-repeat included
-            uint32_t key = key_code(e.key.keysym.sym);
-            if (!key) break;
-            message->type = MSG_KEYDOWN;
-            message->key = key;
-            return 1;
-        }
-        case SDL_MOUSEMOTION:
-            sdl.mouse_dx += e.motion.xrel;
-            sdl.mouse_dy += e.motion.yrel;
-            break;
-        default:
-            break;
-        }
+        if (SDL_WaitEventTimeout(&e, wait) && translate_event(e, message)) return 1;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/stats.h"
+#include "raster/engine.h"
 #include "raster/span.h"
 #include "test_support.h"
 
@@ -76,6 +77,16 @@ TEST(SpanStatistics, SortsDistinctLengthsAscending) {
     EXPECT_EQ(text.substr(0, 14), "   1 (   2) : ");
     EXPECT_NE(text.find("\n  20 (   1) : "), std::string::npos);
     EXPECT_LT(text.find("  20 ("), text.find("  30 ("));
+}
+
+// Home after the engine failed to allocate its rows: nothing is written.
+TEST(SpanStatistics, DumpWithoutSpanListsWritesNothing) {
+    ScratchDir dir("stats_no_lists");
+    engine_shutdown();
+    ASSERT_EQ(engine_scanline_lists(), nullptr);
+    span_statistics_dump();
+    EXPECT_EQ(read_file("Graph.txt"), "");
+    EXPECT_EQ(read_file("Graph.txt.partial"), "");
 }
 
 }  // namespace

@@ -74,3 +74,24 @@ TEST(HeadlessScript, DeliversEventsBeforeTheirTickThenCloses) {
 }
 
 }  // namespace
+
+// A quit event is the window manager's close: it comes before its frame's
+// tick, and the keys after it are never delivered.
+TEST(HeadlessScript, QuitEventClosesBeforeItsTick) {
+    std::vector<HeadlessEvent> e = parse("2:key:UP 3:quit 3:key:END");
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[1].kind, HEADLESS_QUIT);
+    parse("3:quitting", 0);
+    headless_configure(10, e.data(), (int)e.size());
+    platform_use(headless_backend());
+    Message m;
+    const uint32_t expected[][2] = {
+        {MSG_TIMER, 0}, {MSG_KEYDOWN, KEY_UP}, {MSG_TIMER, 0}, {MSG_CLOSE, 0}};
+    for (const auto& x : expected) {
+        ASSERT_EQ(platform_next_message(&m), 1);
+        EXPECT_EQ(m.type, x[0]);
+        EXPECT_EQ(m.key, x[1]);
+    }
+    platform_post_quit(0);  // what the window's destruction does
+    EXPECT_EQ(platform_next_message(&m), 0);
+}

@@ -1,0 +1,141 @@
+// The SDL backend on SDL's dummy video driver, with frames slower than the
+// tick: input must never wait behind ticks.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "platform/sdl.h"
+
+namespace {
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void push_key(SDL_Keycode key) {
+    SDL_Event e = {};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = key;
+    SDL_PushEvent(&e);
+}
+
+void push_motion(int dx, int dy) {
+    SDL_Event e = {};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.xrel = dx;
+    e.motion.yrel = dy;
+    SDL_PushEvent(&e);
+}
+
+// What reached the loop, numbered by the ticks that came before it.
+struct SlowRun {
+    std::vector<int> keys_after_tick;   // one entry per MSG_KEYDOWN
+    int close_after_tick = -1;
+    int motion_dx = 0, motion_dy = 0;   // read by tick 4
+    double min_tick_gap_ms = 1e9;
+    int ticks = 0;
+};
+
+// Ticks take frame_ms each; during tick 3 two keys and a mouse move arrive,
+// during tick 5 the close: `signal` raised, or SDL's quit event pushed.
+SlowRun run_slow_frames(int frame_ms, int signal) {
+    SlowRun run;
+    const PlatformBackend* b = sdl_backend();
+    if (!b->window_create("slow frames", 400, 300)) {
+        ADD_FAILURE() << b->error();
+        return run;
+    }
+    double last_tick = -1e9;
+    Message m;
+    while (b->next_message(&m) && run.ticks < 12) {
+        if (m.type == MSG_KEYDOWN) run.keys_after_tick.push_back(run.ticks);
+        if (m.type == MSG_CLOSE) {
+            run.close_after_tick = run.ticks;
+            b->window_destroy();
+            b->post_quit(0);
+        }
+        if (m.type != MSG_TIMER) continue;
+        double t = now_ms();
+        if (run.ticks) run.min_tick_gap_ms = std::min(run.min_tick_gap_ms, t - last_tick);
+        last_tick = t;
+        run.ticks++;
+        if (run.ticks == 4) b->mouse_motion(&run.motion_dx, &run.motion_dy);
+        if (run.ticks == 3) {
+            push_key(SDLK_LEFT);
+            push_key(SDLK_LEFT);  // key repeat
+            push_motion(7, -2);
+        }
+        if (run.ticks == 5) {
+            if (signal) {
+                std::raise(signal);
+            } else {
+                SDL_Event e = {};
+                e.type = SDL_QUIT;
+                SDL_PushEvent(&e);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(frame_ms));
+    }
+    if (run.close_after_tick < 0) {  // the loop was cut off: end SDL anyway
+        b->window_destroy();
+        b->post_quit(0);
+        b->next_message(&m);
+    }
+    return run;
+}
+
+class SdlSlowFrames : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("SDL_VIDEODRIVER", "dummy", 1); }
+};
+
+TEST_F(SdlSlowFrames, KeysMotionAndCloseComeBeforeTheNextTick) {
+    for (int frame_ms : {25, 100}) {
+        SlowRun run = run_slow_frames(frame_ms, 0);
+        EXPECT_EQ(run.keys_after_tick, (std::vector<int>{3, 3})) << frame_ms << " ms frames";
+        EXPECT_EQ(run.motion_dx, 7);
+        EXPECT_EQ(run.motion_dy, -2);
+        EXPECT_EQ(run.close_after_tick, 5);
+        EXPECT_EQ(run.ticks, 5);
+        EXPECT_GE(run.min_tick_gap_ms, 19.5);  // a late tick is not followed by a catch-up one
+    }
+}
+
+// SIGTERM and SIGINT become the window's close, however slow the frame.
+TEST_F(SdlSlowFrames, TerminationSignalsCloseTheWindow) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        SlowRun run = run_slow_frames(25, signal);
+        EXPECT_EQ(run.close_after_tick, 5) << "signal " << signal;
+    }
+}
+
+// Fast frames still tick every 20 ms, never sooner.
+TEST_F(SdlSlowFrames, FastFramesTickEveryTwentyMilliseconds) {
+    const PlatformBackend* b = sdl_backend();
+    ASSERT_EQ(b->window_create("fast frames", 400, 300), 1) << b->error();
+    double first = 0, last = 0, min_gap = 1e9;
+    int ticks = 0;
+    Message m;
+    while (ticks < 11 && b->next_message(&m)) {
+        if (m.type != MSG_TIMER) continue;
+        double t = now_ms();
+        if (ticks) min_gap = std::min(min_gap, t - last);
+        if (!ticks) first = t;
+        last = t;
+        ticks++;
+    }
+    b->window_destroy();
+    b->post_quit(0);
+    b->next_message(&m);
+    EXPECT_GE(min_gap, 19.5);
+    EXPECT_LT(last - first, 10 * 20 * 1.5);  // ticks are not lost while frames are fast
+}
+
+}  // namespace
