@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-d
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
 	libstb-dev imagemagick assimp-utils clang libclang-rt-dev
 
-.PHONY: run test test-release deps build data bench asan fuzz soak clean
+.PHONY: run test test-release deps build data bench asan tsan fuzz soak clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -28,16 +28,25 @@ run: build
 	cd $(DATA) && ../varnel
 
 # The suite in release, then again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the frame and thread tests built with
+# ThreadSanitizer.
 test:
 	$(MAKE) test-release
 	$(MAKE) test-release PRESET=asan
+	$(MAKE) tsan
 
 test-release: build
 	ctest --preset $(PRESET) -j2
 
 asan:
 	$(MAKE) test-release PRESET=asan
+
+# The frame engine's tests (every thread count, whole walks through
+# varnel-render) built with ThreadSanitizer.
+tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan
+	ctest --preset tsan -j2
 
 # Every file reader under libFuzzer for FUZZ_TIME seconds each, FUZZ_JOBS at
 # a time; seeds come from tests/fuzz/corpus and the demo data.
