@@ -22,8 +22,8 @@
 
 enum {
     SUBDIVIDE_MAX_LEVELS = 4,
-    SUBDIVIDE_MAX_FACES = 1 << 22,  // all meshes together, after cutting:
-                                    // about 250 MB of work and file
+    SUBDIVIDE_MAX_FACES = 1 << 22,  // all meshes together, after cutting;
+                                    // the tool then needs about 300 MB
 };
 
 // `out` gets `in`'s materials and every mesh cut `levels` times (0 copies
