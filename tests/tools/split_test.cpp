@@ -70,14 +70,12 @@ TEST(SplitCommand, CutsAClosedMeshAtSharedMidpointsKeepingWindingMaterialAndUv) 
     ScratchFolder dir("split_closed");
     ASSERT_TRUE(dir.ok());
     ASSERT_TRUE(write_scene(octahedron(), "in.3ds")) << write3ds_error();
-    for (int k : {0, 1, 2})
-        ASSERT_EQ(run_exit_code(tool_command("split " + std::to_string(k) + " in.3ds k" + std::to_string(k) +
-                                             ".3ds >/dev/null")), 0);
+    ASSERT_EQ(run_exit_code(tool_command("split 1 in.3ds k1.3ds >/dev/null")), 0);
+    ASSERT_EQ(run_exit_code(tool_command("split 2 in.3ds k2.3ds >/dev/null")), 0);
     Scene* in = scene_load("in.3ds");
-    Scene* k0 = scene_load("k0.3ds");
     Scene* k1 = scene_load("k1.3ds");
     Scene* k2 = scene_load("k2.3ds");
-    ASSERT_TRUE(in && k0 && k1 && k2) << scene_load_error();
+    ASSERT_TRUE(in && k1 && k2) << scene_load_error();
     ASSERT_EQ(k1->object_count, 1);
     ASSERT_EQ(k1->material_count, 2);
     EXPECT_STREQ(k1->materials[1].name, "Lower");
@@ -92,8 +90,6 @@ TEST(SplitCommand, CutsAClosedMeshAtSharedMidpointsKeepingWindingMaterialAndUv) 
     EXPECT_EQ(k2->objects[0].face_count, 16 * 8);
     EXPECT_EQ(k2->objects[0].vertex_count, 18 + 48);
     EXPECT_EQ(distinct_positions(k2->objects[0]), (size_t)k2->objects[0].vertex_count);
-    EXPECT_EQ(k0->objects[0].face_count, 8);
-    EXPECT_EQ(k0->objects[0].vertex_count, 6);
 
     for (int32_t f = 0; f < cut.face_count; f++) {
         SCOPED_TRACE(f);
@@ -125,7 +121,7 @@ TEST(SplitCommand, CutsAClosedMeshAtSharedMidpointsKeepingWindingMaterialAndUv) 
         for (int i = 0; i < 4; i++) parts += area(cut.faces[4 * f + i]);
         EXPECT_NEAR(parts, area(parent.faces[f]), 1e-3f);
     }
-    for (Scene* s : {in, k0, k1, k2}) scene_free(s);
+    for (Scene* s : {in, k1, k2}) scene_free(s);
 }
 
 // A 100 x 100 panel of 20,000 faces, named with all 63 characters, and a
