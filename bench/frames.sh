@@ -62,7 +62,7 @@ print("K=%s %9s triangles  median %7.2f ms per frame  (%s)" % (k, format(info["f
 ' "$1"
 }
 
-echo "demo world split K times, varnel-render --bench $*"
+echo "demo world split K times: varnel-render --bench${*:+ $*}"
 for k in 0 1 2 3; do
   make_data $k
   dir=$bench_data/k$k
