@@ -6,7 +6,7 @@ DATA := $(BUILD)/data
 
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
-	libstb-dev imagemagick assimp-utils clang libclang-rt-dev
+	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3
 
 .PHONY: run test test-release deps build data bench asan tsan fuzz soak clean
 
@@ -58,8 +58,12 @@ fuzz: build
 	cmake --build --preset fuzz
 	tests/fuzz/run.sh $(FUZZ_TIME) $(FUZZ_JOBS) $(FUZZ_ENTRIES)
 
+# The demo world's frame time, then the world split K = 0..3 times (2.5k to
+# 160k triangles) at one thread and at every core: bench/frames.sh.
 bench: build
 	$(BUILD)/varnel-render --data $(DATA) --frames 500 --bench | tail -n 1
+	VARNEL_BUILD=$(BUILD) sh bench/frames.sh --threads 1
+	VARNEL_BUILD=$(BUILD) sh bench/frames.sh
 
 # The long soak: SOAK_FRAMES ticks of varnel-tool's input script (walks
 # through walls and objects and far outside, pitches past the vertical, F11,
