@@ -88,6 +88,8 @@ ClipVertex corner_at(const ViewVertex* v) {
 
 }  // namespace
 
+int object_pass_faces_eye(const ObjectView* eye, const SceneFace* face) { return faces_eye(eye, face); }
+
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
     // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
     matrix_inverse_affine(eye_pose, &view->object_to_view);
@@ -150,7 +152,7 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;
-        if (light && light->light_view && light->lit[i].load(std::memory_order_relaxed)) {
+        if (light && light->light_view && (!light->lit || light->lit[i].load(std::memory_order_relaxed))) {
             c->lx = light->light_view[i].x;
             c->ly = light->light_view[i].y;
             c->lz = light->light_view[i].z;
