@@ -110,6 +110,20 @@ int attribute_planes(const ClipPolygon* polygon, int32_t tw, int32_t th, Attribu
     return 1;
 }
 
+// setup_edge with the rows ceil(a.y) and ceil(b.y) already worked out: a
+// chain's vertices are each the end of one edge and the start of the next.
+int edge_between(const ClipVertex* a, const ClipVertex* b, float top, float bottom, EdgeStep* edge) {
+    int32_t count = (int32_t)(bottom - top);
+    if (count <= 0) return 0;  // a negative count would never end the walk
+    // count >= 1 means b->y > a->y, so the division is safe.
+    float slope = (b->x - a->x) / (b->y - a->y);
+    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * 65536.0f);
+    edge->y = (int32_t)top;
+    edge->count = count;
+    edge->dx = fixed_from_float(slope * 65536.0f);
+    return 1;
+}
+
 // Record layout: the header, the planes (start, row steps, column steps),
 // padded to 8 bytes, then the left and right edges.
 size_t planes_bytes(int planes) { return ((size_t)planes * 3 * sizeof(float) + 7) & ~(size_t)7; }
@@ -226,16 +240,7 @@ void walk_rows(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 }  // namespace
 
 int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
-    float top = std::ceil(a->y);
-    int32_t count = (int32_t)(std::ceil(b->y) - top);
-    if (count <= 0) return 0;  // a negative count would never end the walk
-    // count >= 1 means b->y > a->y, so the division is safe.
-    float slope = (b->x - a->x) / (b->y - a->y);
-    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * 65536.0f);
-    edge->y = (int32_t)top;
-    edge->count = count;
-    edge->dx = fixed_from_float(slope * 65536.0f);
-    return 1;
+    return edge_between(a, b, std::ceil(a->y), std::ceil(b->y), edge);
 }
 
 int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
@@ -254,23 +259,26 @@ int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
 
     float min_y = 65536.0f, max_y = -65536.0f;
     int32_t top = 0, bottom = 0;
+    float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
     for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
         float y = polygon->v[i].y;
+        row[i] = std::ceil(y);
         if (y < min_y) min_y = y, top = i;
         if (y > max_y) max_y = y, bottom = i;
     }
-    c->first_row = (int32_t)std::ceil(min_y);
-    c->end_row = (int32_t)std::ceil(max_y);
+    c->first_row = (int32_t)row[top];
+    c->end_row = (int32_t)row[bottom];
     if (c->first_row >= c->end_row) return 0;
 
+    const ClipVertex* v = polygon->v;
     for (int32_t i = top; i != bottom;) {
         int32_t next = i + 1 == n ? 0 : i + 1;
-        if (setup_edge(&polygon->v[i], &polygon->v[next], &c->left[c->left_count])) c->left_count++;
+        if (edge_between(&v[i], &v[next], row[i], row[next], &c->left[c->left_count])) c->left_count++;
         i = next;
     }
     for (int32_t i = bottom; i != top;) {
         int32_t next = i + 1 == n ? 0 : i + 1;
-        if (setup_edge(&polygon->v[next], &polygon->v[i], &c->right[c->right_count])) c->right_count++;
+        if (edge_between(&v[next], &v[i], row[next], row[i], &c->right[c->right_count])) c->right_count++;
         i = next;
     }
     // Both chains span first_row..end_row, so each holds an edge with a
