@@ -123,12 +123,7 @@ int ends_with(const std::string& s, const char* suffix) {
 
 // frame: 0x00RRGGBB words.
 int write_frame(const std::string& name, const uint32_t* frame, int width, int height) {
-    if (ends_with(name, ".bmp") || ends_with(name, ".BMP")) {
-        RgbImage* image = bmp_image_from_frame(frame, width, height);
-        int written = image && bmp_write(name.c_str(), image);
-        rgb_image_free(image);
-        return written;
-    }
+    if (ends_with(name, ".bmp") || ends_with(name, ".BMP")) return bmp_write_frame(name.c_str(), frame, width, height);
     return png_write_rgb(name.c_str(), frame, width, height);
 }
 

@@ -42,9 +42,15 @@ int image_writable(const RgbImage* image) {
     return bmp_row_size(image->width) * (uint64_t)image->height + BMP_HEADER_SIZE <= UINT32_MAX;
 }
 
+// How an image's words hold their colours.
+enum PixelOrder {
+    RED_LOW = 0,   // 0x00BBGGRR, as bmp_write takes them
+    RED_HIGH = 1,  // 0x00RRGGBB, as the frame buffer holds them
+};
+
 // Writes the headers and the rows, bottom row first, blue-green-red per
-// pixel from 0x00BBGGRR words. 1 when every byte reached the file.
-int write_bmp_stream(FILE* f, const RgbImage* image) {
+// pixel, converting each row as it goes. 1 when every byte reached the file.
+int write_bmp_stream(FILE* f, const RgbImage* image, PixelOrder order) {
     const uint32_t row_size = (uint32_t)bmp_row_size(image->width);
     const uint32_t data_size = row_size * (uint32_t)image->height;
     uint8_t header[BMP_HEADER_SIZE] = {};
@@ -67,11 +73,12 @@ int write_bmp_stream(FILE* f, const RgbImage* image) {
     int ok = 1;
     for (int32_t y = image->height - 1; y >= 0 && ok; y--) {
         const uint32_t* src = image->pixels + (size_t)y * (size_t)image->width;
+        const int blue = order == RED_HIGH ? 0 : 16, red = 16 - blue;
         for (int32_t x = 0; x < image->width; x++) {
             uint32_t w = src[x];
-            row[3 * x] = (uint8_t)(w >> 16);
+            row[3 * x] = (uint8_t)(w >> blue);
             row[3 * x + 1] = (uint8_t)(w >> 8);
-            row[3 * x + 2] = (uint8_t)w;
+            row[3 * x + 2] = (uint8_t)(w >> red);
         }
         ok = std::fwrite(row, 1, row_size, f) == row_size;
     }
@@ -80,23 +87,21 @@ int write_bmp_stream(FILE* f, const RgbImage* image) {
 }
 
 // Writes to an open new file, closes it, and removes it unless it is complete.
-int finish_file(FILE* f, const char* name, const RgbImage* image) {
-    int ok = write_bmp_stream(f, image);
+int finish_file(FILE* f, const char* name, const RgbImage* image, PixelOrder order) {
+    int ok = write_bmp_stream(f, image, order);
     if (std::fclose(f) != 0) ok = 0;  // a buffered write can fail only here
     if (!ok) std::remove(name);
     return ok;
 }
 
-}  // namespace
-
-int bmp_write_new(const char* file_name, const RgbImage* image) {
+int write_new(const char* file_name, const RgbImage* image, PixelOrder order) {
     if (!image_writable(image)) return 0;
     FILE* f = std::fopen(file_name, "wbx");
     if (!f) return errno == EEXIST ? -1 : 0;
-    return finish_file(f, file_name, image);
+    return finish_file(f, file_name, image, order);
 }
 
-int bmp_write(const char* file_name, const RgbImage* image) {
+int write_replacing(const char* file_name, const RgbImage* image, PixelOrder order) {
     if (!image_writable(image)) return 0;
     char temp[NAME_MAX_LENGTH];
     for (int n = 0; n < TEMP_NAME_TRIES; n++) {
@@ -107,7 +112,7 @@ int bmp_write(const char* file_name, const RgbImage* image) {
             if (errno == EEXIST) continue;
             return 0;
         }
-        if (!finish_file(f, temp, image)) return 0;
+        if (!finish_file(f, temp, image, order)) return 0;
         if (std::rename(temp, file_name) != 0) {
             std::remove(temp);
             return 0;
@@ -117,42 +122,28 @@ int bmp_write(const char* file_name, const RgbImage* image) {
     return 0;
 }
 
+}  // namespace
+
+int bmp_write_new(const char* file_name, const RgbImage* image) { return write_new(file_name, image, RED_LOW); }
+
+int bmp_write(const char* file_name, const RgbImage* image) { return write_replacing(file_name, image, RED_LOW); }
+
+int bmp_write_frame(const char* file_name, const uint32_t* frame, int32_t width, int32_t height) {
+    RgbImage image = {const_cast<uint32_t*>(frame), width, height};
+    return write_replacing(file_name, &image, RED_HIGH);
+}
+
 // Names "Screenshot 0.bmp", "Screenshot 1.bmp", ... "Screenshot10.bmp", ...:
 // the first name no file has is taken. The file is created exclusively, so a
 // file that appears under the name meanwhile is skipped, never overwritten.
+// The frame is read as it is, never changed.
 int screenshot_save(const uint32_t* frame) {
-    RgbImage* image = bmp_image_from_frame(frame, SCREEN_WIDTH, SCREEN_HEIGHT);
-    if (!image) return 0;
-    int written = 0;
+    RgbImage image = {const_cast<uint32_t*>(frame), SCREEN_WIDTH, SCREEN_HEIGHT};
     char name[32];
     for (unsigned n = 0; n < UINT_MAX; n++) {
         std::snprintf(name, sizeof name, "Screenshot%2x.bmp", n);
-        int result = bmp_write_new(name, image);
-        if (result >= 0) {
-            written = result;
-            break;
-        }
+        int result = write_new(name, &image, RED_HIGH);
+        if (result >= 0) return result;
     }
-    rgb_image_free(image);
-    return written;
-}
-
-// Red and blue change places: bits 0-7 with 16-23; green stays, the top byte
-// is cleared.
-RgbImage* bmp_image_from_frame(const uint32_t* frame, int32_t width, int32_t height) {
-    if (width < 1 || height < 1) return nullptr;
-    size_t count = (size_t)width * (size_t)height;
-    RgbImage* image = (RgbImage*)std::malloc(sizeof(RgbImage));
-    uint32_t* pixels = (uint32_t*)std::malloc(count * 4);
-    if (!image || !pixels) {
-        std::free(image);
-        std::free(pixels);
-        return nullptr;
-    }
-    for (size_t i = 0; i < count; i++) {
-        uint32_t w = frame[i];
-        pixels[i] = (w & 0x0000FF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
-    }
-    *image = RgbImage{pixels, width, height};
-    return image;
+    return 0;
 }

@@ -91,6 +91,7 @@ struct FrameEngine {
     std::vector<ViewVertex> camera_view;
     std::unique_ptr<std::atomic<uint8_t>[]> lit;  // per vertex: a light-facing face uses it this frame
     size_t lit_size;
+    std::atomic<long> storage_allocated;    // bytes ever allocated for the storage above
     int share_eyes;                         // the shortcut above may be taken (tests turn it off)
     // the frame being drawn
     int shared;                             // light and camera see through one eye
@@ -104,6 +105,17 @@ FrameEngine frame = {};
 double now_ms() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Makes a vector at least n long, counting the bytes of any new storage.
+// Storage only grows; a frame that needs no more than earlier ones
+// allocates nothing.
+template <class T>
+void grow_to(std::vector<T>* v, size_t n) {
+    if (v->size() >= n) return;
+    size_t before = v->capacity();
+    v->resize(n);
+    if (v->capacity() != before) frame.storage_allocated += (long)(v->capacity() * sizeof(T));
 }
 
 void add_objects(Scene* scene, int32_t* vertices) {
@@ -138,24 +150,21 @@ void gather_objects(const FrameScene* scene) {
         add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
         add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
     }
-    if (frame.light_records.size() < frame.face_chunks.size()) {
-        frame.light_records.resize(frame.face_chunks.size());
-        frame.camera_records.resize(frame.face_chunks.size());
-    }
-    if (frame.light_view.size() < (size_t)vertices) {
-        frame.light_view.resize((size_t)vertices);
-        frame.camera_view.resize((size_t)vertices);
-    }
+    grow_to(&frame.light_records, frame.face_chunks.size());
+    grow_to(&frame.camera_records, frame.face_chunks.size());
+    grow_to(&frame.light_view, (size_t)vertices);
+    grow_to(&frame.camera_view, (size_t)vertices);
     if (frame.lit_size < (size_t)vertices) {
         frame.lit.reset(new std::atomic<uint8_t>[(size_t)vertices]);
         frame.lit_size = (size_t)vertices;
+        frame.storage_allocated += (long)vertices;
     }
 }
 
 // Room for one more record of at most POLYGON_RECORD_MAX bytes.
 void* record_room(ChunkRecords* r) {
     size_t need = r->used + POLYGON_RECORD_MAX;
-    if (r->storage.size() * 8 < need) r->storage.resize((need + 7) / 8 * 2);
+    if (r->storage.size() * 8 < need) grow_to(&r->storage, (need + 7) / 8 * 2);
     return (char*)r->storage.data() + r->used;
 }
 
@@ -167,7 +176,9 @@ const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
 // order within each band.
 void group_by_band(ChunkRecords* r) {
     const int32_t bands = frame.band_count;
-    r->band_start.assign((size_t)bands + 1, 0);
+    grow_to(&r->band_start, (size_t)bands + 1);
+    grow_to(&r->band_fill, (size_t)bands);
+    std::fill(r->band_start.begin(), r->band_start.begin() + bands + 1, 0);
     size_t entries = 0;
     for (size_t at = 0; at < r->used;) {
         const PolygonRecord* p = record_at(r, (uint32_t)at);
@@ -177,8 +188,8 @@ void group_by_band(ChunkRecords* r) {
         at += p->size;
     }
     for (int32_t b = 0; b < bands; b++) r->band_start[(size_t)b + 1] += r->band_start[(size_t)b];
-    if (r->offsets.size() < entries) r->offsets.resize(entries);
-    r->band_fill.assign(r->band_start.begin(), r->band_start.end() - 1);
+    grow_to(&r->offsets, entries);
+    std::copy(r->band_start.begin(), r->band_start.begin() + bands, r->band_fill.begin());
     for (size_t at = 0; at < r->used;) {
         const PolygonRecord* p = record_at(r, (uint32_t)at);
         int32_t b0 = p->first_row / band_rows, b1 = (p->first_row + p->row_count - 1) / band_rows;
@@ -446,12 +457,6 @@ long frame_span_pool_nodes() {
     return nodes;
 }
 
-long frame_storage_bytes() {
-    size_t bytes = (frame.light_view.capacity() + frame.camera_view.capacity()) * sizeof(ViewVertex) + frame.lit_size;
-    for (const std::vector<ChunkRecords>* pass : {&frame.light_records, &frame.camera_records})
-        for (const ChunkRecords& r : *pass)
-            bytes += r.storage.capacity() * 8 + r.offsets.capacity() * 4 + (r.band_start.capacity() + r.band_fill.capacity()) * 4;
-    return (long)bytes;
-}
+long frame_storage_bytes() { return frame.storage_allocated.load(); }
 
 void frame_share_eyes(int allow) { frame.share_eyes = allow; }

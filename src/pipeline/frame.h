@@ -72,6 +72,7 @@ long frame_span_pool_nodes();
 // Test hook: 0 makes frames with the light at the camera run both passes in
 // full instead of sharing one (they must draw the same); frame_init sets 1.
 void frame_share_eyes(int allow);
-// Bytes of the frame's own working storage (records, per-vertex arrays),
-// which grows to what the busiest frame so far needed.
+// Bytes the frame has allocated for its own working storage so far
+// (records, per-vertex arrays); it grows only while frames need more than
+// every frame before them.
 long frame_storage_bytes();
