@@ -1,6 +1,13 @@
-// varnel: the program. No command line; every file name is relative to the
-// working directory.
+// varnel: the program. Every file name is relative to the data folder,
+// which --data names (default: the working folder).
+#include <cstdio>
+
 #include "app/app.h"
+#include "app/command_line.h"
 #include "platform/sdl.h"
 
-int main() { return app_main(sdl_backend()); }
+int main(int argc, char** argv) {
+    int code = app_command_line(argc, argv, stdout, stderr);
+    if (code >= 0) return code;
+    return app_main(sdl_backend());
+}

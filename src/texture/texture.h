@@ -34,7 +34,10 @@ enum { SHADE_STEPS = 64, SHADE_PALETTE = 256 };
 Texture* texture_load(const char* file_name);
 int texture_level_init(TextureLevel* level, int32_t width, int32_t height);
 // Loads "<folder>/<material name>.tga" for every material; 1, or 0 at the
-// first material whose texture cannot be loaded.
+// first material whose texture cannot be loaded (those after it stay
+// unbound). texture_error() then names every material texture that fails,
+// not only the first. A material name with a path separator or ".." is
+// refused: its texture would lie outside the folder.
 int bind_material_textures(Scene* scene, char* folder);
 const char* texture_error();
 // The engine keeps its textures until the process ends; tools and tests
