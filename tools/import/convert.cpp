@@ -348,7 +348,9 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     taken.clear();
     for (size_t i = 0; i < result->scene.meshes.size(); i++)
         result->scene.meshes[i].name = import_fit_name(convert.raw_names[i], IMPORT_OBJECT_NAME_MAX, "Object", &taken);
-    if (model->axes.guessed) result->guesses.push_back("up axis " + model->axes.why);
+    if (model->axes.guessed)
+        result->guesses.push_back(std::string("up axis ") + model->axes.up_axis + ": " + model->axes.why +
+                                  " (--up says otherwise)");
     int ok = make_textures();
     const double half[3] = {0.5 * size[0] * result->scale, 0.5 * size[1] * result->scale, 0.5 * size[2] * result->scale};
     result->path_text = path_text(target, half, extent);

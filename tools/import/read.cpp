@@ -251,10 +251,10 @@ void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* 
         a->why = "glTF files are y-up";
     } else if (model->format.find("STL") != std::string::npos) {
         up_index = 2;  // what printers and CAD programs use
-        a->why = "guessed: STL does not say; most STL files are z-up (--up changes it)";
+        a->why = "STL does not say; most STL files are z-up";
         a->guessed = 1;
     } else {
-        a->why = "guessed: " + model->format + " does not say; y-up assumed (--up changes it)";
+        a->why = model->format + " does not say; y-up is the usual";
         a->guessed = 1;
     }
     set_axes(a, up_index, up_sign, c);

@@ -129,7 +129,7 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     for (const ImportTexture& t : r.textures) std::printf("    %-28s %s\n", t.file.c_str(), t.source.c_str());
     const ImportAxes& a = model.axes;
     std::printf("  up         %s%c of the file (%s); its front faces the start camera\n", a.up_negative ? "-" : "",
-                a.up_axis, a.why.c_str());
+                a.up_axis, a.guessed ? "guessed, see below" : a.why.c_str());
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
                 options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
