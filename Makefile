@@ -43,7 +43,7 @@ asan:
 # a time; seeds come from tests/fuzz/corpus and the demo data.
 FUZZ_TIME ?= 60
 FUZZ_JOBS ?= 1
-FUZZ_ENTRIES ?= scene_load texture_load cone bmp_read light_path
+FUZZ_ENTRIES ?= scene_load texture_load cone bmp_read marker_path
 fuzz: build
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz

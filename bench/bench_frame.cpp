@@ -1,10 +1,10 @@
 // Frame benchmark: a synthetic room of about 3,000 triangles (floor, walls,
-// boxes, spheres; see build_scene) rendered through both passes at 400 x 300, single-threaded.
-// Prints the median time of every phase of the frame, the spans per pass and
-// the span-pool allocations made after warm-up (there should be none) and a
-// checksum of the last frame.
+// boxes, spheres; see build_scene) rendered through the frame engine at
+// 400 x 300 on N threads (every core by default). Prints the median time of
+// every part of the frame, the spans per pass, the span-pool allocations
+// made after warm-up (there should be none) and a checksum of the last frame.
 //
-//   bench_frame [--frames N] [--nearest] [--grid]
+//   bench_frame [--frames N] [--threads N] [--nearest] [--grid]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,10 +13,12 @@
 #include <cstring>
 #include <vector>
 
+#include <thread>
+
 #include "../tests/synthetic_scene.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/frame.h"
 #include "raster/engine.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 
 namespace {
 
@@ -73,35 +75,36 @@ void build_scene(synthetic::World* world, int grid) {
 
 int main(int argc, char** argv) {
     int frames = 500, bilinear = 1, grid = 0;
+    int threads = (int)std::max(1u, std::thread::hardware_concurrency());
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--nearest") == 0) bilinear = 0;
         else if (std::strcmp(argv[i], "--grid") == 0) grid = 1;
     }
-    if (!engine_init(W, H)) {
-        std::fprintf(stderr, "bench_frame: engine_init failed\n");
+    if (!engine_init(W, H) || !(threads = frame_init(threads))) {
+        std::fprintf(stderr, "bench_frame: set-up failed\n");
         return 1;
     }
-    select_span_fill(bilinear);
-    engine_set_shadow_factor(100);
     std::vector<uint32_t> shadow((size_t)W * H), frame((size_t)W * H);
     std::vector<uint8_t> cone((size_t)W * H);
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++)
             cone[(size_t)(y * W + x)] = std::hypot((float)x - 200.0f, (float)y - 150.0f) < 170.0f ? 255 : 0;
-    engine_set_shadow_buffer(shadow.data());
 
     auto texture = synthetic::checker_texture();
     synthetic::World world;
-    world.materials.push_back(Material{nullptr, &texture->texture});
+    world.materials.push_back(Material{nullptr, texture->texture});
     build_scene(&world, grid);
     Scene* scene = world.finish();
     int triangles = 0;
     for (int i = 0; i < scene->object_count; i++) triangles += scene->objects[i].face_count;
     Matrix4 light = synthetic::look_at({-25, 28, -25}, {0, 0, 5}, {0, 1, 0});
+    synthetic::Shading shading;
+    shading.bilinear = bilinear;
 
     const int warm_up = 20;
-    std::vector<double> t_light, t_light_resolve, t_cone, t_camera, t_camera_resolve, t_total;
+    std::vector<double> t_vertices, t_light_faces, t_light_rows, t_camera_rows, t_total;
     long light_spans = 0, camera_spans = 0;
     for (int f = 0; f < warm_up + frames; f++) {
         if (f == warm_up) span_pool_set_allocator(counting_allocator);
@@ -109,32 +112,16 @@ int main(int argc, char** argv) {
         float a = 0.01f * (float)f;
         Matrix4 camera = synthetic::look_at({26 * std::cos(a), 22, 26 * std::sin(a) - 4}, {0, 4, 0}, {0, 1, 0});
         double t0 = now_ms();
-        std::memset(shadow.data(), 0, shadow.size() * 4);
-        span_lists_reset();
-        for (int i = 0; i < scene->object_count; i++)
-            render_object_light_pass(&scene->objects[i].matrix, &light, &scene->objects[i]);
+        FrameReport r = synthetic::render_frame(scene, light, camera, cone.data(), shadow.data(), frame.data(), shading);
         double t1 = now_ms();
-        int ls = resolve_light_view(shadow.data());
-        double t2 = now_ms();
-        for (size_t i = 0; i < shadow.size(); i++) shadow[i] = cone[i] < 120 ? 0u : shadow[i];  // as the frame tick
-        double t3 = now_ms();
-        std::memset(frame.data(), 0, frame.size() * 4);
-        span_lists_reset();
-        for (int i = 0; i < scene->object_count; i++)
-            render_object_camera_pass(&scene->objects[i].matrix, &camera, &scene->objects[i],
-                                      scene->materials, scene->material_count);
-        double t4 = now_ms();
-        int cs = resolve_camera_view(frame.data());
-        double t5 = now_ms();
         if (f < warm_up) continue;
-        t_light.push_back(t1 - t0);
-        t_light_resolve.push_back(t2 - t1);
-        t_cone.push_back(t3 - t2);
-        t_camera.push_back(t4 - t3);
-        t_camera_resolve.push_back(t5 - t4);
-        t_total.push_back(t5 - t0);
-        light_spans += ls;
-        camera_spans += cs;
+        t_vertices.push_back(r.vertices);
+        t_light_faces.push_back(r.light_faces);
+        t_light_rows.push_back(r.light_rows);
+        t_camera_rows.push_back(r.camera_rows);
+        t_total.push_back(t1 - t0);
+        light_spans += r.light_spans;
+        camera_spans += r.camera_spans;
     }
     span_pool_set_allocator(nullptr);
     long covered = 0;
@@ -143,18 +130,17 @@ int main(int argc, char** argv) {
     uint64_t checksum = 14695981039346656037ull;
     for (uint32_t p : frame) checksum = (checksum ^ p) * 1099511628211ull;
 
-    std::printf("scene: %s, %d triangles, %dx%d, %s fill, %d frames\n", grid ? "grid" : "room", triangles, W, H,
-                bilinear ? "bilinear" : "nearest", frames);
+    std::printf("scene: %s, %d triangles, %dx%d, %s fill, %d frames, %d threads\n", grid ? "grid" : "room",
+                triangles, W, H, bilinear ? "bilinear" : "nearest", frames, threads);
     std::printf("median ms per frame: %.4f\n", median(t_total));
-    std::printf("  light pass (clear, transform, clip, setup, insert): %.4f\n", median(t_light));
-    std::printf("  light resolve (face ids):                         %.4f\n", median(t_light_resolve));
-    std::printf("  cone sweep:                                       %.4f\n", median(t_cone));
-    std::printf("  camera pass (clear, transform, clip, setup, insert): %.4f\n", median(t_camera));
-    std::printf("  camera resolve (shading, shadow test):            %.4f\n", median(t_camera_resolve));
+    std::printf("  vertices (both views):                       %.4f\n", median(t_vertices));
+    std::printf("  light faces (transform, clip, setup):        %.4f\n", median(t_light_faces));
+    std::printf("  light rows (insert, resolve, cone) + camera faces: %.4f\n", median(t_light_rows));
+    std::printf("  camera rows (insert, shading, shadow test):  %.4f\n", median(t_camera_rows));
     std::printf("spans per frame: light %ld, camera %ld; covered pixels in the last frame: %ld\n",
                 light_spans / frames, camera_spans / frames, covered);
     std::printf("span-pool allocations after warm-up: %d\n", pool_allocations);
     std::printf("last frame checksum: %016llx\n", (unsigned long long)checksum);
-    engine_shutdown();
+    frame_shutdown();
     return 0;
 }

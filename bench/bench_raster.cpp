@@ -36,8 +36,10 @@ std::vector<SpanNode> make_row(int count, unsigned seed) {
 }
 
 void BM_InsertSpanRow(benchmark::State& state) {
-    engine_init(400, 300);
-    ScanlineSpanList* row = &engine_scanline_lists()[0];
+    ScanlineSpanList list;
+    SpanRows rows;
+    span_rows_create(&rows, &list, 0, 1);
+    ScanlineSpanList* row = &list;
     std::vector<SpanNode> spans = make_row((int)state.range(0), 42);
     long visible = 0;
     for (auto _ : state) {
@@ -51,7 +53,7 @@ void BM_InsertSpanRow(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * (long)spans.size());
     state.counters["visible_per_row"] = (double)visible / (double)state.iterations();
-    engine_shutdown();
+    span_rows_destroy(&rows);
 }
 BENCHMARK(BM_InsertSpanRow)->Arg(4)->Arg(16)->Arg(64)->Arg(200)->Arg(400);
 

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "math/vecmath.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/frame.h"
+#include "raster/span_pool.h"
 #include "raster/engine.h"
-#include "raster/span.h"
 #include "scene/scene.h"
+#include "texture/image.h"
 #include "texture/texture.h"
 
 namespace synthetic {
@@ -153,42 +154,26 @@ struct World {
 // is (file_w >> (a + 1)) x (file_h >> (b + 1)) texels. texel(level_a,
 // level_b, x, y) gives the palette index, palette(p) the 0x00RRGGBB colour.
 struct OwnedTexture {
-    Texture texture = {};
-    std::vector<TextureLevel> levels;
-    std::vector<std::vector<uint8_t>> texels;
-    std::vector<uint32_t> shade;
+    Texture* texture = nullptr;
+    ~OwnedTexture() { texture_free(texture); }
+    uint32_t* shade() const { return texture->shade_table; }
+    const TextureLevel& level(int a, int b) const { return texture->levels[a + b * texture->level_count_x]; }
 };
 
 template <class TexelFn, class PaletteFn>
 std::unique_ptr<OwnedTexture> make_texture(int file_w, int file_h, TexelFn texel, PaletteFn palette) {
     std::unique_ptr<OwnedTexture> t(new OwnedTexture);
-    int lu = (int)std::log2((double)file_w) - 1, lv = (int)std::log2((double)file_h) - 1;
-    t->texture.base_width = file_w / 2;
-    t->texture.base_height = file_h / 2;
-    t->texture.level_count_x = lu;
-    t->texture.level_count_y = lv;
-    t->levels.resize((size_t)(lu * lv));
-    t->texels.resize((size_t)(lu * lv));
-    for (int b = 0; b < lv; b++)
-        for (int a = 0; a < lu; a++) {
-            int w = file_w >> (a + 1), h = file_h >> (b + 1);
-            std::vector<uint8_t>& px = t->texels[(size_t)(a + b * lu)];
-            px.resize((size_t)(w * h));
-            for (int y = 0; y < h; y++)
-                for (int x = 0; x < w; x++) px[(size_t)(y * w + x)] = (uint8_t)texel(a, b, x, y);
-            int log2w = (int)std::log2((double)w);
-            t->levels[(size_t)(a + b * lu)] =
-                TextureLevel{w, h, px.data(), w - 1, w * (h - 1), w * h - 1, 16 - log2w};
+    t->texture = texture_create(file_w, file_h);
+    if (!t->texture) return t;
+    for (int b = 0; b < t->texture->level_count_y; b++)
+        for (int a = 0; a < t->texture->level_count_x; a++) {
+            const TextureLevel& level = t->level(a, b);
+            for (int y = 0; y < level.height; y++)
+                for (int x = 0; x < level.width; x++) level.texels[y * level.width + x] = (uint8_t)texel(a, b, x, y);
         }
-    t->shade.resize(SHADE_PALETTE * SHADE_STEPS);
-    for (uint32_t p = 0; p < SHADE_PALETTE; p++) {
-        uint32_t c = palette(p);
-        uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, bl = c & 0xFF;
-        for (uint32_t k = 0; k < SHADE_STEPS; k++)
-            t->shade[p * SHADE_STEPS + k] = ((r * k / 64) << 16) | ((g * k / 64) << 8) | (bl * k / 64);
-    }
-    t->texture.levels = t->levels.data();
-    t->texture.shade_table = t->shade.data();
+    std::vector<uint32_t> colours(SHADE_PALETTE);
+    for (uint32_t p = 0; p < SHADE_PALETTE; p++) colours[p] = palette(p);
+    texture_build_shade_table(t->texture->shade_table, colours.data(), SHADE_PALETTE);
     return t;
 }
 
@@ -225,25 +210,46 @@ inline Matrix4 add_floor_box_ball(World* world, int floor_material) {
     return look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
 }
 
-// The light and camera passes of one frame, as the frame tick runs them.
-// cone: width x height bytes of cone strength, or null for a full cone.
-inline void render_frame(Scene* scene, const Matrix4& light_pose, const Matrix4& camera_pose,
-                         const uint8_t* cone, uint32_t* shadow_buffer, uint32_t* frame_buffer) {
-    size_t pixels = (size_t)engine_width() * (size_t)engine_height();
-    std::memset(shadow_buffer, 0, pixels * 4);
-    span_lists_reset();
-    for (int i = 0; i < scene->object_count; i++)
-        render_object_light_pass(&scene->objects[i].matrix, &light_pose, &scene->objects[i]);
-    resolve_light_view(shadow_buffer);
-    if (cone)
-        for (size_t i = 0; i < pixels; i++)
-            if (cone[i] < 120) shadow_buffer[i] = 0;
-    std::memset(frame_buffer, 0, pixels * 4);
-    span_lists_reset();
-    for (int i = 0; i < scene->object_count; i++)
-        render_object_camera_pass(&scene->objects[i].matrix, &camera_pose, &scene->objects[i],
-                                  scene->materials, scene->material_count);
-    resolve_camera_view(frame_buffer);
+// One row set over the whole screen, for tests that render without the
+// frame engine.
+struct ScreenRows {
+    std::vector<ScanlineSpanList> lists;
+    SpanRows rows = {};
+    explicit ScreenRows(int height) : lists((size_t)height) { span_rows_create(&rows, lists.data(), 0, height); }
+    ~ScreenRows() { span_rows_destroy(&rows); }
+    ScreenRows(const ScreenRows&) = delete;
+    ScreenRows& operator=(const ScreenRows&) = delete;
+};
+
+// How a frame is shaded: the frame tick's values unless a test says otherwise.
+struct Shading {
+    int shadow_factor = 100;
+    int bilinear = 1;
+};
+
+// One frame of `scene` through the frame engine (frame_init first), as the
+// frame tick draws it. cone: width x height bytes of cone strength, or null
+// for a full cone.
+inline FrameReport render_frame(Scene* scene, const Matrix4& light_pose, const Matrix4& camera_pose,
+                                const uint8_t* cone, uint32_t* shadow_buffer, uint32_t* frame_buffer,
+                                Shading shading = Shading()) {
+    std::vector<uint32_t> cone_pixels;
+    RgbImage cone_image = {};
+    FrameScene frame = {};
+    frame.world = scene;
+    frame.light_pose = light_pose;
+    frame.view_matrix = camera_pose;
+    if (cone) {
+        cone_pixels.assign(cone, cone + (size_t)engine_width() * (size_t)engine_height());
+        cone_image = RgbImage{cone_pixels.data(), engine_width(), engine_height()};
+        frame.cone_mask = &cone_image;
+    }
+    frame.bilinear = shading.bilinear;
+    frame.shadow_factor = shading.shadow_factor;
+    FrameTargets targets = {frame_buffer, shadow_buffer};
+    FrameReport report;
+    frame_render(&frame, &targets, &report);
+    return report;
 }
 
 }  // namespace synthetic

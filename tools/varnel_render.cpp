@@ -3,13 +3,14 @@
 // last frame, or prints figures of the run.
 //
 //   varnel-render [--data DIR] [--frames N] [--events "5:mouse:20,-3 10:key:F11"]
-//                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--bench]
+//                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--threads N] [--bench]
 //
 // --events-file reads a script of any length in the same syntax (events
 // separated by blanks or line ends, '#' comments); its events follow those of
-// --events. --bench prints one JSON line: time per frame and per phase, the
-// number of frames whose resolves drew each warning, the resident memory
-// after the first frames and at the end, and the span pool's size then.
+// --events. --threads draws on N threads (1..256; every core by default).
+// --bench prints one JSON line: time per frame and per phase, the number of
+// frames whose resolves drew each warning, the resident memory after the
+// first frames and at the end, and the span pools' size then.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,10 +25,10 @@
 
 #include "app/app.h"
 #include "app/screenshot.h"
+#include "pipeline/frame.h"
 #include "platform/headless.h"
 #include "png_write.h"
-#include "raster/engine.h"
-#include "raster/span.h"
+#include "raster/resolve.h"
 #include "texture/image.h"
 
 namespace {
@@ -39,17 +40,13 @@ struct Options {
     const char* events_file;  // null: none
     std::string out;
     int bench;
+    int threads;
 };
 
 // What one tick left behind, kept for the figures printed at the end.
 struct TickRecord {
-    double total;              // ms, the whole tick
-    double light;              // ms per phase, as FramePhases
-    double cone;
-    double camera;
-    double present;
-    uint32_t light_warnings;   // RESOLVE_WARNING_* bits
-    uint32_t camera_warnings;
+    double total;         // ms, the whole tick
+    FramePhases phases;   // its parts, and the warnings its frame drew
 };
 
 // Memory figures: resident set after the first ticks, its highest sample
@@ -60,8 +57,10 @@ struct MemoryRecord {
     long max_after_kb;       // highest sample from early_tick on
     long end_kb;             // after the last tick
     long peak_kb;            // the process's peak resident set, at least max_after_kb
-    long early_pool_nodes;   // span nodes the pool holds after early_tick
+    long early_pool_nodes;   // span nodes the pools hold after early_tick
     long end_pool_nodes;     // and after the last tick
+    long early_storage_kb;   // the frame's own working storage then
+    long end_storage_kb;
 };
 
 const int memory_early_tick = 100;      // start-up and the first views have settled by then
@@ -72,12 +71,12 @@ int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
     std::fprintf(stderr,
                  "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
-                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp] [--bench]\n");
+                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp] [--threads N] [--bench]\n");
     return 2;
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{".", 1, "", nullptr, "", 0};
+    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads()};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
@@ -96,6 +95,12 @@ int parse_options(int argc, char** argv, Options* o) {
             long n = std::strtol(argv[++i], &end, 10);
             if (*end || n < 1 || n > 1000000) return usage("--frames needs a number from 1 to 1000000");
             o->frames = (int)n;
+        } else if (std::strcmp(a, "--threads") == 0 && has_value) {
+            char* end;
+            const char* value = argv[++i];
+            long n = std::strtol(value, &end, 10);
+            if (end == value || *end || n < 1 || n > 256) return usage("--threads needs a number from 1 to 256");
+            o->threads = (int)n;
         } else {
             return usage((std::string("unknown or incomplete option ") + a).c_str());
         }
@@ -119,10 +124,10 @@ int ends_with(const std::string& s, const char* suffix) {
 // frame: 0x00RRGGBB words.
 int write_frame(const std::string& name, const uint32_t* frame, int width, int height) {
     if (ends_with(name, ".bmp") || ends_with(name, ".BMP")) {
-        std::vector<uint32_t> swapped(frame, frame + (size_t)width * height);
-        for (uint32_t& w : swapped) w = (w & 0xFF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
-        RgbImage image = {swapped.data(), width, height};
-        return bmp_write(name.c_str(), &image);
+        RgbImage* image = bmp_image_from_frame(frame, width, height);
+        int written = image && bmp_write(name.c_str(), image);
+        rgb_image_free(image);
+        return written;
     }
     return png_write_rgb(name.c_str(), frame, width, height);
 }
@@ -179,13 +184,6 @@ long peak_resident_kb() {
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;  // kilobytes on Linux
 }
 
-// Nodes in the blocks the span pool holds: 1024 in block 0, 256 in each later one.
-long span_pool_nodes() {
-    const SpanPool* pool = span_pool_state();
-    if (!pool || !pool->blocks) return 0;
-    return SPAN_POOL_FIRST_BLOCK + (long)pool->last_block * SPAN_POOL_BLOCK;
-}
-
 double now_ms() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
@@ -230,13 +228,15 @@ int main(int argc, char** argv) {
     // see no growth of the runner's own.
     std::vector<TickRecord> ticks((size_t)o.frames);
     platform_use(headless_backend());
-    if (app_startup() != STARTUP_OK) return 1;
+    if (app_startup(o.threads) != STARTUP_OK) {
+        app_shutdown();
+        return 1;
+    }
 
     // The message loop of app_run, timing every tick.
     AppState* app = app_state();
-    MemoryRecord memory = {std::min(memory_early_tick, o.frames), 0, 0, 0, 0, 0, 0};
+    MemoryRecord memory = {std::min(memory_early_tick, o.frames), 0, 0, 0, 0, 0, 0, 0, 0};
     int tick_count = 0;
-    int swapped = 0;  // the frame buffer was swapped for a screenshot in the last tick
     double start = now_ms();
     Message message;
     while (platform_next_message(&message)) {
@@ -244,20 +244,15 @@ int main(int argc, char** argv) {
             window_proc(message.type, message.key);
             continue;
         }
-        int screenshot = app->screenshot_requested;
         double t0 = now_ms();
         window_proc(message.type, message.key);
         double t1 = now_ms();
-        const FramePhases* p = app_frame_phases();
-        if (tick_count < o.frames)
-            ticks[(size_t)tick_count] = TickRecord{t1 - t0,     p->light,          p->cone,
-                                                   p->camera,   p->present,        p->light_warnings,
-                                                   p->camera_warnings};
+        if (tick_count < o.frames) ticks[(size_t)tick_count] = TickRecord{t1 - t0, *app_frame_phases()};
         tick_count++;
-        swapped = screenshot;
         if (tick_count == memory.early_tick) {
             memory.early_kb = memory.max_after_kb = resident_kb();
-            memory.early_pool_nodes = span_pool_nodes();
+            memory.early_pool_nodes = frame_span_pool_nodes();
+            memory.early_storage_kb = frame_storage_bytes() / 1024;
         } else if (tick_count > memory.early_tick && tick_count % memory_sample_interval == 0) {
             memory.max_after_kb = std::max(memory.max_after_kb, resident_kb());
         }
@@ -268,44 +263,49 @@ int main(int argc, char** argv) {
     // The kernel refreshes its high-water mark lazily and can miss a peak
     // whose pages were handed back since, so the samples count too.
     memory.peak_kb = std::max(peak_resident_kb(), memory.max_after_kb);
-    memory.end_pool_nodes = span_pool_nodes();
+    memory.end_pool_nodes = frame_span_pool_nodes();
+    memory.end_storage_kb = frame_storage_bytes() / 1024;
 
     int status = 0;
     if (!out.empty()) {
-        std::vector<uint32_t> frame(app->frame_buffer,
-                                    app->frame_buffer + (size_t)app->screen_width * app->screen_height);
-        if (swapped)  // back to 0x00RRGGBB
-            for (uint32_t& w : frame) w = (w & 0xFF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
-        if (!write_frame(out, frame.data(), app->screen_width, app->screen_height)) {
+        if (!write_frame(out, app->frame_buffer, app->screen_width, app->screen_height)) {
             std::fprintf(stderr, "varnel-render: cannot write %s\n", out.c_str());
             status = 1;
         }
     }
     if (o.bench) {
         ticks.resize((size_t)std::min(tick_count, o.frames));
-        std::vector<double> total, light, cone, camera, present;
+        std::vector<double> total, look, vertices, light_faces, light_rows, camera_rows, present;
         int light_overlap = 0, camera_overlap = 0, out_of_memory = 0;
         for (const TickRecord& t : ticks) {
+            const FrameReport& f = t.phases.frame;
             total.push_back(t.total);
-            light.push_back(t.light);
-            cone.push_back(t.cone);
-            camera.push_back(t.camera);
-            present.push_back(t.present);
-            light_overlap += (t.light_warnings & RESOLVE_WARNING_OVERLAP) != 0;
-            camera_overlap += (t.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
-            out_of_memory += ((t.light_warnings | t.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
+            look.push_back(t.phases.look);
+            vertices.push_back(f.vertices);
+            light_faces.push_back(f.light_faces);
+            light_rows.push_back(f.light_rows);
+            camera_rows.push_back(f.camera_rows);
+            present.push_back(t.phases.present);
+            light_overlap += (f.light_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+            camera_overlap += (f.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+            out_of_memory += ((f.light_warnings | f.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
         }
-        std::printf("{\"frames\": %d, \"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
-                    "\"phases_ms\": {\"light\": %.4f, \"cone\": %.4f, \"camera\": %.4f, \"present\": %.4f}, "
+        std::printf("{\"frames\": %d, \"threads\": %d, "
+                    "\"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
+                    "\"phases_ms\": {\"look\": %.4f, \"vertices\": %.4f, \"light_faces\": %.4f, "
+                    "\"light_rows\": %.4f, \"camera_rows\": %.4f, \"present\": %.4f}, "
                     "\"wall_s\": %.3f, "
                     "\"warning_frames\": {\"light_overlap\": %d, \"camera_overlap\": %d, \"out_of_memory\": %d}, "
                     "\"rss_kb\": {\"after_frame\": %d, \"early\": %ld, \"max_after\": %ld, \"end\": %ld, "
-                    "\"peak\": %ld}, \"span_pool_nodes\": {\"early\": %ld, \"end\": %ld}}\n",
-                    tick_count, percentile(total, 0.5), percentile(total, 0.05), percentile(total, 0.95),
-                    percentile(light, 0.5), percentile(cone, 0.5), percentile(camera, 0.5),
+                    "\"peak\": %ld}, \"span_pool_nodes\": {\"early\": %ld, \"end\": %ld}, "
+                    "\"frame_storage_kb\": {\"early\": %ld, \"end\": %ld}}\n",
+                    tick_count, frame_threads(), percentile(total, 0.5), percentile(total, 0.05),
+                    percentile(total, 0.95), percentile(look, 0.5), percentile(vertices, 0.5),
+                    percentile(light_faces, 0.5), percentile(light_rows, 0.5), percentile(camera_rows, 0.5),
                     percentile(present, 0.5), wall_s, light_overlap, camera_overlap, out_of_memory,
                     memory.early_tick, memory.early_kb, memory.max_after_kb, memory.end_kb, memory.peak_kb,
-                    memory.early_pool_nodes, memory.end_pool_nodes);
+                    memory.early_pool_nodes, memory.end_pool_nodes, memory.early_storage_kb,
+                    memory.end_storage_kb);
     }
     app_shutdown();
     return status;

@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
-#include "app/light_path.h"
 #include "app/log.h"
+#include "app/marker_path.h"
 #include "app/screenshot.h"
 #include "app/stats.h"
 #include "display/display.h"
 #include "display/font.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/workers.h"
 #include "raster/engine.h"
 #include "scene/load3ds.h"
 #include "texture/cone.h"
@@ -25,7 +26,6 @@ const char* const window_title = "Varnel - Engine 3.0 (Shadow buffer Xample)";
 const float mouse_turn = 0.0033333334f;  // radians per pixel of mouse travel: 1/300
 const float key_step = 5.0f;             // world units per arrow key press
 const int shadow_factor = 100;           // shadowed pixels keep 100/256 of their colour
-const uint32_t cone_threshold = 120;     // cone mask bytes below this light nothing
 
 AppState app = {};
 FramePhases phases = {};
@@ -60,29 +60,6 @@ void mouse_look() {
     matrix_rotate_x(&app.view_matrix, app.camera_pitch);
 }
 
-void animate_marker() {
-    float t = (float)platform_elapsed_ms() * 0.0001f;  // one lap per 10 s
-    Vec3 p = light_path_position(t);
-    Scene* marker = app.marker_scene;
-    for (int i = 0; i < marker->object_count; i++) {
-        float* m = marker->objects[i].matrix.m;
-        m[12] = p.x;
-        m[13] = p.y;
-        m[14] = p.z;
-    }
-}
-
-void light_pass_scene(Scene* scene) {
-    for (int i = 0; i < scene->object_count; i++)
-        render_object_light_pass(&scene->objects[i].matrix, &app.light_pose, &scene->objects[i]);
-}
-
-void camera_pass_scene(Scene* scene) {
-    for (int i = 0; i < scene->object_count; i++)
-        render_object_camera_pass(&scene->objects[i].matrix, &app.view_matrix,
-                                  &scene->objects[i], scene->materials, scene->material_count);
-}
-
 size_t pixel_count() { return (size_t)app.screen_width * (size_t)app.screen_height; }
 
 void present() {
@@ -94,14 +71,6 @@ void present() {
     app.frame_counter++;
     draw_text_additive(text, 10, 10, surface);
     display_present();
-}
-
-// 0x00RRGGBB -> 0x00BBGGRR, the order the screenshot writer takes.
-void swap_red_blue(uint32_t* pixels, size_t count) {
-    for (size_t i = 0; i < count; i++) {
-        uint32_t w = pixels[i];
-        pixels[i] = (w & 0x0000FF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
-    }
 }
 
 void move_camera(float x, float y, float z) { matrix_translate(&app.camera_pose, x, y, z); }
@@ -118,7 +87,7 @@ void format_frame_counter(int n, char* text, int size) {
     std::snprintf(text, (size_t)size, format, n);
 }
 
-StartupResult app_startup() {
+StartupResult app_startup(int threads) {
     app = AppState{};
     app.screen_width = SCREEN_WIDTH;
     app.screen_height = SCREEN_HEIGHT;
@@ -151,7 +120,7 @@ StartupResult app_startup() {
     app.marker_scene = scene_load("Star.3ds");
     if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
     reset_object_matrices(app.marker_scene);
-    app.light_animation_enabled = light_path_load();
+    app.marker_enabled = marker_path_load();
 
     log_line("    OK");
     log_line("Loading textures ...");
@@ -171,8 +140,8 @@ StartupResult app_startup() {
     log_line("    OK");
     log_line("Init engine ...");
     engine_init(app.screen_width, app.screen_height);
+    app.threads = frame_init(threads);
     font_init(app.screen_width, app.screen_height);
-    engine_set_shadow_factor(shadow_factor);
     log_line("    OK");
 
     if (!display_init(app.screen_width, app.screen_height)) {
@@ -189,57 +158,45 @@ StartupResult app_startup() {
     if (!app.frame_buffer) return fail(STARTUP_MEMORY, "allocating", "the frame buffer", "out of memory");
     app.shadow_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
     if (!app.shadow_buffer) return fail(STARTUP_MEMORY, "allocating", "the shadow buffer", "out of memory");
-    engine_set_shadow_buffer(app.shadow_buffer);
     log_line("    OK");
     log_line("Rendering !");
-
-    // The cursor is parked at the centre; the platform reports motion from there.
-    app.mouse_centre_x = app.screen_width >> 1;
-    app.mouse_centre_y = app.screen_height >> 1;
     return STARTUP_OK;
+}
+
+FrameScene app_frame_scene() {
+    FrameScene scene = {};
+    scene.world = app.world_scene;
+    scene.marker = app.marker_scene;
+    scene.marker_on = app.marker_enabled;
+    if (app.marker_enabled)  // one lap per 10 s
+        scene.marker_position = marker_path_position((float)platform_elapsed_ms() * 0.0001f);
+    scene.light_pose = app.light_pose;
+    scene.view_matrix = app.view_matrix;
+    scene.cone_mask = app.cone_mask;
+    scene.bilinear = app.bilinear_filtering;
+    scene.shadow_factor = shadow_factor;
+    return scene;
 }
 
 void frame_tick() {
     double t0 = now_ms();
     mouse_look();
-    if (app.light_animation_enabled) animate_marker();
-
-    std::memset(app.shadow_buffer, 0, pixel_count() * 4);
-    span_lists_reset();
-    light_pass_scene(app.world_scene);
-    if (app.light_animation_enabled) light_pass_scene(app.marker_scene);
-    resolve_light_view(app.shadow_buffer);
     double t1 = now_ms();
-
-    // Outside the cone no surface is recorded, so nothing there is lit.
-    // Every word is written back (unchanged inside the cone), which lets
-    // the compiler sweep several pixels per instruction.
-    const uint32_t* cone = app.cone_mask->pixels;
-    uint32_t* shadow = app.shadow_buffer;
-    for (size_t i = 0, n = pixel_count(); i < n; i++)
-        shadow[i] = (cone[i] & 0xFFu) < cone_threshold ? 0u : shadow[i];
+    FrameScene scene = app_frame_scene();
+    FrameTargets targets = {app.frame_buffer, app.shadow_buffer};
+    frame_render(&scene, &targets, &phases.frame);
     double t2 = now_ms();
-
-    std::memset(app.frame_buffer, 0, pixel_count() * 4);
-    span_lists_reset();
-    camera_pass_scene(app.world_scene);
-    if (app.light_animation_enabled) camera_pass_scene(app.marker_scene);
-    resolve_camera_view(app.frame_buffer);
-    double t3 = now_ms();
-
     if (app.stats_requested) {
-        span_statistics_dump();
+        span_statistics_dump(frame_span_lists(), app.screen_height, app.screen_width);
         app.stats_requested = 0;
     }
     present();
     if (app.screenshot_requested) {
-        swap_red_blue(app.frame_buffer, pixel_count());
         screenshot_save(app.frame_buffer);
         app.screenshot_requested = 0;
     }
-    double t4 = now_ms();
-    phases = FramePhases{t1 - t0, t2 - t1, t3 - t2, t4 - t3, resolve_warnings(RESOLVE_LIGHT),
-                         resolve_warnings(RESOLVE_CAMERA)};
+    phases.look = t1 - t0;
+    phases.present = now_ms() - t2;
 }
 
 int window_proc(uint32_t message, uint32_t key) {
@@ -266,10 +223,7 @@ int window_proc(uint32_t message, uint32_t key) {
         platform_show_cursor(1);
         window_proc(MSG_CLOSE, 0);
         break;
-    case KEY_END:
-        app.bilinear_filtering = !app.bilinear_filtering;
-        select_span_fill(app.bilinear_filtering);
-        break;
+    case KEY_END: app.bilinear_filtering = !app.bilinear_filtering; break;
     case KEY_HOME: app.stats_requested = 1; break;
     case KEY_LEFT: move_camera(-key_step, 0.0f, 0.0f); break;
     case KEY_RIGHT: move_camera(key_step, 0.0f, 0.0f); break;
@@ -290,22 +244,28 @@ int app_run() {
 }
 
 void app_shutdown() {
-    if (app.light_animation_enabled) light_path_free();
+    if (app.marker_enabled) marker_path_free();
+    app.marker_enabled = 0;
     if (app.cone_mask) rgb_image_free(app.cone_mask);
     app.cone_mask = nullptr;
     std::free(app.frame_buffer);
     std::free(app.shadow_buffer);
     app.frame_buffer = app.shadow_buffer = nullptr;
-    engine_shutdown();
+    frame_shutdown();
     font_free();
 }
 
-int app_main(const PlatformBackend* backend) {
+int app_main(const PlatformBackend* backend, int threads) {
     platform_use(backend);
-    if (app_startup() != STARTUP_OK) return 1;
-    int code = app_run();
+    int code = 1;
+    if (app_startup(threads) == STARTUP_OK) code = app_run();
     app_shutdown();
     return code;
+}
+
+int app_default_threads() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores < 1 ? 1 : cores > WORKERS_MAX ? WORKERS_MAX : (int)cores;
 }
 
 AppState* app_state() { return &app; }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "math/vecmath.h"
+#include "pipeline/frame.h"
 #include "platform/platform.h"
 
 struct Scene;
@@ -23,27 +24,22 @@ struct AppState {
     Scene* world_scene;            // "Svet.3ds"
     Scene* marker_scene;           // "Star.3ds"
     RgbImage* cone_mask;           // "Cone.tga" resampled to the screen size
-    int light_animation_enabled;   // 1: "Pos.txt" was read, the marker moves and is drawn
+    int marker_enabled;            // 1: "Pos.txt" was read, the marker moves and is drawn
     int bilinear_filtering;        // toggled by End
     int stats_requested;           // Home: "Graph.txt" after the next camera pass
     int screenshot_requested;      // F12: screenshot after the next present
     int frame_counter;             // frames presented
-    int mouse_centre_x;            // where the cursor is parked (relative motion here)
-    int mouse_centre_y;
     uint32_t* frame_buffer;        // camera pass output, 0x00RRGGBB
     uint32_t* shadow_buffer;       // light pass output: face id per pixel, 0 for none
     int display_ok;                // the display could be set up
+    int threads;                   // threads drawing each frame
 };
 
-// Time spent in each part of the latest tick, milliseconds, and the
-// warnings its two resolves drew.
+// What the latest tick cost, milliseconds, and what its frame found.
 struct FramePhases {
-    double light;              // shadow-buffer clear, light pass and its resolve
-    double cone;               // cone sweep
-    double camera;             // frame-buffer clear, camera pass and its resolve
-    double present;            // statistics, copy to the display, counter, screenshot
-    uint32_t light_warnings;   // RESOLVE_WARNING_* bits drawn into the shadow buffer
-    uint32_t camera_warnings;  // RESOLVE_WARNING_* bits drawn into the frame buffer
+    double look;          // mouse look
+    FrameReport frame;    // the frame's parts and warnings
+    double present;       // statistics, copy to the display, counter, screenshot
 };
 
 // Start-up steps that can fail, for the error line and the exit code.
@@ -57,19 +53,23 @@ enum StartupResult {
     STARTUP_MEMORY,
 };
 
-// Runs start-up (log, window, poses, scenes, path, textures, cone, engine,
-// font, display, buffers); STARTUP_OK or the step that failed, after
-// printing one line about it to stderr.
-StartupResult app_startup();
-// Message loop until quit, then shutdown; the quit code.
+// Runs start-up (log, window, poses, scenes, path, textures, cone, engine
+// and `threads` drawing threads, font, display, buffers); STARTUP_OK or the
+// step that failed, after printing one line about it to stderr.
+StartupResult app_startup(int threads);
+// Message loop until quit; the quit code.
 int app_run();
 void app_shutdown();
-// The whole program on the chosen backend: 0 on a normal exit, 1 when
-// start-up failed.
-int app_main(const PlatformBackend* backend);
+// The whole program on the chosen backend, drawing on `threads` threads: 0
+// on a normal exit, 1 when start-up failed.
+int app_main(const PlatformBackend* backend, int threads);
+// The drawing threads wanted when nobody says: one per core, at most 256.
+int app_default_threads();
 
 int window_proc(uint32_t message, uint32_t key);
 void frame_tick();
+// The frame the next tick draws, from the application's state.
+FrameScene app_frame_scene();
 
 AppState* app_state();
 const FramePhases* app_frame_phases();

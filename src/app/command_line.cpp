@@ -20,6 +20,8 @@ const char* const help_text =
     "Keys:   mouse turns and looks up and down, arrow keys walk, F11 puts the light\n"
     "        where the camera is, End switches texture filtering, Escape quits.\n"
     "\n"
+    "VARNEL_THREADS=N draws the frame on N threads (default: one per core).\n"
+    "\n"
     "A data folder: varnel-tool demo DIR, or varnel-tool import MODEL DIR for a\n"
     "model of your own (OBJ, glTF, 3DS, Collada, FBX, ...).\n";
 

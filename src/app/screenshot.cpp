@@ -120,13 +120,39 @@ int bmp_write(const char* file_name, const RgbImage* image) {
 // Names "Screenshot 0.bmp", "Screenshot 1.bmp", ... "Screenshot10.bmp", ...:
 // the first name no file has is taken. The file is created exclusively, so a
 // file that appears under the name meanwhile is skipped, never overwritten.
-int screenshot_save(const uint32_t* pixels) {
-    RgbImage image = {const_cast<uint32_t*>(pixels), SCREEN_WIDTH, SCREEN_HEIGHT};
+int screenshot_save(const uint32_t* frame) {
+    RgbImage* image = bmp_image_from_frame(frame, SCREEN_WIDTH, SCREEN_HEIGHT);
+    if (!image) return 0;
+    int written = 0;
     char name[32];
     for (unsigned n = 0; n < UINT_MAX; n++) {
         std::snprintf(name, sizeof name, "Screenshot%2x.bmp", n);
-        int result = bmp_write_new(name, &image);
-        if (result >= 0) return result;
+        int result = bmp_write_new(name, image);
+        if (result >= 0) {
+            written = result;
+            break;
+        }
     }
-    return 0;
+    rgb_image_free(image);
+    return written;
+}
+
+// Red and blue change places: bits 0-7 with 16-23; green stays, the top byte
+// is cleared.
+RgbImage* bmp_image_from_frame(const uint32_t* frame, int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return nullptr;
+    size_t count = (size_t)width * (size_t)height;
+    RgbImage* image = (RgbImage*)std::malloc(sizeof(RgbImage));
+    uint32_t* pixels = (uint32_t*)std::malloc(count * 4);
+    if (!image || !pixels) {
+        std::free(image);
+        std::free(pixels);
+        return nullptr;
+    }
+    for (size_t i = 0; i < count; i++) {
+        uint32_t w = frame[i];
+        pixels[i] = (w & 0x0000FF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
+    }
+    *image = RgbImage{pixels, width, height};
+    return image;
 }

@@ -6,8 +6,13 @@
 
 struct RgbImage;
 
-// pixels: screen_width x screen_height words in 0x00BBGGRR. 1 if written.
-int screenshot_save(const uint32_t* pixels);
+// frame: screen_width x screen_height words in 0x00RRGGBB, as the frame
+// buffer holds them; written from a copy in the writer's order, the frame
+// itself is left alone. 1 if written.
+int screenshot_save(const uint32_t* frame);
+// A copy of an 0x00RRGGBB frame in 0x00BBGGRR, the order bmp_write takes;
+// null when memory runs out. Release with rgb_image_free.
+RgbImage* bmp_image_from_frame(const uint32_t* frame, int32_t width, int32_t height);
 // Writes an 0x00BBGGRR image as a 24-bit BMP; 1 on success, 0 on failure.
 // The file is written under a temporary name beside it and renamed into
 // place, replacing an older file of that name only once the new one is

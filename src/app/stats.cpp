@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "raster/engine.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 
 namespace {
 
@@ -90,15 +89,14 @@ int span_histogram_write(const ScanlineSpanList* rows, int height, int width, FI
     return ok;
 }
 
-void span_statistics_dump() {
-    const ScanlineSpanList* rows = engine_scanline_lists();
-    if (!rows) {  // the engine could not allocate its rows at start-up
+void span_statistics_dump(const ScanlineSpanList* rows, int height, int width) {
+    if (!rows) {  // the rows could not be allocated at start-up
         std::fprintf(stderr, "varnel: no span lists to count; %s not written\n", graph_file_name);
         return;
     }
     FILE* f = std::fopen(graph_temp_name, "w");
     if (!f) return;
-    int ok = span_histogram_write(rows, engine_height(), engine_width(), f);
+    int ok = span_histogram_write(rows, height, width, f);
     if (std::fclose(f) != 0) ok = 0;
     if (!ok || std::rename(graph_temp_name, graph_file_name) != 0) std::remove(graph_temp_name);
 }

@@ -49,9 +49,6 @@ void display_present() {
     platform_surface_show(shown);
 }
 
-// Surfaces of this platform are never lost; nothing to rebuild.
-int display_restore() { return 0; }
-
 void display_release() {
     if (!display.ready) return;
     if (display.locked) platform_surface_unlock(current_index());

@@ -13,7 +13,6 @@
 int display_init(int width, int height);
 int display_lock(uint32_t** pixels);
 void display_present();
-int display_restore();
 void display_release();
 const char* display_error();
 int display_current_surface();  // index of the surface the next lock gets: 0 first, 1 second

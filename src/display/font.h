@@ -13,13 +13,6 @@
 
 enum { GLYPH_WIDTH = 11, GLYPH_HEIGHT = 13, GLYPH_LINE_ADVANCE = 14 };
 
-// 24-bit uncompressed bottom-up BMP into 0x00RRGGBB words; null on failure,
-// with a short reason in bmp_error().
-RgbImage* bmp_read(const char* file_name);
-// The same from a file already in memory (tests, fuzzing).
-RgbImage* bmp_decode(const uint8_t* data, size_t size);
-const char* bmp_error();
-
 int font_init(int clip_width, int clip_height);  // 1 if "Font.bmp" was read
 void font_free();
 

@@ -5,7 +5,6 @@
 namespace {
 
 enum { CLIP_INSIDE = 0, CLIP_OUTSIDE = 1, CLIP_ON = 2 };
-enum { OUTCODE_INSIDE = 0, OUTCODE_OUTSIDE = 1, OUTCODE_STRADDLES = 3 };
 
 float plane_distance(const Plane* p, const ClipVertex* v) { return p->a * v->x + p->b * v->y + p->c * v->z + p->d; }
 
@@ -17,19 +16,6 @@ int classify(const Plane* p, const ClipVertex* v) {
     return CLIP_ON;
 }
 
-// A vertex on the plane counts as inside and as outside.
-int triangle_outcode(const Plane* p, const ClipVertex v[3]) {
-    int n_in = 0, n_out = 0;
-    for (int i = 0; i < 3; i++) {
-        float distance = plane_distance(p, &v[i]);
-        n_in += distance >= 0.0f;
-        n_out += distance <= 0.0f;
-    }
-    if (n_in == 3) return OUTCODE_INSIDE;
-    if (n_out == 3) return OUTCODE_OUTSIDE;
-    return OUTCODE_STRADDLES;
-}
-
 // Appends only while there is room, so a polygon that rounding has made
 // slightly non-convex can never write past the seventh vertex.
 void append(ClipPolygon* polygon, const ClipVertex& v) {
@@ -37,6 +23,28 @@ void append(ClipPolygon* polygon, const ClipVertex& v) {
 }
 
 }  // namespace
+
+// A vertex on a plane counts as inside and as outside; a distance that is
+// not a number counts as neither.
+uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v) {
+    uint32_t sides = 0;
+    for (uint32_t p = 0; p < 4; p++) {
+        float distance = plane_distance(&frustum->planes[p], v);
+        if (distance >= 0.0f) sides |= 1u << p;
+        if (distance <= 0.0f) sides |= 16u << p;
+    }
+    return sides;
+}
+
+// A plane all three corners are on or inside leaves the triangle alone; one
+// they are all on or outside of (and not all on) removes it.
+int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c) {
+    uint32_t all = sides_a & sides_b & sides_c;
+    uint32_t inside = all & CLIP_SIDES_INSIDE;
+    if (inside == CLIP_SIDES_INSIDE) return CLIP_KEEP;
+    if ((all >> 4) & ~inside) return CLIP_DROP;
+    return CLIP_CUT;
+}
 
 Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3) {
     float ax = p2.x - p1.x, ay = p2.y - p1.y, az = p2.z - p1.z;
@@ -120,22 +128,19 @@ ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane
 // Only the planes the input triangle straddles are applied, in the order
 // right, left, top, bottom; a triangle inside all four is returned as given.
 ClipPolygon clip_triangle(const ClipVertex vertices[3], const ViewFrustum* frustum) {
-    int outcodes[4];
-    int any_out = 0, all_in = 1;
-    for (int p = 0; p < 4; p++) {
-        outcodes[p] = triangle_outcode(&frustum->planes[p], vertices);
-        any_out |= outcodes[p] == OUTCODE_OUTSIDE;
-        all_in &= outcodes[p] == OUTCODE_INSIDE;
-    }
+    uint32_t sides[3];
+    for (int i = 0; i < 3; i++) sides[i] = clip_vertex_sides(frustum, &vertices[i]);
     ClipPolygon polygon;
     polygon.count = 3;
     for (int i = 0; i < 3; i++) polygon.v[i] = vertices[i];
-    if (all_in) return polygon;
-    if (any_out) {
+    int action = clip_triangle_action(sides[0], sides[1], sides[2]);
+    if (action == CLIP_KEEP) return polygon;
+    if (action == CLIP_DROP) {
         polygon.count = 0;
         return polygon;
     }
+    uint32_t straddled = ~(sides[0] & sides[1] & sides[2]) & CLIP_SIDES_INSIDE;
     for (int p = 0; p < 4 && polygon.count > 0; p++)
-        if (outcodes[p] == OUTCODE_STRADDLES) polygon = clip_polygon_to_plane(&polygon, &frustum->planes[p]);
+        if (straddled >> p & 1) polygon = clip_polygon_to_plane(&polygon, &frustum->planes[p]);
     return polygon;
 }

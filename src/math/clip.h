@@ -35,11 +35,21 @@ struct ClipPolygon {
     ClipVertex v[CLIP_MAX_VERTICES];
 };
 
+// Which side of each frustum plane a view-space point lies on: bit p when it
+// is on or inside plane p, bit 4 + p when it is on or outside it.
+enum { CLIP_SIDES_INSIDE = 0x0F };
+uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v);
+
 Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3);
 void build_view_frustum(float viewport_width, float viewport_height, float focal,
                         ViewFrustum* frustum);
 // Clips one view-space triangle against the planes it straddles.
 ClipPolygon clip_triangle(const ClipVertex vertices[3], const ViewFrustum* frustum);
+// What clip_triangle does with a triangle whose corners have these sides:
+// CLIP_KEEP returns it as given, CLIP_DROP returns nothing (all three on or
+// outside one plane), CLIP_CUT clips it.
+enum { CLIP_KEEP = 0, CLIP_DROP = 1, CLIP_CUT = 2 };
+int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c);
 // One Sutherland-Hodgman pass: the part of the polygon inside the plane.
 ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane);
 // The point where edge A-B crosses the plane; a copy of A when the edge is

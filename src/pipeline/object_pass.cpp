@@ -1,13 +1,6 @@
-// Object pass: one SceneObject into projected polygons for one of the two
-// renderings of a frame.
-//
-// Per face: facing test in object space, transformation of the three corners
-// into the eye's view, clipping against the four side planes, rejection of
-// the whole polygon when a vertex is nearer than the near limit, projection,
-// and hand-off to polygon setup. The light pass also leaves each corner's
-// light-view position in the vertex, before clipping, for the camera pass's
-// shadow test.
+// Object pass; pipeline.h describes the steps.
 #include <cstdint>
+#include <vector>
 
 #include "math/clip.h"
 #include "pipeline/pipeline.h"
@@ -23,101 +16,174 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
-struct ObjectPassState {
-    Matrix4 object_to_view;  // object coordinates to the eye's view space
-    Matrix4 view_to_object;  // its inverse; row 3 is the eye in object coordinates
-    ClipVertex corners[3];   // the face being transformed, view space
-    ClipPolygon polygon;     // clipped, then projected in place
-};
-
-ObjectPassState pass = {};
-
-void begin_object(const Matrix4* object_matrix, const Matrix4* eye_pose) {
-    // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
-    matrix_inverse_affine(eye_pose, &pass.object_to_view);
-    matrix_multiply(&pass.object_to_view, object_matrix, &pass.object_to_view);
-    matrix_inverse_affine(&pass.object_to_view, &pass.view_to_object);
-}
-
 // Signed distance of the eye from the face's plane, compared against the
 // facing limit: 1 when the face turns towards the eye.
-int faces_eye(const SceneFace* face) {
-    const float* e = &pass.view_to_object.m[12];
+int faces_eye(const ObjectView* eye, const SceneFace* face) {
+    const float* e = &eye->view_to_object.m[12];
     float s = face->plane_nx * e[0] + face->plane_ny * e[1] + face->plane_nz * e[2] + face->plane_d;
     return !((double)s > facing_limit);
 }
 
-void transform_corner(const SceneVertex* vertex, ClipVertex* out) {
-    const float* m = pass.object_to_view.m;
-    float x = vertex->x, y = vertex->y, z = vertex->z;
-    out->x = x * m[0] + y * m[4] + z * m[8] + m[12];
-    out->y = x * m[1] + y * m[5] + z * m[9] + m[13];
-    out->z = x * m[2] + y * m[6] + z * m[10] + m[14];
+const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, int k, const ViewVertex* view) {
+    return &view[face->corners[k] - object->vertices];
 }
 
-// Clips the transformed corners into pass.polygon and projects it: screen
-// x, y replace view x, y and z stays the view depth. 0 when nothing is left
-// or a vertex lies nearer than the near limit.
-int clip_and_project() {
-    pass.polygon = clip_triangle(pass.corners, engine_frustum());
-    ClipPolygon* p = &pass.polygon;
-    if (p->count == 0) return 0;
+// The face's corners as clip vertices (view position; the caller adds the
+// camera pass's attributes), clipped and projected into `polygon`: screen
+// x, y replace view x, y and z stays the view depth. A corner that clipping
+// keeps as it is projects to its view vertex's screen position, so faces
+// inside the frustum take those. 0 when nothing is left or a vertex lies
+// nearer than the near limit.
+int clip_and_project(const ViewVertex* const v[3], ClipVertex corners[3], ClipPolygon* polygon) {
+    int action = clip_triangle_action(v[0]->sides, v[1]->sides, v[2]->sides);
+    if (action == CLIP_DROP) return 0;
+    if (action == CLIP_KEEP) {
+        polygon->count = 3;
+        for (int k = 0; k < 3; k++) {
+            if ((double)v[k]->z < near_limit) return 0;
+            polygon->v[k] = corners[k];
+            polygon->v[k].x = v[k]->sx;
+            polygon->v[k].y = v[k]->sy;
+        }
+        return 1;
+    }
+    *polygon = clip_triangle(corners, engine_frustum());
+    if (polygon->count == 0) return 0;
     float focal = engine_focal_length();
     float centre_x = (float)(engine_width() / 2), centre_y = (float)(engine_height() / 2);
-    for (int32_t i = 0; i < p->count; i++) {
-        ClipVertex* v = &p->v[i];
-        if ((double)v->z < near_limit) return 0;
-        v->x = focal * v->x / v->z + centre_x;
-        v->y = focal * v->y / v->z + centre_y;
+    for (int32_t i = 0; i < polygon->count; i++) {
+        ClipVertex* p = &polygon->v[i];
+        if ((double)p->z < near_limit) return 0;
+        p->x = focal * p->x / p->z + centre_x;
+        p->y = focal * p->y / p->z + centre_y;
     }
     return 1;
 }
 
+// The view position of a corner, with the other clip fields cleared.
+ClipVertex corner_at(const ViewVertex* v) {
+    ClipVertex c = {};
+    c.x = v->x;
+    c.y = v->y;
+    c.z = v->z;
+    return c;
+}
+
 }  // namespace
 
-void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
-                              SceneObject* object) {
-    begin_object(object_matrix, eye_pose);
-    for (int32_t f = 0; f < object->face_count; f++) {
-        const SceneFace* face = &object->faces[f];
-        if (!faces_eye(face)) continue;
-        for (int k = 0; k < 3; k++) {
-            SceneVertex* vertex = face->corners[k];
-            ClipVertex* corner = &pass.corners[k];
-            transform_corner(vertex, corner);
-            // Stored before clipping: the camera pass needs it even where
-            // this face is clipped away or dropped here.
-            vertex->lx = corner->x;
-            vertex->ly = corner->y;
-            vertex->lz = corner->z;
-        }
-        if (clip_and_project()) emit_polygon_light(&pass.polygon, (uint32_t)face->face_id);
+void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
+    // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
+    matrix_inverse_affine(eye_pose, &view->object_to_view);
+    matrix_multiply(&view->object_to_view, object_matrix, &view->object_to_view);
+    matrix_inverse_affine(&view->object_to_view, &view->view_to_object);
+}
+
+void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
+                          ViewVertex* out) {
+    const float* m = view->object_to_view.m;
+    const ViewFrustum* frustum = engine_frustum();
+    const float focal = engine_focal_length();
+    const float centre_x = (float)(engine_width() / 2), centre_y = (float)(engine_height() / 2);
+    for (int32_t i = 0; i < count; i++) {
+        const SceneVertex* s = &vertices[i];
+        ViewVertex* v = &out[i];
+        float x = s->x, y = s->y, z = s->z;
+        ClipVertex c = {};
+        c.x = x * m[0] + y * m[4] + z * m[8] + m[12];
+        c.y = x * m[1] + y * m[5] + z * m[9] + m[13];
+        c.z = x * m[2] + y * m[6] + z * m[10] + m[14];
+        v->x = c.x;
+        v->y = c.y;
+        v->z = c.z;
+        v->sx = focal * c.x / c.z + centre_x;
+        v->sy = focal * c.y / c.z + centre_y;
+        v->sides = clip_vertex_sides(frustum, &c);
     }
 }
 
-void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
-                               SceneObject* object, const Material* materials,
-                               int material_count) {
-    begin_object(object_matrix, eye_pose);
+int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                           const ViewVertex* view, void* record, size_t* size) {
+    *size = 0;
+    if (!faces_eye(eye, face)) return 0;
+    const ViewVertex* v[3];
+    ClipVertex corners[3];
+    for (int k = 0; k < 3; k++) {
+        v[k] = corner_view(object, face, k, view);
+        corners[k] = corner_at(v[k]);
+    }
+    ClipPolygon polygon;
+    if (clip_and_project(v, corners, &polygon))
+        *size = polygon_record_light(&polygon, (uint32_t)face->face_id, record);
+    return 1;
+}
+
+size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                               const ViewVertex* view, const LightViewSource* light,
+                               const Material* materials, int32_t material_count, void* record) {
+    if (!faces_eye(eye, face)) return 0;
+    const ViewVertex* v[3];
+    ClipVertex corners[3];
+    for (int k = 0; k < 3; k++) {
+        const SceneVertex* vertex = face->corners[k];
+        v[k] = corner_view(object, face, k, view);
+        ClipVertex* c = &corners[k];
+        *c = corner_at(v[k]);
+        c->u = vertex->u;
+        c->v = vertex->v;
+        ptrdiff_t i = vertex - object->vertices;
+        if (light && light->light_view && light->lit[i].load(std::memory_order_relaxed)) {
+            c->lx = light->light_view[i].x;
+            c->ly = light->light_view[i].y;
+            c->lz = light->light_view[i].z;
+        } else {
+            c->lx = vertex->lx;
+            c->ly = vertex->ly;
+            c->lz = vertex->lz;
+        }
+    }
+    ClipPolygon polygon;
+    if (!clip_and_project(v, corners, &polygon)) return 0;
+    // Faces without a material (index -1) or whose material has no texture
+    // get the neutral checker; setup substitutes it for a null texture.
+    int32_t m = face->material_index;
+    Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
+    return polygon_record_camera(&polygon, texture, (uint32_t)face->face_id, record);
+}
+
+void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
+                              SpanRows* rows) {
+    ObjectView eye;
+    object_view_begin(&eye, object_matrix, eye_pose);
+    std::vector<ViewVertex> view((size_t)object->vertex_count);
+    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     for (int32_t f = 0; f < object->face_count; f++) {
         const SceneFace* face = &object->faces[f];
-        if (!faces_eye(face)) continue;
+        size_t size;
+        if (!object_pass_light_face(&eye, object, face, view.data(), record, &size)) continue;
+        // Stored even where the face is clipped away or dropped: the camera
+        // pass needs it wherever the face is seen.
         for (int k = 0; k < 3; k++) {
-            const SceneVertex* vertex = face->corners[k];
-            ClipVertex* corner = &pass.corners[k];
-            transform_corner(vertex, corner);
-            corner->u = vertex->u;
-            corner->v = vertex->v;
-            corner->lx = vertex->lx;
-            corner->ly = vertex->ly;
-            corner->lz = vertex->lz;
+            SceneVertex* vertex = face->corners[k];
+            const ViewVertex* v = &view[(size_t)(vertex - object->vertices)];
+            vertex->lx = v->x;
+            vertex->ly = v->y;
+            vertex->lz = v->z;
         }
-        if (!clip_and_project()) continue;
-        // Faces without a material (index -1) or whose material has no
-        // texture get the neutral checker; emit_polygon_camera substitutes it
-        // for a null texture.
-        int32_t m = face->material_index;
-        Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-        emit_polygon_camera(&pass.polygon, texture, (uint32_t)face->face_id);
+        if (size) polygon_walk((const PolygonRecord*)record, rows);
+    }
+}
+
+void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
+                               const Material* materials, int material_count, SpanRows* rows) {
+    ObjectView eye;
+    object_view_begin(&eye, object_matrix, eye_pose);
+    std::vector<ViewVertex> view((size_t)object->vertex_count);
+    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    for (int32_t f = 0; f < object->face_count; f++) {
+        size_t size = object_pass_camera_face(&eye, object, &object->faces[f], view.data(), nullptr, materials,
+                                              material_count, record);
+        if (size) polygon_walk((const PolygonRecord*)record, rows);
     }
 }

@@ -1,23 +1,70 @@
-// Geometry pipeline: object pass (facing test, transformation, clipping, near
-// rejection, projection) and polygon setup (edge chains, gradients, texture
-// level, one span per covered row).
+// Object pass: one SceneObject into polygons for one of the two renderings of
+// a frame, from the light's pose (pass 1) or the camera's view (pass 2).
+//
+// Per object and pass the eye is brought into object space once and every
+// vertex is transformed once: its view position, its screen position and the
+// frustum sides it lies on. Per face: facing test in object space, clipping
+// against the four side planes (only faces that straddle one are clipped),
+// rejection of the whole polygon when a vertex is nearer than the near
+// limit, projection, and polygon setup into a record (setup.h). The light
+// pass also leaves each corner's light-view position in the vertex, for the
+// camera pass's shadow test.
 #pragma once
 
-#include "math/clip.h"
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
 #include "math/vecmath.h"
+#include "raster/span_pool.h"
 #include "scene/scene.h"
 
 struct Texture;
 
-// Pass 1: renders the object from the light's pose and stores every
-// light-facing vertex's light-view position in its lx, ly, lz.
-void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
-                              SceneObject* object);
-// Pass 2: renders the object from the camera's view with its faces' textures.
-void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
-                               SceneObject* object, const Material* materials,
-                               int material_count);
+// One object seen from one eye.
+struct ObjectView {
+    Matrix4 object_to_view;  // object coordinates to the eye's view space
+    Matrix4 view_to_object;  // its inverse; row 3 is the eye in object coordinates
+};
 
-// Polygon setup: 1 when the polygon was walked, 0 when setup rejected it.
-int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id);
-int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id);
+// A vertex in an eye's view: the same numbers a face's corner gets when it
+// is transformed on its own, so either may be used.
+struct ViewVertex {
+    float x, y, z;   // view space
+    float sx, sy;    // screen position: focal * x / z + centre; meaningful only at z >= 0.1
+    uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it
+};
+
+// Where the camera pass finds each corner's light-view position: in the
+// vertex itself, or, for vertex i with lit[i] set, in the light pass's view
+// vertices of this frame (which the frame stores into the vertices later).
+struct LightViewSource {
+    const ViewVertex* light_view;     // the object's light-pass view vertices; null: the vertices hold them
+    const std::atomic<uint8_t>* lit;  // per vertex: the light pass transformed it this frame
+};
+
+void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose);
+// Transforms vertices [0, count) of `vertices` into view vertices.
+void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
+                          ViewVertex* out);
+
+// Light pass, one face of `object` whose view vertices are `view`. 0 when the
+// face turns away from the light (its corners then keep their light-view
+// positions); else 1, with its polygon's record in `record`
+// (POLYGON_RECORD_MAX bytes) and the record's size in *size (0 when the
+// polygon was clipped away, came too near or covers no row).
+int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                           const ViewVertex* view, void* record, size_t* size);
+// Camera pass, one face: the record's size, 0 when nothing is to be drawn.
+size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                               const ViewVertex* view, const LightViewSource* light,
+                               const Material* materials, int32_t material_count, void* record);
+
+// Both passes for a whole object straight into one row set, single-threaded
+// (the frame runs them in parts, on every core). Pass 1 stores every
+// light-facing corner's light-view position in its vertex's lx, ly, lz.
+void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
+                              SceneObject* object, SpanRows* rows);
+void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
+                               SceneObject* object, const Material* materials, int material_count,
+                               SpanRows* rows);

@@ -6,24 +6,18 @@
 // stepped with one addition per row; the attributes are carried per row as
 // their value at column 0 plus a per-column gradient, so insert_span can
 // evaluate any column with one multiply-add.
+#include "pipeline/setup.h"
+
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
-#include "pipeline/pipeline.h"
-#include "pipeline/setup.h"
+#include "pipeline/neutral_texture.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
 #include "texture/texture.h"
 
 namespace {
-
-struct SetupState {
-    EdgeChains chains;           // of the polygon being emitted
-    PolygonGradients gradients;  // of the polygon being emitted
-    SpanNode span;               // template handed to insert_span, refilled per row
-};
-
-SetupState setup = {};
 
 // Area ratio thresholds, highest level first; each level quarters the
 // texel area, so they sit near the powers of 4.
@@ -57,28 +51,117 @@ float screen_determinant(const ClipPolygon* p) {
     return (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
 }
 
-// Moves both chains down one row: right first, since only the right chain
-// decides when the polygon ends. 0 when the right chain is used up. A left
-// chain that runs out first (possible only when rounding made a chain
-// non-monotone and an edge was skipped) keeps its last x.
-int chains_advance(int32_t* xl, int32_t* xr) {
-    EdgeChains* c = &setup.chains;
-    EdgeStep* right = &c->right[c->right_cursor];
-    if (--right->count > 0) {
-        *xr += right->dx;
+// Record layout: the header, the planes (start, row steps, column steps),
+// padded to 8 bytes, then the left and right edges.
+size_t planes_bytes(int planes) { return ((size_t)planes * 3 * sizeof(float) + 7) & ~(size_t)7; }
+
+float* record_planes(PolygonRecord* record) { return (float*)(record + 1); }
+
+// Fills the header and the edges of a record from its chains, leaving the
+// planes to the caller; the walk starts at the first left edge's row.
+// Returns the record's size.
+size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id, int planes) {
+    int32_t first_row = c->left[0].y;
+    int32_t right_rows = 0;
+    for (int32_t i = 0; i < c->right_count; i++) right_rows += c->right[i].count;
+    // The walk ends when the right chain is used up or at the polygon's end
+    // row, whichever comes first; its first row is always made.
+    int32_t to_end = c->end_row - first_row;
+    record->face_id = face_id;
+    record->first_row = first_row;
+    record->row_count = to_end < 1 ? 1 : right_rows < to_end ? right_rows : to_end;
+    record->left_count = (uint8_t)c->left_count;
+    record->right_count = (uint8_t)c->right_count;
+    record->planes = (uint8_t)planes;
+    record->unused[0] = record->unused[1] = record->unused[2] = 0;
+    record->level_index = 0;
+    record->texture = nullptr;
+    EdgeStep* edges = (EdgeStep*)((char*)(record + 1) + planes_bytes(planes));
+    std::memcpy(edges, c->left, sizeof(EdgeStep) * (size_t)c->left_count);
+    std::memcpy(edges + c->left_count, c->right, sizeof(EdgeStep) * (size_t)c->right_count);
+    size_t size = sizeof(PolygonRecord) + planes_bytes(planes) +
+                  sizeof(EdgeStep) * (size_t)(c->left_count + c->right_count);
+    record->size = (uint16_t)size;
+    return size;
+}
+
+// Where a walk stands: the row, the 16.16 x of both edges there and the
+// chain entries they lie on, and the attribute planes at its column 0.
+template <int PLANES>
+struct Walk {
+    int32_t y;
+    int32_t rows_left;   // spans still to make, this row's included
+    int32_t xl, xr;
+    int32_t left, right;            // entries being walked
+    int32_t left_rows, right_rows;  // rows of those entries not yet left
+    float a[PLANES];
+};
+
+// One row down: planes first (float sums, in the order a single walk over
+// all rows adds them), then the right chain (never used up before the last
+// row: rows_left is at most the right chain's rows), then the left chain,
+// which keeps its last x if rounding made it run out first.
+template <int PLANES>
+inline void walk_step(Walk<PLANES>* w, const float* row_step, const EdgeStep* left, int32_t left_count,
+                      const EdgeStep* right) {
+    for (int k = 0; k < PLANES; k++) w->a[k] += row_step[k];
+    w->y++;
+    w->rows_left--;
+    if (--w->right_rows > 0) {
+        w->xr += right[w->right].dx;
     } else {
-        if (c->right_cursor == 0) return 0;
-        c->right_cursor--;
-        *xr = c->right[c->right_cursor].x;
+        w->right--;
+        w->xr = right[w->right].x;
+        w->right_rows = right[w->right].count;
     }
-    EdgeStep* left = &c->left[c->left_cursor];
-    if (--left->count > 0) {
-        *xl += left->dx;
-    } else if (c->left_cursor + 1 < c->left_count) {
-        c->left_cursor++;
-        *xl = c->left[c->left_cursor].x;
+    if (--w->left_rows > 0) {
+        w->xl += left[w->left].dx;
+    } else if (w->left + 1 < left_count) {
+        w->left++;
+        w->xl = left[w->left].x;
+        w->left_rows = left[w->left].count;
     }
-    return 1;
+}
+
+// The walk of a record over the rows of one set: rows above the set are
+// stepped over (same sums, no spans), rows below it are never reached.
+template <int PLANES>
+void walk_rows(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+    const int32_t set_end = rows->first_row + rows->row_count;
+    if (record->first_row >= set_end || record->first_row + record->row_count <= rows->first_row) return;
+    const RecordPlanes planes = polygon_record_planes(record);
+    const EdgeStep* left = polygon_record_edges(record);
+    const EdgeStep* right = left + record->left_count;
+    const int32_t left_count = record->left_count;
+    Walk<PLANES> w;
+    w.y = record->first_row;
+    w.rows_left = record->row_count;
+    w.left = 0;
+    w.xl = left[0].x;
+    w.left_rows = left[0].count;
+    w.right = record->right_count - 1;
+    w.xr = right[w.right].x;
+    w.right_rows = right[w.right].count;
+    for (int k = 0; k < PLANES; k++) w.a[k] = planes.start[k];
+    while (w.y < rows->first_row) walk_step(&w, planes.row_step, left, left_count, right);
+    for (;;) {
+        int32_t x_right = w.xr >> 16;
+        if (x_right > 0) {  // a span ending at or left of column 0 shows nothing
+            span->inv_z = w.a[0];
+            if constexpr (PLANES == 6) {
+                span->u_over_z = w.a[1];
+                span->v_over_z = w.a[2];
+                span->lx_over_z = w.a[3];
+                span->ly_over_z = w.a[4];
+                span->lz_over_z = w.a[5];
+            }
+            span->x_left = w.xl >> 16;
+            span->x_right = x_right;
+            insert_span(span, &rows->lists[w.y - rows->first_row]);
+        }
+        if (w.rows_left <= 1 || w.y + 1 >= set_end) return;
+        walk_step(&w, planes.row_step, left, left_count, right);
+    }
 }
 
 }  // namespace
@@ -96,8 +179,7 @@ int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
     return 1;
 }
 
-int setup_edge_chains(const ClipPolygon* polygon) {
-    EdgeChains* c = &setup.chains;
+int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
     c->left_count = c->right_count = 0;
     int32_t n = polygon->count;
     if (n < 3 || n > CLIP_MAX_VERTICES) return 0;
@@ -132,13 +214,10 @@ int setup_edge_chains(const ClipPolygon* polygon) {
     }
     // Both chains span first_row..end_row, so each holds an edge with a
     // positive count; the test only guards against a broken invariant.
-    if (c->left_count == 0 || c->right_count == 0) return 0;
-    c->left_cursor = 0;
-    c->right_cursor = c->right_count - 1;
-    return 1;
+    return c->left_count > 0 && c->right_count > 0;
 }
 
-int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th) {
+int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* g) {
     const ClipVertex* p = polygon->v;
     float d = screen_determinant(polygon);
     if (d == 0.0f) return 0;
@@ -151,7 +230,6 @@ int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th) {
         ly[i] = w[i] * p[i].ly;
         lz[i] = w[i] * p[i].lz;
     }
-    PolygonGradients* g = &setup.gradients;
     g->u = plane_through(u[0], u[1], u[2], &p[0], &p[1], &p[2], d);
     g->v = plane_through(v[0], v[1], v[2], &p[0], &p[1], &p[2], d);
     g->w = plane_through(w[0], w[1], w[2], &p[0], &p[1], &p[2], d);
@@ -184,101 +262,94 @@ int select_texture_level(float ratio) {
     return 0;
 }
 
-const EdgeChains* polygon_setup_chains() { return &setup.chains; }
-const PolygonGradients* polygon_setup_gradients() { return &setup.gradients; }
-
-int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id) {
-    // A texture without a level on an axis cannot be addressed; such faces
-    // are drawn like faces without a texture.
-    if (!texture || texture->level_count_x < 1 || texture->level_count_y < 1 || !texture->levels ||
-        !texture->shade_table)
-        texture = pipeline_neutral_texture();
-    ScanlineSpanList* rows = engine_scanline_lists();
-    if (!rows || !setup_edge_chains(polygon)) return 0;
-
-    int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
-    int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
-    int32_t level_u = level < levels_u ? level : levels_u - 1;
-    int32_t level_v = level < levels_v ? level : levels_v - 1;
-    if (!compute_gradients(polygon, texture->base_width >> level_u, texture->base_height >> level_v))
-        return 0;
-
-    const PolygonGradients* g = &setup.gradients;
-    SpanNode* span = &setup.span;
-    span->d_u_over_z = g->u.dx;
-    span->d_v_over_z = g->v.dx;
-    span->d_inv_z = g->w.dx;
-    span->d_lx_over_z = g->lx.dx;
-    span->d_ly_over_z = g->ly.dx;
-    span->d_lz_over_z = g->lz.dx;
-    span->texture = texture;
-    span->level_index = level_v * levels_u + level_u;
-    span->face_id = face_id;
-
-    const EdgeChains* c = &setup.chains;
-    int32_t y = c->left[0].y;
-    float row = (float)y;
-    float w = g->w.at_origin + row * g->w.dy;
-    float u = g->u.at_origin + row * g->u.dy;
-    float v = g->v.at_origin + row * g->v.dy;
-    float lx = g->lx.at_origin + row * g->lx.dy;
-    float ly = g->ly.at_origin + row * g->ly.dy;
-    float lz = g->lz.at_origin + row * g->lz.dy;
-    int32_t xl = c->left[0].x, xr = c->right[c->right_cursor].x;
-    for (;;) {
-        int32_t x_right = xr >> 16;
-        if (x_right > 0) {  // a span ending at or left of column 0 shows nothing
-            span->inv_z = w;
-            span->u_over_z = u;
-            span->v_over_z = v;
-            span->lx_over_z = lx;
-            span->ly_over_z = ly;
-            span->lz_over_z = lz;
-            span->x_left = xl >> 16;
-            span->x_right = x_right;
-            insert_span(span, &rows[y]);
-        }
-        w += g->w.dy;
-        u += g->u.dy;
-        v += g->v.dy;
-        lx += g->lx.dy;
-        ly += g->ly.dy;
-        lz += g->lz.dy;
-        y++;
-        // end_row <= screen height, so y always names an existing row.
-        if (!chains_advance(&xl, &xr) || y >= c->end_row) return 1;
-    }
+RecordPlanes polygon_record_planes(const PolygonRecord* record) {
+    const float* p = (const float*)(record + 1);
+    return RecordPlanes{p, p + record->planes, p + 2 * record->planes};
 }
 
-int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id) {
-    ScanlineSpanList* rows = engine_scanline_lists();
-    if (!rows || !setup_edge_chains(polygon)) return 0;
+const EdgeStep* polygon_record_edges(const PolygonRecord* record) {
+    return (const EdgeStep*)((const char*)(record + 1) + planes_bytes(record->planes));
+}
+
+size_t polygon_record_light(const ClipPolygon* polygon, uint32_t face_id, void* out) {
+    EdgeChains c;
+    if (!setup_edge_chains(polygon, &c)) return 0;
     // Only depth matters to the light: the W plane is the one compute_gradients
     // would build, without the five texture and light-view planes.
     float d = screen_determinant(polygon);
     if (d == 0.0f) return 0;
     const ClipVertex* p = polygon->v;
-    PlaneGradient* gw = &setup.gradients.w;
-    *gw = plane_through(1.0f / p[0].z, 1.0f / p[1].z, 1.0f / p[2].z, &p[0], &p[1], &p[2], d);
+    PlaneGradient gw = plane_through(1.0f / p[0].z, 1.0f / p[1].z, 1.0f / p[2].z, &p[0], &p[1], &p[2], d);
+    PolygonRecord* record = (PolygonRecord*)out;
+    size_t size = record_begin(record, &c, face_id, 1);
+    float* planes = record_planes(record);
+    planes[0] = gw.at_origin + (float)record->first_row * gw.dy;
+    planes[1] = gw.dy;
+    planes[2] = gw.dx;
+    return size;
+}
 
-    SpanNode* span = &setup.span;
-    span->d_inv_z = gw->dx;
-    span->face_id = face_id;
+size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, void* out) {
+    // A texture without a level on an axis cannot be addressed; such faces
+    // are drawn like faces without a texture.
+    if (!texture || texture->level_count_x < 1 || texture->level_count_y < 1 || !texture->levels ||
+        !texture->shade_table)
+        texture = pipeline_neutral_texture();
+    EdgeChains c;
+    if (!setup_edge_chains(polygon, &c)) return 0;
 
-    const EdgeChains* c = &setup.chains;
-    int32_t y = c->left[0].y;
-    float w = gw->at_origin + (float)y * gw->dy;
-    int32_t xl = c->left[0].x, xr = c->right[c->right_cursor].x;
-    for (;;) {
-        int32_t x_right = xr >> 16;
-        if (x_right > 0) {
-            span->inv_z = w;
-            span->x_left = xl >> 16;
-            span->x_right = x_right;
-            insert_span(span, &rows[y]);
-        }
-        w += gw->dy;
-        y++;
-        if (!chains_advance(&xl, &xr) || y >= c->end_row) return 1;
+    int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
+    int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
+    int32_t level_u = level < levels_u ? level : levels_u - 1;
+    int32_t level_v = level < levels_v ? level : levels_v - 1;
+    PolygonGradients g;
+    if (!compute_gradients(polygon, texture->base_width >> level_u, texture->base_height >> level_v, &g))
+        return 0;
+
+    PolygonRecord* record = (PolygonRecord*)out;
+    size_t size = record_begin(record, &c, face_id, 6);
+    record->level_index = level_v * levels_u + level_u;
+    record->texture = texture;
+    float row = (float)record->first_row;
+    const PlaneGradient* order[6] = {&g.w, &g.u, &g.v, &g.lx, &g.ly, &g.lz};
+    float* planes = record_planes(record);
+    for (int k = 0; k < 6; k++) {
+        planes[k] = order[k]->at_origin + row * order[k]->dy;
+        planes[6 + k] = order[k]->dy;
+        planes[12 + k] = order[k]->dx;
     }
+    return size;
+}
+
+void polygon_walk(const PolygonRecord* record, SpanRows* rows) {
+    SpanNode span = {};
+    const float* column_step = polygon_record_planes(record).column_step;
+    span.face_id = record->face_id;
+    span.d_inv_z = column_step[0];
+    if (record->planes == 6) {
+        span.d_u_over_z = column_step[1];
+        span.d_v_over_z = column_step[2];
+        span.d_lx_over_z = column_step[3];
+        span.d_ly_over_z = column_step[4];
+        span.d_lz_over_z = column_step[5];
+        span.texture = record->texture;
+        span.level_index = record->level_index;
+        walk_rows<6>(record, rows, &span);
+    } else {
+        walk_rows<1>(record, rows, &span);
+    }
+}
+
+int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows) {
+    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    if (!polygon_record_light(polygon, face_id, record)) return 0;
+    polygon_walk((const PolygonRecord*)record, rows);
+    return 1;
+}
+
+int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows) {
+    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    if (!polygon_record_camera(polygon, texture, face_id, record)) return 0;
+    polygon_walk((const PolygonRecord*)record, rows);
+    return 1;
 }

@@ -1,12 +1,18 @@
-// Polygon setup in its parts: the two 16.16 edge chains, the screen-space
-// attribute planes and the texture level. emit_polygon_camera and
-// emit_polygon_light (pipeline.h) are built from these; tests call them one
-// by one and read the module's scratch records back.
+// Polygon setup: one projected polygon becomes one span per covered row.
+//
+// Setup is split in two so that the rows can be filled by several threads:
+// a polygon is first turned into a self-contained record (its two 16.16 edge
+// chains and its attribute planes), and a record is then walked into the
+// rows of one row set, or of several sets one after another; walking the
+// same record into two sets gives each set exactly the spans a walk over
+// all rows would have given it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "math/clip.h"
+#include "raster/span_pool.h"
 
 struct Texture;
 
@@ -14,7 +20,7 @@ struct Texture;
 struct EdgeStep {
     int32_t x;      // 16.16, edge x at its first scanline
     int32_t y;      // first scanline, an integer row
-    int32_t count;  // scanlines still to walk on this edge
+    int32_t count;  // scanlines to walk on this edge
     int32_t dx;     // 16.16, x step per scanline
 };
 
@@ -27,8 +33,6 @@ struct EdgeChains {
     EdgeStep right[EDGE_CHAIN_MAX];
     int32_t left_count;    // entries filled
     int32_t right_count;
-    int32_t left_cursor;   // entry being walked
-    int32_t right_cursor;
     int32_t first_row;     // ceil(min y): first row the polygon covers
     int32_t end_row;       // ceil(max y): one past the last row it covers
 };
@@ -51,10 +55,11 @@ struct PolygonGradients {
     PlaneGradient lz;
 };
 
-// Fills both chains from a projected polygon; 0 when it covers no integer row,
-// or when a vertex lies off the engine's screen or is not a finite number
-// (the walk writes rows without bounds checks of its own).
-int setup_edge_chains(const ClipPolygon* polygon);
+// -- the steps of setup ------------------------------------------------------
+// Fills both chains from a projected polygon; 0 when it covers no integer
+// row, or when a vertex lies off the engine's screen or is not a finite
+// number (the walk writes rows without bounds checks of its own).
+int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* chains);
 // Edge from the upper vertex a to the lower vertex b covering the rows
 // a.y <= y < b.y; 0 when it covers none (zero or negative count), and the
 // entry is then not to be used.
@@ -62,17 +67,54 @@ int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge);
 // Planes of the six attributes from the first three vertices, with texel
 // sizes tw x th of the chosen level; 0 when those vertices are collinear on
 // screen.
-int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th);
+int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* gradients);
 // Texels of level (0, 0) per screen pixel, as an area ratio (|T / S|).
 float texel_area_ratio(const ClipPolygon* polygon, const Texture* texture);
 // 0..9: every level quarters the texel area.
 int select_texture_level(float ratio);
 
-// The scratch records of the polygon being emitted.
-const EdgeChains* polygon_setup_chains();
-const PolygonGradients* polygon_setup_gradients();
+// -- polygon records -----------------------------------------------------------
+// A record starts with this header; its planes and its edges follow it (see
+// polygon_record_planes and polygon_record_edges). Records are stored back to
+// back, each a multiple of 8 bytes long.
+struct PolygonRecord {
+    uint32_t face_id;
+    int32_t first_row;     // row of the first span (the first left edge's row)
+    int32_t row_count;     // spans the walk makes, at least 1
+    uint16_t size;         // bytes of the whole record
+    uint8_t left_count;    // left edges, top to bottom; the right edges follow them, bottom to top
+    uint8_t right_count;
+    uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
+    uint8_t unused[3];
+    int32_t level_index;   // camera pass: level record within the texture
+    Texture* texture;      // camera pass: the face's texture
+};
 
-// Grey checker used for faces without a material or without a texture:
-// 8 x 8 texels at level (0, 0), three levels per axis. Built on first use in
-// static storage, never freed.
-Texture* pipeline_neutral_texture();
+// Attribute planes of a record, `planes` of each: values at column 0 of
+// first_row, steps per row (added row by row, in float) and per column. In
+// the order W, U, V, LX, LY, LZ.
+struct RecordPlanes {
+    const float* start;
+    const float* row_step;
+    const float* column_step;
+};
+
+enum { POLYGON_RECORD_MAX = 512 };  // bytes: header, planes and 14 edges fit
+
+// Builds the record of a projected polygon in `out` (POLYGON_RECORD_MAX bytes,
+// 8-byte aligned). Returns its size, or 0 when setup rejects the polygon
+// (no row covered, off the screen, collinear). Faces without a usable
+// texture are given the neutral one.
+size_t polygon_record_light(const ClipPolygon* polygon, uint32_t face_id, void* out);
+size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, void* out);
+RecordPlanes polygon_record_planes(const PolygonRecord* record);
+const EdgeStep* polygon_record_edges(const PolygonRecord* record);
+
+// Inserts the record's spans that fall on the rows of `rows`, top to bottom:
+// one insert_span per covered row whose span ends right of column 0.
+void polygon_walk(const PolygonRecord* record, SpanRows* rows);
+
+// A record built and walked into one row set at once; 1 when the polygon was
+// walked, 0 when setup rejected it.
+int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows);
+int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows);

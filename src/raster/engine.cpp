@@ -1,7 +1,6 @@
 #include "raster/engine.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -12,10 +11,8 @@ struct Engine {
     int32_t height;
     float focal_length;               // pixels; width / 2 for the 90-degree view
     ViewFrustum frustum;              // side planes for a viewport 4 pixels smaller
-    ScanlineSpanList* lists;          // height rows, row 0 at the top; null before init
     uint8_t weights[4 * FILTER_TABLE];  // W00, W10, W01, W11, entry j * 64 + i, 0..63
     uint32_t packed_weights[FILTER_TABLE];  // the same four weights of an entry in one word
-    SpanFill span_fill;               // fill_bilinear or fill_nearest
 };
 
 Engine engine = {};
@@ -27,31 +24,14 @@ static_assert(sizeof fill_routines / sizeof fill_routines[0] == 2, "one fill per
 }  // namespace
 
 int engine_init(int width, int height) {
-    engine_shutdown();  // a second set-up must not leak the first
     engine.width = width;
     engine.height = height;
     // 90-degree horizontal view: width / (2 tan(pi/4)), which is width / 2.
     long double focal = (long double)width / (2.0L * std::tan((long double)0.7853981633974483));
     engine.focal_length = (float)std::fabs(focal);
     build_view_frustum((float)(width - 4), (float)(height - 4), engine.focal_length, &engine.frustum);
-    if (width <= 0 || height <= 0) return 0;
-    if (!span_pool_create()) return 0;
-    engine.lists = (ScanlineSpanList*)std::calloc((size_t)height, sizeof(ScanlineSpanList));
-    if (!engine.lists) return 0;
-    for (int y = 0; y < height; y++) {
-        if (!span_list_create(SPAN_LIST_INITIAL_NODES, &engine.lists[y])) return 0;
-        engine.lists[y].active_count = 0;
-    }
     build_filter_tables();
-    select_span_fill(1);
-    return 1;
-}
-
-// Safe to call without a set-up and more than once.
-void engine_shutdown() {
-    span_pool_destroy();
-    std::free(engine.lists);
-    engine.lists = nullptr;
+    return width > 0 && height > 0;
 }
 
 // Bilinear weights in 64ths, rounded down, with W00 raised so that the four
@@ -80,13 +60,11 @@ void build_filter_tables() {
         }
 }
 
-void select_span_fill(int bilinear) { engine.span_fill = fill_routines[bilinear != 0]; }
+SpanFill select_span_fill(int bilinear) { return fill_routines[bilinear != 0]; }
 
-SpanFill engine_span_fill() { return engine.span_fill; }
 int engine_width() { return engine.width; }
 int engine_height() { return engine.height; }
 float engine_focal_length() { return engine.focal_length; }
 const ViewFrustum* engine_frustum() { return &engine.frustum; }
-ScanlineSpanList* engine_scanline_lists() { return engine.lists; }
 const uint8_t* engine_bilinear_weights() { return engine.weights; }
 const uint32_t* engine_bilinear_weights_packed() { return engine.packed_weights; }

@@ -426,7 +426,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
-    if (span_pool_status() != 0 || stamp < 0) {
+    if (span_pool_status(list->pool) != 0 || stamp < 0) {
         list->finger = nullptr;
         list->finger_stamp = -1;
         return;

@@ -1,7 +1,7 @@
 // Hidden-surface step: merges one span into its row, comparing 1/z.
 #pragma once
 
-#include "raster/span.h"
+#include "raster/span_pool.h"
 
 // Merges `record` (a filled span; prev and next need not be set) into `list`
 // so every column belongs to at most one span, the nearest; ties go to the

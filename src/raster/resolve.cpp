@@ -1,11 +1,4 @@
-// The two resolve passes: the light pass writes face ids into the shadow
-// buffer, the camera pass shades every visible span into the frame buffer
-// with its texture and the 3 x 3 shadow test.
-//
-// Shading divides exactly only every 16 pixels and at span ends; in between
-// the texture coordinates (u, v, 16.16 texels of the span's level) and the
-// light-view coordinates (sx, sy, 16.16 pixels of the light's view) are
-// stepped as 32-bit integers by the fill routine selected in span_fill.
+// Resolve passes and camera-pass shading; resolve.h states the contracts.
 #include "raster/resolve.h"
 
 #ifdef __SSE2__
@@ -14,10 +7,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "display/font.h"
 #include "raster/engine.h"
-#include "raster/span.h"
 #include "texture/texture.h"
 
 const char* const WARNING_SPANS_OVERLAP = "Varnel narusen - prekreslovani !";
@@ -32,92 +25,27 @@ const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
 const int32_t memory_warning_y = 50;
 
-struct ShadeState {
-    // set once per pass
-    uint32_t* shadow_buffer;   // face id per light-view pixel; null: nothing is lit
-    int32_t shadow_factor;     // 0..256: 256ths of each channel a shadowed pixel keeps
-    int32_t width;             // engine screen size; also the shadow buffer's row length
-    int32_t height;
-    uint32_t shadow_range_x;   // light column ix passes when ix - 2 < this (2..width-2)
-    uint32_t shadow_range_y;   // likewise for rows; both 0 without a shadow buffer
-    int32_t centre_x;          // 16.16 light-view pixel of the view axis: (width / 2) << 16
-    int32_t centre_y;
-    float focal_fixed;         // focal_length * 65536
-    SpanFill fill;             // fill_bilinear or fill_nearest
-    const uint32_t* weights;   // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
-    // set per span
-    float d_w;                 // per-column gradients of the six planes
-    float d_u;
-    float d_v;
-    float d_lx;
-    float d_ly;
-    float d_lz;
-    uint32_t face_id;          // the id that lights a pixel when found
-    const uint32_t* shade_table;  // 64 steps per palette index
-    const uint8_t* texels;     // palette indices of the span's level
-    int32_t row_length;        // texels per row
-    int32_t u_mask;            // width - 1
-    int32_t v_mask;            // width * (height - 1)
-    int32_t index_mask;        // width * height - 1
-    int32_t v_shift;           // 16 - log2(width): 16.16 v to a row offset
-    // the texture and level the fields above were checked and loaded for;
-    // null before the first span of a pass (textures may change between
-    // passes) and after a span without a usable level
-    const Texture* loaded_texture;
-    int32_t loaded_level;
-};
-
-ShadeState shade = {nullptr, 256, 0, 0, 0, 0, 0, 0, 0.0f, nullptr, nullptr,
-                    0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0, nullptr, nullptr, 0, 0, 0, 0, 0,
-                    nullptr, 0};
-
-void load_pass() {
-    shade.width = engine_width();
-    shade.height = engine_height();
-    int usable = shade.shadow_buffer && shade.width >= 4 && shade.height >= 4;
-    shade.shadow_range_x = usable ? (uint32_t)(shade.width - 3) : 0;
-    shade.shadow_range_y = usable ? (uint32_t)(shade.height - 3) : 0;
-    shade.centre_x = (shade.width / 2) * 65536;
-    shade.centre_y = (shade.height / 2) * 65536;
-    shade.focal_fixed = engine_focal_length() * 65536.0f;
-    shade.fill = engine_span_fill();
-    shade.weights = engine_bilinear_weights_packed();
-    shade.loaded_texture = nullptr;
-}
-
 // The span's texture level: checked and loaded unless the previous span of
 // the pass used the same one (neighbouring spans mostly share a face's
 // texture). 0 when the texture has no such level.
-int load_level(const Texture* t, int32_t level_index) {
-    if (t && t == shade.loaded_texture && level_index == shade.loaded_level) return 1;
-    shade.loaded_texture = nullptr;
+int load_level(ShadeState* shade, const Texture* t, int32_t level_index) {
+    if (t && t == shade->loaded_texture && level_index == shade->loaded_level) return 1;
+    shade->loaded_texture = nullptr;
     if (!t || !t->levels || !t->shade_table) return 0;
     if (t->level_count_x < 1 || t->level_count_x > 31 || t->level_count_y < 1 || t->level_count_y > 31)
         return 0;
     if (level_index < 0 || level_index >= t->level_count_x * t->level_count_y) return 0;
     const TextureLevel* level = &t->levels[level_index];
     if (!level->texels) return 0;
-    shade.shade_table = t->shade_table;
-    shade.texels = level->texels;
-    shade.row_length = level->width;
-    shade.u_mask = level->width_mask;
-    shade.v_mask = level->last_row_offset;
-    shade.index_mask = level->last_texel;
-    shade.v_shift = level->coord_shift & 31;
-    shade.loaded_texture = t;
-    shade.loaded_level = level_index;
-    return 1;
-}
-
-int load_span(const SpanNode* span) {
-    if (!load_level(span->texture, span->level_index)) return 0;
-    shade.d_w = span->d_inv_z;
-    shade.d_u = span->d_u_over_z;
-    shade.d_v = span->d_v_over_z;
-    shade.d_lx = span->d_lx_over_z;
-    shade.d_ly = span->d_ly_over_z;
-    shade.d_lz = span->d_lz_over_z;
-    shade.face_id = span->face_id;
+    shade->shade_table = t->shade_table;
+    shade->texels = level->texels;
+    shade->row_length = level->width;
+    shade->u_mask = level->width_mask;
+    shade->v_mask = level->last_row_offset;
+    shade->index_mask = level->last_texel;
+    shade->v_shift = level->coord_shift & 31;
+    shade->loaded_texture = t;
+    shade->loaded_level = level_index;
     return 1;
 }
 
@@ -196,9 +124,9 @@ inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
 #endif
 }
 
-ShadowLookup shadow_lookup() {
-    return ShadowLookup{shade.shadow_buffer, shade.width, shade.shadow_range_x, shade.shadow_range_y,
-                        shade.face_id};
+ShadowLookup shadow_lookup(const ShadeState* shade) {
+    return ShadowLookup{shade->shadow_buffer, shade->width, shade->shadow_range_x, shade->shadow_range_y,
+                        shade->face_id};
 }
 
 // The columns [a, b) a span writes: a at least 0; b the span's end, or
@@ -221,83 +149,101 @@ inline int look_ahead(const SpanNode* span, int32_t i, int32_t count) {
     return i + 1 < count && span->x_right > span->next->x_left;
 }
 
-// RESOLVE_WARNING_* bits drawn by the latest resolve of each pass.
-uint32_t pass_warnings[2] = {0, 0};
-
-// Draws the pass's warnings into its buffer and records which it drew.
-void draw_warnings(ResolvePass pass, int32_t overlaps, uint32_t* buffer) {
-    uint32_t drawn = 0;
-    if (overlaps > 0) {
-        draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
-        drawn |= RESOLVE_WARNING_OVERLAP;
+// Zero-fills the columns from *covered up to x, if any, and moves *covered
+// there. Spans are drawn in list order and *covered is the furthest column
+// any of them reached, so these pixels are ones no span draws: this is the
+// buffer clear, done only where nothing else is written.
+inline void clear_up_to(uint32_t* line, int32_t* covered, int32_t x) {
+    if (x > *covered) {
+        std::memset(line + *covered, 0, (size_t)(x - *covered) * 4);
+        *covered = x;
     }
-    if (span_pool_status() == -1) {
-        draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
-        drawn |= RESOLVE_WARNING_OUT_OF_MEMORY;
-    }
-    pass_warnings[pass] = drawn;
 }
-
-}  // namespace
-
-uint32_t resolve_warnings(ResolvePass pass) { return pass_warnings[pass == RESOLVE_CAMERA]; }
-
-void engine_set_shadow_buffer(uint32_t* buffer) { shade.shadow_buffer = buffer; }
-
-void engine_set_shadow_factor(int factor) {
-    // Above 256 a channel would carry into its neighbour.
-    shade.shadow_factor = factor < 0 ? 0 : factor > 256 ? 256 : factor;
-}
-
-int shade_span_prepare(const SpanNode* span) {
-    load_pass();
-    return load_span(span);
-}
-
-void shade_span_use_fill(SpanFill fill) { shade.fill = fill; }
-
-namespace {
 
 // shade_coords, inlined into shade_span's run loop.
-inline ShadeCoords coords_at(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
-                             float lz_over_z) {
+inline ShadeCoords coords_at(const ShadeState* shade, float w, float u_over_z, float v_over_z,
+                             float lx_over_z, float ly_over_z, float lz_over_z) {
     ShadeCoords c;
     float scale = 65536.0f / w;
     c.u = wrap_texture_coord(scale * u_over_z);
     c.v = wrap_texture_coord(scale * v_over_z);
     if (lz_over_z > 0.0f) {  // in front of the light's eye plane (false for NaN)
-        float k = shade.focal_fixed / lz_over_z;
-        c.sx = light_coord(k * lx_over_z, shade.centre_x);
-        c.sy = light_coord(k * ly_over_z, shade.centre_y);
+        float k = shade->focal_fixed / lz_over_z;
+        c.sx = light_coord(k * lx_over_z, shade->centre_x);
+        c.sy = light_coord(k * ly_over_z, shade->centre_y);
     } else {
         c.sx = c.sy = SHADE_NO_LIGHT_POSITION;
     }
     return c;
 }
 
-}  // namespace
-
-ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
-                         float lz_over_z) {
-    return coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+// Shadow pass over pixels a fill has just written: darkens every pixel whose
+// light-view position (sx, sy, 16.16, stepped per pixel) does not find the
+// span's face id in the 3 x 3 neighbourhood. Kept apart from the texture loop
+// so that each loop's state fits in registers.
+inline void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
+                          uint32_t* first, uint32_t* last) {
+    const ShadowLookup lookup = shadow_lookup(shade);
+    const uint32_t factor = shade->shadow_factor;
+    do {
+        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
 }
 
-void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_z,
+}  // namespace
+
+void shade_begin(ShadeState* state, const ShadeSettings* settings) {
+    *state = ShadeState{};
+    state->shadow_buffer = settings->shadow_buffer;
+    // Above 256 a channel would carry into its neighbour.
+    int32_t factor = settings->shadow_factor;
+    state->shadow_factor = (uint32_t)(factor < 0 ? 0 : factor > 256 ? 256 : factor);
+    state->width = engine_width();
+    state->height = engine_height();
+    int usable = state->shadow_buffer && state->width >= 4 && state->height >= 4;
+    state->shadow_range_x = usable ? (uint32_t)(state->width - 3) : 0;
+    state->shadow_range_y = usable ? (uint32_t)(state->height - 3) : 0;
+    state->centre_x = (state->width / 2) * 65536;
+    state->centre_y = (state->height / 2) * 65536;
+    state->focal_fixed = engine_focal_length() * 65536.0f;
+    state->fill = settings->fill;
+    state->weights = engine_bilinear_weights_packed();
+}
+
+int shade_span_prepare(ShadeState* state, const SpanNode* span) {
+    if (!load_level(state, span->texture, span->level_index)) return 0;
+    state->d_w = span->d_inv_z;
+    state->d_u = span->d_u_over_z;
+    state->d_v = span->d_v_over_z;
+    state->d_lx = span->d_lx_over_z;
+    state->d_ly = span->d_ly_over_z;
+    state->d_lz = span->d_lz_over_z;
+    state->face_id = span->face_id;
+    return 1;
+}
+
+ShadeCoords shade_coords(const ShadeState* state, float w, float u_over_z, float v_over_z,
+                         float lx_over_z, float ly_over_z, float lz_over_z) {
+    return coords_at(state, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+}
+
+void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
-    (void)x;  // the plane values are already those of column x
     if (count <= 0) return;
-    const SpanFill fill = shade.fill;
+    const SpanFill fill = shade->fill;
     const float run = (float)run_length;
-    ShadeCoords start = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+    ShadeCoords start = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
     while (count >= run_length) {
-        w += run * shade.d_w;
-        u_over_z += run * shade.d_u;
-        v_over_z += run * shade.d_v;
-        lx_over_z += run * shade.d_lx;
-        ly_over_z += run * shade.d_ly;
-        lz_over_z += run * shade.d_lz;
-        ShadeCoords end = coords_at(w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
-        fill(start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
+        w += run * shade->d_w;
+        u_over_z += run * shade->d_u;
+        v_over_z += run * shade->d_v;
+        lx_over_z += run * shade->d_lx;
+        ly_over_z += run * shade->d_ly;
+        lz_over_z += run * shade->d_lz;
+        ShadeCoords end = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+        fill(shade, start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
              start.sx, run_step(start.sx, end.sx, run_length), start.sy,
              run_step(start.sy, end.sy, run_length), destination, destination + run_length);
         start = end;
@@ -306,29 +252,14 @@ void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_
     }
     if (count > 0) {
         float r = (float)count;
-        ShadeCoords end = coords_at(w + r * shade.d_w, u_over_z + r * shade.d_u,
-                                       v_over_z + r * shade.d_v, lx_over_z + r * shade.d_lx,
-                                       ly_over_z + r * shade.d_ly, lz_over_z + r * shade.d_lz);
+        ShadeCoords end = coords_at(shade, w + r * shade->d_w, u_over_z + r * shade->d_u,
+                                    v_over_z + r * shade->d_v, lx_over_z + r * shade->d_lx,
+                                    ly_over_z + r * shade->d_ly, lz_over_z + r * shade->d_lz);
         double pixels = (double)count;
-        fill(start.u, remainder_step(start.u, end.u, pixels), start.v, remainder_step(start.v, end.v, pixels),
-             start.sx, remainder_step(start.sx, end.sx, pixels), start.sy,
-             remainder_step(start.sy, end.sy, pixels), destination, destination + count);
+        fill(shade, start.u, remainder_step(start.u, end.u, pixels), start.v,
+             remainder_step(start.v, end.v, pixels), start.sx, remainder_step(start.sx, end.sx, pixels),
+             start.sy, remainder_step(start.sy, end.sy, pixels), destination, destination + count);
     }
-}
-
-// Shadow pass over pixels a fill has just written: darkens every pixel whose
-// light-view position (sx, sy, 16.16, stepped per pixel) does not find the
-// span's face id in the 3 x 3 neighbourhood. Kept apart from the texture loop
-// so that each loop's state fits in registers.
-inline void shadow_pixels(int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
-                          uint32_t* last) {
-    const ShadowLookup lookup = shadow_lookup();
-    const uint32_t factor = (uint32_t)shade.shadow_factor;
-    do {
-        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
-        sx += dsx;
-        sy += dsy;
-    } while (++first < last);
 }
 
 // Fill contract (both routines): u, v are 16.16 texels of the loaded level,
@@ -338,12 +269,12 @@ inline void shadow_pixels(int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint
 // count: no addition overflows. Texel indices are masked into the level
 // (base <= last_texel; neighbours ANDed with it), so no read leaves the
 // texel array whatever u and v hold. At least one pixel is written.
-void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx,
-                  int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    const uint8_t* texels = shade.texels;
-    const uint32_t* shades = shade.shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
-    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
-    const int32_t v_shift = shade.v_shift;
+void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                  int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade->texels;
+    const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const int32_t v_shift = shade->v_shift;
     uint32_t* out = first;
     do {
         uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
@@ -351,7 +282,7 @@ void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int3
         u += du;
         v += dv;
     } while (++out < last);
-    shadow_pixels(sx, dsx, sy, dsy, first, last);
+    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
 // Bilinear: the four texels around (u, v) weighted by the top six fraction
@@ -359,16 +290,16 @@ void fill_nearest(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int3
 // shade-table entries never carries between channels. The right neighbour
 // of a row's last texel is the next row's first; the bottom row wraps to the
 // top.
-void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx,
-                   int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    const uint8_t* texels = shade.texels;
-    const uint32_t* shades = shade.shade_table;
-    const uint32_t* weights = shade.weights;  // four weights per word, W00 in the low byte
+void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade->texels;
+    const uint32_t* shades = shade->shade_table;
+    const uint32_t* weights = shade->weights;  // four weights per word, W00 in the low byte
     // Indices as unsigned words: every one is masked to 0..last_texel, and
     // unsigned indices need no sign extension before addressing.
-    const uint32_t u_mask = (uint32_t)shade.u_mask, v_mask = (uint32_t)shade.v_mask;
-    const uint32_t index_mask = (uint32_t)shade.index_mask, row = (uint32_t)shade.row_length;
-    const int32_t v_shift = shade.v_shift;
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const uint32_t index_mask = (uint32_t)shade->index_mask, row = (uint32_t)shade->row_length;
+    const int32_t v_shift = shade->v_shift;
     const uint32_t steps = SHADE_STEPS;
     uint32_t* out = first;
     do {
@@ -382,62 +313,73 @@ void fill_bilinear(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int
         u += du;
         v += dv;
     } while (++out < last);
-    shadow_pixels(sx, dsx, sy, dsy, first, last);
+    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
-int resolve_light_view(uint32_t* shadow_buffer) {
-    const ScanlineSpanList* rows = engine_scanline_lists();
-    const int32_t width = engine_width(), height = engine_height();
-    if (!rows || !shadow_buffer) {
-        pass_warnings[RESOLVE_LIGHT] = 0;
-        return 0;
-    }
+void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts) {
+    const int32_t width = engine_width();
     int32_t total = 0, overlaps = 0;
-    for (int32_t y = 0; y < height; y++) {
-        const ScanlineSpanList* row = &rows[y];
-        uint32_t* line = shadow_buffer + y * width;
+    for (int32_t r = 0; r < rows->row_count; r++) {
+        const ScanlineSpanList* row = &rows->lists[r];
+        uint32_t* line = shadow_buffer + (size_t)(rows->first_row + r) * (size_t)width;
+        int32_t covered = 0;  // every column left of this has been written
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             overlaps += look_ahead(span, i, row->active_count);
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
+            if (a >= b) continue;
+            clear_up_to(line, &covered, a);
             const uint32_t id = span->face_id;
             for (int32_t x = a; x < b; x++) line[x] = id;
+            if (b > covered) covered = b;
         }
+        clear_up_to(line, &covered, width);
         total += row->active_count;
     }
-    draw_warnings(RESOLVE_LIGHT, overlaps, shadow_buffer);
-    return total;
+    *counts = ResolveCounts{total, overlaps};
 }
 
-int resolve_camera_view(uint32_t* frame_buffer) {
-    const ScanlineSpanList* rows = engine_scanline_lists();
-    if (!rows || !frame_buffer) {
-        pass_warnings[RESOLVE_CAMERA] = 0;
-        return 0;
-    }
-    load_pass();
-    const int32_t width = shade.width, height = shade.height;
+void resolve_camera_rows(const SpanRows* rows, uint32_t* frame_buffer, ShadeState* state,
+                         ResolveCounts* counts) {
+    const int32_t width = state->width;
     int32_t total = 0, overlaps = 0;
-    for (int32_t y = 0; y < height; y++) {
-        const ScanlineSpanList* row = &rows[y];
-        uint32_t* line = frame_buffer + y * width;
+    state->loaded_texture = nullptr;  // textures may have changed since the last pass
+    for (int32_t r = 0; r < rows->row_count; r++) {
+        const ScanlineSpanList* row = &rows->lists[r];
+        uint32_t* line = frame_buffer + (size_t)(rows->first_row + r) * (size_t)width;
+        int32_t covered = 0;  // every column left of this has been written
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
             overlaps += look_ahead(span, i, row->active_count);
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
-            if (a >= b || !load_span(span)) continue;
+            if (a >= b || !shade_span_prepare(state, span)) continue;
+            clear_up_to(line, &covered, a);
             float column = (float)a;
-            shade_span(b - a, a, span->inv_z + column * span->d_inv_z,
+            shade_span(state, b - a, span->inv_z + column * span->d_inv_z,
                        span->u_over_z + column * span->d_u_over_z,
                        span->v_over_z + column * span->d_v_over_z,
                        span->lx_over_z + column * span->d_lx_over_z,
                        span->ly_over_z + column * span->d_ly_over_z,
                        span->lz_over_z + column * span->d_lz_over_z, line + a);
+            if (b > covered) covered = b;
         }
+        clear_up_to(line, &covered, width);
         total += row->active_count;
     }
-    draw_warnings(RESOLVE_CAMERA, overlaps, frame_buffer);
-    return total;
+    *counts = ResolveCounts{total, overlaps};
+}
+
+uint32_t resolve_draw_warnings(int32_t overlaps, int out_of_memory, uint32_t* buffer) {
+    uint32_t drawn = 0;
+    if (overlaps > 0) {
+        draw_text(WARNING_SPANS_OVERLAP, warning_x, overlap_warning_y, buffer);
+        drawn |= RESOLVE_WARNING_OVERLAP;
+    }
+    if (out_of_memory) {
+        draw_text(WARNING_OUT_OF_MEMORY, warning_x, memory_warning_y, buffer);
+        drawn |= RESOLVE_WARNING_OUT_OF_MEMORY;
+    }
+    return drawn;
 }

@@ -1,26 +1,90 @@
-// Camera-pass shading of one span, for the resolve pass and for tests that
-// drive it directly.
+// The two resolve passes and camera-pass shading.
+//
+// The light resolve writes the face id of every visible span into the shadow
+// buffer; the camera resolve shades every visible span into the frame buffer
+// with its texture and the 3 x 3 shadow test. Both write every pixel of the
+// rows they resolve (0 where no span is), so the buffers need no clearing,
+// and both work on one row set, so several sets can be resolved at once.
+//
+// Shading divides exactly only every 16 pixels and at span ends; in between
+// the texture coordinates (u, v, 16.16 texels of the span's level) and the
+// light-view coordinates (sx, sy, 16.16 pixels of the light's view) are
+// stepped as 32-bit integers by the selected fill routine.
 #pragma once
 
 #include <cstdint>
 
-#include "raster/engine.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 
-// Loads what shading a span needs: the engine's screen size and focal length,
-// the selected fill routine, the span's six gradients, its face id, and its
+struct ShadeState;
+struct Texture;
+
+// Per-pixel fill: writes first..last-1 (at least one pixel), stepping the four
+// 16.16 values by their steps after each pixel; the span's texture level,
+// face id and the shadow settings come from `state`.
+typedef void (*SpanFill)(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv,
+                         int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
+                         uint32_t* last);
+void fill_bilinear(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
+void fill_nearest(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                  int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
+
+// What shading needs for a whole camera pass.
+struct ShadeSettings {
+    const uint32_t* shadow_buffer;  // face id per light-view pixel, screen-sized; null: nothing is lit
+    int32_t shadow_factor;          // 256ths of each channel a shadowed pixel keeps, clamped to 0..256
+    SpanFill fill;                  // fill_bilinear or fill_nearest
+};
+
+// Everything the fill routines read: the pass's settings and the span being
+// shaded (gradients, face id, texture level). One per thread.
+struct ShadeState {
+    // set per pass by shade_begin
+    const uint32_t* shadow_buffer;  // null: nothing is lit
+    uint32_t shadow_factor;         // 0..256
+    int32_t width;                  // engine screen size; also the shadow buffer's row length
+    int32_t height;
+    uint32_t shadow_range_x;        // light column ix passes when ix - 2 < this (2..width-2)
+    uint32_t shadow_range_y;        // likewise for rows; both 0 without a shadow buffer
+    int32_t centre_x;               // 16.16 light-view pixel of the view axis: (width / 2) << 16
+    int32_t centre_y;
+    float focal_fixed;              // focal_length * 65536
+    SpanFill fill;
+    const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
+    // set per span by shade_span_prepare
+    float d_w;                      // per-column gradients of the six planes
+    float d_u;
+    float d_v;
+    float d_lx;
+    float d_ly;
+    float d_lz;
+    uint32_t face_id;               // the id that lights a pixel when found
+    const uint32_t* shade_table;    // 64 steps per palette index
+    const uint8_t* texels;          // palette indices of the span's level
+    int32_t row_length;             // texels per row
+    int32_t u_mask;                 // width - 1
+    int32_t v_mask;                 // width * (height - 1)
+    int32_t index_mask;             // width * height - 1
+    int32_t v_shift;                // 16 - log2(width): 16.16 v to a row offset
+    // the texture and level the fields above were checked and loaded for;
+    // null before the first span of a pass and after a span without a
+    // usable level
+    const Texture* loaded_texture;
+    int32_t loaded_level;
+};
+
+// Starts a pass: the settings plus the engine's screen size and focal length.
+void shade_begin(ShadeState* state, const ShadeSettings* settings);
+// Loads what shading a span needs: its six gradients, its face id and its
 // texture level (texels, shade table, masks). 0 when the span has no texture
 // or its level_index names no level; nothing may then be shaded.
-int shade_span_prepare(const SpanNode* span);
-// Replaces the fill routine until the next shade_span_prepare or resolve
-// pass (tests record the runs with it).
-void shade_span_use_fill(SpanFill fill);
-
+int shade_span_prepare(ShadeState* state, const SpanNode* span);
 // Shades count pixels from destination on. The six floats are the span's
-// plane values at the first pixel's column x. Texture and light-view
-// coordinates are divided exactly at the first pixel, after every run of 16
-// pixels and past the last pixel, and stepped linearly in 16.16 between.
-void shade_span(int32_t count, int32_t x, float w, float u_over_z, float v_over_z,
+// plane values at the first pixel. Texture and light-view coordinates are
+// divided exactly at the first pixel, after every run of 16 pixels and past
+// the last pixel, and stepped linearly in 16.16 between.
+void shade_span(const ShadeState* state, int32_t count, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination);
 
 // The four 16.16 coordinates shade_span computes exactly at a point of a
@@ -34,5 +98,29 @@ struct ShadeCoords {
     int32_t sx, sy;  // 16.16 pixels of the light's view
 };
 enum : int32_t { SHADE_NO_LIGHT_POSITION = -1073741824 };  // -2^30: far off the light's view, shadowed
-ShadeCoords shade_coords(float w, float u_over_z, float v_over_z, float lx_over_z, float ly_over_z,
-                         float lz_over_z);
+ShadeCoords shade_coords(const ShadeState* state, float w, float u_over_z, float v_over_z,
+                         float lx_over_z, float ly_over_z, float lz_over_z);
+
+// -- resolve passes ---------------------------------------------------------------
+// What a resolve found in its rows.
+struct ResolveCounts {
+    int32_t spans;     // visible spans
+    int32_t overlaps;  // neighbouring visible spans where the left one ends past the right one's start
+};
+
+// Writes every pixel of the set's rows of the screen-sized shadow buffer:
+// the face id of the span seen there, 0 where there is none.
+void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts);
+// Shades every visible span of the set's rows into the screen-sized frame
+// buffer (0 where there is none), with a state begun for the pass.
+void resolve_camera_rows(const SpanRows* rows, uint32_t* frame_buffer, ShadeState* state,
+                         ResolveCounts* counts);
+
+// Draws a pass's warnings into its buffer: the overlap warning at (50, 20)
+// when any span overlapped, the memory warning at (50, 50) when a pool ran
+// dry. Returns the RESOLVE_WARNING_* bits drawn.
+enum { RESOLVE_WARNING_OVERLAP = 1, RESOLVE_WARNING_OUT_OF_MEMORY = 2 };
+uint32_t resolve_draw_warnings(int32_t overlaps, int out_of_memory, uint32_t* buffer);
+
+extern const char* const WARNING_SPANS_OVERLAP;  // "Varnel narusen - prekreslovani !"
+extern const char* const WARNING_OUT_OF_MEMORY;  // "Nedostatek pameti RAM !"

@@ -1,21 +1,23 @@
-#include <cstdlib>
+#include "raster/span_pool.h"
 
-#include "raster/engine.h"
-#include "raster/span.h"
+#include <atomic>
+#include <cstdlib>
 
 namespace {
 
-SpanPool pool = {};
-SpanPoolRealloc pool_realloc = nullptr;  // null: std::realloc
+// Test hook shared by every pool; read on each block allocation, which may
+// happen on any worker thread.
+std::atomic<SpanPoolRealloc> pool_realloc{nullptr};  // null: std::realloc
 
 void* pool_allocate(void* block, size_t bytes) {
-    return pool_realloc ? pool_realloc(block, bytes) : std::realloc(block, bytes);
+    SpanPoolRealloc hook = pool_realloc.load(std::memory_order_relaxed);
+    return hook ? hook(block, bytes) : std::realloc(block, bytes);
 }
 
 // Take step: the next unused node of the current block. Only valid right
 // after a successful advance step, which guarantees used_in_block <
 // block_capacity; the caller counts the node as used once it is linked in.
-SpanNode* pool_node() { return &pool.blocks[pool.current_block][pool.used_in_block]; }
+SpanNode* pool_node(const SpanPool* pool) { return &pool->blocks[pool->current_block][pool->used_in_block]; }
 
 // Detaches the chain's last node (a spare: active_count < node_count, so
 // some visible node lies in front of it) and returns it.
@@ -61,15 +63,15 @@ void link_after(ScanlineSpanList* list, SpanNode* at, SpanNode* node) {
 // from the chain's end, or a pool node when every node is visible (*from_pool
 // 1). Null when the pool cannot grow; nothing is changed then.
 SpanNode* node_for_insert(ScanlineSpanList* list, int* from_pool) {
-    if (!span_pool_advance()) return nullptr;
+    if (!span_pool_advance(list->pool)) return nullptr;
     *from_pool = list->active_count >= list->node_count;
-    return *from_pool ? pool_node() : detach_last(list);
+    return *from_pool ? pool_node(list->pool) : detach_last(list);
 }
 
 // Bookkeeping after a node from node_for_insert has been linked in.
 void count_stored(ScanlineSpanList* list, int from_pool) {
     if (from_pool) {
-        pool.used_in_block++;
+        list->pool->used_in_block++;
         list->node_count++;
     }
     list->active_count++;
@@ -87,13 +89,13 @@ inline void copy_span(SpanNode* node, const SpanNode* source, int32_t left, int3
 
 }  // namespace
 
-int span_pool_create() {
-    if (pool.blocks) span_pool_destroy();
-    pool.last_block = 0;
-    pool.block_capacity = SPAN_POOL_FIRST_BLOCK;
-    pool.current_block = 0;
-    pool.used_in_block = 0;
-    pool.status = 0;
+int span_pool_create(SpanPool* pool) {
+    if (pool->blocks) span_pool_destroy(pool);
+    pool->last_block = 0;
+    pool->block_capacity = SPAN_POOL_FIRST_BLOCK;
+    pool->current_block = 0;
+    pool->used_in_block = 0;
+    pool->status = 0;
     SpanNode** table = (SpanNode**)pool_allocate(nullptr, sizeof(SpanNode*));
     if (!table) return 0;
     table[0] = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_FIRST_BLOCK);
@@ -101,58 +103,60 @@ int span_pool_create() {
         std::free(table);
         return 0;
     }
-    pool.blocks = table;
+    pool->blocks = table;
     return 1;
 }
 
 // The new block is allocated before the table is enlarged, so a failure of
 // either leaves the existing blocks and the table exactly as they were.
-int span_pool_grow() {
-    pool.status = -1;
-    if (!pool.blocks) return 0;
+int span_pool_grow(SpanPool* pool) {
+    pool->status = -1;
+    if (!pool->blocks) return 0;
     SpanNode* block = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_BLOCK);
     if (!block) return 0;
-    size_t entries = (size_t)pool.last_block + 2;
-    SpanNode** table = (SpanNode**)pool_allocate(pool.blocks, entries * sizeof(SpanNode*));
+    size_t entries = (size_t)pool->last_block + 2;
+    SpanNode** table = (SpanNode**)pool_allocate(pool->blocks, entries * sizeof(SpanNode*));
     if (!table) {
         std::free(block);
         return 0;
     }
-    pool.blocks = table;
-    pool.last_block++;
-    pool.blocks[pool.last_block] = block;
-    pool.block_capacity = SPAN_POOL_BLOCK;
-    pool.used_in_block = 0;
-    pool.status = 0;
+    pool->blocks = table;
+    pool->last_block++;
+    pool->blocks[pool->last_block] = block;
+    pool->block_capacity = SPAN_POOL_BLOCK;
+    pool->used_in_block = 0;
+    pool->status = 0;
     return 1;
 }
 
-int span_pool_status() { return pool.status; }
+int span_pool_status(const SpanPool* pool) { return pool->status; }
 
-void span_pool_destroy() {
-    if (pool.blocks) {
-        for (int32_t i = 0; i <= pool.last_block; i++) std::free(pool.blocks[i]);
-        std::free(pool.blocks);
+void span_pool_destroy(SpanPool* pool) {
+    if (pool->blocks) {
+        for (int32_t i = 0; i <= pool->last_block; i++) std::free(pool->blocks[i]);
+        std::free(pool->blocks);
     }
-    pool.blocks = nullptr;
-    pool.last_block = 0;
-    pool.block_capacity = 0;
-    pool.current_block = 0;
-    pool.used_in_block = 0;
+    pool->blocks = nullptr;
+    pool->last_block = 0;
+    pool->block_capacity = 0;
+    pool->current_block = 0;
+    pool->used_in_block = 0;
 }
 
-const SpanPool* span_pool_state() { return &pool; }
+long span_pool_node_count(const SpanPool* pool) {
+    return pool->blocks ? SPAN_POOL_FIRST_BLOCK + (long)pool->last_block * SPAN_POOL_BLOCK : 0;
+}
 
-void span_pool_set_allocator(SpanPoolRealloc allocator) { pool_realloc = allocator; }
+void span_pool_set_allocator(SpanPoolRealloc allocator) { pool_realloc.store(allocator); }
 
 // After a failed growth the current block stays full, so the next request
 // tries to grow again; a node is handed out only from a block with room.
-int span_pool_advance() {
-    if (!pool.blocks) return 0;
-    if (pool.used_in_block < pool.block_capacity) return 1;
-    if (pool.current_block >= pool.last_block && !span_pool_grow()) return 0;
-    pool.current_block++;
-    pool.used_in_block = 0;
+int span_pool_advance(SpanPool* pool) {
+    if (!pool->blocks) return 0;
+    if (pool->used_in_block < pool->block_capacity) return 1;
+    if (pool->current_block >= pool->last_block && !span_pool_grow(pool)) return 0;
+    pool->current_block++;
+    pool->used_in_block = 0;
     return 1;
 }
 
@@ -167,7 +171,7 @@ SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record) {
 
 SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, SpanNode* record) {
     list->finger = nullptr;
-    if (!span_pool_advance()) return nullptr;
+    if (!span_pool_advance(list->pool)) return nullptr;
     if (first_spare) {
         SpanNode* node = first_spare;
         record->prev = node->prev;
@@ -176,7 +180,7 @@ SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, Spa
         list->active_count++;
         return node;
     }
-    SpanNode* node = pool_node();
+    SpanNode* node = pool_node(list->pool);
     *node = *record;
     link_last(list, node);
     count_stored(list, 1);
@@ -233,29 +237,46 @@ void span_list_remove(ScanlineSpanList* list, SpanNode* node) {
     list->last = node;
 }
 
-int span_list_create(int node_count, ScanlineSpanList* list) {
+int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
     list->first = nullptr;
     list->last = nullptr;
     list->active_count = 0;
     list->node_count = 0;
+    list->pool = pool;
     list->finger = nullptr;
     list->finger_pos = 0;
     list->finger_stamp = 0;
     for (int i = 0; i < node_count; i++) {
-        if (!span_pool_advance()) return 0;
-        link_last(list, pool_node());
-        pool.used_in_block++;
+        if (!span_pool_advance(pool)) return 0;
+        link_last(list, pool_node(pool));
+        pool->used_in_block++;
         list->node_count++;
     }
     return 1;
 }
 
-void span_lists_reset() {
-    ScanlineSpanList* lists = engine_scanline_lists();
-    if (!lists) return;
-    for (int y = 0, height = engine_height(); y < height; y++) {
-        lists[y].active_count = 0;
-        lists[y].finger = nullptr;
-        lists[y].finger_stamp = 0;
+int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count) {
+    rows->lists = lists;
+    rows->first_row = first_row;
+    rows->row_count = row_count;
+    rows->pool = SpanPool{};
+    for (int32_t y = 0; y < row_count; y++) lists[y] = ScanlineSpanList{};
+    if (!span_pool_create(&rows->pool)) return 0;
+    for (int32_t y = 0; y < row_count; y++)
+        if (!span_list_create(&rows->pool, SPAN_LIST_INITIAL_NODES, &lists[y])) return 0;
+    return 1;
+}
+
+void span_rows_destroy(SpanRows* rows) {
+    span_pool_destroy(&rows->pool);
+    for (int32_t y = 0; rows->lists && y < rows->row_count; y++) rows->lists[y] = ScanlineSpanList{};
+}
+
+void span_rows_reset(SpanRows* rows) {
+    for (int32_t y = 0; y < rows->row_count; y++) {
+        ScanlineSpanList* list = &rows->lists[y];
+        list->active_count = 0;
+        list->finger = nullptr;
+        list->finger_stamp = 0;
     }
 }

@@ -41,23 +41,8 @@ int32_t floor_log2(int32_t n) {
     return k;
 }
 
-// Entry p * 64 + k is palette colour p scaled by k / 64, channel by channel,
-// rounded down. Every one of the 256 entries exists; colours the file's
-// palette lacks are black, so any texel byte can be shaded.
-void build_shade_table(uint32_t* table, const IndexedImage* image) {
-    for (int p = 0; p < SHADE_PALETTE; p++) {
-        uint32_t c = p < image->palette_count ? image->palette[p] : 0;
-        uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-        for (uint32_t k = 0; k < SHADE_STEPS; k++)
-            table[p * SHADE_STEPS + k] = (r * k / SHADE_STEPS) << 16 | (g * k / SHADE_STEPS) << 8 |
-                                         (b * k / SHADE_STEPS);
-    }
-}
-
-}  // namespace
-
-int texture_level_init(TextureLevel* level, int32_t width, int32_t height) {
-    if (width < 1 || height < 1) return 0;
+// Allocates a level's texels (zeroed) and derives its masks.
+int level_init(TextureLevel* level, int32_t width, int32_t height) {
     level->texels = (uint8_t*)std::calloc((size_t)width * (size_t)height, 1);
     if (!level->texels) return 0;
     level->width = width;
@@ -69,9 +54,54 @@ int texture_level_init(TextureLevel* level, int32_t width, int32_t height) {
     return 1;
 }
 
+}  // namespace
+
+// Entry p * 64 + k is palette colour p scaled by k / 64, channel by channel,
+// rounded down. Every one of the 256 entries exists, so any texel byte can
+// be shaded.
+void texture_build_shade_table(uint32_t* table, const uint32_t* palette, int32_t count) {
+    for (int p = 0; p < SHADE_PALETTE; p++) {
+        uint32_t c = p < count ? palette[p] : 0;
+        uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+        for (uint32_t k = 0; k < SHADE_STEPS; k++)
+            table[p * SHADE_STEPS + k] = (r * k / SHADE_STEPS) << 16 | (g * k / SHADE_STEPS) << 8 |
+                                         (b * k / SHADE_STEPS);
+    }
+}
+
+// Level (a, b) is (W >> (a + 1)) x (H >> (b + 1)) texels: every level of a
+// file at least 4 texels across and down has at least one texel per axis.
+Texture* texture_create(int32_t file_width, int32_t file_height) {
+    if (file_width < 4 || file_height < 4) return nullptr;
+    Texture* texture = (Texture*)std::calloc(1, sizeof(Texture));
+    if (!texture) return nullptr;
+    texture->base_width = file_width / 2;
+    texture->base_height = file_height / 2;
+    texture->level_count_x = floor_log2(file_width) - 1;
+    texture->level_count_y = floor_log2(file_height) - 1;
+    const int32_t level_count = texture->level_count_x * texture->level_count_y;
+    texture->levels = (TextureLevel*)std::calloc((size_t)level_count, sizeof(TextureLevel));
+    texture->shade_table = (uint32_t*)std::calloc(SHADE_PALETTE * SHADE_STEPS, sizeof(uint32_t));
+    if (!texture->levels || !texture->shade_table) {
+        texture_free(texture);
+        return nullptr;
+    }
+    for (int32_t b = 0; b < texture->level_count_y; b++)
+        for (int32_t a = 0; a < texture->level_count_x; a++)
+            if (!level_init(&texture->levels[a + b * texture->level_count_x], file_width >> (a + 1),
+                            file_height >> (b + 1))) {
+                texture_free(texture);
+                return nullptr;
+            }
+    return texture;
+}
+
 // Level (a, b) is the rectangle of W >> (a + 1) by H >> (b + 1) texels at
 // column sum of the narrower levels' widths, row sum of the lower levels'
 // heights. Those sums stay below W and H, so every level lies inside the file.
+// Level (a, b) is cut from the rectangle at column sum of the narrower
+// levels' widths, row sum of the lower levels' heights. Those sums stay
+// below W and H, so every level lies inside the file.
 Texture* texture_load(const char* file_name) {
     IndexedImage* image = tga_read_indexed(file_name);
     if (!image) {
@@ -93,46 +123,26 @@ Texture* texture_load(const char* file_name) {
         set_error(file_name, "texture smaller than 4 texels across or down");
         return nullptr;
     }
-    Texture* texture = (Texture*)std::calloc(1, sizeof(Texture));
+    Texture* texture = texture_create(w, h);
     if (!texture) {
         indexed_image_free(image);
         set_error(file_name, "out of memory");
         return nullptr;
     }
-    texture->base_width = w / 2;
-    texture->base_height = h / 2;
-    texture->level_count_x = floor_log2(w) - 1;
-    texture->level_count_y = floor_log2(h) - 1;
-    const int32_t level_count = texture->level_count_x * texture->level_count_y;
-    texture->levels = (TextureLevel*)std::calloc((size_t)level_count, sizeof(TextureLevel));
-    texture->shade_table = (uint32_t*)std::malloc(SHADE_PALETTE * SHADE_STEPS * sizeof(uint32_t));
-    if (!texture->levels || !texture->shade_table) {
-        texture_free(texture);
-        indexed_image_free(image);
-        set_error(file_name, "out of memory");
-        return nullptr;
-    }
-
     int32_t y_offset = 0;
     for (int32_t b = 0; b < texture->level_count_y; b++) {
         int32_t x_offset = 0;
         for (int32_t a = 0; a < texture->level_count_x; a++) {
             TextureLevel* level = &texture->levels[a + b * texture->level_count_x];
-            if (!texture_level_init(level, w >> (a + 1), h >> (b + 1))) {
-                texture_free(texture);
-                indexed_image_free(image);
-                set_error(file_name, "out of memory");
-                return nullptr;
-            }
             for (int32_t k = 0; k < level->height; k++)
                 std::memcpy(level->texels + (size_t)k * (size_t)level->width,
                             image->pixels + (size_t)(y_offset + k) * (size_t)w + (size_t)x_offset,
                             (size_t)level->width);
-            x_offset += w >> (a + 1);
+            x_offset += level->width;
         }
         y_offset += h >> (b + 1);
     }
-    build_shade_table(texture->shade_table, image);
+    texture_build_shade_table(texture->shade_table, image->palette, image->palette_count);
     indexed_image_free(image);
     return texture;
 }

@@ -32,7 +32,14 @@ struct Texture {
 enum { SHADE_STEPS = 64, SHADE_PALETTE = 256 };
 
 Texture* texture_load(const char* file_name);
-int texture_level_init(TextureLevel* level, int32_t width, int32_t height);
+// An empty texture laid out for a file_width x file_height rip map: every
+// level allocated with zeroed texels and its masks derived, and a shade
+// table of black. Null when a size is below 4 or memory runs out. Release
+// with texture_free.
+Texture* texture_create(int32_t file_width, int32_t file_height);
+// Fills a shade table from `count` palette colours (0x00RRGGBB); the
+// entries of colours past `count` are black.
+void texture_build_shade_table(uint32_t* table, const uint32_t* palette, int32_t count);
 // Loads "<folder>/<material name>.tga" for every material; 1, or 0 at the
 // first material whose texture cannot be loaded (those after it stay
 // unbound). texture_error() then names every material texture that fails,

@@ -144,11 +144,11 @@ TEST(Startup, MissingWorldStopsAfterItsLogLineWithExitCodeOne) {
     ScratchDir dir("startup_missing_world");
     ASSERT_TRUE(dir.ok());
     headless_configure(1, nullptr, 0);
-    EXPECT_EQ(app_main(headless_backend()), 1);
+    EXPECT_EQ(app_main(headless_backend(), 1), 1);
     EXPECT_EQ(read_file("Engine.log"), "__________Varnel - Log__________\nLoading World ..\n");
     // A second run truncates the log rather than appending to it.
     headless_configure(1, nullptr, 0);
-    EXPECT_EQ(app_main(headless_backend()), 1);
+    EXPECT_EQ(app_main(headless_backend(), 1), 1);
     EXPECT_EQ(read_file("Engine.log"), "__________Varnel - Log__________\nLoading World ..\n");
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "platform/headless.h"
 #include "scene/scene.h"
@@ -34,7 +35,7 @@ protected:
         ASSERT_EQ(headless_parse_events(events, list.data(), 64, &count, &error), 1);
         headless_configure(frames, list.data(), count);
         platform_use(headless_backend());
-        ASSERT_EQ(app_startup(), STARTUP_OK);
+        ASSERT_EQ(app_startup(2), STARTUP_OK);
         started_ = true;
         app = app_state();
     }
@@ -107,7 +108,7 @@ TEST_F(Program, FailedLockSkipsCopyCounterAndPresent) {
 TEST_F(Program, WithoutAPathTheMarkerIsNeitherMovedNorDrawn) {
     std::remove("Pos.txt");
     start(2);
-    EXPECT_EQ(app->light_animation_enabled, 0);
+    EXPECT_EQ(app->marker_enabled, 0);
     while (tick()) {}
     Matrix4 identity;
     matrix_identity(&identity);
@@ -117,7 +118,7 @@ TEST_F(Program, WithoutAPathTheMarkerIsNeitherMovedNorDrawn) {
 
 TEST_F(Program, TheMarkerFollowsThePathOneLapPerTenSeconds) {
     start(250);
-    ASSERT_EQ(app->light_animation_enabled, 1);
+    ASSERT_EQ(app->marker_enabled, 1);
     Vec3 first = {};
     for (int k = 1; k <= 250 && tick(); k++) {
         const float* m = app->marker_scene->objects[0].matrix.m;

@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/screenshot.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "test_support.h"
 #include "texture/image.h"
@@ -92,8 +93,10 @@ TEST(BmpWriter, HeaderRowPaddingAndReadBack) {
 TEST(Screenshot, FirstFreeNamesAndReadBackEqualToTheFrame) {
     ScratchDir dir("screenshots");
     ASSERT_TRUE(dir.ok());
-    std::vector<uint32_t> original = frame(SCREEN_WIDTH, SCREEN_HEIGHT), words = swapped(original);
+    // The frame as the frame buffer holds it, 0x00RRGGBB; it must stay as it is.
+    std::vector<uint32_t> original = frame(SCREEN_WIDTH, SCREEN_HEIGHT), words = original;
     for (int i = 0; i < 17; i++) ASSERT_EQ(screenshot_save(words.data()), 1);
+    EXPECT_EQ(words, original);
     EXPECT_EQ(read_file("Screenshot 0.bmp").size(), 360054u);
     EXPECT_FALSE(read_file("Screenshot f.bmp").empty());
     EXPECT_FALSE(read_file("Screenshot10.bmp").empty());  // the seventeenth
@@ -119,7 +122,7 @@ TEST(Screenshot, FirstFreeNamesAndReadBackEqualToTheFrame) {
 TEST(Screenshot, ShortWriteLeavesNoPartialFile) {
     ScratchDir dir("short_write");
     ASSERT_TRUE(dir.ok());
-    std::vector<uint32_t> words = swapped(frame(SCREEN_WIDTH, SCREEN_HEIGHT));
+    std::vector<uint32_t> words = frame(SCREEN_WIDTH, SCREEN_HEIGHT);
     RgbImage image = {words.data(), SCREEN_WIDTH, SCREEN_HEIGHT};
     write_file("out.bmp", "previous");
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/bmp.h"
 #include "display/font.h"
 #include "test_support.h"
 

@@ -16,8 +16,8 @@ sources() {  # entry: the files of its reader
     scene_load) echo src/scene/load3ds.cpp src/scene/chunk_io.cpp src/scene/keyframer.cpp src/scene/mesh_post.cpp ;;
     texture_load) echo src/texture/tga.cpp src/texture/texture.cpp ;;
     cone) echo src/texture/tga.cpp src/texture/cone.cpp ;;
-    bmp_read) echo src/display/font.cpp ;;
-    light_path) echo src/app/light_path.cpp ;;
+    bmp_read) echo src/display/bmp.cpp ;;
+    marker_path) echo src/app/marker_path.cpp ;;
     esac
 }
 

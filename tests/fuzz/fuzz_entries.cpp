@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/light_path.h"
+#include "app/marker_path.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "scene/load3ds.h"
 #include "scene/scene.h"
@@ -118,19 +119,19 @@ void fuzz_bmp_read(const uint8_t* data, size_t size) {
 
 // The path file has a fixed name in the working folder, so the entry reads
 // it from its scratch folder and goes back afterwards.
-void fuzz_light_path(const uint8_t* data, size_t size) {
+void fuzz_marker_path(const uint8_t* data, size_t size) {
     write_scratch("Pos.txt", data, size);
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd) || chdir(scratch_dir().c_str()) != 0) __builtin_trap();
-    int loaded = light_path_load();
+    int loaded = marker_path_load();
     if (chdir(cwd) != 0) __builtin_trap();
     if (!loaded) return;
     const float times[] = {0.0f, 0.25f, 0.999f, 1.0f, 1.5f, 12345.678f, 1e30f, -1.0f};
     for (float t : times) {
-        Vec3 p = light_path_position(t);
+        Vec3 p = marker_path_position(t);
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) __builtin_trap();
     }
-    light_path_free();
+    marker_path_free();
 }
 
 }  // namespace
@@ -140,7 +141,7 @@ const FuzzTarget fuzz_targets[] = {
     {"texture_load", fuzz_texture_load},
     {"cone", fuzz_cone},
     {"bmp_read", fuzz_bmp_read},
-    {"light_path", fuzz_light_path},
+    {"marker_path", fuzz_marker_path},
 };
 const int fuzz_target_count = sizeof fuzz_targets / sizeof fuzz_targets[0];
 

@@ -18,14 +18,14 @@ seed() {  # entry: demo files matching what the entry reads
     texture_load) ls "$data"/Textures/Gold.tga ;;
     cone) ls "$data"/Cone.tga ;;
     bmp_read) ls "$data"/Font.bmp ;;
-    light_path) ls "$data"/Pos.txt ;;
+    marker_path) ls "$data"/Pos.txt ;;
     esac 2>/dev/null
 }
 
 max_len() {  # long enough for a small real file, short enough to mutate fast
     case $1 in
     scene_load) echo 131072 ;;
-    light_path) echo 4096 ;;
+    marker_path) echo 4096 ;;
     *) echo 32768 ;;
     esac
 }

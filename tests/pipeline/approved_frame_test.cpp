@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "approved_image.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/frame.h"
 #include "raster/engine.h"
 #include "synthetic_scene.h"
 
@@ -43,30 +43,34 @@ protected:
     void SetUp() override {
         checker = synthetic::checker_texture();
         brick = brick_texture();
-        world.materials.push_back(Material{nullptr, &checker->texture});
-        world.materials.push_back(Material{nullptr, &brick->texture});
+        world.materials.push_back(Material{nullptr, checker->texture});
+        world.materials.push_back(Material{nullptr, brick->texture});
     }
-    void TearDown() override {
-        engine_set_shadow_buffer(nullptr);
-        engine_shutdown();
-    }
-    // Renders the world twice over (the second frame must repeat the first,
-    // so nothing carries over between frames) and checks it against the
-    // approved image.
+    void TearDown() override { frame_shutdown(); }
+    // Renders the world twice over on 1 thread (the second frame must repeat
+    // the first, so nothing carries over between frames), checks it against
+    // the approved image, and renders it again on 2, 3 and 8 threads, which
+    // must give the same frame bit for bit.
     void expect_approved(const Shot& shot, const Matrix4& light, const Matrix4& camera,
                          const uint8_t* cone = nullptr) {
         ASSERT_EQ(engine_init(shot.width, shot.height), 1);
         size_t pixels = (size_t)shot.width * (size_t)shot.height;
         std::vector<uint32_t> shadow(pixels), frame(pixels), again(pixels);
-        engine_set_shadow_buffer(shadow.data());
-        engine_set_shadow_factor(100);
-        select_span_fill(shot.bilinear);
+        synthetic::Shading shading;
+        shading.bilinear = shot.bilinear;
         Scene* scene = world.finish();
-        synthetic::render_frame(scene, light, camera, cone, shadow.data(), frame.data());
-        synthetic::render_frame(scene, light, camera, cone, shadow.data(), again.data());
+        ASSERT_EQ(frame_init(1), 1);
+        synthetic::render_frame(scene, light, camera, cone, shadow.data(), frame.data(), shading);
+        synthetic::render_frame(scene, light, camera, cone, shadow.data(), again.data(), shading);
         EXPECT_TRUE(frame == again) << shot.name << ": the second frame differs from the first";
         std::string failure = approved::check(shot.name, frame, shot.width, shot.height);
         EXPECT_TRUE(failure.empty()) << failure;
+        for (int threads : {2, 3, 8}) {
+            ASSERT_EQ(frame_init(threads), threads);
+            std::fill(again.begin(), again.end(), 0xDEADBEEFu);  // every pixel must be drawn anew
+            synthetic::render_frame(scene, light, camera, cone, shadow.data(), again.data(), shading);
+            EXPECT_TRUE(frame == again) << shot.name << ": " << threads << " threads draw another frame";
+        }
     }
     // A disc of strength 200 around the screen centre, 119 outside (just
     // below the threshold).

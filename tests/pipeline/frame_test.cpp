@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pipeline/pipeline.h"
+#include "pipeline/frame.h"
 #include "raster/engine.h"
 #include "synthetic_scene.h"
 
@@ -56,25 +56,21 @@ class Frame : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(engine_init(W, H), 1);
+        ASSERT_EQ(frame_init(2), 2);
         shadow.assign((size_t)W * H, 0);
         frame.assign((size_t)W * H, 0);
         unshadowed.assign((size_t)W * H, 0);
-        engine_set_shadow_buffer(shadow.data());
         texture = synthetic::checker_texture();
-        world.materials.push_back(Material{nullptr, &texture->texture});
+        world.materials.push_back(Material{nullptr, texture->texture});
     }
-    void TearDown() override {
-        engine_set_shadow_buffer(nullptr);
-        engine_set_shadow_factor(100);
-        engine_shutdown();
-    }
+    void TearDown() override { frame_shutdown(); }
     // Renders with the factor 100 and again with 256 (no darkening): a pixel
     // is lit exactly where the two agree.
     void render(const Matrix4& light, const Matrix4& camera, const uint8_t* cone = nullptr) {
         Scene* s = world.finish();
-        engine_set_shadow_factor(256);
-        synthetic::render_frame(s, light, camera, cone, shadow.data(), unshadowed.data());
-        engine_set_shadow_factor(100);
+        synthetic::Shading bright;
+        bright.shadow_factor = 256;
+        synthetic::render_frame(s, light, camera, cone, shadow.data(), unshadowed.data(), bright);
         synthetic::render_frame(s, light, camera, cone, shadow.data(), frame.data());
     }
     bool covered(int x, int y) const { return unshadowed[(size_t)(y * W + x)] != 0; }
@@ -176,7 +172,7 @@ TEST_F(Frame, LightAtTheCameraLightsEverythingInsideTheCone) {
 }
 
 // The same scene renders to the same frame, bit for bit, also after the
-// engine is set up again.
+// engine and the frame's rows are set up again.
 TEST_F(Frame, SameSceneSameFrame) {
     Mesh floor, ball;
     floor.grid({-40, 0, -40}, {80, 0, 0}, {0, 0, 80}, 6, 3.0f, {0, 1, 0}, 0);
@@ -192,8 +188,9 @@ TEST_F(Frame, SameSceneSameFrame) {
     EXPECT_GT(dark, 500);  // the ball's shadow and its far side are in the frame
     render(light, camera);
     EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
-    engine_shutdown();
+    frame_shutdown();
     ASSERT_EQ(engine_init(W, H), 1);
+    ASSERT_EQ(frame_init(1), 1);
     render(light, camera);
     EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pipeline/pipeline.h"
+#include "pipeline/neutral_texture.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
 #include "synthetic_scene.h"
@@ -18,9 +19,8 @@ struct Span {
     const SpanNode* node;
 };
 
-std::vector<Span> all_spans() {
+std::vector<Span> all_spans(const ScanlineSpanList* rows) {
     std::vector<Span> out;
-    const ScanlineSpanList* rows = engine_scanline_lists();
     for (int y = 0; y < engine_height(); y++) {
         const SpanNode* n = rows[y].first;
         for (int i = 0; i < rows[y].active_count; i++, n = n->next) out.push_back({y, n});
@@ -46,22 +46,25 @@ Mesh triangle(Vec3 a, Vec3 b, Vec3 c, int material = -1) {
 
 class ObjectPass : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(engine_init(400, 300), 1); }
-    void TearDown() override { engine_shutdown(); }
+    void SetUp() override {
+        ASSERT_EQ(engine_init(400, 300), 1);
+        screen.reset(new synthetic::ScreenRows(300));
+    }
     // Camera pass of every object from `pose`, on fresh rows.
     std::vector<Span> camera(Scene* s, const Matrix4& pose) {
-        span_lists_reset();
+        span_rows_reset(&screen->rows);
         for (int i = 0; i < s->object_count; i++)
             render_object_camera_pass(&s->objects[i].matrix, &pose, &s->objects[i], s->materials,
-                                      s->material_count);
-        return all_spans();
+                                      s->material_count, &screen->rows);
+        return all_spans(screen->lists.data());
     }
     std::vector<Span> light(Scene* s, const Matrix4& pose) {
-        span_lists_reset();
+        span_rows_reset(&screen->rows);
         for (int i = 0; i < s->object_count; i++)
-            render_object_light_pass(&s->objects[i].matrix, &pose, &s->objects[i]);
-        return all_spans();
+            render_object_light_pass(&s->objects[i].matrix, &pose, &s->objects[i], &screen->rows);
+        return all_spans(screen->lists.data());
     }
+    std::unique_ptr<synthetic::ScreenRows> screen;
 };
 
 // The facing test keeps faces whose plane has the eye at most 0.1 in front.
@@ -174,7 +177,7 @@ TEST_F(ObjectPass, LightAtTheCameraPoseMapsPixelsOntoThemselves) {
 TEST_F(ObjectPass, FacesWithoutAUsableMaterialAreDrawnWithTheNeutralTexture) {
     auto tex = synthetic::checker_texture();
     World w;
-    w.materials.push_back(Material{nullptr, &tex->texture});
+    w.materials.push_back(Material{nullptr, tex->texture});
     w.materials.push_back(Material{nullptr, nullptr});
     w.add(triangle({-9, -4, 10}, {-6, -4, 10}, {-8, -1, 10}, 0));
     w.add(triangle({-3, -4, 10}, {0, -4, 10}, {-2, -1, 10}, 1));   // no texture
@@ -187,7 +190,7 @@ TEST_F(ObjectPass, FacesWithoutAUsableMaterialAreDrawnWithTheNeutralTexture) {
         for (int k = 0; k < 4; k++)
             if (sp.node->face_id == (uint32_t)s->objects[k].faces[0].face_id) {
                 counts[k]++;
-                EXPECT_EQ(sp.node->texture, k == 0 ? &tex->texture : pipeline_neutral_texture());
+                EXPECT_EQ(sp.node->texture, k == 0 ? tex->texture : pipeline_neutral_texture());
             }
     }
     for (int k = 0; k < 4; k++) EXPECT_GT(counts[k], 10) << k;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pipeline/pipeline.h"
+#include "pipeline/neutral_texture.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
 #include "synthetic_scene.h"
@@ -27,33 +27,36 @@ struct Span {
     int y, left, right;
 };
 
-// Every visible span of every row, top to bottom.
-std::vector<Span> all_spans() {
-    std::vector<Span> out;
-    const ScanlineSpanList* rows = engine_scanline_lists();
-    for (int y = 0; y < engine_height(); y++) {
-        const SpanNode* n = rows[y].first;
-        for (int i = 0; i < rows[y].active_count; i++, n = n->next) out.push_back({y, n->x_left, n->x_right});
-    }
-    return out;
-}
-
-const SpanNode* first_span(int y) {
-    const ScanlineSpanList* row = &engine_scanline_lists()[y];
-    return row->active_count > 0 ? row->first : nullptr;
-}
-
 class Setup : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(engine_init(400, 300), 1); }
-    void TearDown() override { engine_shutdown(); }
+    void SetUp() override {
+        ASSERT_EQ(engine_init(400, 300), 1);
+        screen.reset(new synthetic::ScreenRows(300));
+    }
+    // Every visible span of every row, top to bottom.
+    std::vector<Span> all_spans() const {
+        std::vector<Span> out;
+        for (int y = 0; y < 300; y++) {
+            const ScanlineSpanList* row = &screen->lists[(size_t)y];
+            const SpanNode* n = row->first;
+            for (int i = 0; i < row->active_count; i++, n = n->next) out.push_back({y, n->x_left, n->x_right});
+        }
+        return out;
+    }
+    const SpanNode* first_span(int y) const {
+        const ScanlineSpanList* row = &screen->lists[(size_t)y];
+        return row->active_count > 0 ? row->first : nullptr;
+    }
+    SpanRows* rows() { return &screen->rows; }
+    std::unique_ptr<synthetic::ScreenRows> screen;
 };
 
 // The worked triangle: rows 50..149, left chain one edge, right chain two.
 TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     ClipPolygon p = polygon({at(100, 50), at(60, 150), at(180, 130)});
-    ASSERT_EQ(setup_edge_chains(&p), 1);
-    const EdgeChains* c = polygon_setup_chains();
+    EdgeChains chains;
+    const EdgeChains* c = &chains;
+    ASSERT_EQ(setup_edge_chains(&p, &chains), 1);
     EXPECT_EQ(c->first_row, 50);
     EXPECT_EQ(c->end_row, 150);
     ASSERT_EQ(c->left_count, 1);
@@ -70,16 +73,24 @@ TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     EXPECT_EQ(c->right[1].y, 50);
     EXPECT_EQ(c->right[1].count, 80);
     EXPECT_EQ(c->right[1].dx, 65536);
-    EXPECT_EQ(c->left_cursor, 0);
-    EXPECT_EQ(c->right_cursor, 1);
+    // Its record walks 100 rows from row 50 with those edges.
+    alignas(8) unsigned char bytes[POLYGON_RECORD_MAX];
+    ASSERT_NE(polygon_record_light(&p, 4, bytes), 0u);
+    const PolygonRecord* record = (const PolygonRecord*)bytes;
+    EXPECT_EQ(record->first_row, 50);
+    EXPECT_EQ(record->row_count, 100);
+    EXPECT_EQ(record->left_count, 1);
+    EXPECT_EQ(record->right_count, 2);
+    EXPECT_EQ(polygon_record_edges(record)[2].count, 80);  // the topmost right edge
 }
 
 TEST_F(Setup, GradientsOfTheWorkedTriangle) {
     // D = -11200 for these vertices; W = 1/z is the plane 23/280 + x/2800 - y/2800.
     ClipPolygon p = polygon({at(100, 50, 10, 0.0f, 0.0f), at(60, 150, 20, 1.0f, 0.0f),
                              at(180, 130, 10, 0.0f, 1.0f)});
-    ASSERT_EQ(compute_gradients(&p, 64, 32), 1);
-    const PolygonGradients* g = polygon_setup_gradients();
+    PolygonGradients gradients;
+    const PolygonGradients* g = &gradients;
+    ASSERT_EQ(compute_gradients(&p, 64, 32, &gradients), 1);
     EXPECT_FLOAT_EQ(g->w.dx, 1.0f / 2800.0f);
     EXPECT_FLOAT_EQ(g->w.dy, -1.0f / 2800.0f);
     EXPECT_FLOAT_EQ(g->w.at_origin, 23.0f / 280.0f);
@@ -91,7 +102,7 @@ TEST_F(Setup, GradientsOfTheWorkedTriangle) {
         EXPECT_NEAR(plane(g->v), v.v * 32.0f / v.z, 1e-4f);
     }
     ClipPolygon line = polygon({at(10, 10), at(20, 20), at(30, 30)});
-    EXPECT_EQ(compute_gradients(&line, 64, 32), 0);
+    EXPECT_EQ(compute_gradients(&line, 64, 32, &gradients), 0);
 }
 
 // A planar quad: the planes from its first three vertices reproduce the fourth.
@@ -104,8 +115,9 @@ TEST_F(Setup, GradientsOfAQuadFitEveryVertex) {
         v = at(200 * view[i][0] / view[i][2] + 200, 200 * view[i][1] / view[i][2] + 150, view[i][2]);
         v.lx = view[i][0] + 3, v.ly = view[i][1] - 2, v.lz = view[i][2] * 2;
     }
-    ASSERT_EQ(compute_gradients(&p, 0, 0), 1);
-    const PolygonGradients* g = polygon_setup_gradients();
+    PolygonGradients gradients;
+    const PolygonGradients* g = &gradients;
+    ASSERT_EQ(compute_gradients(&p, 0, 0, &gradients), 1);
     const ClipVertex& v = p.v[3];
     EXPECT_NEAR(g->w.at_origin + v.x * g->w.dx + v.y * g->w.dy, 1.0f / v.z, 1e-6f);
     EXPECT_NEAR(g->lx.at_origin + v.x * g->lx.dx + v.y * g->lx.dy, v.lx / v.z, 1e-5f);
@@ -115,13 +127,13 @@ TEST_F(Setup, GradientsOfAQuadFitEveryVertex) {
 TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
     // All vertices between two rows: no row.
     ClipPolygon thin = polygon({at(10, 10.2f), at(30, 10.9f), at(50, 10.5f)});
-    EXPECT_EQ(emit_polygon_light(&thin, 1), 0);
+    EXPECT_EQ(emit_polygon_light(&thin, 1, rows()), 0);
     EXPECT_TRUE(all_spans().empty());
 
     // A vertex on row 20 belongs to the edge below it; row 30 is not covered.
     // Flat top: both chains start at row 20 and the flat edge is skipped.
     ClipPolygon flat = polygon({at(10.5f, 20), at(10.5f, 30), at(50.75f, 20)});
-    ASSERT_EQ(emit_polygon_light(&flat, 1), 1);
+    ASSERT_EQ(emit_polygon_light(&flat, 1, rows()), 1);
     std::vector<Span> s = all_spans();
     ASSERT_EQ(s.size(), 10u);
     EXPECT_EQ(s.front().y, 20);
@@ -134,7 +146,7 @@ TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
 
 TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
     ClipPolygon p = polygon({at(0, 10), at(0, 20), at(0.9f, 15)});
-    EXPECT_EQ(emit_polygon_light(&p, 1), 1);  // walked, but nothing reaches column 1
+    EXPECT_EQ(emit_polygon_light(&p, 1, rows()), 1);  // walked, but nothing reaches column 1
     EXPECT_TRUE(all_spans().empty());
 }
 
@@ -143,15 +155,14 @@ TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
 TEST_F(Setup, CoverageFollowsAFloatReference) {
     std::srand(7);
     for (int trial = 0; trial < 200; trial++) {
-        engine_shutdown();
-        ASSERT_EQ(engine_init(400, 300), 1);
+        span_rows_reset(rows());
         ClipVertex v[3];
         for (ClipVertex& c : v) c = at(2 + (float)(std::rand() % 39600) / 100.0f, 2 + (float)(std::rand() % 29600) / 100.0f);
         // Counter-clockwise on screen (y down), as the object pass delivers faces.
         float area = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
         if (area > 0) std::swap(v[1], v[2]);
         ClipPolygon p = polygon({v[0], v[1], v[2]});
-        int emitted = emit_polygon_light(&p, 1);
+        int emitted = emit_polygon_light(&p, 1, rows());
         double min_y = std::min({v[0].y, v[1].y, v[2].y}), max_y = std::max({v[0].y, v[1].y, v[2].y});
         std::vector<Span> spans = all_spans();
         if (std::ceil(min_y) >= std::ceil(max_y)) {
@@ -191,18 +202,17 @@ TEST_F(Setup, CoverageFollowsAFloatReference) {
 TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
     // Right chain (bottom to top): 300 -> 289.5 -> 290.5 -> 270.
     ClipPolygon right = polygon({at(50, 270), at(40, 300), at(75, 289.5f), at(80, 290.5f)});
-    ASSERT_EQ(emit_polygon_light(&right, 1), 1);
+    ASSERT_EQ(emit_polygon_light(&right, 1, rows()), 1);
     std::vector<Span> s = all_spans();
     ASSERT_FALSE(s.empty());
     EXPECT_EQ(s.front().y, 270);
     EXPECT_EQ(s.back().y, 299);
     EXPECT_EQ(s.size(), 30u);
 
-    engine_shutdown();
-    ASSERT_EQ(engine_init(400, 300), 1);
+    span_rows_reset(rows());
     // Left chain (top to bottom): 10 -> 30.5 -> 29.5 -> 40.
     ClipPolygon left = polygon({at(50, 10), at(20, 30.5f), at(25, 29.5f), at(40, 40)});
-    ASSERT_EQ(emit_polygon_light(&left, 1), 1);
+    ASSERT_EQ(emit_polygon_light(&left, 1, rows()), 1);
     s = all_spans();
     ASSERT_EQ(s.size(), 30u);
     EXPECT_EQ(s.back().y, 39);
@@ -210,12 +220,13 @@ TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
 
 TEST_F(Setup, VerticesOffTheScreenOrNotFiniteAreRejected) {
     ClipPolygon below = polygon({at(10, 290), at(20, 301), at(30, 295)});
-    EXPECT_EQ(setup_edge_chains(&below), 0);
+    EdgeChains chains;
+    EXPECT_EQ(setup_edge_chains(&below, &chains), 0);
     ClipPolygon nan = polygon({at(10, 20), at(NAN, 40), at(30, 30)});
-    EXPECT_EQ(setup_edge_chains(&nan), 0);
+    EXPECT_EQ(setup_edge_chains(&nan, &chains), 0);
     ClipPolygon empty = {};
-    EXPECT_EQ(emit_polygon_light(&empty, 1), 0);
-    EXPECT_EQ(emit_polygon_camera(&empty, nullptr, 1), 0);
+    EXPECT_EQ(emit_polygon_light(&empty, 1, rows()), 0);
+    EXPECT_EQ(emit_polygon_camera(&empty, nullptr, 1, rows()), 0);
     EXPECT_TRUE(all_spans().empty());
 }
 
@@ -243,7 +254,7 @@ TEST(TextureLevel, AreaRatioIsTexelsOfLevelZeroPerPixel) {
                                      [](uint32_t) { return 0u; });
     // 10 x 10 pixel right triangle mapped onto a 128 x 32 texel one.
     ClipPolygon p = polygon({at(0, 0, 1, 0, 0), at(10, 0, 1, 1, 0), at(0, 10, 1, 0, 1)});
-    EXPECT_FLOAT_EQ(texel_area_ratio(&p, &t->texture), 128.0f * 32.0f / 100.0f);
+    EXPECT_FLOAT_EQ(texel_area_ratio(&p, t->texture), 128.0f * 32.0f / 100.0f);
 }
 
 TEST_F(Setup, LevelIsClampedPerAxis) {
@@ -253,11 +264,11 @@ TEST_F(Setup, LevelIsClampedPerAxis) {
     auto t = synthetic::make_texture(256, 64, [](int, int, int, int) { return 1; },
                                      [](uint32_t) { return 0x00FFFFFFu; });
     ClipPolygon p = polygon({at(100, 100, 10, 0, 0), at(100, 104, 10, 0, 100), at(104, 100, 10, 100, 0)});
-    ASSERT_EQ(emit_polygon_camera(&p, &t->texture, 9), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, t->texture, 9, rows()), 1);
     const SpanNode* s = first_span(100);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->level_index, 34);
-    EXPECT_EQ(s->texture, &t->texture);
+    EXPECT_EQ(s->texture, t->texture);
     EXPECT_EQ(s->face_id, 9u);
     // u runs 0..100 over 4 columns at level width 2: u/z gradient 100 * 2 / 10 / 4.
     EXPECT_FLOAT_EQ(s->d_u_over_z, 5.0f);
@@ -276,14 +287,13 @@ TEST_F(Setup, FacesWithoutATextureGetTheNeutralChecker) {
         EXPECT_EQ(1 << (16 - l.coord_shift), l.width);
     }
     ClipPolygon p = polygon({at(10, 10), at(10, 40), at(40, 10)});
-    ASSERT_EQ(emit_polygon_camera(&p, nullptr, 3), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, nullptr, 3, rows()), 1);
     ASSERT_NE(first_span(10), nullptr);
     EXPECT_EQ(first_span(10)->texture, neutral);
     Texture levelless = *neutral;
     levelless.level_count_y = 0;
-    engine_shutdown();
-    ASSERT_EQ(engine_init(400, 300), 1);
-    ASSERT_EQ(emit_polygon_camera(&p, &levelless, 3), 1);
+    span_rows_reset(rows());
+    ASSERT_EQ(emit_polygon_camera(&p, &levelless, 3, rows()), 1);
     EXPECT_EQ(first_span(10)->texture, neutral);
 }
 
@@ -293,8 +303,15 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
     auto t = synthetic::checker_texture();
     ClipPolygon p = polygon({at(100, 50, 10, 0, 0), at(60, 150, 20, 1, 0), at(180, 130, 10, 0, 1)});
     for (int i = 0; i < 3; i++) p.v[i].lx = p.v[i].x, p.v[i].ly = p.v[i].y, p.v[i].lz = 7;
-    ASSERT_EQ(emit_polygon_camera(&p, &t->texture, 5), 1);
-    const PolygonGradients* g = polygon_setup_gradients();
+    ASSERT_EQ(emit_polygon_camera(&p, t->texture, 5, rows()), 1);
+    // The planes setup built, at the level it chose for this polygon.
+    int level = select_texture_level(texel_area_ratio(&p, t->texture));
+    PolygonGradients gradients;
+    const PolygonGradients* g = &gradients;
+    ASSERT_EQ(compute_gradients(&p, t->texture->base_width >> std::min(level, t->texture->level_count_x - 1),
+                                t->texture->base_height >> std::min(level, t->texture->level_count_y - 1),
+                                &gradients),
+              1);
     for (int y : {50, 90, 130, 149}) {
         const SpanNode* s = first_span(y);
         ASSERT_NE(s, nullptr) << y;

@@ -2,9 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "raster/engine.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 #include "span_rows.h"
 
 namespace {
@@ -15,23 +16,11 @@ float distance_at(const Plane& p, float sx, float sy, float z) {
     return p.a * x + p.b * y + p.c * z + p.d;
 }
 
-TEST(Engine, InitPreparesRowsFrustumAndFill) {
+TEST(Engine, InitPreparesFrustumAndFills) {
     ASSERT_EQ(engine_init(400, 300), 1);
     EXPECT_EQ(engine_width(), 400);
     EXPECT_EQ(engine_height(), 300);
     EXPECT_EQ(engine_focal_length(), 200.0f);
-
-    ScanlineSpanList* lists = engine_scanline_lists();
-    ASSERT_NE(lists, nullptr);
-    for (int y = 0; y < 300; y++) {
-        EXPECT_EQ(lists[y].node_count, 20);
-        EXPECT_EQ(lists[y].active_count, 0);
-        chain_nodes(&lists[y]);
-    }
-    // 6000 nodes: block 0 and 20 blocks of 256.
-    EXPECT_EQ(span_pool_state()->last_block, 20);
-    EXPECT_EQ(pool_nodes_taken(), 6000);
-    EXPECT_EQ(span_pool_status(), 0);
 
     // The frustum belongs to the 396 x 296 viewport: its planes pass through
     // the points that project 2 pixels inside each screen edge.
@@ -49,28 +38,41 @@ TEST(Engine, InitPreparesRowsFrustumAndFill) {
         EXPECT_LT(distance_at(f->planes[FRUSTUM_BOTTOM], 200.0f, 299.0f, z), 0.0f);
     }
 
-    EXPECT_EQ(engine_span_fill(), &fill_bilinear);
-    select_span_fill(0);
-    EXPECT_EQ(engine_span_fill(), &fill_nearest);
-    select_span_fill(1);
-    EXPECT_EQ(engine_span_fill(), &fill_bilinear);
+    EXPECT_EQ(select_span_fill(1), &fill_bilinear);
+    EXPECT_EQ(select_span_fill(0), &fill_nearest);
+    EXPECT_EQ(select_span_fill(7), &fill_bilinear);
+    EXPECT_EQ(engine_init(0, 300), 0);
+}
 
-    // Reset empties every row and keeps every node.
+// A row set: 20 spare nodes per row from its own pool; reset empties every
+// row and keeps every node.
+TEST(Engine, RowSetsStartWithTwentySparesPerRow) {
+    std::vector<ScanlineSpanList> lists(300);
+    SpanRows rows = {};
+    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 1);
+    for (int y = 0; y < 300; y++) {
+        EXPECT_EQ(lists[y].node_count, 20);
+        EXPECT_EQ(lists[y].active_count, 0);
+        EXPECT_EQ(lists[y].pool, &rows.pool);
+        chain_nodes(&lists[y]);
+    }
+    // 6000 nodes: block 0 and 20 blocks of 256.
+    EXPECT_EQ(rows.pool.last_block, 20);
+    EXPECT_EQ(pool_nodes_taken(&rows.pool), 6000);
+    EXPECT_EQ(span_pool_node_count(&rows.pool), 1024 + 20 * 256);
+    EXPECT_EQ(span_pool_status(&rows.pool), 0);
     for (int y = 0; y < 300; y += 7) {
         SpanNode s = make_span(0, 10, 0.5f, 0.0f, 1);
         span_list_append(&lists[y], &s);
     }
-    span_lists_reset();
+    span_rows_reset(&rows);
     for (int y = 0; y < 300; y++) {
         EXPECT_EQ(lists[y].active_count, 0);
         EXPECT_EQ(lists[y].node_count, 20);
     }
-
-    engine_shutdown();
-    EXPECT_EQ(engine_scanline_lists(), nullptr);
-    EXPECT_EQ(span_pool_state()->blocks, nullptr);
-    engine_shutdown();  // harmless twice
-    span_lists_reset();  // and with no rows
+    span_rows_destroy(&rows);
+    EXPECT_EQ(rows.pool.blocks, nullptr);
+    span_rows_destroy(&rows);  // harmless twice
 }
 
 TEST(Engine, FilterWeightsAddUpTo63) {
@@ -110,19 +112,18 @@ void* limited_realloc(void* block, size_t bytes) {
     return std::realloc(block, bytes);
 }
 
-TEST(Engine, FailedInitIsReleasedByShutdown) {
+TEST(Engine, FailedRowSetIsReleasedByDestroy) {
+    std::vector<ScanlineSpanList> lists(300);
+    SpanRows rows = {};
     span_pool_set_allocator(limited_realloc);
     allocations_left = 2;  // the table and block 0: rows run out after 51
-    EXPECT_EQ(engine_init(400, 300), 0);
-    EXPECT_EQ(span_pool_status(), -1);
-    engine_shutdown();  // AddressSanitizer reports anything left behind
+    EXPECT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 0);
+    EXPECT_EQ(span_pool_status(&rows.pool), -1);
+    span_rows_destroy(&rows);  // AddressSanitizer reports anything left behind
     allocations_left = -1;
     span_pool_set_allocator(nullptr);
-    ASSERT_EQ(engine_init(400, 300), 1);
-    ASSERT_EQ(engine_init(400, 300), 1);  // a second set-up replaces the first
-    engine_shutdown();
-    EXPECT_EQ(engine_init(0, 300), 0);
-    engine_shutdown();
+    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 1);
+    span_rows_destroy(&rows);
 }
 
 }  // namespace

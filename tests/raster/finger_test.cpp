@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "raster/insert.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 #include "span_rows.h"
 
 namespace {
@@ -13,15 +13,15 @@ namespace {
 // must come out exactly as a walk from the first span makes it.
 TEST(InsertFinger, StartingAtTheFingerChangesNothing) {
     span_pool_set_allocator(nullptr);
-    ASSERT_EQ(span_pool_create(), 1);
+    ASSERT_EQ(span_pool_create(&test_pool), 1);
     std::mt19937 rng(777);
     auto pick = [&](int n) { return (int)(rng() % (unsigned)n); };
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     long finger_starts = 0;
     for (int trial = 0; trial < 60; trial++) {
         ScanlineSpanList fast, plain;
-        ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &fast), 1);
-        ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &plain), 1);
+        ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &fast), 1);
+        ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &plain), 1);
         int32_t cursor = pick(400);
         for (int k = 0; k < 150; k++) {
             // Mostly coherent: the next span starts near the last one, as the
@@ -46,7 +46,7 @@ TEST(InsertFinger, StartingAtTheFingerChangesNothing) {
         EXPECT_EQ(visible(&fast), (std::vector<Piece>{{10, 20, 999}}));
     }
     EXPECT_GT(finger_starts, 1000);  // the fast row really used its finger
-    span_pool_destroy();
+    span_pool_destroy(&test_pool);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "raster/insert.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 #include "span_rows.h"
 
 namespace {
@@ -16,11 +16,11 @@ protected:
     ScanlineSpanList row;
     void SetUp() override {
         span_pool_set_allocator(nullptr);
-        ASSERT_EQ(span_pool_create(), 1);
-        ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &row), 1);
+        ASSERT_EQ(span_pool_create(&test_pool), 1);
+        ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &row), 1);
     }
     void TearDown() override {
-        span_pool_destroy();
+        span_pool_destroy(&test_pool);
         span_pool_set_allocator(nullptr);
     }
     void insert(SpanNode s) { insert_span(&s, &row); }
@@ -216,13 +216,13 @@ TEST_F(InsertTest, ExhaustedPoolInterruptsTheInsertion) {
     // Fill the row and leave exactly two nodes in the pool's block.
     for (int i = 0; i < 20; i++) insert(make_span(200 + 10 * i, 205 + 10 * i, 0.1f, 0.0f, 100 + i));
     ScanlineSpanList filler;
-    ASSERT_EQ(span_list_create(1024 - 20 - 2, &filler), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 1024 - 20 - 2, &filler), 1);
     span_pool_set_allocator(no_memory);
     insert(make_span(0, 100, 0.2f, 0.0f, 1));  // takes the last node
-    EXPECT_EQ(span_pool_status(), 0);
+    EXPECT_EQ(span_pool_status(&test_pool), 0);
     // N strictly inside S and nearer: N is stored, S' cannot be; S is not trimmed yet.
     insert(make_span(40, 60, 0.5f, 0.0f, 2));
-    EXPECT_EQ(span_pool_status(), -1);
+    EXPECT_EQ(span_pool_status(&test_pool), -1);
     std::vector<Piece> p = pieces();
     ASSERT_EQ(row.active_count, 22);
     EXPECT_EQ(p[0], (Piece{0, 100, 1}));
@@ -233,7 +233,7 @@ TEST_F(InsertTest, ExhaustedPoolInterruptsTheInsertion) {
     span_pool_set_allocator(nullptr);
     insert(make_span(150, 160, 0.5f, 0.0f, 3));
     EXPECT_EQ(row.active_count, 23);
-    EXPECT_EQ(span_pool_status(), 0);
+    EXPECT_EQ(span_pool_status(&test_pool), 0);
 }
 
 // -- randomized comparison with a per-column oracle --------------------------
@@ -278,7 +278,7 @@ TEST_F(InsertTest, RandomRowsMatchPerColumnOracle) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     auto pick = [&](int n) { return (int)(rng() % (unsigned)n); };
     std::vector<ScanlineSpanList> rows(ROWS);
-    for (ScanlineSpanList& r : rows) ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &r), 1);
+    for (ScanlineSpanList& r : rows) ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &r), 1);
     long mismatches = 0, checked = 0;
     uint32_t next_id = 1;
 

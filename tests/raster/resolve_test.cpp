@@ -6,9 +6,10 @@
 
 #include "app/screenshot.h"
 #include "display/font.h"
+#include "pipeline/frame.h"
 #include "raster/engine.h"
 #include "raster/resolve.h"
-#include "raster/span.h"
+#include "raster/span_pool.h"
 #include "synthetic_scene.h"
 #include "test_support.h"
 #include "texture/image.h"
@@ -24,8 +25,8 @@ struct FillCall {
 std::vector<FillCall> calls;
 uint32_t* record_base;
 
-void record_fill(int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx, int32_t sy,
-                 int32_t dsy, uint32_t* first, uint32_t* last) {
+void record_fill(const ShadeState*, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx, int32_t dsx,
+                 int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     calls.push_back({u, du, v, dv, sx, dsx, sy, dsy, first - record_base, last - first});
 }
 
@@ -42,30 +43,33 @@ protected:
     void SetUp() override {
         ASSERT_EQ(engine_init(W, H), 1);
         shadow.assign((size_t)W * H, 0);
-        engine_set_shadow_buffer(shadow.data());
-        engine_set_shadow_factor(100);
+        settings = ShadeSettings{shadow.data(), 100, fill_bilinear};
+        begin();
         texture = position_texture();
         span = SpanNode{};
-        span.texture = &texture->texture;
+        span.texture = texture->texture;
         span.level_index = 0;
         span.face_id = 77;
         calls.clear();
+        screen.reset(new synthetic::ScreenRows(H));
     }
-    void TearDown() override {
-        engine_set_shadow_buffer(nullptr);
-        engine_shutdown();
-    }
+    // A pass begun with the settings as they are now.
+    void begin() { shade_begin(&state, &settings); }
     // Shades one pixel at light-view pixel (ix, iy) with texel (0, 0).
     uint32_t pixel_at_light(int32_t sx, int32_t sy) {
-        EXPECT_EQ(shade_span_prepare(&span), 1);
+        EXPECT_EQ(shade_span_prepare(&state, &span), 1);
         uint32_t out = 0xDEADBEEF;
-        fill_nearest(0, 0, 0, 0, sx, 0, sy, 0, &out, &out + 1);
+        fill_nearest(&state, 0, 0, 0, 0, sx, 0, sy, 0, &out, &out + 1);
         return out;
     }
-    uint32_t lit_colour() { return texture->shade[0 * 64 + 63]; }
+    uint32_t lit_colour() { return texture->shade()[0 * 64 + 63]; }
+    ScanlineSpanList* rows() { return screen->lists.data(); }
     std::vector<uint32_t> shadow;
+    ShadeSettings settings;
+    ShadeState state;
     std::unique_ptr<synthetic::OwnedTexture> texture;
     SpanNode span;
+    std::unique_ptr<synthetic::ScreenRows> screen;
 };
 
 // A perspective span: exact coordinates at the first pixel, after every 16
@@ -85,7 +89,7 @@ TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
             for (int i = 0; i < runs; i++) value += 16.0f * d;
             return rest ? value + (float)rest * d : value;
         };
-        return shade_coords(plane(w, span.d_inv_z), plane(u, span.d_u_over_z), plane(v, span.d_v_over_z),
+        return shade_coords(&state, plane(w, span.d_inv_z), plane(u, span.d_u_over_z), plane(v, span.d_v_over_z),
                             plane(lx, span.d_lx_over_z), plane(ly, span.d_ly_over_z),
                             plane(lz, span.d_lz_over_z));
     };
@@ -93,9 +97,9 @@ TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
     record_base = row;
     for (int n : {15, 16, 17}) {
         calls.clear();
-        ASSERT_EQ(shade_span_prepare(&span), 1);
-        shade_span_use_fill(record_fill);
-        shade_span(n, 0, w, u, v, lx, ly, lz, row);
+        ASSERT_EQ(shade_span_prepare(&state, &span), 1);
+        state.fill = record_fill;
+        shade_span(&state, n, w, u, v, lx, ly, lz, row);
         ASSERT_EQ(calls.size(), n == 17 ? 2u : 1u) << n;
         const FillCall& first = calls[0];
         ShadeCoords a = exact(0, 0);
@@ -148,7 +152,8 @@ TEST_F(Resolve, ShadowTestKeepsTwoPixelsFromTheBorder) {
     EXPECT_EQ(at(398, 298), lit);
     EXPECT_NE(at(398, 2), lit);
     EXPECT_NE(at(2, 298), lit);
-    engine_set_shadow_buffer(nullptr);  // no buffer: nothing is lit
+    settings.shadow_buffer = nullptr;  // no buffer: nothing is lit
+    begin();
     EXPECT_NE(at(200, 150), lit);
 }
 
@@ -169,15 +174,19 @@ TEST_F(Resolve, OwnFaceWithinOnePixelLights) {
 
 TEST_F(Resolve, ShadowFactorScalesEachChannel) {
     // Step 63 of palette entry 0 with a top byte set, as a foreign table might hold.
-    texture->shade[63] = 0xAAFB8009u;
+    texture->shade()[63] = 0xAAFB8009u;
     EXPECT_EQ(pixel_at_light(0, 0), 0x00623203u);  // 251, 128, 9 -> 98, 50, 3
-    engine_set_shadow_factor(256);
+    settings.shadow_factor = 256;
+    begin();
     EXPECT_EQ(pixel_at_light(0, 0), 0x00FB8009u);
-    engine_set_shadow_factor(1000);  // clamped: no channel carries into the next
+    settings.shadow_factor = 1000;
+    begin();  // clamped: no channel carries into the next
     EXPECT_EQ(pixel_at_light(0, 0), 0x00FB8009u);
-    engine_set_shadow_factor(0);
+    settings.shadow_factor = 0;
+    begin();
     EXPECT_EQ(pixel_at_light(0, 0), 0u);
-    engine_set_shadow_factor(-3);
+    settings.shadow_factor = -3;
+    begin();
     EXPECT_EQ(pixel_at_light(0, 0), 0u);
 }
 
@@ -185,11 +194,11 @@ TEST_F(Resolve, ShadowFactorScalesEachChannel) {
 // it on whole texels and with a float blend of the four neighbours elsewhere.
 TEST_F(Resolve, FillsReadTheRightTexels) {
     std::fill(shadow.begin(), shadow.end(), 77u);
-    ASSERT_EQ(shade_span_prepare(&span), 1);
+    ASSERT_EQ(shade_span_prepare(&state, &span), 1);
     const synthetic::OwnedTexture& t = *texture;
     const int tw = 32, th = 32;
     auto wrap = [](int a, int n) { return ((a % n) + n) % n; };
-    auto texel = [&](int x, int y) { return t.texels[0][(size_t)(wrap(y, th) * tw + wrap(x, tw))]; };
+    auto texel = [&](int x, int y) { return t.level(0, 0).texels[(size_t)(wrap(y, th) * tw + wrap(x, tw))]; };
     const int32_t sx = 200 << 16, sy = 150 << 16;
     std::srand(11);
     for (int i = 0; i < 2000; i++) {
@@ -197,15 +206,15 @@ TEST_F(Resolve, FillsReadTheRightTexels) {
         int32_t v = (std::rand() % (th * 4 << 16)) - (th * 2 << 16);
         int x = u >> 16, y = v >> 16;
         uint32_t nearest = 0, bilinear = 0;
-        fill_nearest(u, 0, v, 0, sx, 0, sy, 0, &nearest, &nearest + 1);
-        fill_bilinear(u, 0, v, 0, sx, 0, sy, 0, &bilinear, &bilinear + 1);
-        EXPECT_EQ(nearest, t.shade[texel(x, y) * 64u + 63u]);
+        fill_nearest(&state, u, 0, v, 0, sx, 0, sy, 0, &nearest, &nearest + 1);
+        fill_bilinear(&state, u, 0, v, 0, sx, 0, sy, 0, &bilinear, &bilinear + 1);
+        EXPECT_EQ(nearest, t.shade()[texel(x, y) * 64u + 63u]);
         float fu = (float)((u >> 10) & 63) / 64.0f, fv = (float)((v >> 10) & 63) / 64.0f;
         // The right neighbour of a row's last texel is the next row's first.
         int rx = x + 1, ry = y;
         if (wrap(x, tw) == tw - 1) ry = y + 1;
         for (int shift = 0; shift < 24; shift += 8) {
-            auto ch = [&](int p) { return (float)((t.shade[(uint32_t)p * 64u + 63u] >> shift) & 255u); };
+            auto ch = [&](int p) { return (float)((t.shade()[(uint32_t)p * 64u + 63u] >> shift) & 255u); };
             float expected = ch(texel(x, y)) * (1 - fu) * (1 - fv) + ch(texel(rx, ry)) * fu * (1 - fv) +
                              ch(texel(x, y + 1)) * (1 - fu) * fv + ch(texel(rx, ry + 1)) * fu * fv;
             // The table's weights are 64ths rounded down: a few units off.
@@ -216,8 +225,8 @@ TEST_F(Resolve, FillsReadTheRightTexels) {
         }
     }
     uint32_t a = 0, b = 0;
-    fill_nearest(5 << 16, 0, 7 << 16, 0, sx, 0, sy, 0, &a, &a + 1);
-    fill_bilinear(5 << 16, 0, 7 << 16, 0, sx, 0, sy, 0, &b, &b + 1);
+    fill_nearest(&state, 5 << 16, 0, 7 << 16, 0, sx, 0, sy, 0, &a, &a + 1);
+    fill_bilinear(&state, 5 << 16, 0, 7 << 16, 0, sx, 0, sy, 0, &b, &b + 1);
     EXPECT_EQ(a, b);
 }
 
@@ -225,21 +234,21 @@ TEST_F(Resolve, FillsReadTheRightTexels) {
 // keep their texel; light positions at or behind the light's eye plane, or
 // far off its view, are shadowed.
 TEST_F(Resolve, OutOfRangeCoordinatesAreWrappedOrShadowed) {
-    ASSERT_EQ(shade_span_prepare(&span), 1);
-    ShadeCoords c = shade_coords(1e-6f, 123.456f, -98.7f, 1e4f, 1.0f, 1.0f);
+    ASSERT_EQ(shade_span_prepare(&state, &span), 1);
+    ShadeCoords c = shade_coords(&state, 1e-6f, 123.456f, -98.7f, 1e4f, 1.0f, 1.0f);
     double u = (double)(65536.0f / 1e-6f * 123.456f), v = (double)(65536.0f / 1e-6f * -98.7f);
     EXPECT_EQ((c.u >> 16) & 31, (int64_t)std::floor(u / 65536.0) & 31);
     EXPECT_EQ((c.v >> 16) & 31, (int64_t)std::floor(v / 65536.0) & 31);
     EXPECT_LT(std::abs((double)c.u), 1073741824.0);
     EXPECT_EQ(c.sx, SHADE_NO_LIGHT_POSITION);  // 2e6 pixels off the light's view
     EXPECT_EQ(c.sy, 200 * 65536 + 150 * 65536);  // 200 pixels below the centre
-    c = shade_coords(0.0f, 1.0f, NAN, 1.0f, 1.0f, 0.0f);
+    c = shade_coords(&state, 0.0f, 1.0f, NAN, 1.0f, 1.0f, 0.0f);
     EXPECT_EQ(c.u, 0);  // +inf
     EXPECT_EQ(c.v, 0);  // NaN
     EXPECT_EQ(c.sx, SHADE_NO_LIGHT_POSITION);  // LZ = 0
-    c = shade_coords(0.1f, 1.0f, 1.0f, 1.0f, 1.0f, -2.0f);
+    c = shade_coords(&state, 0.1f, 1.0f, 1.0f, 1.0f, 1.0f, -2.0f);
     EXPECT_EQ(c.sy, SHADE_NO_LIGHT_POSITION);  // behind the light
-    c = shade_coords(0.1f, 1.0f, 1.0f, 1.0f, 1.0f, NAN);
+    c = shade_coords(&state, 0.1f, 1.0f, 1.0f, 1.0f, 1.0f, NAN);
     EXPECT_EQ(c.sx, SHADE_NO_LIGHT_POSITION);
 
     // A whole span behind the light is dark although the light saw its face
@@ -247,21 +256,20 @@ TEST_F(Resolve, OutOfRangeCoordinatesAreWrappedOrShadowed) {
     std::fill(shadow.begin(), shadow.end(), 77u);
     uint32_t row[40];
     span.d_lz_over_z = 0.0f;
-    ASSERT_EQ(shade_span_prepare(&span), 1);
-    shade_span(40, 0, 0.1f, 0.0f, 0.0f, 0.0f, 0.0f, -1.0f, row);
-    for (uint32_t p : row) EXPECT_EQ(p, ((texture->shade[63] & 0xFF00FFu) * 100 >> 8 & 0xFF00FFu) | ((texture->shade[63] & 0xFF00u) * 100 >> 8 & 0xFF00u));
+    ASSERT_EQ(shade_span_prepare(&state, &span), 1);
+    shade_span(&state, 40, 0.1f, 0.0f, 0.0f, 0.0f, 0.0f, -1.0f, row);
+    for (uint32_t p : row) EXPECT_EQ(p, ((texture->shade()[63] & 0xFF00FFu) * 100 >> 8 & 0xFF00FFu) | ((texture->shade()[63] & 0xFF00u) * 100 >> 8 & 0xFF00u));
     span.d_lz_over_z = 0.05f;
     span.d_u_over_z = 3e7f;
-    ASSERT_EQ(shade_span_prepare(&span), 1);
-    shade_span(40, 0, 1e-3f, -1e9f, 0.0f, 0.3f, 0.3f, -1.0f, row);
+    ASSERT_EQ(shade_span_prepare(&state, &span), 1);
+    shade_span(&state, 40, 1e-3f, -1e9f, 0.0f, 0.3f, 0.3f, -1.0f, row);
 }
 
 TEST_F(Resolve, LightViewWritesFaceIdsIntoClampedColumns) {
-    ScanlineSpanList* rows = engine_scanline_lists();
     SpanNode s = {};
     auto add = [&](int y, int l, int r, uint32_t id) {
         s.x_left = l, s.x_right = r, s.face_id = id;
-        ASSERT_NE(span_list_append(&rows[y], &s), nullptr);
+        ASSERT_NE(span_list_append(&rows()[y], &s), nullptr);
     };
     add(10, 5, 5, 1);       // empty, still counted
     add(11, -7, 3, 2);      // starts left of the screen
@@ -269,7 +277,11 @@ TEST_F(Resolve, LightViewWritesFaceIdsIntoClampedColumns) {
     add(13, 390, 450, 4);   // reaches beyond: loses column 399 too
     add(14, 10, 20, 5);
     add(14, 30, 40, 6);
-    EXPECT_EQ(resolve_light_view(shadow.data()), 6);
+    std::fill(shadow.begin(), shadow.end(), 0xDEADBEEFu);  // every pixel is written
+    ResolveCounts counts;
+    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    EXPECT_EQ(counts.spans, 6);
+    EXPECT_EQ(counts.overlaps, 0);
     auto row = [&](int y) { return &shadow[(size_t)y * W]; };
     for (int x = 0; x < W; x++) EXPECT_EQ(row(10)[x], 0u);
     EXPECT_EQ(row(11)[0], 2u);
@@ -288,8 +300,8 @@ TEST_F(Resolve, LightViewWritesFaceIdsIntoClampedColumns) {
 
 // A span with no usable texture level is skipped rather than read wildly.
 TEST_F(Resolve, CameraViewSkipsSpansWithoutAUsableLevel) {
-    ScanlineSpanList* rows = engine_scanline_lists();
-    std::vector<uint32_t> frame((size_t)W * H, 0);
+    ScanlineSpanList* rows = this->rows();
+    std::vector<uint32_t> frame((size_t)W * H, 0xDEADBEEFu);  // every pixel is written
     SpanNode s = span;
     s.inv_z = 0.1f, s.lz_over_z = 1.0f, s.x_left = 10, s.x_right = 20;
     ASSERT_NE(span_list_append(&rows[5], &s), nullptr);
@@ -298,9 +310,11 @@ TEST_F(Resolve, CameraViewSkipsSpansWithoutAUsableLevel) {
     s.texture = nullptr;
     s.level_index = 0;  // same level as the last usable span: must still be refused
     ASSERT_NE(span_list_append(&rows[7], &s), nullptr);
-    s.texture = &texture->texture;  // usable again after refused ones
+    s.texture = texture->texture;  // usable again after refused ones
     ASSERT_NE(span_list_append(&rows[8], &s), nullptr);
-    EXPECT_EQ(resolve_camera_view(frame.data()), 4);
+    ResolveCounts counts;
+    resolve_camera_rows(&screen->rows, frame.data(), &state, &counts);
+    EXPECT_EQ(counts.spans, 4);
     EXPECT_NE(frame[5 * W + 10], 0u);
     EXPECT_EQ(frame[5 * W + 20], 0u);
     EXPECT_EQ(frame[6 * W + 10], 0u);
@@ -321,35 +335,37 @@ TEST_F(Resolve, WarningsForOverlapsAndAnExhaustedPool) {
         ASSERT_EQ(bmp_write("Font.bmp", &atlas), 1);
         ASSERT_EQ(font_init(W, H), 1);
     }
-    ScanlineSpanList* rows = engine_scanline_lists();
+    ScanlineSpanList* rows = this->rows();
+    SpanPool* pool = &screen->rows.pool;
     SpanNode s = {};
     s.face_id = 9;
     s.x_left = 100, s.x_right = 120;
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
-    resolve_light_view(shadow.data());
-    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), 0u);
+    ResolveCounts counts;
+    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    EXPECT_EQ(resolve_draw_warnings(counts.overlaps, span_pool_status(pool) == -1, shadow.data()), 0u);
     s.x_left = 110, s.x_right = 130;  // overlaps its left neighbour
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
-    EXPECT_EQ(resolve_light_view(shadow.data()), 2);
+    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    EXPECT_EQ(counts.spans, 2);
+    EXPECT_EQ(counts.overlaps, 1);
+    EXPECT_EQ(resolve_draw_warnings(counts.overlaps, span_pool_status(pool) == -1, shadow.data()),
+              (uint32_t)RESOLVE_WARNING_OVERLAP);
     EXPECT_EQ(shadow[21 * W + 55], 0x00FFFFFFu);
     EXPECT_EQ(shadow[51 * W + 55], 0u);
-    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), (uint32_t)RESOLVE_WARNING_OVERLAP);
 
     // Exhaust the pool with growth failing.
     span_pool_set_allocator(failing_allocator);
     s.x_left = 0, s.x_right = 1;
-    for (int i = 0; i < 3000 && span_pool_status() == 0; i++) span_list_append(&rows[250], &s);
+    for (int i = 0; i < 3000 && span_pool_status(pool) == 0; i++) span_list_append(&rows[250], &s);
     span_pool_set_allocator(nullptr);
-    ASSERT_EQ(span_pool_status(), -1);
+    ASSERT_EQ(span_pool_status(pool), -1);
     std::vector<uint32_t> frame((size_t)W * H, 0);
-    resolve_camera_view(frame.data());
+    resolve_camera_rows(&screen->rows, frame.data(), &state, &counts);
+    EXPECT_EQ(resolve_draw_warnings(counts.overlaps, span_pool_status(pool) == -1, frame.data()),
+              (uint32_t)(RESOLVE_WARNING_OVERLAP | RESOLVE_WARNING_OUT_OF_MEMORY));
     EXPECT_EQ(frame[21 * W + 55], 0x00FFFFFFu);
     EXPECT_EQ(frame[51 * W + 55], 0x00FFFFFFu);
-    EXPECT_EQ(resolve_warnings(RESOLVE_CAMERA), (uint32_t)(RESOLVE_WARNING_OVERLAP | RESOLVE_WARNING_OUT_OF_MEMORY));
-    EXPECT_EQ(resolve_warnings(RESOLVE_LIGHT), (uint32_t)RESOLVE_WARNING_OVERLAP);  // each pass keeps its own
-    // A pass without a buffer draws and records nothing.
-    resolve_camera_view(nullptr);
-    EXPECT_EQ(resolve_warnings(RESOLVE_CAMERA), 0u);
     font_free();
 }
 

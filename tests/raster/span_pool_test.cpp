@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "raster/span.h"
+#include "raster/span_pool.h"
 #include "span_rows.h"
 
 namespace {
@@ -25,10 +25,10 @@ protected:
         allocations_left = -1;
         allocation_calls = 0;
         span_pool_set_allocator(counted_realloc);
-        ASSERT_EQ(span_pool_create(), 1);
+        ASSERT_EQ(span_pool_create(&test_pool), 1);
     }
     void TearDown() override {
-        span_pool_destroy();
+        span_pool_destroy(&test_pool);
         span_pool_set_allocator(nullptr);
     }
     // Rows of `count` nodes each until `total` nodes have been handed out.
@@ -36,7 +36,7 @@ protected:
         while (pool_nodes_taken() < total) {
             long n = total - pool_nodes_taken();
             rows->emplace_back();
-            ASSERT_EQ(span_list_create((int)(n < 100 ? n : 100), &rows->back()), 1);
+            ASSERT_EQ(span_list_create(&test_pool, (int)(n < 100 ? n : 100), &rows->back()), 1);
         }
     }
 };
@@ -54,19 +54,19 @@ void expect_nodes_unique(const std::vector<ScanlineSpanList*>& rows) {
 
 TEST_F(SpanPoolTest, CreateBuildsLinkedChainOfSpares) {
     ScanlineSpanList row;
-    ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &row), 1);
+    ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &row), 1);
     EXPECT_EQ(row.node_count, 20);
     EXPECT_EQ(row.active_count, 0);
     std::vector<SpanNode*> nodes = chain_nodes(&row);
     ASSERT_EQ(nodes.size(), 20u);
-    EXPECT_EQ(nodes[0], &span_pool_state()->blocks[0][0]);  // taken in pool order
-    EXPECT_EQ(nodes[19], &span_pool_state()->blocks[0][19]);
+    EXPECT_EQ(nodes[0], &(&test_pool)->blocks[0][0]);  // taken in pool order
+    EXPECT_EQ(nodes[19], &(&test_pool)->blocks[0][19]);
     EXPECT_EQ(pool_nodes_taken(), 20);
 }
 
 TEST_F(SpanPoolTest, StoringOperationsUseSparesAndKeepLinks) {
     ScanlineSpanList row;
-    ASSERT_EQ(span_list_create(4, &row), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 4, &row), 1);
     std::vector<SpanNode*> initial = chain_nodes(&row);
 
     // Append reuses the first spare in place and hands its links to the record.
@@ -106,7 +106,7 @@ TEST_F(SpanPoolTest, StoringOperationsUseSparesAndKeepLinks) {
     EXPECT_EQ(row.active_count, 4);
     SpanNode e = make_span(45, 50, 0.5f, 0.0f, 5);
     SpanNode* ne = span_list_insert_after(&row, nd, &e);
-    EXPECT_EQ(ne, &span_pool_state()->blocks[0][4]);
+    EXPECT_EQ(ne, &(&test_pool)->blocks[0][4]);
     EXPECT_EQ(row.last, ne);
     EXPECT_EQ(row.node_count, 5);
     span_list_remove(&row, ne);
@@ -127,7 +127,7 @@ TEST_F(SpanPoolTest, StoringOperationsUseSparesAndKeepLinks) {
 // that node (the chain's last spare) must still arrive whole.
 TEST_F(SpanPoolTest, InsertOfTheSpareItTakes) {
     ScanlineSpanList row;
-    ASSERT_EQ(span_list_create(3, &row), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 3, &row), 1);
     SpanNode a = make_span(10, 20, 0.5f, 0.0f, 1);
     SpanNode* na = span_list_append(&row, &a);
     SpanNode* spare = row.last;
@@ -143,7 +143,7 @@ TEST_F(SpanPoolTest, InsertOfTheSpareItTakes) {
 
 TEST_F(SpanPoolTest, ResetKeepsNodesAndAppendReusesTheFirst) {
     ScanlineSpanList row;
-    ASSERT_EQ(span_list_create(SPAN_LIST_INITIAL_NODES, &row), 1);
+    ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &row), 1);
     SpanNode* first = row.first;
     for (int i = 0; i < 25; i++) {
         SpanNode s = make_span(i * 10, i * 10 + 10, 0.5f, 0.0f, (uint32_t)i + 1);
@@ -151,7 +151,7 @@ TEST_F(SpanPoolTest, ResetKeepsNodesAndAppendReusesTheFirst) {
     }
     EXPECT_EQ(row.node_count, 25);
     EXPECT_EQ(pool_nodes_taken(), 25);
-    row.active_count = 0;  // what span_lists_reset does per row
+    row.active_count = 0;  // what span_rows_reset does per row
     SpanNode s = make_span(0, 5, 0.5f, 0.0f, 99);
     EXPECT_EQ(span_list_append(&row, &s), first);
     EXPECT_EQ(row.node_count, 25);
@@ -162,7 +162,7 @@ TEST_F(SpanPoolTest, GrowsAtThe1025thNodeThenEvery256) {
     std::vector<ScanlineSpanList> rows;
     rows.reserve(4000);
     take_nodes(1024, &rows);
-    const SpanPool* p = span_pool_state();
+    const SpanPool* p = (&test_pool);
     EXPECT_EQ(p->last_block, 0);
     EXPECT_EQ(p->block_capacity, 1024);
     EXPECT_EQ(p->used_in_block, 1024);
@@ -186,23 +186,23 @@ TEST_F(SpanPoolTest, GrowsAtThe1025thNodeThenEvery256) {
 
 TEST_F(SpanPoolTest, FullBlockGrowsEvenWhenTheRowHasASpare) {
     std::vector<ScanlineSpanList> rows(2);
-    ASSERT_EQ(span_list_create(20, &rows[0]), 1);
-    ASSERT_EQ(span_list_create(1004, &rows[1]), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 20, &rows[0]), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 1004, &rows[1]), 1);
     SpanNode s = make_span(0, 10, 0.5f, 0.0f, 1);
     SpanNode* n = span_list_append(&rows[0], &s);
     ASSERT_NE(n, nullptr);
     EXPECT_EQ(n, rows[0].first);  // the spare was used ...
-    EXPECT_EQ(span_pool_state()->last_block, 1);  // ... but the pool grew first
-    EXPECT_EQ(span_pool_state()->current_block, 1);
-    EXPECT_EQ(span_pool_state()->used_in_block, 0);
+    EXPECT_EQ((&test_pool)->last_block, 1);  // ... but the pool grew first
+    EXPECT_EQ((&test_pool)->current_block, 1);
+    EXPECT_EQ((&test_pool)->used_in_block, 0);
 }
 
 TEST_F(SpanPoolTest, FailedGrowthStoresNothingAndRecovers) {
     std::vector<ScanlineSpanList> rows(2);
-    ASSERT_EQ(span_list_create(20, &rows[0]), 1);
+    ASSERT_EQ(span_list_create(&test_pool, 20, &rows[0]), 1);
     SpanNode a = make_span(0, 10, 0.5f, 0.0f, 1);
     ASSERT_NE(span_list_append(&rows[0], &a), nullptr);
-    ASSERT_EQ(span_list_create(1004, &rows[1]), 1);  // block 0 is now full
+    ASSERT_EQ(span_list_create(&test_pool, 1004, &rows[1]), 1);  // block 0 is now full
     // Fail the new block, then (on the next try) the table: both leave the pool as it was.
     for (int fail_after : {0, 1}) {
         allocations_left = fail_after;
@@ -210,13 +210,13 @@ TEST_F(SpanPoolTest, FailedGrowthStoresNothingAndRecovers) {
         EXPECT_EQ(span_list_append(&rows[0], &b), nullptr);
         EXPECT_EQ(span_list_insert_before(&rows[0], rows[0].first, &b), nullptr);
         EXPECT_EQ(span_list_insert_after(&rows[0], rows[0].first, &b), nullptr);
-        EXPECT_EQ(span_pool_status(), -1);
+        EXPECT_EQ(span_pool_status(&test_pool), -1);
         EXPECT_EQ(rows[0].active_count, 1);  // nothing stored, although 19 spares were there
         EXPECT_EQ(visible(&rows[0]), (std::vector<Piece>{{0, 10, 1}}));
-        EXPECT_EQ(span_pool_state()->last_block, 0);
-        EXPECT_EQ(span_pool_state()->used_in_block, 1024);
+        EXPECT_EQ((&test_pool)->last_block, 0);
+        EXPECT_EQ((&test_pool)->used_in_block, 1024);
         ScanlineSpanList extra;
-        EXPECT_EQ(span_list_create(1, &extra), 0);  // no node handed out twice
+        EXPECT_EQ(span_list_create(&test_pool, 1, &extra), 0);  // no node handed out twice
         EXPECT_EQ(extra.node_count, 0);
     }
     EXPECT_GT(allocation_calls, 2);  // each request tried to grow again
@@ -224,25 +224,25 @@ TEST_F(SpanPoolTest, FailedGrowthStoresNothingAndRecovers) {
     allocations_left = -1;
     SpanNode c = make_span(10, 20, 0.5f, 0.0f, 3);
     EXPECT_NE(span_list_append(&rows[0], &c), nullptr);
-    EXPECT_EQ(span_pool_status(), 0);
-    EXPECT_EQ(span_pool_state()->last_block, 1);
+    EXPECT_EQ(span_pool_status(&test_pool), 0);
+    EXPECT_EQ((&test_pool)->last_block, 1);
     std::vector<ScanlineSpanList> more(300);
-    for (ScanlineSpanList& r : more) ASSERT_EQ(span_list_create(1, &r), 1);
+    for (ScanlineSpanList& r : more) ASSERT_EQ(span_list_create(&test_pool, 1, &r), 1);
     std::vector<ScanlineSpanList*> all{&rows[0], &rows[1]};
     for (ScanlineSpanList& r : more) all.push_back(&r);
     expect_nodes_unique(all);
 }
 
 TEST_F(SpanPoolTest, CreateFailsCleanly) {
-    span_pool_destroy();
+    span_pool_destroy(&test_pool);
     allocations_left = 1;  // table succeeds, block 0 fails
-    EXPECT_EQ(span_pool_create(), 0);
+    EXPECT_EQ(span_pool_create(&test_pool), 0);
     ScanlineSpanList row;
-    EXPECT_EQ(span_list_create(1, &row), 0);
+    EXPECT_EQ(span_list_create(&test_pool, 1, &row), 0);
     allocations_left = 0;
-    EXPECT_EQ(span_pool_create(), 0);
+    EXPECT_EQ(span_pool_create(&test_pool), 0);
     allocations_left = -1;
-    EXPECT_EQ(span_pool_create(), 1);
+    EXPECT_EQ(span_pool_create(&test_pool), 1);
 }
 
 }  // namespace

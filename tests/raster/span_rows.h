@@ -6,7 +6,10 @@
 
 #include <vector>
 
-#include "raster/span.h"
+#include "raster/span_pool.h"
+
+// The pool the span tests' rows take their nodes from.
+inline SpanPool test_pool = {};
 
 // A record whose every field is set, so a test can tell a whole copy from a
 // partial one. The non-depth fields are derived from the face id.
@@ -79,8 +82,7 @@ inline std::vector<Piece> visible(const ScanlineSpanList* list) {
 }
 
 // Nodes handed out by the pool so far.
-inline long pool_nodes_taken() {
-    const SpanPool* p = span_pool_state();
+inline long pool_nodes_taken(const SpanPool* p = &test_pool) {
     if (!p->blocks) return 0;
     if (p->current_block == 0) return p->used_in_block;
     return SPAN_POOL_FIRST_BLOCK + (long)SPAN_POOL_BLOCK * (p->current_block - 1) + p->used_in_block;

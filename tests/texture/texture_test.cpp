@@ -138,15 +138,30 @@ TEST(Texture, RejectsDamagedAndTooSmallFiles) {
     texture_free(tiny);
 }
 
-TEST(Texture, LevelInitFields) {
-    TextureLevel level;
-    ASSERT_EQ(texture_level_init(&level, 64, 8), 1);
+// An empty texture for a 128 x 16 file: levels of 64 x 8 down to 2 x 1
+// texels with their masks, texels and shade table cleared; sizes below 4
+// are refused.
+TEST(Texture, CreateDerivesEveryLevel) {
+    Texture* t = texture_create(128, 16);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->base_width, 64);
+    EXPECT_EQ(t->base_height, 8);
+    ASSERT_EQ(t->level_count_x, 6);
+    ASSERT_EQ(t->level_count_y, 3);
+    const TextureLevel& level = t->levels[0];
     EXPECT_EQ(level.width_mask, 63);
     EXPECT_EQ(level.last_row_offset, 64 * 7);
     EXPECT_EQ(level.last_texel, 511);
     EXPECT_EQ(level.coord_shift, 10);
-    EXPECT_EQ(level.texels[511], 0);  // cleared
-    std::free(level.texels);
+    EXPECT_EQ(level.texels[511], 0);
+    const TextureLevel& smallest = t->levels[5 + 2 * 6];
+    EXPECT_EQ(smallest.width, 2);
+    EXPECT_EQ(smallest.height, 2);
+    EXPECT_EQ(smallest.coord_shift, 15);
+    EXPECT_EQ(t->shade_table[SHADE_PALETTE * SHADE_STEPS - 1], 0u);
+    texture_free(t);
+    EXPECT_EQ(texture_create(2, 64), nullptr);
+    EXPECT_EQ(texture_create(64, 3), nullptr);
 }
 
 Scene scene_with(std::vector<Material>* materials) {

@@ -12,6 +12,7 @@
 
 #include "asset_test_util.h"
 #include "demo_fixture.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "scene/load3ds.h"
 #include "texture/cone.h"

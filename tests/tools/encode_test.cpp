@@ -11,6 +11,7 @@
 #include "asset/ripmap.h"
 #include "asset/write3ds.h"
 #include "asset_test_util.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "scene/load3ds.h"
 #include "texture/image.h"

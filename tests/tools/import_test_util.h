@@ -10,7 +10,7 @@
 #include <string>
 
 #include "asset_test_util.h"
-#include "display/font.h"
+#include "display/bmp.h"
 #include "texture/image.h"
 
 // Runs a command; its exit code, with stdout and stderr in *out.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "demo_fixture.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "texture/image.h"
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "display/bmp.h"
 #include "display/font.h"
 #include "texture/image.h"
 #include "varnel_tool/commands.h"

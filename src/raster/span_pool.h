@@ -1,11 +1,11 @@
-// Span pool and per-row span lists.
+// Span pools, per-row span lists and row sets.
 //
 // Every screen row owns a doubly linked chain of SpanNodes: the first
 // active_count nodes are the row's visible spans, sorted by x_left and free of
 // overlaps; the nodes behind them are spares kept for reuse. Nodes come from
-// a block pool that only grows; a node once attached to a row stays in that
-// row's chain until shutdown, so after the first frames a pass takes no node
-// from the pool at all.
+// the pool of the row's set, a block pool that only grows; a node once
+// attached to a row stays in that row's chain until the set is destroyed, so
+// after the first frames a pass takes no node from the pool at all.
 #pragma once
 
 #include <cstddef>
@@ -38,11 +38,14 @@ struct SpanNode {
     uint32_t face_id;     // face that produced the span
 };
 
+struct SpanPool;
+
 struct ScanlineSpanList {
     SpanNode* first;       // first node of the chain
     SpanNode* last;        // last node (a spare whenever active_count < node_count)
     int32_t active_count;  // visible spans: the first active_count nodes
     int32_t node_count;    // nodes in the chain, visible and spare
+    SpanPool* pool;        // where the row takes a node when every one of its own is visible
     // Where insert_span may start its walk instead of at `first`: a visible
     // node at position finger_pos with every visible node before it ending at
     // or left of its x_left. Any list operation clears it; it counts only
@@ -71,22 +74,25 @@ struct SpanPool {
 };
 
 // -- the pool ---------------------------------------------------------------
-// Creating a pool that already exists releases the old one first.
-int span_pool_create();
-int span_pool_grow();
-int span_pool_status();  // 0, or -1 from a growth's start until one succeeds
-void span_pool_destroy();
-const SpanPool* span_pool_state();  // read-only view for statistics and tests
-// Allocation hook for tests: the pool takes its blocks and its block table
-// through this (null restores realloc). Memory is released with free, so a
-// hook must hand out memory that free accepts (or fail with null).
+// Creating a pool that already exists releases the old one first; a pool
+// record starts zeroed.
+int span_pool_create(SpanPool* pool);
+int span_pool_grow(SpanPool* pool);
+int span_pool_status(const SpanPool* pool);  // 0, or -1 from a growth's start until one succeeds
+void span_pool_destroy(SpanPool* pool);
+long span_pool_node_count(const SpanPool* pool);  // nodes in the blocks it holds
+// Allocation hook for tests, for every pool: blocks and block tables are
+// taken through this (null restores realloc). Memory is released with free,
+// so a hook must hand out memory that free accepts (or fail with null).
+// Set it only while no frame is being drawn.
 typedef void* (*SpanPoolRealloc)(void* block, size_t bytes);
 void span_pool_set_allocator(SpanPoolRealloc allocator);
 
 // -- storing steps shared by the list operations and insert_span ------------
+// Nodes come from the row's own pool (list->pool).
 // Advance step: moves to the next block (growing the pool) when the current
 // one is full; 0 when that growth failed and nothing may be stored.
-int span_pool_advance();
+int span_pool_advance(SpanPool* pool);
 // Stores a copy of `record` as a visible span; each returns the node that now
 // holds it, or null when the pool cannot supply a node.
 SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record);
@@ -103,7 +109,20 @@ SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* node, const S
 SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* source,
                                 int32_t x_left, int32_t x_right);
 void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> spare
+// A chain of node_count spares taken from `pool`, which the row keeps using.
+int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list);
 
-// -- rows --------------------------------------------------------------------
-int span_list_create(int node_count, ScanlineSpanList* list);
-void span_lists_reset();  // every row of the engine's table: active_count = 0
+// -- row sets ------------------------------------------------------------------
+// Consecutive screen rows with the pool their nodes come from. Row sets never
+// share a pool, so each can be filled by its own thread.
+struct SpanRows {
+    ScanlineSpanList* lists;  // row_count lists, lists[0] for row first_row; owned by the caller
+    int32_t first_row;
+    int32_t row_count;
+    SpanPool pool;
+};
+// Creates the pool and 20 spare nodes for each row; 1, or 0 on an allocation
+// failure (what was made is released by span_rows_destroy).
+int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count);
+void span_rows_destroy(SpanRows* rows);  // safe on a zeroed or destroyed record
+void span_rows_reset(SpanRows* rows);    // every row empty, every node kept

@@ -1,4 +1,4 @@
-#include "app/light_path.h"
+#include "app/marker_path.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,14 +6,14 @@
 
 namespace {
 
-struct LightPath {
+struct MarkerPath {
     int point_count;        // N, as read from the file
     Vec3* points;           // the corners in world coordinates, file order
     float* segment_lengths; // length i runs from point i to point (i + 1) mod N
     float total_length;     // sum of the segment lengths
 };
 
-LightPath path = {};
+MarkerPath path = {};
 
 const char* const path_file_name = "Pos.txt";
 // Far more corners than any path needs; keeps a damaged count from asking
@@ -23,14 +23,14 @@ const int max_points = 1 << 20;
 int reject(FILE* f, const char* why) {
     std::fprintf(stderr, "varnel: %s: %s; the marker is off\n", path_file_name, why);
     std::fclose(f);
-    light_path_free();
+    marker_path_free();
     return 0;
 }
 
 }  // namespace
 
-int light_path_load() {
-    path = LightPath{};
+int marker_path_load() {
+    path = MarkerPath{};
     FILE* f = std::fopen(path_file_name, "r");
     if (!f) return 0;  // no path file: the normal way to run without the marker
     int n;
@@ -65,7 +65,7 @@ int light_path_load() {
 // Constant speed along the path's length. Segments of length 0 are never
 // chosen, so repeated points are passed over; when no segment takes d
 // (t exactly 1.0, a path of total length 0) the result is the first point.
-Vec3 light_path_position(float t) {
+Vec3 marker_path_position(float t) {
     if (path.point_count <= 0) return Vec3{0.0f, 0.0f, 0.0f};
     // From 2^23 on, t - 1 rounds back to t; whole floats are whole laps.
     // Times before the start (and NaN) are the start.
@@ -85,8 +85,8 @@ Vec3 light_path_position(float t) {
     return path.points[0];
 }
 
-void light_path_free() {
+void marker_path_free() {
     std::free(path.points);
     std::free(path.segment_lengths);
-    path = LightPath{};
+    path = MarkerPath{};
 }

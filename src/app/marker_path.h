@@ -6,7 +6,7 @@
 
 // 1 when "Pos.txt" was read and the path is usable; 0 otherwise (the marker
 // is then off), with one line on stderr saying why when the file exists.
-int light_path_load();
+int marker_path_load();
 // The point at t laps; whole laps above 1.0 are removed one at a time.
-Vec3 light_path_position(float t);
-void light_path_free();
+Vec3 marker_path_position(float t);
+void marker_path_free();

@@ -1,0 +1,388 @@
+// The frame on every core; frame.h describes the division of the work.
+//
+// A frame runs four jobs on the worker pool, each a list of independent
+// items:
+//   1. vertices:     vertex chunks into both views; light marks cleared.
+//   2. light faces:  face chunks into light records, grouped by band; the
+//                    corners of light-facing faces marked.
+//   3. light rows:   bands: light records walked, resolved, cone applied;
+//                    and face chunks into camera records, which take a
+//                    marked corner's light-view position from job 1.
+//   4. camera rows:  bands: camera records walked and shaded; and vertex
+//                    chunks storing the marked corners' light-view
+//                    positions into the vertices, as the light pass must.
+// Between jobs the warnings are drawn, on the calling thread.
+#include "pipeline/frame.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "pipeline/setup.h"
+#include "pipeline/workers.h"
+#include "raster/engine.h"
+#include "raster/resolve.h"
+#include "scene/scene.h"
+#include "texture/image.h"
+
+namespace {
+
+const int32_t band_rows = 12;          // rows per band: enough bands to share out, few enough to walk
+const int32_t face_chunk_size = 256;   // faces per chunk
+const int32_t vertex_chunk_size = 2048;
+const uint32_t cone_threshold = 120;   // cone mask bytes below this light nothing
+
+// One object drawn this frame, seen from both eyes.
+struct FrameObject {
+    SceneObject* object;
+    const Scene* scene;    // owner of the materials
+    ObjectView light;
+    ObjectView camera;
+    int32_t vertex_base;   // its first vertex in the per-vertex arrays
+};
+
+struct Chunk {
+    int32_t object;  // index into the frame's objects
+    int32_t first;   // first face or vertex
+    int32_t count;
+};
+
+// The records one face chunk made in one pass, and for every band the
+// offsets of those that reach it, in face order.
+struct ChunkRecords {
+    std::vector<uint64_t> storage;  // records back to back (8-byte units)
+    size_t used;                    // bytes
+    std::vector<int32_t> band_start;  // band b: offsets[band_start[b] .. band_start[b + 1])
+    std::vector<uint32_t> offsets;    // byte offsets of records
+    std::vector<int32_t> band_fill;   // scratch for grouping: next free entry per band
+};
+
+struct FrameEngine {
+    int ready;                              // rows allocated
+    int32_t width, height, band_count;
+    std::vector<ScanlineSpanList> lists;    // every row, row 0 first
+    std::vector<SpanRows> bands;
+    std::vector<ResolveCounts> light_counts;   // per band, of the latest frame
+    std::vector<ResolveCounts> camera_counts;
+    std::vector<FrameObject> objects;
+    std::vector<Chunk> vertex_chunks;
+    std::vector<Chunk> face_chunks;
+    std::vector<ChunkRecords> light_records;   // per face chunk
+    std::vector<ChunkRecords> camera_records;
+    std::vector<ViewVertex> light_view;     // per vertex of the frame's objects
+    std::vector<ViewVertex> camera_view;
+    std::unique_ptr<std::atomic<uint8_t>[]> lit;  // per vertex: a light-facing face uses it this frame
+    size_t lit_size;
+    // the frame being drawn
+    const FrameScene* scene;
+    const FrameTargets* targets;
+    ShadeSettings shade;
+};
+
+FrameEngine frame;
+
+double now_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void add_objects(Scene* scene, int32_t* vertices) {
+    for (int32_t i = 0; i < scene->object_count; i++) {
+        SceneObject* o = &scene->objects[i];
+        FrameObject fo;
+        fo.object = o;
+        fo.scene = scene;
+        fo.vertex_base = *vertices;
+        frame.objects.push_back(fo);
+        *vertices += o->vertex_count;
+    }
+}
+
+void add_chunks(std::vector<Chunk>* chunks, int32_t object, int32_t total, int32_t size) {
+    for (int32_t first = 0; first < total; first += size)
+        chunks->push_back(Chunk{object, first, total - first < size ? total - first : size});
+}
+
+// The frame's objects, chunks and per-vertex arrays; storage only grows.
+void gather_objects(const FrameScene* scene) {
+    frame.objects.clear();
+    int32_t vertices = 0;
+    add_objects(scene->world, &vertices);
+    if (scene->marker_on && scene->marker) add_objects(scene->marker, &vertices);
+    frame.vertex_chunks.clear();
+    frame.face_chunks.clear();
+    for (int32_t o = 0; o < (int32_t)frame.objects.size(); o++) {
+        FrameObject* fo = &frame.objects[o];
+        object_view_begin(&fo->light, &fo->object->matrix, &scene->light_pose);
+        object_view_begin(&fo->camera, &fo->object->matrix, &scene->view_matrix);
+        add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
+        add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
+    }
+    if (frame.light_records.size() < frame.face_chunks.size()) {
+        frame.light_records.resize(frame.face_chunks.size());
+        frame.camera_records.resize(frame.face_chunks.size());
+    }
+    if (frame.light_view.size() < (size_t)vertices) {
+        frame.light_view.resize((size_t)vertices);
+        frame.camera_view.resize((size_t)vertices);
+    }
+    if (frame.lit_size < (size_t)vertices) {
+        frame.lit.reset(new std::atomic<uint8_t>[(size_t)vertices]);
+        frame.lit_size = (size_t)vertices;
+    }
+}
+
+// Room for one more record of at most POLYGON_RECORD_MAX bytes.
+void* record_room(ChunkRecords* r) {
+    size_t need = r->used + POLYGON_RECORD_MAX;
+    if (r->storage.size() * 8 < need) r->storage.resize((need + 7) / 8 * 2);
+    return (char*)r->storage.data() + r->used;
+}
+
+const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
+    return (const PolygonRecord*)((const char*)r->storage.data() + offset);
+}
+
+// Groups the chunk's records by the bands their rows reach, keeping their
+// order within each band.
+void group_by_band(ChunkRecords* r) {
+    const int32_t bands = frame.band_count;
+    r->band_start.assign((size_t)bands + 1, 0);
+    size_t entries = 0;
+    for (size_t at = 0; at < r->used;) {
+        const PolygonRecord* p = record_at(r, (uint32_t)at);
+        int32_t b0 = p->first_row / band_rows, b1 = (p->first_row + p->row_count - 1) / band_rows;
+        for (int32_t b = b0; b <= b1; b++) r->band_start[(size_t)b + 1]++;
+        entries += (size_t)(b1 - b0 + 1);
+        at += p->size;
+    }
+    for (int32_t b = 0; b < bands; b++) r->band_start[(size_t)b + 1] += r->band_start[(size_t)b];
+    if (r->offsets.size() < entries) r->offsets.resize(entries);
+    r->band_fill.assign(r->band_start.begin(), r->band_start.end() - 1);
+    for (size_t at = 0; at < r->used;) {
+        const PolygonRecord* p = record_at(r, (uint32_t)at);
+        int32_t b0 = p->first_row / band_rows, b1 = (p->first_row + p->row_count - 1) / band_rows;
+        for (int32_t b = b0; b <= b1; b++) r->offsets[(size_t)r->band_fill[(size_t)b]++] = (uint32_t)at;
+        at += p->size;
+    }
+}
+
+// -- the items of the four jobs -------------------------------------------------
+
+void transform_vertices(int32_t c) {
+    const Chunk& ch = frame.vertex_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    const SceneVertex* vertices = fo.object->vertices + ch.first;
+    size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
+    object_view_vertices(&fo.light, vertices, ch.count, &frame.light_view[base]);
+    object_view_vertices(&fo.camera, vertices, ch.count, &frame.camera_view[base]);
+    for (int32_t i = 0; i < ch.count; i++) frame.lit[base + (size_t)i].store(0, std::memory_order_relaxed);
+}
+
+void light_faces(int32_t c) {
+    const Chunk& ch = frame.face_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    const SceneObject* object = fo.object;
+    const ViewVertex* view = &frame.light_view[(size_t)fo.vertex_base];
+    std::atomic<uint8_t>* lit = &frame.lit[(size_t)fo.vertex_base];
+    ChunkRecords* r = &frame.light_records[(size_t)c];
+    r->used = 0;
+    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
+        const SceneFace* face = &object->faces[f];
+        size_t size;
+        if (!object_pass_light_face(&fo.light, object, face, view, record_room(r), &size)) continue;
+        for (int k = 0; k < 3; k++) lit[face->corners[k] - object->vertices].store(1, std::memory_order_relaxed);
+        r->used += size;
+    }
+    group_by_band(r);
+}
+
+void camera_faces(int32_t c) {
+    const Chunk& ch = frame.face_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    const SceneObject* object = fo.object;
+    const ViewVertex* view = &frame.camera_view[(size_t)fo.vertex_base];
+    const LightViewSource light = {&frame.light_view[(size_t)fo.vertex_base], &frame.lit[(size_t)fo.vertex_base]};
+    ChunkRecords* r = &frame.camera_records[(size_t)c];
+    r->used = 0;
+    for (int32_t f = ch.first; f < ch.first + ch.count; f++)
+        r->used += object_pass_camera_face(&fo.camera, object, &object->faces[f], view, &light,
+                                           fo.scene->materials, fo.scene->material_count, record_room(r));
+    group_by_band(r);
+}
+
+// Walks every record that reaches band b into its rows, chunk by chunk: the
+// records in face order, as one thread drawing the whole frame inserts them.
+void walk_band(int32_t b, const std::vector<ChunkRecords>& records) {
+    SpanRows* rows = &frame.bands[(size_t)b];
+    span_rows_reset(rows);
+    for (size_t c = 0; c < frame.face_chunks.size(); c++) {
+        const ChunkRecords* r = &records[c];
+        for (int32_t i = r->band_start[(size_t)b]; i < r->band_start[(size_t)b + 1]; i++)
+            polygon_walk(record_at(r, r->offsets[(size_t)i]), rows);
+    }
+}
+
+// Outside the cone no surface is recorded, so nothing there is lit. Every
+// word is written back (unchanged inside the cone), which lets the compiler
+// sweep several pixels per instruction.
+void cone_sweep(size_t first, size_t count) {
+    const RgbImage* cone = frame.scene->cone_mask;
+    if (!cone) return;
+    const uint32_t* mask = cone->pixels + first;
+    uint32_t* shadow = frame.targets->shadow_buffer + first;
+    for (size_t i = 0; i < count; i++) shadow[i] = (mask[i] & 0xFFu) < cone_threshold ? 0u : shadow[i];
+}
+
+void light_rows(int32_t b) {
+    walk_band(b, frame.light_records);
+    const SpanRows* rows = &frame.bands[(size_t)b];
+    resolve_light_rows(rows, frame.targets->shadow_buffer, &frame.light_counts[(size_t)b]);
+    cone_sweep((size_t)rows->first_row * (size_t)frame.width, (size_t)rows->row_count * (size_t)frame.width);
+}
+
+void camera_rows(int32_t b) {
+    walk_band(b, frame.camera_records);
+    ShadeState state;
+    shade_begin(&state, &frame.shade);
+    resolve_camera_rows(&frame.bands[(size_t)b], frame.targets->frame_buffer, &state,
+                        &frame.camera_counts[(size_t)b]);
+}
+
+// The light pass leaves every light-facing corner's light-view position in
+// its vertex; the others keep what they had.
+void store_light_view(int32_t c) {
+    const Chunk& ch = frame.vertex_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
+    for (int32_t i = 0; i < ch.count; i++) {
+        if (!frame.lit[base + (size_t)i].load(std::memory_order_relaxed)) continue;
+        SceneVertex* vertex = &fo.object->vertices[ch.first + i];
+        const ViewVertex* v = &frame.light_view[base + (size_t)i];
+        vertex->lx = v->x;
+        vertex->ly = v->y;
+        vertex->lz = v->z;
+    }
+}
+
+void job_vertices(void*, int32_t item) { transform_vertices(item); }
+void job_light_faces(void*, int32_t item) { light_faces(item); }
+
+void job_light_rows(void*, int32_t item) {
+    if (item < frame.band_count)
+        light_rows(item);
+    else
+        camera_faces(item - frame.band_count);
+}
+
+void job_camera_rows(void*, int32_t item) {
+    if (item < frame.band_count)
+        camera_rows(item);
+    else
+        store_light_view(item - frame.band_count);
+}
+
+// The warnings of a pass from its bands' counts and pools.
+uint32_t draw_pass_warnings(const std::vector<ResolveCounts>& counts, uint32_t* buffer, int32_t* spans) {
+    int32_t overlaps = 0, out_of_memory = 0;
+    *spans = 0;
+    for (int32_t b = 0; b < frame.band_count; b++) {
+        overlaps += counts[(size_t)b].overlaps;
+        *spans += counts[(size_t)b].spans;
+        out_of_memory |= span_pool_status(&frame.bands[(size_t)b].pool) == -1;
+    }
+    return resolve_draw_warnings(overlaps, out_of_memory, buffer);
+}
+
+}  // namespace
+
+int frame_init(int threads) {
+    frame_shutdown();
+    frame.width = engine_width();
+    frame.height = engine_height();
+    frame.band_count = (frame.height + band_rows - 1) / band_rows;
+    frame.lists.assign((size_t)frame.height, ScanlineSpanList{});
+    frame.bands.assign((size_t)frame.band_count, SpanRows{});
+    frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
+    frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
+    frame.ready = frame.height > 0;
+    for (int32_t b = 0; b < frame.band_count; b++) {
+        int32_t first = b * band_rows;
+        int32_t count = frame.height - first < band_rows ? frame.height - first : band_rows;
+        if (!span_rows_create(&frame.bands[(size_t)b], &frame.lists[(size_t)first], first, count))
+            frame.ready = 0;
+    }
+    int running = workers_start(threads);
+    return frame.ready ? running : 0;
+}
+
+void frame_shutdown() {
+    workers_stop();
+    for (SpanRows& rows : frame.bands) span_rows_destroy(&rows);
+    frame.bands.clear();
+    frame.lists.clear();
+    frame.ready = 0;
+}
+
+int frame_threads() { return workers_count(); }
+
+void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
+    double t0 = now_ms();
+    *report = FrameReport{};
+    size_t pixels = (size_t)engine_width() * (size_t)engine_height();
+    if (!frame.ready || frame.width != engine_width() || frame.height != engine_height()) {
+        // No rows for this screen: nothing can be drawn.
+        std::memset(targets->shadow_buffer, 0, pixels * 4);
+        std::memset(targets->frame_buffer, 0, pixels * 4);
+        return;
+    }
+    if (scene->marker_on && scene->marker)
+        for (int32_t i = 0; i < scene->marker->object_count; i++) {
+            float* m = scene->marker->objects[i].matrix.m;
+            m[12] = scene->marker_position.x;
+            m[13] = scene->marker_position.y;
+            m[14] = scene->marker_position.z;
+        }
+    frame.scene = scene;
+    frame.targets = targets;
+    frame.shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
+    gather_objects(scene);
+    const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
+    const int32_t face_chunks = (int32_t)frame.face_chunks.size();
+
+    workers_run(job_vertices, nullptr, vertex_chunks);
+    double t1 = now_ms();
+    workers_run(job_light_faces, nullptr, face_chunks);
+    double t2 = now_ms();
+    workers_run(job_light_rows, nullptr, frame.band_count + face_chunks);
+    report->light_warnings = draw_pass_warnings(frame.light_counts, targets->shadow_buffer, &report->light_spans);
+    if (report->light_warnings) cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
+    double t3 = now_ms();
+    workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
+    report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
+    double t4 = now_ms();
+    report->vertices = t1 - t0;
+    report->light_faces = t2 - t1;
+    report->light_rows = t3 - t2;
+    report->camera_rows = t4 - t3;
+    report->total = t4 - t0;
+}
+
+const ScanlineSpanList* frame_span_lists() { return frame.ready ? frame.lists.data() : nullptr; }
+
+long frame_span_pool_nodes() {
+    long nodes = 0;
+    for (const SpanRows& rows : frame.bands) nodes += span_pool_node_count(&rows.pool);
+    return nodes;
+}
+
+long frame_storage_bytes() {
+    size_t bytes = (frame.light_view.capacity() + frame.camera_view.capacity()) * sizeof(ViewVertex) + frame.lit_size;
+    for (const std::vector<ChunkRecords>* pass : {&frame.light_records, &frame.camera_records})
+        for (const ChunkRecords& r : *pass)
+            bytes += r.storage.capacity() * 8 + r.offsets.capacity() * 4 + (r.band_start.capacity() + r.band_fill.capacity()) * 4;
+    return (long)bytes;
+}

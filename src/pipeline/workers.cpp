@@ -1,0 +1,159 @@
+// Worker pool; workers.h states the contract.
+//
+// One 64-bit word publishes the job being run: its generation (bits 32-63),
+// the next item to hand out (bits 16-31) and the item count (bits 0-15). A
+// thread takes an item with a compare-and-swap on that word, so it can only
+// take items of the generation it read; a worker still waking up from an
+// older job fails the swap and never touches a newer job's description.
+// The job's function and context sit in one of two slots chosen by the
+// generation's low bit: the caller rewrites a slot only two jobs later, and
+// a job is finished only when every item taken from it has finished, so a
+// thread holding an item always reads its own job's slot.
+#include "pipeline/workers.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct JobSlot {
+    WorkItem item;
+    void* context;
+};
+
+struct WorkerPool {
+    std::vector<std::thread> threads;       // the workers; the caller is not among them
+    std::atomic<uint64_t> job{0};           // generation << 32 | next item << 16 | item count
+    std::atomic<int32_t> finished{0};       // items of the current job that have finished
+    std::atomic<int> stopping{0};
+    JobSlot slots[2];                       // by the generation's low bit
+    uint32_t generation;                    // of the latest job; written by the caller only
+    std::mutex mutex;                       // guards the sleep below
+    std::condition_variable wake;
+    int fail_starts_after = -1;             // test hook, -1: off
+};
+
+WorkerPool pool;
+
+// Spins this many rounds waiting for a job before sleeping: long enough to
+// cover the gaps between the jobs of one frame, short against a frame tick.
+const int spin_rounds = 20000;
+
+uint32_t job_generation(uint64_t job) { return (uint32_t)(job >> 32); }
+uint32_t job_next(uint64_t job) { return (uint32_t)(job >> 16) & 0xFFFFu; }
+uint32_t job_count(uint64_t job) { return (uint32_t)job & 0xFFFFu; }
+
+void pause_briefly() {
+#ifdef __SSE2__
+    _mm_pause();
+#endif
+}
+
+// Takes one item of generation `generation`; -1 when none is left (or that
+// job is over).
+int32_t take_item(uint32_t generation) {
+    uint64_t job = pool.job.load(std::memory_order_acquire);
+    for (;;) {
+        if (job_generation(job) != generation || job_next(job) >= job_count(job)) return -1;
+        if (pool.job.compare_exchange_weak(job, job + (1u << 16), std::memory_order_acq_rel,
+                                           std::memory_order_acquire))
+            return (int32_t)job_next(job);
+    }
+}
+
+// Runs items of `generation` until none is left.
+void run_items(uint32_t generation) {
+    for (int32_t item; (item = take_item(generation)) >= 0;) {
+        const JobSlot& slot = pool.slots[generation & 1];
+        slot.item(slot.context, item);
+        pool.finished.fetch_add(1, std::memory_order_release);
+    }
+}
+
+void worker_main() {
+    uint32_t seen = job_generation(pool.job.load(std::memory_order_acquire));
+    for (;;) {
+        uint64_t job = pool.job.load(std::memory_order_acquire);
+        for (int round = 0; job_generation(job) == seen && round < spin_rounds; round++) {
+            if (pool.stopping.load(std::memory_order_relaxed)) return;
+            pause_briefly();
+            job = pool.job.load(std::memory_order_acquire);
+        }
+        if (job_generation(job) == seen) {
+            std::unique_lock<std::mutex> lock(pool.mutex);
+            pool.wake.wait(lock, [&] {
+                return pool.stopping.load() || job_generation(pool.job.load()) != seen;
+            });
+            if (pool.stopping.load()) return;
+            job = pool.job.load(std::memory_order_acquire);
+        }
+        seen = job_generation(job);
+        run_items(seen);
+    }
+}
+
+}  // namespace
+
+int workers_start(int threads) {
+    workers_stop();
+    if (threads < 1) threads = 1;
+    if (threads > WORKERS_MAX) threads = WORKERS_MAX;
+    pool.stopping.store(0);
+    for (int i = 1; i < threads; i++) {
+        int refused = pool.fail_starts_after >= 0 && (int)pool.threads.size() >= pool.fail_starts_after;
+        if (!refused) {
+            try {
+                pool.threads.emplace_back(worker_main);
+                continue;
+            } catch (const std::system_error&) {
+            }
+        }
+        std::fprintf(stderr, "varnel: only %d of %d threads could be started; drawing on %d\n", i, threads, i);
+        break;
+    }
+    return workers_count();
+}
+
+void workers_stop() {
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.stopping.store(1);
+    }
+    pool.wake.notify_all();
+    for (std::thread& t : pool.threads) t.join();
+    pool.threads.clear();
+    pool.stopping.store(0);
+}
+
+int workers_count() { return 1 + (int)pool.threads.size(); }
+
+void workers_run(WorkItem item, void* context, int32_t count) {
+    if (count <= 0) return;
+    if (pool.threads.empty() || count == 1) {
+        for (int32_t i = 0; i < count; i++) item(context, i);
+        return;
+    }
+    uint32_t generation = ++pool.generation;
+    pool.slots[generation & 1] = JobSlot{item, context};
+    pool.finished.store(0, std::memory_order_relaxed);
+    {
+        // Published under the lock, so a worker deciding to sleep either sees
+        // the new job or is woken by the notification.
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.job.store((uint64_t)generation << 32 | (uint32_t)count, std::memory_order_release);
+    }
+    pool.wake.notify_all();
+    run_items(generation);
+    while (pool.finished.load(std::memory_order_acquire) < count) pause_briefly();
+}
+
+void workers_fail_starts_after(int started) { pool.fail_starts_after = started; }
