@@ -11,17 +11,7 @@
 
 namespace {
 
-// Runs a shell command; returns its exit status and fills *out with stdout.
-int run(const std::string& command, std::string* out) {
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
-    char buffer[4096];
-    size_t n;
-    out->clear();
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command, std::string* out) { return run_output(command, out); }
 
 std::string read_text(const std::string& path) { return read_file(path); }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <set>
@@ -14,16 +13,7 @@
 #include "texture/image.h"
 
 // Runs a command; its exit code, with stdout and stderr in *out.
-inline int run_capture(const std::string& command, std::string* out) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buffer[4096];
-    size_t n;
-    out->clear();
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+inline int run_capture(const std::string& command, std::string* out) { return run_output(command + " 2>&1", out); }
 
 inline int import_model(const std::string& model, const std::string& dir, const std::string& options,
                         std::string* out) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <string>
 
 #include "import/import.h"
 
@@ -35,7 +36,12 @@ struct ReadState {
 };
 
 ReadState reading = {};
-std::string last_error;  // reason of the last failure of either stage
+
+struct ImportErrorState {
+    std::string reason;  // of the last failure of either stage, "" before one
+};
+
+ImportErrorState failure = {};
 
 // The library logs through an object of its own class hierarchy; this one
 // keeps its warnings for the summary.
@@ -263,23 +269,23 @@ void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* 
 }  // namespace
 
 int import_fail(const std::string& why) {
-    last_error = why;
+    failure.reason = why;
     return 0;
 }
 
-const char* import_error() { return last_error.c_str(); }
+const char* import_error() { return failure.reason.c_str(); }
 
 int import_read(const char* model_path, const ImportOptions* options, ImportModel* model) {
     *model = ImportModel{};
-    last_error.clear();
+    failure.reason.clear();
     std::string path = model_path;
     size_t slash = path.rfind('/');
     model->folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    NoteStream* notes = new (std::nothrow) NoteStream;
     int ok = 0;
     try {
+        // No log file and no default streams: only the warnings, kept as notes.
         Assimp::DefaultLogger::create(nullptr, Assimp::Logger::NORMAL, 0);
-        if (notes) Assimp::DefaultLogger::get()->attachStream(notes, Assimp::Logger::Warn | Assimp::Logger::Err);
+        Assimp::DefaultLogger::get()->attachStream(new NoteStream, Assimp::Logger::Warn | Assimp::Logger::Err);
         reading = ReadState{model, nullptr, 0};
         Assimp::Importer importer;
         const aiScene* scene = importer.ReadFile(
@@ -310,6 +316,6 @@ int import_read(const char* model_path, const ImportOptions* options, ImportMode
     }
     reading = ReadState{};
     Assimp::DefaultLogger::kill();  // and with it the stream
-    if (!ok && last_error.empty()) last_error = "the reader failed";
+    if (!ok && failure.reason.empty()) failure.reason = "the reader failed";
     return ok;
 }
