@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -271,7 +272,12 @@ int tool_import(int argc, char** argv) {
     }
     if (child == 0) {
         limit_child();
-        int code = import_into(model, temp, options);
+        int code;
+        try {
+            code = import_into(model, temp, options);
+        } catch (const std::bad_alloc&) {
+            code = error_line("import", (std::string(model) + ": out of memory (the limit is 4 GiB)").c_str());
+        }
         std::fflush(stdout);
         std::exit(code);
     }
