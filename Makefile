@@ -6,9 +6,9 @@ DATA := $(BUILD)/data
 
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
-	libstb-dev imagemagick assimp-utils clang libclang-rt-dev libassimp-dev assimp-testmodels
+	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels
 
-.PHONY: run test test-release deps build data bench asan fuzz soak clean
+.PHONY: run test test-release deps build data bench asan tsan fuzz soak clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -28,16 +28,25 @@ run: build
 	cd $(DATA) && ../varnel
 
 # The suite in release, then again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the frame and thread tests built with
+# ThreadSanitizer.
 test:
 	$(MAKE) test-release
 	$(MAKE) test-release PRESET=asan
+	$(MAKE) tsan
 
 test-release: build
 	ctest --preset $(PRESET) -j2
 
 asan:
 	$(MAKE) test-release PRESET=asan
+
+# The frame engine's tests (every thread count, whole walks through
+# varnel-render) built with ThreadSanitizer.
+tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan
+	ctest --preset tsan -j2
 
 # Every file reader under libFuzzer for FUZZ_TIME seconds each, FUZZ_JOBS at
 # a time; seeds come from tests/fuzz/corpus and the demo data.
@@ -49,8 +58,12 @@ fuzz: build
 	cmake --build --preset fuzz
 	tests/fuzz/run.sh $(FUZZ_TIME) $(FUZZ_JOBS) $(FUZZ_ENTRIES)
 
+# The demo world's frame time, then the world split K = 0..3 times (2.5k to
+# 160k triangles) at one thread and at every core: bench/frames.sh.
 bench: build
 	$(BUILD)/varnel-render --data $(DATA) --frames 500 --bench | tail -n 1
+	VARNEL_BUILD=$(BUILD) sh bench/frames.sh --threads 1
+	VARNEL_BUILD=$(BUILD) sh bench/frames.sh
 
 # The long soak: SOAK_FRAMES ticks of varnel-tool's input script (walks
 # through walls and objects and far outside, pitches past the vertical, F11,

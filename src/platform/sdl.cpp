@@ -17,7 +17,7 @@ struct SdlPlatform {
     int locked_pitch[2];
     int width, height;               // frame size
     uint32_t start_ms;               // SDL_GetTicks() at window creation
-    uint32_t next_tick_ms;           // when the next tick is due
+    uint64_t next_tick_us;           // when the next tick is due, on the microsecond clock
     int mouse_dx, mouse_dy;          // motion summed since the last read
     int quit;
     int quit_code;
@@ -36,6 +36,14 @@ const KeyMap key_map[] = {
     {SDLK_LEFT, KEY_LEFT},     {SDLK_UP, KEY_UP},       {SDLK_RIGHT, KEY_RIGHT},
     {SDLK_DOWN, KEY_DOWN},     {SDLK_F11, KEY_F11},     {SDLK_F12, KEY_F12},
 };
+
+// Microseconds on SDL's high-resolution clock: ticks are spaced by it, so
+// the millisecond clock's rounding cannot bring one in early.
+uint64_t now_us() {
+    static const uint64_t frequency = SDL_GetPerformanceFrequency();
+    uint64_t count = SDL_GetPerformanceCounter();
+    return count / frequency * 1000000u + count % frequency * 1000000u / frequency;
+}
 
 // SDL quietly falls back to a driver that shows nothing when there is no
 // display; that only counts as a display when the user asked for it.
@@ -92,7 +100,7 @@ int window_create(const char* title, int width, int height) {
     }
     SDL_SetRelativeMouseMode(SDL_TRUE);
     sdl.start_ms = SDL_GetTicks();
-    sdl.next_tick_ms = sdl.start_ms + TICK_MS;
+    sdl.next_tick_us = now_us() + TICK_MS * 1000;
     return 1;
 }
 
@@ -157,15 +165,15 @@ int next_message(Message* message) {
         SDL_Event e;
         while (SDL_PollEvent(&e))
             if (translate_event(e, message)) return 1;
-        uint32_t now = SDL_GetTicks();
-        int32_t wait = (int32_t)(sdl.next_tick_ms - now);
-        if (wait <= 0) {
-            sdl.next_tick_ms = now + TICK_MS;
+        uint64_t now = now_us();
+        if (now >= sdl.next_tick_us) {
+            sdl.next_tick_us = now + TICK_MS * 1000;
             message->type = MSG_TIMER;
             message->key = 0;
             return 1;
         }
-        if (SDL_WaitEventTimeout(&e, wait) && translate_event(e, message)) return 1;
+        int wait_ms = (int)((sdl.next_tick_us - now + 999) / 1000);  // never wakes before the tick
+        if (SDL_WaitEventTimeout(&e, wait_ms) && translate_event(e, message)) return 1;
     }
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "asset_test_util.h"
+#include "display/bmp.h"
+#include "texture/image.h"
 
 class DemoData : public ::testing::Test {
 protected:
@@ -21,5 +23,16 @@ protected:
     static std::string scratch(const std::string& name) {
         mkdir(VARNEL_TEST_TMP, 0755);
         return std::string(VARNEL_TEST_TMP) + "/" + std::to_string(getpid()) + "_" + name;
+    }
+    // Renders `frames` ticks of data folder `data` with varnel-render and
+    // reads the last frame back as 0x00RRGGBB words; null when it fails.
+    static RgbImage* render(const std::string& data, const std::string& out_bmp, int frames, const char* events) {
+        std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + data + "' --frames " +
+                              std::to_string(frames) + " --out '" + out_bmp + "'";
+        if (events) command += std::string(" --events '") + events + "'";
+        if (run_exit_code(command) != 0) return nullptr;
+        RgbImage* frame = bmp_read(out_bmp.c_str());
+        unlink(out_bmp.c_str());
+        return frame;
     }
 };

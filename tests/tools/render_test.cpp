@@ -30,15 +30,8 @@ const char* const shadow_events =
 
 class DemoFrames : public DemoData {
 protected:
-    // Renders with varnel-render and reads the frame back as 0x00RRGGBB.
     RgbImage* render(const std::string& out, int frames, const char* events) {
-        std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + VARNEL_DEMO_DATA + "' --frames " +
-                              std::to_string(frames) + " --out '" + out + "'";
-        if (events) command += std::string(" --events '") + events + "'";
-        if (run_exit_code(command) != 0) return nullptr;
-        RgbImage* frame = bmp_read(out.c_str());
-        unlink(out.c_str());
-        return frame;
+        return DemoData::render(VARNEL_DEMO_DATA, out, frames, events);
     }
 };
 

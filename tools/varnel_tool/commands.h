@@ -6,6 +6,7 @@ int tool_info(int argc, char** argv);          // info FILE.3ds
 int tool_decode(int argc, char** argv);        // decode [--indexed] IN OUT.ppm
 int tool_texture_info(int argc, char** argv);  // texture-info FILE.tga
 int tool_demo(int argc, char** argv);          // demo DIR
+int tool_split(int argc, char** argv);         // split [--force] K IN.3ds OUT.3ds
 int tool_texture(int argc, char** argv);       // texture IN OUT.tga
 int tool_font(int argc, char** argv);          // font TTF OUT.bmp
 int tool_cone(int argc, char** argv);          // cone OUT.tga
