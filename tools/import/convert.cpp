@@ -138,9 +138,12 @@ void emit_part(const ImportPart& part, const PartGeometry& g, const double centr
         double p[3];
         for (int k = 0; k < 3; k++) p[k] = (g.points[3 * i + k] - centre[k]) * scale + target[k];
         world[i] = MeshVertex{(float)p[0], (float)p[1], (float)p[2], 0.0f, 0.0f};
-        if (!part.uv.empty()) world[i].u = part.uv[2 * i], world[i].v = 1.0f - part.uv[2 * i + 1];
+        if (part.uv.empty()) continue;
+        float u = part.uv[2 * i], v = 1.0f - part.uv[2 * i + 1];
+        world[i].u = std::isfinite(u) ? u : 0.0f;
+        world[i].v = std::isfinite(v) ? v : 0.0f;
     }
-    const int material = material_for(part);
+    int material = -1;  // made with the part's first face, so every material is used
     std::vector<uint32_t> chunk_of(n, 0);  // the chunk that holds vertex i, 0 for none
     std::vector<uint16_t> index_in(n, 0);
     uint32_t chunk = 0;
@@ -166,6 +169,7 @@ void emit_part(const ImportPart& part, const PartGeometry& g, const double centr
             mesh = (int)r->scene.meshes.size() - 1;
             chunk++;
         }
+        if (material < 0) material = material_for(part);
         Mesh& m = r->scene.meshes[(size_t)mesh];
         MeshFace face;
         for (int k = 0; k < 3; k++) {
