@@ -173,7 +173,7 @@ std::unique_ptr<OwnedTexture> make_texture(int file_w, int file_h, TexelFn texel
         }
     std::vector<uint32_t> colours(SHADE_PALETTE);
     for (uint32_t p = 0; p < SHADE_PALETTE; p++) colours[p] = palette(p);
-    texture_build_shade_table(t->texture->shade_table, colours.data(), SHADE_PALETTE);
+    texture_finish(t->texture, colours.data(), SHADE_PALETTE);
     return t;
 }
 

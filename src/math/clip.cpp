@@ -24,18 +24,6 @@ void append(ClipPolygon* polygon, const ClipVertex& v) {
 
 }  // namespace
 
-// A vertex on a plane counts as inside and as outside; a distance that is
-// not a number counts as neither.
-uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v) {
-    uint32_t sides = 0;
-    for (uint32_t p = 0; p < 4; p++) {
-        float distance = plane_distance(&frustum->planes[p], v);
-        if (distance >= 0.0f) sides |= 1u << p;
-        if (distance <= 0.0f) sides |= 16u << p;
-    }
-    return sides;
-}
-
 // A plane all three corners are on or inside leaves the triangle alone; one
 // they are all on or outside of (and not all on) removes it.
 int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c) {

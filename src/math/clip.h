@@ -10,6 +10,10 @@
 
 #include "math/vecmath.h"
 
+#ifdef __SSE2__
+#include <xmmintrin.h>
+#endif
+
 struct Plane {
     float a, b, c, d;  // (a, b, c) unit normal; a*x + b*y + c*z + d > 0 is inside
 };
@@ -38,7 +42,7 @@ struct ClipPolygon {
 // Which side of each frustum plane a view-space point lies on: bit p when it
 // is on or inside plane p, bit 4 + p when it is on or outside it.
 enum { CLIP_SIDES_INSIDE = 0x0F };
-uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v);
+inline uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v);
 
 Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3);
 void build_view_frustum(float viewport_width, float viewport_height, float focal,
@@ -55,3 +59,33 @@ ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane
 // The point where edge A-B crosses the plane; a copy of A when the edge is
 // parallel to it.
 ClipVertex intersect_edge(const ClipVertex* a, const ClipVertex* b, const Plane* plane);
+
+// Inline so that loops over many vertices keep the planes in registers. A
+// vertex on a plane counts as inside and as outside; a distance that is not
+// a number counts as neither. Each distance is a * x + b * y + c * z + d,
+// summed left to right in single precision, lane by lane as plane by plane.
+inline uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v) {
+    const Plane* p = frustum->planes;
+#ifdef __SSE2__
+    const __m128 a = _mm_setr_ps(p[0].a, p[1].a, p[2].a, p[3].a);
+    const __m128 b = _mm_setr_ps(p[0].b, p[1].b, p[2].b, p[3].b);
+    const __m128 c = _mm_setr_ps(p[0].c, p[1].c, p[2].c, p[3].c);
+    const __m128 d = _mm_setr_ps(p[0].d, p[1].d, p[2].d, p[3].d);
+    const __m128 distance = _mm_add_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(v->x)), _mm_mul_ps(b, _mm_set1_ps(v->y))),
+                   _mm_mul_ps(c, _mm_set1_ps(v->z))),
+        d);
+    const __m128 zero = _mm_setzero_ps();
+    uint32_t inside = (uint32_t)_mm_movemask_ps(_mm_cmpge_ps(distance, zero));
+    uint32_t outside = (uint32_t)_mm_movemask_ps(_mm_cmple_ps(distance, zero));
+    return inside | outside << 4;
+#else
+    uint32_t sides = 0;
+    for (uint32_t i = 0; i < 4; i++) {
+        float distance = p[i].a * v->x + p[i].b * v->y + p[i].c * v->z + p[i].d;
+        if (distance >= 0.0f) sides |= 1u << i;
+        if (distance <= 0.0f) sides |= 16u << i;
+    }
+    return sides;
+#endif
+}

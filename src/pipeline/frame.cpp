@@ -12,6 +12,14 @@
 //                    chunks storing the marked corners' light-view
 //                    positions into the vertices, as the light pass must.
 // Between jobs the warnings are drawn, on the calling thread.
+//
+// When the light's pose is the camera's, bit for bit (at the start, and
+// after F11 until the camera moves), both passes see the same faces through
+// the same arithmetic: the light's records would hold the camera records'
+// rows, edges and depth planes, so their spans would be the same, piece for
+// piece. The camera records are then made in job 2 and walked once, in job
+// 3; the light resolve reads those rows and the camera resolve reads them
+// again in job 4.
 #include "pipeline/frame.h"
 
 #include <atomic>
@@ -76,13 +84,15 @@ struct FrameEngine {
     std::vector<ViewVertex> camera_view;
     std::unique_ptr<std::atomic<uint8_t>[]> lit;  // per vertex: a light-facing face uses it this frame
     size_t lit_size;
+    int share_eyes;                         // the shortcut above may be taken (tests turn it off)
     // the frame being drawn
+    int shared;                             // light and camera see through one eye
     const FrameScene* scene;
     const FrameTargets* targets;
     ShadeSettings shade;
 };
 
-FrameEngine frame;
+FrameEngine frame = {};
 
 double now_ms() {
     using namespace std::chrono;
@@ -177,7 +187,7 @@ void transform_vertices(int32_t c) {
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneVertex* vertices = fo.object->vertices + ch.first;
     size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
-    object_view_vertices(&fo.light, vertices, ch.count, &frame.light_view[base]);
+    if (!frame.shared) object_view_vertices(&fo.light, vertices, ch.count, &frame.light_view[base]);
     object_view_vertices(&fo.camera, vertices, ch.count, &frame.camera_view[base]);
     for (int32_t i = 0; i < ch.count; i++) frame.lit[base + (size_t)i].store(0, std::memory_order_relaxed);
 }
@@ -200,17 +210,27 @@ void light_faces(int32_t c) {
     group_by_band(r);
 }
 
+// With shared eyes every face drawn here faces the light too, so its
+// corners are marked and take this frame's light-view position, which is
+// their camera-view position.
 void camera_faces(int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
     const ViewVertex* view = &frame.camera_view[(size_t)fo.vertex_base];
-    const LightViewSource light = {&frame.light_view[(size_t)fo.vertex_base], &frame.lit[(size_t)fo.vertex_base]};
+    std::atomic<uint8_t>* lit = &frame.lit[(size_t)fo.vertex_base];
+    const LightViewSource light = frame.shared ? LightViewSource{view, nullptr}
+                                               : LightViewSource{&frame.light_view[(size_t)fo.vertex_base], lit};
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
-    for (int32_t f = ch.first; f < ch.first + ch.count; f++)
-        r->used += object_pass_camera_face(&fo.camera, object, &object->faces[f], view, &light,
-                                           fo.scene->materials, fo.scene->material_count, record_room(r));
+    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
+        const SceneFace* face = &object->faces[f];
+        size_t size = object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
+                                              fo.scene->material_count, record_room(r));
+        r->used += size;
+        if (frame.shared && object_pass_faces_eye(&fo.camera, face))
+            for (int k = 0; k < 3; k++) lit[face->corners[k] - object->vertices].store(1, std::memory_order_relaxed);
+    }
     group_by_band(r);
 }
 
@@ -238,14 +258,14 @@ void cone_sweep(size_t first, size_t count) {
 }
 
 void light_rows(int32_t b) {
-    walk_band(b, frame.light_records);
+    walk_band(b, frame.shared ? frame.camera_records : frame.light_records);
     const SpanRows* rows = &frame.bands[(size_t)b];
     resolve_light_rows(rows, frame.targets->shadow_buffer, &frame.light_counts[(size_t)b]);
     cone_sweep((size_t)rows->first_row * (size_t)frame.width, (size_t)rows->row_count * (size_t)frame.width);
 }
 
 void camera_rows(int32_t b) {
-    walk_band(b, frame.camera_records);
+    if (!frame.shared) walk_band(b, frame.camera_records);
     ShadeState state;
     shade_begin(&state, &frame.shade);
     resolve_camera_rows(&frame.bands[(size_t)b], frame.targets->frame_buffer, &state,
@@ -261,7 +281,7 @@ void store_light_view(int32_t c) {
     for (int32_t i = 0; i < ch.count; i++) {
         if (!frame.lit[base + (size_t)i].load(std::memory_order_relaxed)) continue;
         SceneVertex* vertex = &fo.object->vertices[ch.first + i];
-        const ViewVertex* v = &frame.light_view[base + (size_t)i];
+        const ViewVertex* v = &(frame.shared ? frame.camera_view : frame.light_view)[base + (size_t)i];
         vertex->lx = v->x;
         vertex->ly = v->y;
         vertex->lz = v->z;
@@ -269,7 +289,13 @@ void store_light_view(int32_t c) {
 }
 
 void job_vertices(void*, int32_t item) { transform_vertices(item); }
-void job_light_faces(void*, int32_t item) { light_faces(item); }
+
+void job_light_faces(void*, int32_t item) {
+    if (frame.shared)
+        camera_faces(item);
+    else
+        light_faces(item);
+}
 
 void job_light_rows(void*, int32_t item) {
     if (item < frame.band_count)
@@ -301,6 +327,7 @@ uint32_t draw_pass_warnings(const std::vector<ResolveCounts>& counts, uint32_t* 
 
 int frame_init(int threads) {
     frame_shutdown();
+    frame.share_eyes = 1;
     frame.width = engine_width();
     frame.height = engine_height();
     frame.band_count = (frame.height + band_rows - 1) / band_rows;
@@ -348,6 +375,7 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         }
     frame.scene = scene;
     frame.targets = targets;
+    frame.shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->view_matrix, sizeof(Matrix4)) == 0;
     frame.shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
     gather_objects(scene);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
@@ -357,7 +385,7 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     double t1 = now_ms();
     workers_run(job_light_faces, nullptr, face_chunks);
     double t2 = now_ms();
-    workers_run(job_light_rows, nullptr, frame.band_count + face_chunks);
+    workers_run(job_light_rows, nullptr, frame.band_count + (frame.shared ? 0 : face_chunks));
     report->light_warnings = draw_pass_warnings(frame.light_counts, targets->shadow_buffer, &report->light_spans);
     if (report->light_warnings) cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
     double t3 = now_ms();
@@ -386,3 +414,5 @@ long frame_storage_bytes() {
             bytes += r.storage.capacity() * 8 + r.offsets.capacity() * 4 + (r.band_start.capacity() + r.band_fill.capacity()) * 4;
     return (long)bytes;
 }
+
+void frame_share_eyes(int allow) { frame.share_eyes = allow; }

@@ -68,6 +68,9 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
 const ScanlineSpanList* frame_span_lists();
 // Nodes the bands' pools hold.
 long frame_span_pool_nodes();
+// Test hook: 0 makes frames with the light at the camera run both passes in
+// full instead of sharing one (they must draw the same); frame_init sets 1.
+void frame_share_eyes(int allow);
 // Bytes of the frame's own working storage (records, per-vertex arrays),
 // which grows to what the busiest frame so far needed.
 long frame_storage_bytes();

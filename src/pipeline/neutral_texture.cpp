@@ -21,7 +21,6 @@ static_assert(palette_size == 3, "light, dark, mean");
 Texture* build_neutral_texture() {
     Texture* t = texture_create(neutral_file_size, neutral_file_size);
     if (!t) return nullptr;
-    texture_build_shade_table(t->shade_table, neutral_palette, palette_size);
     for (int32_t i = 0; i < t->level_count_x * t->level_count_y; i++) {
         TextureLevel* level = &t->levels[i];
         const int32_t w = level->width, h = level->height;
@@ -31,6 +30,7 @@ Texture* build_neutral_texture() {
             for (int32_t x = 0; x < w; x++)
                 level->texels[y * w + x] = w < 4 || h < 4 ? 2 : (uint8_t)(((x * 4 / w) ^ (y * 4 / h)) & 1);
     }
+    texture_finish(t, neutral_palette, palette_size);
     return t;
 }
 

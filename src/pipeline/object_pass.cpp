@@ -1,4 +1,5 @@
 // Object pass; pipeline.h describes the steps.
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -28,19 +29,35 @@ const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, 
     return &view[face->corners[k] - object->vertices];
 }
 
-// The face's corners as clip vertices (view position; the caller adds the
-// camera pass's attributes), clipped and projected into `polygon`: screen
-// x, y replace view x, y and z stays the view depth. A corner that clipping
-// keeps as it is projects to its view vertex's screen position, so faces
-// inside the frustum take those. 0 when nothing is left or a vertex lies
-// nearer than the near limit.
-int clip_and_project(const ViewVertex* const v[3], ClipVertex corners[3], ClipPolygon* polygon) {
+// What becomes of a face whose view vertices are v: its clip action, where
+// CLIP_DROP also stands for a face kept whole that cannot be drawn. A face kept whole
+// is drawn only when no corner lies nearer than the near limit and its
+// screen positions cover a row, ceil(min y) < ceil(max y): polygon setup
+// would reject it otherwise, so it is dropped here before its corners are
+// gathered. (Setup also rejects corners off the screen; those are left to it.)
+int face_action(const ViewVertex* const v[3]) {
     int action = clip_triangle_action(v[0]->sides, v[1]->sides, v[2]->sides);
-    if (action == CLIP_DROP) return 0;
+    if (action != CLIP_KEEP) return action;
+    for (int k = 0; k < 3; k++)
+        if ((double)v[k]->z < near_limit) return CLIP_DROP;
+    float lo = v[0]->sy, hi = v[0]->sy;
+    for (int k = 1; k < 3; k++) {
+        lo = v[k]->sy < lo ? v[k]->sy : lo;
+        hi = v[k]->sy > hi ? v[k]->sy : hi;
+    }
+    return std::ceil(lo) < std::ceil(hi) ? CLIP_KEEP : CLIP_DROP;
+}
+
+// The face's corners as clip vertices (view position; the caller adds the
+// camera pass's attributes) into `polygon`, projected: screen x, y replace
+// view x, y and z stays the view depth. A face kept whole takes its view
+// vertices' screen positions, which are what projecting its corners gives;
+// a face that is cut is clipped first. 0 when nothing is left or a vertex
+// lies nearer than the near limit.
+int clip_and_project(int action, const ViewVertex* const v[3], const ClipVertex corners[3], ClipPolygon* polygon) {
     if (action == CLIP_KEEP) {
         polygon->count = 3;
         for (int k = 0; k < 3; k++) {
-            if ((double)v[k]->z < near_limit) return 0;
             polygon->v[k] = corners[k];
             polygon->v[k].x = v[k]->sx;
             polygon->v[k].y = v[k]->sy;
@@ -70,6 +87,8 @@ ClipVertex corner_at(const ViewVertex* v) {
 }
 
 }  // namespace
+
+int object_pass_faces_eye(const ObjectView* eye, const SceneFace* face) { return faces_eye(eye, face); }
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
     // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
@@ -106,13 +125,13 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
     *size = 0;
     if (!faces_eye(eye, face)) return 0;
     const ViewVertex* v[3];
+    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
+    int action = face_action(v);
+    if (action == CLIP_DROP) return 1;
     ClipVertex corners[3];
-    for (int k = 0; k < 3; k++) {
-        v[k] = corner_view(object, face, k, view);
-        corners[k] = corner_at(v[k]);
-    }
+    for (int k = 0; k < 3; k++) corners[k] = corner_at(v[k]);
     ClipPolygon polygon;
-    if (clip_and_project(v, corners, &polygon))
+    if (clip_and_project(action, v, corners, &polygon))
         *size = polygon_record_light(&polygon, (uint32_t)face->face_id, record);
     return 1;
 }
@@ -122,16 +141,18 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
                                const Material* materials, int32_t material_count, void* record) {
     if (!faces_eye(eye, face)) return 0;
     const ViewVertex* v[3];
+    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
+    int action = face_action(v);
+    if (action == CLIP_DROP) return 0;
     ClipVertex corners[3];
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
-        v[k] = corner_view(object, face, k, view);
         ClipVertex* c = &corners[k];
         *c = corner_at(v[k]);
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;
-        if (light && light->light_view && light->lit[i].load(std::memory_order_relaxed)) {
+        if (light && light->light_view && (!light->lit || light->lit[i].load(std::memory_order_relaxed))) {
             c->lx = light->light_view[i].x;
             c->ly = light->light_view[i].y;
             c->lz = light->light_view[i].z;
@@ -142,7 +163,7 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
         }
     }
     ClipPolygon polygon;
-    if (!clip_and_project(v, corners, &polygon)) return 0;
+    if (!clip_and_project(action, v, corners, &polygon)) return 0;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;

@@ -40,10 +40,13 @@ struct ViewVertex {
 // vertices of this frame (which the frame stores into the vertices later).
 struct LightViewSource {
     const ViewVertex* light_view;     // the object's light-pass view vertices; null: the vertices hold them
-    const std::atomic<uint8_t>* lit;  // per vertex: the light pass transformed it this frame
+    const std::atomic<uint8_t>* lit;  // per vertex: the light pass transformed it this frame; null: all were
 };
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose);
+// The facing test: 1 when the face turns towards the eye (its plane has the
+// eye at most 0.1 in front of it).
+int object_pass_faces_eye(const ObjectView* eye, const SceneFace* face);
 // Transforms vertices [0, count) of `vertices` into view vertices.
 void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
                           ViewVertex* out);

@@ -204,13 +204,15 @@ int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
     c->end_row = (int32_t)std::ceil(max_y);
     if (c->first_row >= c->end_row) return 0;
 
-    for (int32_t i = top; i != bottom; i = (i + 1) % n) {
-        int32_t next = (i + 1) % n;
+    for (int32_t i = top; i != bottom;) {
+        int32_t next = i + 1 == n ? 0 : i + 1;
         if (setup_edge(&polygon->v[i], &polygon->v[next], &c->left[c->left_count])) c->left_count++;
+        i = next;
     }
-    for (int32_t i = bottom; i != top; i = (i + 1) % n) {
-        int32_t next = (i + 1) % n;
+    for (int32_t i = bottom; i != top;) {
+        int32_t next = i + 1 == n ? 0 : i + 1;
         if (setup_edge(&polygon->v[next], &polygon->v[i], &c->right[c->right_count])) c->right_count++;
+        i = next;
     }
     // Both chains span first_row..end_row, so each holds an edge with a
     // positive count; the test only guards against a broken invariant.

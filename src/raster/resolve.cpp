@@ -285,31 +285,41 @@ void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
+// Two neighbouring texels in one read: texel i in bits 0-7, texel i + 1 in 8-15.
+inline uint32_t texel_pair(const uint8_t* at) {
+    uint16_t pair;
+    std::memcpy(&pair, at, 2);
+    return pair;
+}
+
 // Bilinear: the four texels around (u, v) weighted by the top six fraction
 // bits of u and v; the weights of one pixel add up to 63, so the sum of four
 // shade-table entries never carries between channels. The right neighbour
 // of a row's last texel is the next row's first; the bottom row wraps to the
-// top.
+// top. The level's wrap-around copy behind its last texel (texture_finish)
+// makes texels[base + 1], texels[base + row] and texels[base + row + 1]
+// those wrapped neighbours for every base up to the last texel, so the two
+// rows are read as two texel pairs without masking.
 void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                    int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade->texels;
+    const uint8_t* below = texels + shade->row_length;
     const uint32_t* shades = shade->shade_table;
     const uint32_t* weights = shade->weights;  // four weights per word, W00 in the low byte
-    // Indices as unsigned words: every one is masked to 0..last_texel, and
+    // Indices as unsigned words: base is masked to 0..last_texel, and
     // unsigned indices need no sign extension before addressing.
     const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const uint32_t index_mask = (uint32_t)shade->index_mask, row = (uint32_t)shade->row_length;
     const int32_t v_shift = shade->v_shift;
-    const uint32_t steps = SHADE_STEPS;
     uint32_t* out = first;
     do {
         uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
         uint32_t f = ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u);  // fraction of v * 64 + of u
         uint32_t w = weights[f];
-        *out = shades[texels[base] * steps + (w & 0xFF)] +
-               shades[texels[(base + 1) & index_mask] * steps + ((w >> 8) & 0xFF)] +
-               shades[texels[(base + row) & index_mask] * steps + ((w >> 16) & 0xFF)] +
-               shades[texels[(base + row + 1) & index_mask] * steps + (w >> 24)];
+        uint32_t top = texel_pair(texels + base), bottom = texel_pair(below + base);
+        *out = shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
+               shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
+               shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
+               shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
         u += du;
         v += dv;
     } while (++out < last);

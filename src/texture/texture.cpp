@@ -41,9 +41,10 @@ int32_t floor_log2(int32_t n) {
     return k;
 }
 
-// Allocates a level's texels (zeroed) and derives its masks.
+// Allocates a level's texels (zeroed, with room for the wrap-around copy)
+// and derives its masks.
 int level_init(TextureLevel* level, int32_t width, int32_t height) {
-    level->texels = (uint8_t*)std::calloc((size_t)width * (size_t)height, 1);
+    level->texels = (uint8_t*)std::calloc((size_t)width * (size_t)height + (size_t)width + 1, 1);
     if (!level->texels) return 0;
     level->width = width;
     level->height = height;
@@ -58,14 +59,21 @@ int level_init(TextureLevel* level, int32_t width, int32_t height) {
 
 // Entry p * 64 + k is palette colour p scaled by k / 64, channel by channel,
 // rounded down. Every one of the 256 entries exists, so any texel byte can
-// be shaded.
-void texture_build_shade_table(uint32_t* table, const uint32_t* palette, int32_t count) {
+// be shaded. Behind each level's last texel come its first width + 1 again:
+// the bilinear fill reads texel i + 1, i + width and i + width + 1 for any
+// i up to the last, which is then the texel the wrapped index names.
+void texture_finish(Texture* texture, const uint32_t* palette, int32_t count) {
+    uint32_t* table = texture->shade_table;
     for (int p = 0; p < SHADE_PALETTE; p++) {
         uint32_t c = p < count ? palette[p] : 0;
         uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
         for (uint32_t k = 0; k < SHADE_STEPS; k++)
             table[p * SHADE_STEPS + k] = (r * k / SHADE_STEPS) << 16 | (g * k / SHADE_STEPS) << 8 |
                                          (b * k / SHADE_STEPS);
+    }
+    for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++) {
+        TextureLevel* level = &texture->levels[i];
+        std::memcpy(level->texels + level->last_texel + 1, level->texels, (size_t)level->width + 1);
     }
 }
 
@@ -142,7 +150,7 @@ Texture* texture_load(const char* file_name) {
         }
         y_offset += h >> (b + 1);
     }
-    texture_build_shade_table(texture->shade_table, image->palette, image->palette_count);
+    texture_finish(texture, image->palette, image->palette_count);
     indexed_image_free(image);
     return texture;
 }

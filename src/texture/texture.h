@@ -13,7 +13,9 @@ struct Scene;
 struct TextureLevel {
     int32_t width;            // texels per row: file width >> (a + 1)
     int32_t height;           // rows: file height >> (b + 1)
-    uint8_t* texels;          // width * height palette indices, top row first
+    uint8_t* texels;          // width * height palette indices, top row first, then a copy
+                              // of the first width + 1 (texture_finish), so a texel's right,
+                              // lower and lower-right neighbours are read without wrapping
     int32_t width_mask;       // width - 1: (u >> 16) & width_mask wraps the column
     int32_t last_row_offset;  // width * (height - 1): (v >> coord_shift) & this wraps the row
     int32_t last_texel;       // width * height - 1: wraps a texel index plus a neighbour offset
@@ -37,9 +39,10 @@ Texture* texture_load(const char* file_name);
 // table of black. Null when a size is below 4 or memory runs out. Release
 // with texture_free.
 Texture* texture_create(int32_t file_width, int32_t file_height);
-// Fills a shade table from `count` palette colours (0x00RRGGBB); the
-// entries of colours past `count` are black.
-void texture_build_shade_table(uint32_t* table, const uint32_t* palette, int32_t count);
+// Once the texels are written: the shade table from `count` palette
+// colours (0x00RRGGBB; colours past `count` are black) and every level's
+// wrap-around copy of its first texels.
+void texture_finish(Texture* texture, const uint32_t* palette, int32_t count);
 // Loads "<folder>/<material name>.tga" for every material; 1, or 0 at the
 // first material whose texture cannot be loaded (those after it stay
 // unbound). texture_error() then names every material texture that fails,

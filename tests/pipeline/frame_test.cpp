@@ -2,6 +2,7 @@
 // would see: where the light reaches, where the box throws its shadow.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -193,6 +194,40 @@ TEST_F(Frame, SameSceneSameFrame) {
     ASSERT_EQ(frame_init(1), 1);
     render(light, camera);
     EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
+}
+
+// With the light at the camera one visibility pass serves both; the frame
+// and the shadow buffer are those of two full passes, bit for bit, and the
+// vertices keep the same light-view positions.
+TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
+    Matrix4 pose = synthetic::add_floor_box_ball(&world, 0);
+    Scene* s = world.finish();
+    std::vector<uint8_t> cone((size_t)W * H);
+    for (size_t i = 0; i < cone.size(); i++) cone[i] = (i * 7919 % 251) < 200 ? 200 : 100;
+    std::vector<uint32_t> full_frame((size_t)W * H), full_shadow((size_t)W * H);
+    // The light-view depth each vertex holds after a frame that starts from -1.
+    auto render_lz = [&](uint32_t* shadow_out, uint32_t* frame_out, FrameReport* report) {
+        for (int o = 0; o < s->object_count; o++)
+            for (int v = 0; v < s->objects[o].vertex_count; v++) s->objects[o].vertices[v].lz = -1.0f;
+        *report = synthetic::render_frame(s, pose, pose, cone.data(), shadow_out, frame_out);
+        std::vector<float> lz;
+        for (int o = 0; o < s->object_count; o++)
+            for (int v = 0; v < s->objects[o].vertex_count; v++) lz.push_back(s->objects[o].vertices[v].lz);
+        return lz;
+    };
+    for (int threads : {1, 3}) {
+        ASSERT_EQ(frame_init(threads), threads);
+        FrameReport report;
+        frame_share_eyes(0);
+        std::vector<float> full_lz = render_lz(full_shadow.data(), full_frame.data(), &report);
+        frame_share_eyes(1);
+        std::vector<float> shared_lz = render_lz(shadow.data(), frame.data(), &report);
+        EXPECT_TRUE(frame == full_frame) << threads << " threads";
+        EXPECT_TRUE(shadow == full_shadow) << threads << " threads";
+        EXPECT_EQ(report.light_spans, report.camera_spans);
+        EXPECT_NE(std::count(shared_lz.begin(), shared_lz.end(), -1.0f), (long)shared_lz.size());
+        EXPECT_TRUE(shared_lz == full_lz);
+    }
 }
 
 }  // namespace
