@@ -246,7 +246,7 @@ inline FrameReport render_frame(Scene* scene, const Matrix4& light_pose, const M
     }
     frame.bilinear = shading.bilinear;
     frame.shadow_factor = shading.shadow_factor;
-    FrameTargets targets = {frame_buffer, shadow_buffer};
+    FrameTargets targets = {frame_buffer, shadow_buffer, nullptr};
     FrameReport report;
     frame_render(&frame, &targets, &report);
     return report;

@@ -62,10 +62,9 @@ void mouse_look() {
 
 size_t pixel_count() { return (size_t)app.screen_width * (size_t)app.screen_height; }
 
-void present() {
-    uint32_t* surface;
-    if (!display_lock(&surface)) return;  // skip the copy, the counter and the present
-    std::memcpy(surface, app.frame_buffer, pixel_count() * 4);
+// The frame was copied into the locked surface as it was drawn; the counter
+// goes on top of it.
+void present(uint32_t* surface) {
     char text[32];
     format_frame_counter(app.frame_counter, text, sizeof text);
     app.frame_counter++;
@@ -183,14 +182,17 @@ void frame_tick() {
     mouse_look();
     double t1 = now_ms();
     FrameScene scene = app_frame_scene();
-    FrameTargets targets = {app.frame_buffer, app.shadow_buffer};
+    // A surface that cannot be locked gets no copy, no counter and no present.
+    uint32_t* surface = nullptr;
+    int locked = display_lock(&surface);
+    FrameTargets targets = {app.frame_buffer, app.shadow_buffer, locked ? surface : nullptr};
     frame_render(&scene, &targets, &phases.frame);
     double t2 = now_ms();
     if (app.stats_requested) {
         span_statistics_dump(frame_span_lists(), app.screen_height, app.screen_width);
         app.stats_requested = 0;
     }
-    present();
+    if (locked) present(surface);
     if (app.screenshot_requested) {
         screenshot_save(app.frame_buffer);
         app.screenshot_requested = 0;

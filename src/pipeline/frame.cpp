@@ -264,12 +264,18 @@ void light_rows(int32_t b) {
     cone_sweep((size_t)rows->first_row * (size_t)frame.width, (size_t)rows->row_count * (size_t)frame.width);
 }
 
+// The band's rows also go to the display while they are in the cache.
 void camera_rows(int32_t b) {
     if (!frame.shared) walk_band(b, frame.camera_records);
+    const SpanRows* rows = &frame.bands[(size_t)b];
     ShadeState state;
     shade_begin(&state, &frame.shade);
-    resolve_camera_rows(&frame.bands[(size_t)b], frame.targets->frame_buffer, &state,
-                        &frame.camera_counts[(size_t)b]);
+    resolve_camera_rows(rows, frame.targets->frame_buffer, &state, &frame.camera_counts[(size_t)b]);
+    if (frame.targets->display) {
+        size_t first = (size_t)rows->first_row * (size_t)frame.width;
+        std::memcpy(frame.targets->display + first, frame.targets->frame_buffer + first,
+                    (size_t)rows->row_count * (size_t)frame.width * 4);
+    }
 }
 
 // The light pass leaves every light-facing corner's light-view position in
@@ -364,6 +370,7 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         // No rows for this screen: nothing can be drawn.
         std::memset(targets->shadow_buffer, 0, pixels * 4);
         std::memset(targets->frame_buffer, 0, pixels * 4);
+        if (targets->display) std::memset(targets->display, 0, pixels * 4);
         return;
     }
     if (scene->marker_on && scene->marker)
@@ -391,6 +398,8 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     double t3 = now_ms();
     workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
     report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
+    if (report->camera_warnings && targets->display)  // drawn after the bands' copies
+        std::memcpy(targets->display, targets->frame_buffer, pixels * 4);
     double t4 = now_ms();
     report->vertices = t1 - t0;
     report->light_faces = t2 - t1;

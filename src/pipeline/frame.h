@@ -32,10 +32,11 @@ struct FrameScene {
     int shadow_factor;          // 256ths of each channel a shadowed pixel keeps
 };
 
-// Where it goes: both screen-sized, both written whole.
+// Where it goes: all screen-sized, all written whole.
 struct FrameTargets {
     uint32_t* frame_buffer;   // 0x00RRGGBB
     uint32_t* shadow_buffer;  // face id the light sees per pixel, 0 for none
+    uint32_t* display;        // a locked display surface that gets a copy of the frame, or null
 };
 
 // What the latest frame cost and found. The parts run one after another,

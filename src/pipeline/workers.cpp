@@ -28,6 +28,7 @@ namespace {
 struct JobSlot {
     WorkItem item;
     void* context;
+    int32_t first;  // item number of the job's item 0
 };
 
 struct WorkerPool {
@@ -74,7 +75,7 @@ int32_t take_item(uint32_t generation) {
 void run_items(uint32_t generation) {
     for (int32_t item; (item = take_item(generation)) >= 0;) {
         const JobSlot& slot = pool.slots[generation & 1];
-        slot.item(slot.context, item);
+        slot.item(slot.context, slot.first + item);
         pool.finished.fetch_add(1, std::memory_order_release);
     }
 }
@@ -136,14 +137,12 @@ void workers_stop() {
 
 int workers_count() { return 1 + (int)pool.threads.size(); }
 
-void workers_run(WorkItem item, void* context, int32_t count) {
-    if (count <= 0) return;
-    if (pool.threads.empty() || count == 1) {
-        for (int32_t i = 0; i < count; i++) item(context, i);
-        return;
-    }
+namespace {
+
+// One job of at most WORKERS_MAX_ITEMS items, first .. first + count - 1.
+void run_job(WorkItem item, void* context, int32_t first, int32_t count) {
     uint32_t generation = ++pool.generation;
-    pool.slots[generation & 1] = JobSlot{item, context};
+    pool.slots[generation & 1] = JobSlot{item, context, first};
     pool.finished.store(0, std::memory_order_relaxed);
     {
         // Published under the lock, so a worker deciding to sleep either sees
@@ -154,6 +153,18 @@ void workers_run(WorkItem item, void* context, int32_t count) {
     pool.wake.notify_all();
     run_items(generation);
     while (pool.finished.load(std::memory_order_acquire) < count) pause_briefly();
+}
+
+}  // namespace
+
+void workers_run(WorkItem item, void* context, int32_t count) {
+    if (count <= 0) return;
+    if (pool.threads.empty() || count == 1) {
+        for (int32_t i = 0; i < count; i++) item(context, i);
+        return;
+    }
+    for (int32_t first = 0; first < count; first += WORKERS_MAX_ITEMS)
+        run_job(item, context, first, count - first < WORKERS_MAX_ITEMS ? count - first : WORKERS_MAX_ITEMS);
 }
 
 void workers_fail_starts_after(int started) { pool.fail_starts_after = started; }

@@ -12,7 +12,7 @@
 
 typedef void (*WorkItem)(void* context, int32_t item);
 
-enum { WORKERS_MAX = 256, WORKERS_MAX_ITEMS = 65535 };
+enum { WORKERS_MAX = 256, WORKERS_MAX_ITEMS = 65535 };  // items of one job; more are run as several jobs
 
 // Starts threads - 1 workers (the caller is the remaining thread); threads
 // is clamped to 1..WORKERS_MAX. A worker that cannot be started leaves the
@@ -23,8 +23,8 @@ int workers_start(int threads);
 void workers_stop();
 // Threads that run jobs, the caller included (1 when no pool runs).
 int workers_count();
-// Runs item(context, i) for i in 0..count-1 (count at most
-// WORKERS_MAX_ITEMS) on every thread; returns when all have finished.
+// Runs item(context, i) for i in 0..count-1 on every thread; returns when
+// all have finished.
 void workers_run(WorkItem item, void* context, int32_t count);
 
 // Test hook: worker starts after the first `started` fail as if the system

@@ -300,29 +300,65 @@ inline uint32_t texel_pair(const uint8_t* at) {
 // makes texels[base + 1], texels[base + row] and texels[base + row + 1]
 // those wrapped neighbours for every base up to the last texel, so the two
 // rows are read as two texel pairs without masking.
+//
+// Where SSE2 is present (every x86-64) the texel index and the weight index
+// are worked out for four pixels at once, from u and v of pixels k .. k + 3
+// (u + k * du, exactly what k additions give: by the fill contract no
+// partial sum leaves 32 bits), and the four texels and shade entries of
+// each pixel are then read one by one.
 void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                    int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade->texels;
     const uint8_t* below = texels + shade->row_length;
     const uint32_t* shades = shade->shade_table;
     const uint32_t* weights = shade->weights;  // four weights per word, W00 in the low byte
-    // Indices as unsigned words: base is masked to 0..last_texel, and
-    // unsigned indices need no sign extension before addressing.
-    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const int32_t v_shift = shade->v_shift;
-    uint32_t* out = first;
-    do {
-        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        uint32_t f = ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u);  // fraction of v * 64 + of u
+    // The colour of one pixel from its texel index (masked to 0..last_texel)
+    // and its weight index (fraction of v * 64 + fraction of u).
+    auto colour = [&](uint32_t base, uint32_t f) {
         uint32_t w = weights[f];
         uint32_t top = texel_pair(texels + base), bottom = texel_pair(below + base);
-        *out = shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
+        return shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
                shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
                shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
                shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
+    };
+    uint32_t* out = first;
+#ifdef __SSE2__
+    const __m128i u_mask = _mm_set1_epi32(shade->u_mask), v_mask = _mm_set1_epi32(shade->v_mask);
+    const __m128i v_shift = _mm_cvtsi32_si128(shade->v_shift);
+    const __m128i u_fraction = _mm_set1_epi32(63), v_fraction = _mm_set1_epi32(0xFC0);
+    const uint32_t u0 = (uint32_t)u, v0 = (uint32_t)v, du0 = (uint32_t)du, dv0 = (uint32_t)dv;
+    __m128i us = _mm_setr_epi32((int)u0, (int)(u0 + du0), (int)(u0 + 2 * du0), (int)(u0 + 3 * du0));
+    __m128i vs = _mm_setr_epi32((int)v0, (int)(v0 + dv0), (int)(v0 + 2 * dv0), (int)(v0 + 3 * dv0));
+    const __m128i du4 = _mm_set1_epi32((int)(4 * du0)), dv4 = _mm_set1_epi32((int)(4 * dv0));
+    alignas(16) uint32_t base[4], f[4];
+    for (;;) {
+        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(_mm_sra_epi32(vs, v_shift), v_mask),
+                                                      _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
+        _mm_store_si128((__m128i*)f, _mm_or_si128(_mm_and_si128(_mm_srai_epi32(vs, 4), v_fraction),
+                                                  _mm_and_si128(_mm_srai_epi32(us, 10), u_fraction)));
+        if (last - out < 4) {
+            for (int k = 0; out < last; k++) *out++ = colour(base[k], f[k]);
+            break;
+        }
+        out[0] = colour(base[0], f[0]);
+        out[1] = colour(base[1], f[1]);
+        out[2] = colour(base[2], f[2]);
+        out[3] = colour(base[3], f[3]);
+        out += 4;
+        us = _mm_add_epi32(us, du4);
+        vs = _mm_add_epi32(vs, dv4);
+    }
+#else
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const int32_t v_shift = shade->v_shift;
+    do {
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = colour(base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
         u += du;
         v += dv;
     } while (++out < last);
+#endif
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 

@@ -156,6 +156,13 @@ TEST(Soak, FrameRecordCarriesTheWarningsOfEachPass) {
     const FramePhases* phases = app_frame_phases();
     EXPECT_EQ(phases->frame.light_warnings & RESOLVE_WARNING_OUT_OF_MEMORY, (uint32_t)RESOLVE_WARNING_OUT_OF_MEMORY);
     EXPECT_EQ(phases->frame.camera_warnings & RESOLVE_WARNING_OUT_OF_MEMORY, (uint32_t)RESOLVE_WARNING_OUT_OF_MEMORY);
+    // The shown frame carries the warning too: it is the frame buffer below the counter's rows.
+    const uint32_t* shown = headless_surface_pixels(headless_last_shown());
+    const uint32_t* frame = app_state()->frame_buffer;
+    long differing = 0;
+    for (int i = 30 * SCREEN_WIDTH; i < SCREEN_WIDTH * SCREEN_HEIGHT; i++) differing += shown[i] != frame[i];
+    EXPECT_EQ(differing, 0);
+    EXPECT_NE(frame[55 * SCREEN_WIDTH + 60], 0u);  // inside the memory warning's text
     span_pool_set_allocator(nullptr);
     while (platform_next_message(&m) && m.type != MSG_TIMER) window_proc(m.type, m.key);
     window_proc(m.type, m.key);

@@ -35,9 +35,11 @@ TEST(Threads, EveryItemOfEveryJobRunsOnce) {
             workers_run(count_item, &tally, items);
             for (int i = 0; i < items; i++) ASSERT_EQ(tally.runs[(size_t)i].load(), 1) << threads << " " << job;
         }
-        Tally big(WORKERS_MAX_ITEMS);
-        workers_run(count_item, &big, WORKERS_MAX_ITEMS);
-        for (int i = 0; i < WORKERS_MAX_ITEMS; i += 997) ASSERT_EQ(big.runs[(size_t)i].load(), 1);
+        // More items than one job holds run as several jobs.
+        const int big_count = 2 * WORKERS_MAX_ITEMS + 3;
+        Tally big(big_count);
+        workers_run(count_item, &big, big_count);
+        for (int i = 0; i < big_count; i++) ASSERT_EQ(big.runs[(size_t)i].load(), 1) << i;
         workers_stop();
         EXPECT_EQ(workers_count(), 1);
     }
