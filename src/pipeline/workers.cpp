@@ -45,9 +45,13 @@ struct WorkerPool {
 
 WorkerPool pool;
 
-// Spins this many rounds waiting for a job before sleeping: long enough to
-// cover the gaps between the jobs of one frame, short against a frame tick.
-const int spin_rounds = 20000;
+// Waiting threads spin this many rounds, then give the processor away: a
+// thread that holds an item may be waiting for it when the machine runs
+// more threads than it has cores. Workers stop spinning for a job after
+// idle_rounds and sleep: long enough to cover the gaps between the jobs of
+// one frame, short against a frame tick.
+const int spin_rounds = 2000;
+const int idle_rounds = spin_rounds + 200;
 
 uint32_t job_generation(uint64_t job) { return (uint32_t)(job >> 32); }
 uint32_t job_next(uint64_t job) { return (uint32_t)(job >> 16) & 0xFFFFu; }
@@ -84,9 +88,12 @@ void worker_main() {
     uint32_t seen = job_generation(pool.job.load(std::memory_order_acquire));
     for (;;) {
         uint64_t job = pool.job.load(std::memory_order_acquire);
-        for (int round = 0; job_generation(job) == seen && round < spin_rounds; round++) {
+        for (int round = 0; job_generation(job) == seen && round < idle_rounds; round++) {
             if (pool.stopping.load(std::memory_order_relaxed)) return;
-            pause_briefly();
+            if (round < spin_rounds)
+                pause_briefly();
+            else
+                std::this_thread::yield();
             job = pool.job.load(std::memory_order_acquire);
         }
         if (job_generation(job) == seen) {
@@ -152,7 +159,11 @@ void run_job(WorkItem item, void* context, int32_t first, int32_t count) {
     }
     pool.wake.notify_all();
     run_items(generation);
-    while (pool.finished.load(std::memory_order_acquire) < count) pause_briefly();
+    for (int round = 0; pool.finished.load(std::memory_order_acquire) < count; round++)
+        if (round < spin_rounds)
+            pause_briefly();
+        else
+            std::this_thread::yield();
 }
 
 }  // namespace
