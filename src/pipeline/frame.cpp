@@ -22,6 +22,7 @@
 // again in job 4.
 #include "pipeline/frame.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -75,6 +76,12 @@ struct FrameEngine {
     std::vector<SpanRows> bands;
     std::vector<ResolveCounts> light_counts;   // per band, of the latest frame
     std::vector<ResolveCounts> camera_counts;
+    // Bands are handed out costliest first (by their time in the latest
+    // frame), so no thread is left with a long band when the others are done.
+    std::vector<int32_t> light_order;          // band of each item
+    std::vector<int32_t> camera_order;
+    std::vector<double> light_cost;            // ms per band, latest frame
+    std::vector<double> camera_cost;
     std::vector<FrameObject> objects;
     std::vector<Chunk> vertex_chunks;
     std::vector<Chunk> face_chunks;
@@ -304,17 +311,33 @@ void job_light_faces(void*, int32_t item) {
 }
 
 void job_light_rows(void*, int32_t item) {
-    if (item < frame.band_count)
-        light_rows(item);
-    else
+    if (item < frame.band_count) {
+        int32_t b = frame.light_order[(size_t)item];
+        double t0 = now_ms();
+        light_rows(b);
+        frame.light_cost[(size_t)b] = now_ms() - t0;
+    } else {
         camera_faces(item - frame.band_count);
+    }
 }
 
 void job_camera_rows(void*, int32_t item) {
-    if (item < frame.band_count)
-        camera_rows(item);
-    else
+    if (item < frame.band_count) {
+        int32_t b = frame.camera_order[(size_t)item];
+        double t0 = now_ms();
+        camera_rows(b);
+        frame.camera_cost[(size_t)b] = now_ms() - t0;
+    } else {
         store_light_view(item - frame.band_count);
+    }
+}
+
+// The next frame's band order: costliest first. Which thread draws a band
+// never changes what is drawn.
+void order_bands(std::vector<int32_t>* order, const std::vector<double>& cost) {
+    std::sort(order->begin(), order->end(), [&](int32_t a, int32_t b) {
+        return cost[(size_t)a] > cost[(size_t)b] || (cost[(size_t)a] == cost[(size_t)b] && a < b);
+    });
 }
 
 // The warnings of a pass from its bands' counts and pools.
@@ -341,6 +364,11 @@ int frame_init(int threads) {
     frame.bands.assign((size_t)frame.band_count, SpanRows{});
     frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
     frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
+    frame.light_cost.assign((size_t)frame.band_count, 0.0);
+    frame.camera_cost.assign((size_t)frame.band_count, 0.0);
+    frame.light_order.resize((size_t)frame.band_count);
+    frame.camera_order.resize((size_t)frame.band_count);
+    for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
     frame.ready = frame.height > 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         int32_t first = b * band_rows;
@@ -398,6 +426,8 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     double t3 = now_ms();
     workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
     report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
+    order_bands(&frame.light_order, frame.light_cost);
+    order_bands(&frame.camera_order, frame.camera_cost);
     if (report->camera_warnings && targets->display)  // drawn after the bands' copies
         std::memcpy(targets->display, targets->frame_buffer, pixels * 4);
     double t4 = now_ms();

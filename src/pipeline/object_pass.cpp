@@ -48,23 +48,24 @@ int face_action(const ViewVertex* const v[3]) {
     return std::ceil(lo) < std::ceil(hi) ? CLIP_KEEP : CLIP_DROP;
 }
 
-// The face's corners as clip vertices (view position; the caller adds the
-// camera pass's attributes) into `polygon`, projected: screen x, y replace
+// The face's corners, clip vertices with their view positions and the camera
+// pass's attributes, into `polygon`, projected: screen x, y replace
 // view x, y and z stays the view depth. A face kept whole takes its view
 // vertices' screen positions, which are what projecting its corners gives;
 // a face that is cut is clipped first. 0 when nothing is left or a vertex
 // lies nearer than the near limit.
-int clip_and_project(int action, const ViewVertex* const v[3], const ClipVertex corners[3], ClipPolygon* polygon) {
+// On entry the polygon's first three vertices are the face's corners.
+int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* polygon) {
     if (action == CLIP_KEEP) {
         polygon->count = 3;
         for (int k = 0; k < 3; k++) {
-            polygon->v[k] = corners[k];
             polygon->v[k].x = v[k]->sx;
             polygon->v[k].y = v[k]->sy;
         }
         return 1;
     }
-    *polygon = clip_triangle(corners, engine_frustum());
+    ClipPolygon cut = clip_triangle(polygon->v, engine_frustum());
+    *polygon = cut;
     if (polygon->count == 0) return 0;
     float focal = engine_focal_length();
     float centre_x = (float)(engine_width() / 2), centre_y = (float)(engine_height() / 2);
@@ -128,10 +129,9 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
     for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
     int action = face_action(v);
     if (action == CLIP_DROP) return 1;
-    ClipVertex corners[3];
-    for (int k = 0; k < 3; k++) corners[k] = corner_at(v[k]);
     ClipPolygon polygon;
-    if (clip_and_project(action, v, corners, &polygon))
+    for (int k = 0; k < 3; k++) polygon.v[k] = corner_at(v[k]);
+    if (clip_and_project(action, v, &polygon))
         *size = polygon_record_light(&polygon, (uint32_t)face->face_id, record);
     return 1;
 }
@@ -144,10 +144,10 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
     for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
     int action = face_action(v);
     if (action == CLIP_DROP) return 0;
-    ClipVertex corners[3];
+    ClipPolygon polygon;
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
-        ClipVertex* c = &corners[k];
+        ClipVertex* c = &polygon.v[k];
         *c = corner_at(v[k]);
         c->u = vertex->u;
         c->v = vertex->v;
@@ -162,8 +162,7 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
             c->lz = vertex->lz;
         }
     }
-    ClipPolygon polygon;
-    if (!clip_and_project(action, v, corners, &polygon)) return 0;
+    if (!clip_and_project(action, v, &polygon)) return 0;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;

@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <xmmintrin.h>
+#endif
+
 #include "pipeline/neutral_texture.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
@@ -49,6 +53,75 @@ PlaneGradient plane_through(float a0, float a1, float a2, const ClipVertex* p0,
 float screen_determinant(const ClipPolygon* p) {
     const ClipVertex* v = p->v;
     return (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
+}
+
+// The six planes in record order W, U, V, LX, LY, LZ (two lanes spare).
+struct AttributePlanes {
+    alignas(16) float dx[8];
+    alignas(16) float dy[8];
+    alignas(16) float at_origin[8];
+};
+
+// The planes compute_gradients describes, through the first three vertices;
+// 0 when they are collinear on screen. Every attribute goes through the
+// same single-precision steps as plane_through, one attribute per SSE lane:
+// W = 1 / z, U = (W * u) * tw, V = (W * v) * th, LX = W * lx, ... (a factor
+// of 1 in a lane leaves its value as it is).
+int attribute_planes(const ClipPolygon* polygon, int32_t tw, int32_t th, AttributePlanes* out) {
+    const ClipVertex* p = polygon->v;
+    float d = screen_determinant(polygon);
+    if (d == 0.0f) return 0;
+#ifdef __SSE2__
+    __m128 a[3], b[3];  // per vertex: W, U, V, LX and LY, LZ, -, -
+    const __m128 scale = _mm_setr_ps(1.0f, (float)tw, (float)th, 1.0f);
+    for (int i = 0; i < 3; i++) {
+        const __m128 w = _mm_set1_ps(1.0f / p[i].z);
+        a[i] = _mm_mul_ps(_mm_mul_ps(w, _mm_setr_ps(1.0f, p[i].u, p[i].v, p[i].lx)), scale);
+        b[i] = _mm_mul_ps(w, _mm_setr_ps(p[i].ly, p[i].lz, 0.0f, 0.0f));
+    }
+    const __m128 y20 = _mm_set1_ps(p[2].y - p[0].y), y10 = _mm_set1_ps(p[1].y - p[0].y);
+    const __m128 x10 = _mm_set1_ps(p[1].x - p[0].x), x20 = _mm_set1_ps(p[2].x - p[0].x);
+    const __m128 dd = _mm_set1_ps(d), x0 = _mm_set1_ps(p[0].x), y0 = _mm_set1_ps(p[0].y);
+    for (int half = 0; half < 2; half++) {
+        const __m128* v = half ? b : a;
+        __m128 d1 = _mm_sub_ps(v[1], v[0]), d2 = _mm_sub_ps(v[2], v[0]);
+        __m128 dx = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(d1, y20), _mm_mul_ps(d2, y10)), dd);
+        __m128 dy = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(d2, x10), _mm_mul_ps(d1, x20)), dd);
+        __m128 at_origin = _mm_sub_ps(_mm_sub_ps(v[0], _mm_mul_ps(x0, dx)), _mm_mul_ps(y0, dy));
+        _mm_store_ps(out->dx + 4 * half, dx);
+        _mm_store_ps(out->dy + 4 * half, dy);
+        _mm_store_ps(out->at_origin + 4 * half, at_origin);
+    }
+#else
+    float values[6][3];
+    for (int i = 0; i < 3; i++) {
+        float w = 1.0f / p[i].z;
+        float attributes[6] = {w, w * p[i].u * (float)tw, w * p[i].v * (float)th, w * p[i].lx, w * p[i].ly,
+                               w * p[i].lz};
+        for (int k = 0; k < 6; k++) values[k][i] = attributes[k];
+    }
+    for (int k = 0; k < 6; k++) {
+        PlaneGradient g = plane_through(values[k][0], values[k][1], values[k][2], &p[0], &p[1], &p[2], d);
+        out->dx[k] = g.dx;
+        out->dy[k] = g.dy;
+        out->at_origin[k] = g.at_origin;
+    }
+#endif
+    return 1;
+}
+
+// setup_edge with the rows ceil(a.y) and ceil(b.y) already worked out: a
+// chain's vertices are each the end of one edge and the start of the next.
+int edge_between(const ClipVertex* a, const ClipVertex* b, float top, float bottom, EdgeStep* edge) {
+    int32_t count = (int32_t)(bottom - top);
+    if (count <= 0) return 0;  // a negative count would never end the walk
+    // count >= 1 means b->y > a->y, so the division is safe.
+    float slope = (b->x - a->x) / (b->y - a->y);
+    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * 65536.0f);
+    edge->y = (int32_t)top;
+    edge->count = count;
+    edge->dx = fixed_from_float(slope * 65536.0f);
+    return 1;
 }
 
 // Record layout: the header, the planes (start, row steps, column steps),
@@ -167,16 +240,7 @@ void walk_rows(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 }  // namespace
 
 int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
-    float top = std::ceil(a->y);
-    int32_t count = (int32_t)(std::ceil(b->y) - top);
-    if (count <= 0) return 0;  // a negative count would never end the walk
-    // count >= 1 means b->y > a->y, so the division is safe.
-    float slope = (b->x - a->x) / (b->y - a->y);
-    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * 65536.0f);
-    edge->y = (int32_t)top;
-    edge->count = count;
-    edge->dx = fixed_from_float(slope * 65536.0f);
-    return 1;
+    return edge_between(a, b, std::ceil(a->y), std::ceil(b->y), edge);
 }
 
 int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
@@ -195,23 +259,26 @@ int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
 
     float min_y = 65536.0f, max_y = -65536.0f;
     int32_t top = 0, bottom = 0;
+    float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
     for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
         float y = polygon->v[i].y;
+        row[i] = std::ceil(y);
         if (y < min_y) min_y = y, top = i;
         if (y > max_y) max_y = y, bottom = i;
     }
-    c->first_row = (int32_t)std::ceil(min_y);
-    c->end_row = (int32_t)std::ceil(max_y);
+    c->first_row = (int32_t)row[top];
+    c->end_row = (int32_t)row[bottom];
     if (c->first_row >= c->end_row) return 0;
 
+    const ClipVertex* v = polygon->v;
     for (int32_t i = top; i != bottom;) {
         int32_t next = i + 1 == n ? 0 : i + 1;
-        if (setup_edge(&polygon->v[i], &polygon->v[next], &c->left[c->left_count])) c->left_count++;
+        if (edge_between(&v[i], &v[next], row[i], row[next], &c->left[c->left_count])) c->left_count++;
         i = next;
     }
     for (int32_t i = bottom; i != top;) {
         int32_t next = i + 1 == n ? 0 : i + 1;
-        if (setup_edge(&polygon->v[next], &polygon->v[i], &c->right[c->right_count])) c->right_count++;
+        if (edge_between(&v[next], &v[i], row[next], row[i], &c->right[c->right_count])) c->right_count++;
         i = next;
     }
     // Both chains span first_row..end_row, so each holds an edge with a
@@ -220,24 +287,10 @@ int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
 }
 
 int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* g) {
-    const ClipVertex* p = polygon->v;
-    float d = screen_determinant(polygon);
-    if (d == 0.0f) return 0;
-    float w[3], u[3], v[3], lx[3], ly[3], lz[3];
-    for (int i = 0; i < 3; i++) {
-        w[i] = 1.0f / p[i].z;
-        u[i] = w[i] * p[i].u * (float)tw;
-        v[i] = w[i] * p[i].v * (float)th;
-        lx[i] = w[i] * p[i].lx;
-        ly[i] = w[i] * p[i].ly;
-        lz[i] = w[i] * p[i].lz;
-    }
-    g->u = plane_through(u[0], u[1], u[2], &p[0], &p[1], &p[2], d);
-    g->v = plane_through(v[0], v[1], v[2], &p[0], &p[1], &p[2], d);
-    g->w = plane_through(w[0], w[1], w[2], &p[0], &p[1], &p[2], d);
-    g->lx = plane_through(lx[0], lx[1], lx[2], &p[0], &p[1], &p[2], d);
-    g->ly = plane_through(ly[0], ly[1], ly[2], &p[0], &p[1], &p[2], d);
-    g->lz = plane_through(lz[0], lz[1], lz[2], &p[0], &p[1], &p[2], d);
+    AttributePlanes planes;
+    if (!attribute_planes(polygon, tw, th, &planes)) return 0;
+    PlaneGradient* order[6] = {&g->w, &g->u, &g->v, &g->lx, &g->ly, &g->lz};
+    for (int k = 0; k < 6; k++) *order[k] = PlaneGradient{planes.dx[k], planes.dy[k], planes.at_origin[k]};
     return 1;
 }
 
@@ -304,8 +357,8 @@ size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint3
     int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
     int32_t level_u = level < levels_u ? level : levels_u - 1;
     int32_t level_v = level < levels_v ? level : levels_v - 1;
-    PolygonGradients g;
-    if (!compute_gradients(polygon, texture->base_width >> level_u, texture->base_height >> level_v, &g))
+    AttributePlanes g;
+    if (!attribute_planes(polygon, texture->base_width >> level_u, texture->base_height >> level_v, &g))
         return 0;
 
     PolygonRecord* record = (PolygonRecord*)out;
@@ -313,12 +366,11 @@ size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint3
     record->level_index = level_v * levels_u + level_u;
     record->texture = texture;
     float row = (float)record->first_row;
-    const PlaneGradient* order[6] = {&g.w, &g.u, &g.v, &g.lx, &g.ly, &g.lz};
     float* planes = record_planes(record);
     for (int k = 0; k < 6; k++) {
-        planes[k] = order[k]->at_origin + row * order[k]->dy;
-        planes[6 + k] = order[k]->dy;
-        planes[12 + k] = order[k]->dx;
+        planes[k] = g.at_origin[k] + row * g.dy[k];
+        planes[6 + k] = g.dy[k];
+        planes[12 + k] = g.dx[k];
     }
     return size;
 }

@@ -105,6 +105,46 @@ TEST_F(Setup, GradientsOfTheWorkedTriangle) {
     EXPECT_EQ(compute_gradients(&line, 64, 32, &gradients), 0);
 }
 
+// The planes, worked out four attributes at a time, are the plain formula's
+// bit for bit: d1 = A1 - A0, d2 = A2 - A0, dA/dx = (d1 * (y2 - y0) - d2 *
+// (y1 - y0)) / D, dA/dy = (d2 * (x1 - x0) - d1 * (x2 - x0)) / D,
+// A(0, 0) = A0 - x0 * dA/dx - y0 * dA/dy, each step rounded to float.
+TEST_F(Setup, GradientsAreThePlainFormulasBitForBit) {
+    std::srand(3);
+    auto random = [](float lo, float hi) { return lo + (hi - lo) * (float)std::rand() / (float)RAND_MAX; };
+    for (int trial = 0; trial < 2000; trial++) {
+        ClipPolygon p = {};
+        p.count = 3;
+        for (int i = 0; i < 3; i++) {
+            p.v[i] = at(random(2, 398), random(2, 298), random(0.1f, 900.0f), random(-50, 50), random(-50, 50));
+            p.v[i].lx = random(-500, 500), p.v[i].ly = random(-500, 500), p.v[i].lz = random(-500, 500);
+        }
+        int32_t tw = 1 << (std::rand() % 9), th = 1 << (std::rand() % 9);
+        PolygonGradients g;
+        float d = (p.v[1].x - p.v[0].x) * (p.v[2].y - p.v[0].y) - (p.v[2].x - p.v[0].x) * (p.v[1].y - p.v[0].y);
+        ASSERT_EQ(compute_gradients(&p, tw, th, &g), d != 0.0f);
+        if (d == 0.0f) continue;
+        const PlaneGradient* got[6] = {&g.w, &g.u, &g.v, &g.lx, &g.ly, &g.lz};
+        float a[6][3];
+        for (int i = 0; i < 3; i++) {
+            float w = 1.0f / p.v[i].z;
+            float u = w * p.v[i].u, v = w * p.v[i].v;
+            float values[6] = {w, u * (float)tw, v * (float)th, w * p.v[i].lx, w * p.v[i].ly, w * p.v[i].lz};
+            for (int k = 0; k < 6; k++) a[k][i] = values[k];
+        }
+        for (int k = 0; k < 6; k++) {
+            float d1 = a[k][1] - a[k][0], d2 = a[k][2] - a[k][0];
+            float y20 = p.v[2].y - p.v[0].y, y10 = p.v[1].y - p.v[0].y;
+            float x10 = p.v[1].x - p.v[0].x, x20 = p.v[2].x - p.v[0].x;
+            float dx = (d1 * y20 - d2 * y10) / d, dy = (d2 * x10 - d1 * x20) / d;
+            float at_origin = a[k][0] - p.v[0].x * dx - p.v[0].y * dy;
+            ASSERT_EQ(got[k]->dx, dx) << trial << " " << k;
+            ASSERT_EQ(got[k]->dy, dy) << trial << " " << k;
+            ASSERT_EQ(got[k]->at_origin, at_origin) << trial << " " << k;
+        }
+    }
+}
+
 // A planar quad: the planes from its first three vertices reproduce the fourth.
 TEST_F(Setup, GradientsOfAQuadFitEveryVertex) {
     // View-space square at an angle, projected with focal 200 around (200, 150).
