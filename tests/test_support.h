@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 // A fresh empty folder under the build tree's scratch area, entered for the
 // test's lifetime and left again afterwards.
@@ -32,6 +33,19 @@ private:
     std::string previous_;
     std::string path_;
 };
+
+// Runs a shell command; its exit code (-1 when it did not exit), with its
+// standard output in *out.
+inline int run_output(const std::string& command, std::string* out) {
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    char buffer[4096];
+    size_t n;
+    out->clear();
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out->append(buffer, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 inline std::string read_file(const std::string& name) {
     std::string text;

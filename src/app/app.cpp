@@ -41,6 +41,12 @@ StartupResult fail(StartupResult result, const char* what, const char* file, con
     return result;
 }
 
+int has_faces(const Scene* scene) {
+    for (int i = 0; i < scene->object_count; i++)
+        if (scene->objects[i].face_count > 0) return 1;
+    return 0;
+}
+
 void reset_object_matrices(Scene* scene) {
     for (int i = 0; i < scene->object_count; i++) matrix_identity(&scene->objects[i].matrix);
 }
@@ -108,6 +114,8 @@ StartupResult app_startup(int threads) {
     app.world_scene = scene_load("Svet.3ds");
     if (!app.world_scene) return fail(STARTUP_WORLD, "loading the world", "Svet.3ds", scene_load_error());
     reset_object_matrices(app.world_scene);
+    if (!has_faces(app.world_scene))  // loads, but nothing will be drawn
+        std::fprintf(stderr, "varnel: Svet.3ds holds no triangles; the frames stay black\n");
     app.marker_scene = scene_load("Star.3ds");
     if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
     reset_object_matrices(app.marker_scene);
@@ -117,9 +125,9 @@ StartupResult app_startup(int threads) {
     log_line("Loading textures ...");
     char folder[] = "Textures";
     if (!bind_material_textures(app.world_scene, folder))
-        return fail(STARTUP_TEXTURES, "loading the world's textures", folder, texture_error());
+        return fail(STARTUP_TEXTURES, "loading the world's textures", "Svet.3ds", texture_error());
     if (!bind_material_textures(app.marker_scene, folder))
-        return fail(STARTUP_TEXTURES, "loading the marker's textures", folder, texture_error());
+        return fail(STARTUP_TEXTURES, "loading the marker's textures", "Star.3ds", texture_error());
     RgbImage* cone = tga_read_rgb("Cone.tga");
     if (!cone) return fail(STARTUP_CONE, "loading the cone", "Cone.tga", tga_error());
     app.cone_mask = cone_mask_resample(cone, app.screen_width, app.screen_height);

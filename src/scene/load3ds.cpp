@@ -16,6 +16,8 @@ namespace {
 // Deeper nesting than any real file has; stops a crafted file from running
 // the recursive walk out of stack.
 constexpr int max_chunk_depth = 64;
+// Every 3DS file starts with this chunk (M3DMAGIC).
+constexpr unsigned main_chunk_id = 0x4D4D;
 
 struct ReaderState {
     int counting;                          // 1 during the counting pass, 0 while filling
@@ -457,6 +459,12 @@ int read_file(const char* file_name, long* size) {
     }
     *size = measured;
     int result = read_chunks(file, measured);
+    // A file of another kind fails somewhere in its first bytes with a
+    // reason about chunks; say what it is instead.
+    unsigned char id[2] = {0, 0};
+    if (result != 0 && (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(id, 1, 2, file) != 2 ||
+                        (id[0] | id[1] << 8) != main_chunk_id))
+        chunk_fail("not a 3DS file");
     std::fclose(file);
     return result;
 }

@@ -5,16 +5,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "scene/scene.h"
 #include "texture/image.h"
 
 namespace {
 
-enum { TEXTURE_NAME_MAX = 256 };  // "<folder>/<material>.tga" with its terminator
+enum {
+    TEXTURE_NAME_MAX = 256,     // "<folder>/<material>.tga" with its terminator
+    TEXTURE_ERROR_MAX = 2048,   // room for every failing file of a binding
+};
 
 struct TextureState {
-    char error[TEXTURE_NAME_MAX + 64];  // "<file>: <reason>" of the last failure
+    char error[TEXTURE_ERROR_MAX];  // "<file>: <reason>" of the last failure; a
+                                    // binding's failures joined with "; "
 };
 
 TextureState textures = {};
@@ -108,7 +113,16 @@ Texture* texture_create(int32_t file_width, int32_t file_height) {
 Texture* texture_load(const char* file_name) {
     IndexedImage* image = tga_read_indexed(file_name);
     if (!image) {
-        set_error(file_name, tga_error());
+        const char* why = tga_error();
+        char hint[128];
+        // A file that is there but not a material texture: say how to make one.
+        if (std::strcmp(why, "cannot open file") != 0 && std::strcmp(why, "cannot read file") != 0 &&
+            std::strcmp(why, "out of memory") != 0) {
+            std::snprintf(hint, sizeof hint, "%s (a material texture is an 8-bit colour-mapped TGA: make one with "
+                          "varnel-tool texture)", why);
+            why = hint;
+        }
+        set_error(file_name, why);
         return nullptr;
     }
     const int32_t w = image->width, h = image->height;
@@ -145,22 +159,34 @@ int bind_material_textures(Scene* scene, char* folder) {
     // "Textures\" and "Textures/" name the same folder as "Textures".
     size_t length = std::strlen(folder);
     if (length > 0 && (folder[length - 1] == '\\' || folder[length - 1] == '/')) folder[length - 1] = 0;
+    // Binding stops at the first failure; the rest are only tried so that
+    // the message names every texture that is missing or wrong.
+    std::string failures;
+    int failed = 0;
     for (int32_t i = 0; i < scene->material_count; i++) {
         Material* material = &scene->materials[i];
-        if (!material->name) {
-            set_error(nullptr, "material without a name");
-            return 0;
-        }
+        Texture* texture = nullptr;
         char file_name[TEXTURE_NAME_MAX];
-        int n = std::snprintf(file_name, sizeof file_name, "%s/%s.tga", folder, material->name);
-        if (n < 0 || n >= (int)sizeof file_name) {
+        int n = material->name ? std::snprintf(file_name, sizeof file_name, "%s/%s.tga", folder, material->name) : 0;
+        if (!material->name)
+            set_error(nullptr, "material without a name");
+        else if (std::strchr(material->name, '/') || std::strchr(material->name, '\\') ||
+                 std::strcmp(material->name, "..") == 0)
+            set_error(material->name, "material name refused: a texture name may hold no path separator and not be ..");
+        else if (n < 0 || n >= (int)sizeof file_name)
             set_error(material->name, "texture file name too long");
-            return 0;
-        }
-        material->texture = texture_load(file_name);
-        if (!material->texture) return 0;  // texture_load has set the reason
+        else
+            texture = texture_load(file_name);  // sets the reason on failure
+        if (!failed)
+            material->texture = texture;
+        else
+            texture_free(texture);
+        if (texture) continue;
+        failures += (failed ? "; " : "") + std::string(textures.error);
+        failed = 1;
     }
-    return 1;
+    if (failed) std::snprintf(textures.error, sizeof textures.error, "%s", failures.c_str());
+    return !failed;
 }
 
 const char* texture_error() { return textures.error; }

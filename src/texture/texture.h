@@ -44,7 +44,10 @@ Texture* texture_create(int32_t file_width, int32_t file_height);
 // wrap-around copy of its first texels.
 void texture_finish(Texture* texture, const uint32_t* palette, int32_t count);
 // Loads "<folder>/<material name>.tga" for every material; 1, or 0 at the
-// first material whose texture cannot be loaded.
+// first material whose texture cannot be loaded (those after it stay
+// unbound). texture_error() then names every material texture that fails,
+// not only the first. A material name with a path separator or ".." is
+// refused: its texture would lie outside the folder.
 int bind_material_textures(Scene* scene, char* folder);
 const char* texture_error();
 // The engine keeps its textures until the process ends; tools and tests

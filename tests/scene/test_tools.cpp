@@ -11,17 +11,7 @@
 
 namespace {
 
-// Runs a shell command; returns its exit status and fills *out with stdout.
-int run(const std::string& command, std::string* out) {
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
-    char buffer[4096];
-    size_t n;
-    out->clear();
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out->append(buffer, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command, std::string* out) { return run_output(command, out); }
 
 std::string read_text(const std::string& path) { return read_file(path); }
 
@@ -50,6 +40,10 @@ TEST(ToolInfo, PrintsTheSceneAsJson) {
         "  \"vertices\": 7,\n"
         "  \"faces\": 4,\n"
         "  \"segment\": [0, 0],\n"
+        "  \"material_images\": [\n"
+        "    {\"name\": \"Stone\", \"texture\": \"Textures/Stone.tga\", \"map\": null},\n"
+        "    {\"name\": \"Unused\", \"texture\": \"Textures/Unused.tga\", \"map\": null}\n"
+        "  ],\n"
         "  \"meshes\": [\n"
         "    {\"name\": \"Wall \\\"A\\\"\", \"vertices\": 3, \"faces\": 3, \"materials\": [\"Stone\"], "
         "\"faces_without_material\": 2},\n"
@@ -57,6 +51,29 @@ TEST(ToolInfo, PrintsTheSceneAsJson) {
         "  ]\n"
         "}\n";
     EXPECT_EQ(out, expected);
+}
+
+// The texture the engine loads for each material, and the image file the
+// 3DS file itself names for it (the first texture map of its entry).
+TEST(ToolInfo, ListsTheImagesOfEveryMaterial) {
+    auto bytes = make_file([](ChunkWriter& w) {
+        w.begin(0xAFFF).begin(0xA000).str("Brick").end();
+        w.begin(0xA220).begin(0xA300).str("SKY.JPG").end().end();  // a reflection map is not the image
+        w.begin(0xA200).begin(0x0030).u16(100).end().begin(0xA300).str("MAPS\\BRICK.JPG").end().end();
+        w.end();
+        w.begin(0xAFFF).begin(0xA000).str("Plain").end().end();
+        w.begin(0xAFFF).begin(0xA200).begin(0xA300).str("").end().end().begin(0xA000).str("Empty").end().end();
+    });
+    std::string path = write_test_file("info_maps.3ds", bytes);
+    std::string out;
+    ASSERT_EQ(run(std::string(VARNEL_TOOL_PATH) + " info " + path, &out), 0);
+    const std::string expected =
+        "  \"material_images\": [\n"
+        "    {\"name\": \"Brick\", \"texture\": \"Textures/Brick.tga\", \"map\": \"MAPS\\\\BRICK.JPG\"},\n"
+        "    {\"name\": \"Plain\", \"texture\": \"Textures/Plain.tga\", \"map\": null},\n"
+        "    {\"name\": \"Empty\", \"texture\": \"Textures/Empty.tga\", \"map\": null}\n"
+        "  ],\n";
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
 }
 
 TEST(ToolInfo, RejectedFileGivesOneLineAndNonzeroExit) {

@@ -213,4 +213,34 @@ TEST(Texture, BindsMaterialsByNameFromTheFolder) {
     texture_free(materials[0].texture);
 }
 
+// Start-up still stops at the first texture that fails, but its one message
+// names every failing file, says how to make a texture from an image, and
+// refuses names that would lead out of the folder.
+TEST(Texture, BindingNamesEveryFailingTexture) {
+    ScratchDir dir("texture_bind_all");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(run("mkdir -p Tex"));
+    write_bytes("Tex/Wood.tga", texture_file(8, 8));
+    Bytes truecolour = tga_header(2, 8, 8, 24, 0);
+    append(&truecolour, Bytes(8 * 8 * 3, 1));
+    write_bytes("Tex/Photo.tga", truecolour);
+    write_bytes("Wood.tga", texture_file(8, 8));  // what "../Wood" would reach
+    char wood[] = "Wood", glass[] = "Glass", photo[] = "Photo", up[] = "../Wood", back[] = "a\\b", dots[] = "..",
+         stone[] = "Stone";
+    std::vector<Material> materials = {{wood, nullptr}, {glass, nullptr}, {photo, nullptr}, {up, nullptr},
+                                       {back, nullptr}, {dots, nullptr}, {stone, nullptr}};
+    Scene scene = scene_with(&materials);
+    char folder[] = "Tex";
+    EXPECT_EQ(bind_material_textures(&scene, folder), 0);
+    std::string error = texture_error();
+    for (const char* named : {"Tex/Glass.tga: cannot open file", "Tex/Photo.tga", "varnel-tool texture",
+                              "../Wood: material name refused", "a\\b: material name refused",
+                              "..: material name refused", "Tex/Stone.tga"})
+        EXPECT_NE(error.find(named), std::string::npos) << named << " in: " << error;
+    EXPECT_EQ(error.find("Tex/Wood.tga"), std::string::npos) << error;
+    EXPECT_NE(materials[0].texture, nullptr);
+    for (size_t i = 1; i < materials.size(); i++) EXPECT_EQ(materials[i].texture, nullptr) << i;
+    texture_free(materials[0].texture);
+}
+
 }  // namespace

@@ -216,3 +216,19 @@ int image_resize(const Rgba8* src, int src_width, int src_height, Rgba8* dst, in
     }
     return 1;
 }
+
+int texture_encode_image(const Rgba8* pixels, int width, int height, int max_base, ByteBuffer* out,
+                         int* base_width, int* base_height) {
+    auto nearest = [max_base](int n) {
+        int p = 2;
+        while (p < max_base && (double)p * 1.41421356 < (double)n) p *= 2;
+        return p;
+    };
+    const int bw = nearest(width), bh = nearest(height);
+    std::vector<Rgba8> base((size_t)bw * bh);
+    if (!image_resize(pixels, width, height, base.data(), bw, bh)) return 0;
+    if (!texture_encode(base.data(), bw, bh, out)) return 0;
+    *base_width = bw;
+    *base_height = bh;
+    return 1;
+}

@@ -32,4 +32,9 @@ int texture_encode(const Rgba8* base, int base_width, int base_height, ByteBuffe
 // (edges clamped) where it grows. Sizes 1..16384.
 int image_resize(const Rgba8* src, int src_width, int src_height, Rgba8* dst, int dst_width,
                  int dst_height);
+// An image of any size to a complete texture TGA: each side resampled to
+// the nearest power of two (by ratio) from 2 to max_base, then
+// texture_encode. *base_width, *base_height receive the level (0, 0) size.
+int texture_encode_image(const Rgba8* pixels, int width, int height, int max_base, ByteBuffer* out,
+                         int* base_width, int* base_height);
 const char* ripmap_error();

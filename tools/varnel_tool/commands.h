@@ -11,3 +11,4 @@ int tool_texture(int argc, char** argv);       // texture IN OUT.tga
 int tool_font(int argc, char** argv);          // font TTF OUT.bmp
 int tool_cone(int argc, char** argv);          // cone OUT.tga
 int tool_soak_events(int argc, char** argv);   // soak-events FRAMES [SEED]
+int tool_import(int argc, char** argv);        // import [--force] [--up x|y|z] [--scale S] MODEL DIR

@@ -2,8 +2,6 @@
 // images made from users' own files. Every file is written through
 // asset_file_write: complete or not at all, and an existing file is replaced
 // only with --force (or inside a folder this tool made).
-#include <dirent.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +12,11 @@
 #include "asset/cone_image.h"
 #include "asset/font_atlas.h"
 #include "asset/image_encode.h"
-#include "asset/procedural.h"
 #include "asset/ripmap.h"
 #include "asset/world.h"
 #include "asset/write3ds.h"
 #include "varnel_tool/commands.h"
+#include "varnel_tool/tool_common.h"
 #include "stb_image.h"
 
 namespace {
@@ -32,56 +30,6 @@ const int default_texture_max = 256;   // largest base level `texture` makes by 
 const int texture_max_limit = 2048;
 const int input_pixel_limit = 64 << 20;
 
-int error_line(const char* command, const char* what) {
-    std::fprintf(stderr, "varnel-tool %s: %s\n", command, what);
-    return 1;
-}
-
-// Splits "--force" and "--name VALUE" options from positional arguments.
-struct Arguments {
-    int force;
-    std::vector<const char*> positional;
-    std::vector<std::pair<std::string, const char*>> values;
-};
-
-int parse_arguments(int argc, char** argv, const char* const* valued, Arguments* a, const char** bad) {
-    a->force = 0;
-    for (int i = 0; i < argc; i++) {
-        const char* s = argv[i];
-        if (std::strcmp(s, "--force") == 0) {
-            a->force = 1;
-            continue;
-        }
-        if (std::strncmp(s, "--", 2) == 0) {
-            int known = 0;
-            for (const char* const* v = valued; *v; v++)
-                if (std::strcmp(s, *v) == 0) known = 1;
-            if (!known || i + 1 >= argc) {
-                *bad = s;
-                return 0;
-            }
-            a->values.push_back({s, argv[++i]});
-            continue;
-        }
-        a->positional.push_back(s);
-    }
-    return 1;
-}
-
-const char* option_value(const Arguments& a, const char* name) {
-    for (const auto& v : a.values)
-        if (v.first == name) return v.second;
-    return nullptr;
-}
-
-int parse_int(const char* s, int lo, int hi, int* out) {
-    char* end;
-    long v = std::strtol(s, &end, 10);
-    if (end == s || *end || v < lo || v > hi) return 0;
-    *out = (int)v;
-    return 1;
-}
-
 // The demo command's failures: one line on stderr, result 0.
 int demo_fail(const std::string& what) {
     error_line("demo", what.c_str());
@@ -92,61 +40,19 @@ int write_buffer(const std::string& path, const ByteBuffer& data, AssetWriteMode
     return asset_file_write(path.c_str(), data.data(), data.size(), mode);
 }
 
-int folder_is_empty(const char* path) {
-    DIR* d = opendir(path);
-    if (!d) return 0;
-    int empty = 1;
-    while (struct dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) empty = 0;
-    closedir(d);
-    return empty;
-}
-
-// Every file of the demo folder, relative to it, with its contents.
-struct DemoFile {
-    std::string name;
-    ByteBuffer data;
-};
-
-int make_scene_file(const char* name, void (*build)(SceneBuild*), std::vector<DemoFile>* files,
-                    std::vector<std::string>* materials) {
-    SceneBuild scene;
-    build(&scene);
-    DemoFile f = {name, {}};
-    if (!scene_encode_3ds(&scene, &f.data)) return demo_fail(write3ds_error());
-    files->push_back(f);
-    for (const MaterialDef& m : scene.materials) materials->push_back(m.name);
-    return 1;
-}
-
-int make_demo_files(std::vector<DemoFile>* files) {
-    std::vector<std::string> materials;
-    if (!make_scene_file("Svet.3ds", demo_world_build, files, &materials)) return 0;
-    if (!make_scene_file("Star.3ds", demo_star_build, files, &materials)) return 0;
-    for (const std::string& m : materials) {
-        const ProceduralTexture* t = procedural_find(m.c_str());
-        if (!t) return demo_fail(("no texture is drawn for material " + m));
-        std::vector<Rgba8> base((size_t)t->base_width * t->base_height);
-        t->paint(base.data(), t->base_width, t->base_height);
-        DemoFile f = {"Textures/" + m + ".tga", {}};
-        if (!texture_encode(base.data(), t->base_width, t->base_height, &f.data))
-            return demo_fail(ripmap_error());
-        files->push_back(f);
-    }
-    ConeShape cone = cone_default();
-    std::vector<uint8_t> grey;
-    DemoFile cone_file = {"Cone.tga", {}};
-    if (!cone_paint(&cone, &grey) || !tga_encode_grey(grey.data(), cone.width, cone.height, &cone_file.data))
-        return demo_fail("cannot draw the cone");
-    files->push_back(cone_file);
-    std::vector<Rgba8> atlas;
-    DemoFile font_file = {"Font.bmp", {}};
-    if (!font_atlas_render(DEMO_FONT_PATH, &atlas))
-        return demo_fail((std::string(DEMO_FONT_PATH) + ": " + font_atlas_error()));
-    bmp_encode_rgb(atlas.data(), ATLAS_WIDTH, ATLAS_HEIGHT, &font_file.data);
-    files->push_back(font_file);
+int make_demo_files(std::vector<DataFile>* files) {
+    SceneBuild world;
+    demo_world_build(&world);
+    DataFile world_file = {"Svet.3ds", {}};
+    if (!scene_encode_3ds(&world, &world_file.data)) return demo_fail(write3ds_error());
+    files->push_back(world_file);
+    std::string why;
+    std::vector<std::string> marker_materials;
+    for (const MaterialDef& m : world.materials)
+        if (!procedural_texture_file(m.name, files, &why)) return demo_fail(why);
+    if (!data_files_shared(files, &marker_materials, &why)) return demo_fail(why);
     std::string path = demo_path_text();
-    files->push_back(DemoFile{"Pos.txt", ByteBuffer(path.begin(), path.end())});
+    files->push_back(DataFile{"Pos.txt", ByteBuffer(path.begin(), path.end())});
     return 1;
 }
 
@@ -170,10 +76,10 @@ int tool_demo(int argc, char** argv) {
         ours = asset_file_exists(marker.c_str()) || folder_is_empty(dir.c_str());
     }
 
-    std::vector<DemoFile> files;
+    std::vector<DataFile> files;
     if (!make_demo_files(&files)) return 1;
     if (!ours && !a.force)
-        for (const DemoFile& f : files)
+        for (const DataFile& f : files)
             if (asset_file_exists((dir + "/" + f.name).c_str()))
                 return error_line("demo", (dir + "/" + f.name +
                                            " exists and was not made by this tool; use --force to replace it").c_str());
@@ -183,7 +89,7 @@ int tool_demo(int argc, char** argv) {
         ByteBuffer text(demo_marker_text, demo_marker_text + std::strlen(demo_marker_text));
         if (!write_buffer(marker, text, ASSET_REPLACE)) return error_line("demo", asset_error());
     }
-    for (const DemoFile& f : files)
+    for (const DataFile& f : files)
         if (!write_buffer(dir + "/" + f.name, f.data, mode)) return error_line("demo", asset_error());
     if (ours) {  // and again last: the build uses the marker's time as its stamp
         ByteBuffer text(demo_marker_text, demo_marker_text + std::strlen(demo_marker_text));
@@ -215,19 +121,11 @@ int tool_texture(int argc, char** argv) {
     if (w < 1 || h < 1 || (long long)w * h > input_pixel_limit) return error_line("texture", "image too large");
     unsigned char* rgba = stbi_load(in, &w, &h, &channels, 4);
     if (!rgba) return error_line("texture", (std::string(in) + ": " + stbi_failure_reason()).c_str());
-    // Each side becomes the nearest power of two (by ratio), within 2..max.
-    auto nearest = [max_base](int n) {
-        int p = 2;
-        while (p < max_base && (double)p * 1.41421356 < (double)n) p *= 2;
-        return p;
-    };
-    const int bw = nearest(w), bh = nearest(h);
-    std::vector<Rgba8> base((size_t)bw * bh);
-    int ok = image_resize((const Rgba8*)rgba, w, h, base.data(), bw, bh);
+    ByteBuffer file;
+    int bw, bh;
+    int ok = texture_encode_image((const Rgba8*)rgba, w, h, max_base, &file, &bw, &bh);
     stbi_image_free(rgba);
     if (!ok) return error_line("texture", ripmap_error());
-    ByteBuffer file;
-    if (!texture_encode(base.data(), bw, bh, &file)) return error_line("texture", ripmap_error());
     if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("texture", asset_error());
     std::printf("varnel-tool texture: %s: %d x %d levels from %d x %d, file %d x %d\n", out, bw, bh, w, h, 2 * bw, 2 * bh);
     return 0;

@@ -21,6 +21,7 @@ const ToolCommand commands[] = {
     {"decode", tool_decode, "decode [--indexed] IN OUT.ppm  a TGA or BMP file as the engine reads it"},
     {"texture-info", tool_texture_info, "texture-info FILE.tga    the rip-map levels of a material texture"},
     {"demo", tool_demo, "demo [--force] DIR       write the demo data folder"},
+    {"import", tool_import, "import [--force] [--up x|y|z] [--scale S] [--max N] MODEL DIR   data folder from a model"},
     {"split", tool_split, "split [--force] K IN.3ds OUT.3ds   every triangle cut into 4^K by its edge midpoints"},
     {"texture", tool_texture, "texture [--force] [--max N] IN.png|IN.jpg OUT.tga   material texture"},
     {"font", tool_font, "font [--force] FONT.ttf OUT.bmp   glyph atlas"},

@@ -1,0 +1,49 @@
+#include "app/command_line.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+const char* const help_text =
+    "usage: varnel [--data DIR]\n"
+    "\n"
+    "Shows the world of a data folder (DIR, or the working folder) lit by a spotlight\n"
+    "that casts shadows, 400 x 300 pixels drawn on the processor.\n"
+    "\n"
+    "Reads:  Svet.3ds (the world), Star.3ds (the marker), Textures/<material>.tga,\n"
+    "        Cone.tga, Font.bmp, Pos.txt (the marker's path, optional)\n"
+    "Writes: Engine.log, Graph.txt (Home), Screenshot NN.bmp (F12)\n"
+    "\n"
+    "Keys:   mouse turns and looks up and down, arrow keys walk, F11 puts the light\n"
+    "        where the camera is, End switches texture filtering, Escape quits.\n"
+    "\n"
+    "VARNEL_THREADS=N draws the frame on N threads (default: one per core).\n"
+    "\n"
+    "A data folder: varnel-tool demo DIR, or varnel-tool import MODEL DIR for a\n"
+    "model of your own (OBJ, glTF, 3DS, Collada, FBX, ...).\n";
+
+}  // namespace
+
+int app_command_line(int argc, char** argv, FILE* out, FILE* err) {
+    const char* data = nullptr;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(help_text, out);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
+            data = argv[++i];
+            continue;
+        }
+        std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
+        return 2;
+    }
+    if (data && chdir(data) != 0) {
+        std::fprintf(err, "varnel: cannot enter the data folder %s: %s\n", data, std::strerror(errno));
+        return 1;
+    }
+    return -1;
+}

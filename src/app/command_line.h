@@ -1,0 +1,9 @@
+// The program's command line: `varnel [--data DIR]` and `varnel --help`.
+#pragma once
+
+#include <cstdio>
+
+// Reads the arguments and enters the data folder (default: the working
+// folder). -1 to go on and run; otherwise the exit code, after printing the
+// help to `out` or one line about the problem to `err`.
+int app_command_line(int argc, char** argv, FILE* out, FILE* err);

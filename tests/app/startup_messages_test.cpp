@@ -1,0 +1,101 @@
+// What start-up tells a user about a data folder that is not right, and the
+// program's command line.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "app/command_line.h"
+#include "test_support.h"
+
+namespace {
+
+// varnel-render in the working folder for one frame; its exit code, with
+// stderr in *err.
+int render_here(std::string* err) {
+    std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data . --frames 1 2>stderr.txt";
+    int status = std::system(command.c_str());
+    *err = read_file("stderr.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t lines(const std::string& text) {
+    size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+TEST(StartupMessages, WorldWithoutTrianglesLoadsAndSaysSo) {
+    DemoCopy dir("startup_empty_world");
+    ASSERT_TRUE(dir.copied());
+    write_file("Svet.3ds", "");
+    std::string err;
+    EXPECT_EQ(render_here(&err), 0);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("Svet.3ds holds no triangles"), std::string::npos) << err;
+}
+
+TEST(StartupMessages, EveryMissingTextureIsNamedInOneMessage) {
+    DemoCopy dir("startup_missing_textures");
+    ASSERT_TRUE(dir.copied());
+    ASSERT_EQ(std::remove("Textures/Brick.tga"), 0);
+    ASSERT_EQ(std::remove("Textures/Marble.tga"), 0);
+    std::string err;
+    EXPECT_EQ(render_here(&err), 1);
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_NE(err.find("Textures/Brick.tga"), std::string::npos) << err;
+    EXPECT_NE(err.find("Textures/Marble.tga"), std::string::npos) << err;
+}
+
+TEST(StartupMessages, ModelOfAnotherFormatIsNotA3dsFile) {
+    DemoCopy dir("startup_obj_world");
+    ASSERT_TRUE(dir.copied());
+    write_file("Svet.3ds", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    std::string err;
+    EXPECT_EQ(render_here(&err), 1);
+    EXPECT_NE(err.find("Svet.3ds: not a 3DS file"), std::string::npos) << err;
+}
+
+int command_line(std::vector<const char*> args, std::string* out, std::string* err) {
+    args.insert(args.begin(), "varnel");
+    FILE* o = std::tmpfile();
+    FILE* e = std::tmpfile();
+    int code = app_command_line((int)args.size(), const_cast<char**>(args.data()), o, e);
+    for (auto [f, text] : {std::pair<FILE*, std::string*>{o, out}, {e, err}}) {
+        std::rewind(f);
+        text->clear();
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, n);
+        std::fclose(f);
+    }
+    return code;
+}
+
+TEST(CommandLine, HelpDataFolderAndMistakes) {
+    ScratchDir dir("command_line");
+    ASSERT_TRUE(dir.ok());
+    std::string out, err;
+    EXPECT_EQ(command_line({"--help"}, &out, &err), 0);
+    EXPECT_NE(out.find("usage: varnel [--data DIR]"), std::string::npos) << out;
+    EXPECT_NE(out.find("varnel-tool import"), std::string::npos) << out;
+    EXPECT_EQ(err, "");
+
+    EXPECT_EQ(command_line({}, &out, &err), -1);  // runs in the working folder
+    EXPECT_EQ(command_line({"--speed"}, &out, &err), 2);
+    EXPECT_NE(err.find("--speed"), std::string::npos) << err;
+    EXPECT_EQ(command_line({"--data"}, &out, &err), 2);
+    EXPECT_EQ(command_line({"--data", "no such folder"}, &out, &err), 1);
+    EXPECT_NE(err.find("no such folder"), std::string::npos) << err;
+
+    ASSERT_EQ(mkdir("world", 0755), 0);
+    EXPECT_EQ(command_line({"--data", "world"}, &out, &err), -1);
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(std::string(cwd), dir.path() + "/world");
+}
+
+}  // namespace

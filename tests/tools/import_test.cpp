@@ -1,0 +1,363 @@
+// varnel-tool import: refusals and safety with hostile models, the limits of
+// the 3DS format, image lookup, and models of the Debian package
+// assimp-testmodels.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "import/import.h"
+#include "import_test_util.h"
+#include "png_write.h"
+#include "scene/load3ds.h"
+
+namespace {
+
+const char* const testmodels = "/usr/share/assimp/models";
+
+class Import : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(scratch_.ok()); }
+    std::string at(const std::string& name) const { return scratch_.path() + "/" + name; }
+    ScratchDir scratch_{"import_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())};
+};
+
+const char* const triangle_obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+// Nothing but `expected` (and the model files the test wrote) in the folder.
+void expect_only(const std::string& folder, const std::set<std::string>& expected) {
+    EXPECT_EQ(tree(folder), expected);
+}
+
+TEST_F(Import, UnreadableOrEmptyModelsLeaveNoFolder) {
+    write_text(at("noise.xyz"), "\x01\x02 no model format at all \x7f");
+    write_text(at("lines.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\nl 2 3\n");
+    write_text(at("flat.obj"), "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n");
+    write_text(at("empty.obj"), "");
+    const struct {
+        const char* model;
+        const char* says;  // part of the one-line reason
+    } cases[] = {{"noise.xyz", "No suitable reader"},
+                 {"lines.obj", "no triangle"},
+                 {"flat.obj", "no triangle with an area"},
+                 {"empty.obj", "empty.obj: "},
+                 {"missing.obj", "missing.obj: No such file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        std::string out;
+        EXPECT_EQ(import_model(at(c.model), at("out"), "", &out), 1) << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_FALSE(file_exists(at("out")));
+    }
+    expect_only(scratch_.path(), {"noise.xyz", "lines.obj", "flat.obj", "empty.obj"});  // no temporary folder left
+}
+
+TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
+    write_text(at("tri.obj"), triangle_obj);
+    std::string out;
+    ASSERT_EQ(mkdir(at("mine").c_str(), 0755), 0);
+    write_text(at("mine/notes.txt"), "keep me");
+    EXPECT_EQ(import_model(at("tri.obj"), at("mine"), "", &out), 1) << out;
+    EXPECT_NE(out.find("--force"), std::string::npos) << out;
+    EXPECT_EQ(import_model(at("tri.obj"), at("mine"), "--force", &out), 1) << out;
+    EXPECT_NE(out.find("not made by varnel-tool import"), std::string::npos) << out;
+    EXPECT_EQ(read_text(at("mine/notes.txt")), "keep me");
+    expect_only(at("mine"), {"notes.txt"});
+
+    ASSERT_EQ(import_model(at("tri.obj"), at("data"), "", &out), 0) << out;
+    write_text(at("data/Screenshot 00.bmp"), "from a run");
+    EXPECT_EQ(import_model(at("tri.obj"), at("data"), "", &out), 1) << out;
+    EXPECT_TRUE(file_exists(at("data/Screenshot 00.bmp")));
+    ASSERT_EQ(import_model(at("tri.obj"), at("data/"), "--force", &out), 0) << out;
+    EXPECT_FALSE(file_exists(at("data/Screenshot 00.bmp")));  // replaced whole
+    EXPECT_TRUE(file_exists(at("data/Svet.3ds")));
+
+    // A model inside the folder would go with it.
+    write_text(at("data/inside.obj"), triangle_obj);
+    EXPECT_EQ(import_model(at("data/inside.obj"), at("data"), "--force", &out), 1) << out;
+    EXPECT_TRUE(file_exists(at("data/inside.obj")));
+    expect_only(scratch_.path(), {"tri.obj", "mine/", "mine/notes.txt", "data/", "data/.varnel-import",
+                                  "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
+                                  "data/Textures/", "data/Textures/Gold.tga", "data/Textures/DefaultMaterial.tga",
+                                  "data/inside.obj"});
+}
+
+// Names from the model become file names only through import_fit_name:
+// separators, "..", control characters, device names, long names and names
+// that differ only in case all end as distinct, plain names inside DIR.
+TEST_F(Import, HostileNamesStayInsideTheFolder) {
+    const char* const names[] = {"../../escape", "/etc/passwd", "a\\b\\c", "CON", "\x01\x1f\x7f", "..",
+                                 "Wood", "WOOD", "a_very_long_material_name_over_sixteen"};
+    std::string mtl, obj = "mtllib evil.mtl\n";
+    int n = 0;
+    for (const char* name : names) {
+        mtl += std::string("newmtl ") + name + "\nKd 0.5 0.2 0.1\nmap_Kd ../../../../../../etc/passwd\n";
+        obj += "o " + std::string(name) + "\nv " + std::to_string(n) + " 0 0\nv " + std::to_string(n + 1) +
+               " 0 0\nv " + std::to_string(n) + " 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nusemtl " + name + "\nf " +
+               std::to_string(3 * n + 1) + "/" + std::to_string(3 * n + 1) + " " + std::to_string(3 * n + 2) + "/" +
+               std::to_string(3 * n + 2) + " " + std::to_string(3 * n + 3) + "/" + std::to_string(3 * n + 3) + "\n";
+        n++;
+    }
+    ASSERT_EQ(mkdir(at("models").c_str(), 0755), 0);
+    write_text(at("models/evil.mtl"), mtl);
+    write_text(at("models/evil.obj"), obj);
+    std::string out;
+    ASSERT_EQ(import_model(at("models/evil.obj"), at("data"), "", &out), 0) << out;
+    expect_only(at("models"), {"evil.mtl", "evil.obj"});
+    std::set<std::string> files = tree(at("data"));
+    std::set<std::string> lower;
+    int textures = 0;
+    for (const std::string& f : files) {
+        if (f.compare(0, 9, "Textures/") != 0 || f == "Textures/") continue;
+        std::string name = f.substr(9, f.size() - 13);
+        EXPECT_EQ(f.substr(f.size() - 4), ".tga");
+        EXPECT_LE(name.size(), 16u) << name;
+        EXPECT_FALSE(name.empty());
+        for (char c : name) EXPECT_TRUE(std::isalnum((unsigned char)c) || c == '_' || c == '-') << f;
+        EXPECT_STRCASENE(name.c_str(), "CON");
+        std::string l;
+        for (char c : name) l += (char)std::tolower((unsigned char)c);
+        EXPECT_TRUE(lower.insert(l).second) << "two textures differ only in case: " << f;
+        textures++;
+    }
+    EXPECT_EQ(textures, 1 + (int)(sizeof names / sizeof names[0]));  // the marker's Gold and one per material
+    EXPECT_NE(out.find("diffuse colour 128 51 26"), std::string::npos) << out;  // /etc/passwd is no image
+    Scene* world = scene_load(at("data/Svet.3ds").c_str());
+    ASSERT_NE(world, nullptr) << scene_load_error();
+    for (int i = 0; i < world->object_count; i++) EXPECT_LE(std::strlen(world->objects[i].name), 10u);
+    scene_free(world);
+    RgbImage* frame = render_start_frame(at("data"));
+    EXPECT_NE(frame, nullptr) << "the folder runs as it is";
+    if (frame) rgb_image_free(frame);
+}
+
+TEST_F(Import, NonFiniteAndAreaLessTrianglesAreDroppedAndCounted) {
+    write_text(at("odd.obj"),
+               "v 0 0 0\nv 1 0 0\nv 0 1 0\n"       // a good triangle
+               "v 1e39 0 0\nv 0 0 1\nv 0 1 1\n"     // a corner beyond a float
+               "v 2 0 0\nv 3 0 0\nv 4 0 0\n"       // on one line
+               "f 1 2 3\nf 4 5 6\nf 7 8 9\nf 1 1 2\n");
+    std::string out;
+    ASSERT_EQ(import_model(at("odd.obj"), at("data"), "", &out), 0) << out;
+    EXPECT_NE(out.find("triangles  1 in 1 objects"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 without area, 1 with corners not finite"), std::string::npos) << out;
+}
+
+TEST_F(Import, ScaleKeepsTheAuthorsSizeAndThePathCirclesTheModelInView) {
+    write_text(at("box.obj"), "v -1 0 -3\nv 1 0 -3\nv 1 2 3\nv -1 2 3\nf 1 2 3 4\n");
+    std::string out;
+    ASSERT_EQ(import_model(at("box.obj"), at("data"), "--scale 2.5", &out), 0) << out;
+    EXPECT_NE(out.find("as --scale says"), std::string::npos) << out;
+    Scene* world = scene_load(at("data/Svet.3ds").c_str());
+    ASSERT_NE(world, nullptr);
+    float low[3] = {1e9f, 1e9f, 1e9f}, high[3] = {-1e9f, -1e9f, -1e9f};
+    for (int i = 0; i < world->object_count; i++)
+        for (int v = 0; v < world->objects[i].vertex_count; v++) {
+            const SceneVertex& p = world->objects[i].vertices[v];
+            const float c[3] = {p.x, p.y, p.z};
+            for (int k = 0; k < 3; k++) low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
+        }
+    scene_free(world);
+    EXPECT_NEAR(high[0] - low[0], 5.0f, 1e-4f);
+    EXPECT_NEAR(high[1] - low[1], 5.0f, 1e-4f);
+    EXPECT_NEAR(high[2] - low[2], 15.0f, 1e-4f);
+    // The marker path: every point in the start view, in front of the
+    // camera, and going all the way round the model's centre.
+    FILE* f = std::fopen(at("data/Pos.txt").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    int count = 0;
+    ASSERT_EQ(std::fscanf(f, "%d", &count), 1);
+    ASSERT_GE(count, 8);
+    int quadrants = 0;
+    for (int i = 0; i < count; i++) {
+        float x, y, z;
+        ASSERT_EQ(std::fscanf(f, "%f %f %f", &x, &y, &z), 3);
+        float depth = z + 50.0f;
+        ASSERT_GT(depth, 1.0f);
+        EXPECT_LT(std::fabs(200.0f * x / depth), 190.0f) << i;
+        EXPECT_LT(std::fabs(200.0f * (y - 30.0f) / depth), 140.0f) << i;
+        float cx = 0.5f * (low[0] + high[0]), cz = 0.5f * (low[2] + high[2]);
+        quadrants |= 1 << ((x > cx) * 2 + (z > cz));
+        EXPECT_GT(std::hypot(x - cx, z - cz), 2.5f) << "outside the model";
+    }
+    std::fclose(f);
+    EXPECT_EQ(quadrants, 15);
+}
+
+// -- the converter and the image lookup, without the library ---------------
+
+TEST(ImportNames, FittedToTheLimitsAndUniqueIgnoringCase) {
+    std::vector<std::string> taken = {"Gold"};
+    EXPECT_EQ(import_fit_name("Brick wall (old)", 16, "Material", &taken), "Brick_wall_old");
+    EXPECT_EQ(import_fit_name("GOLD", 16, "Material", &taken), "GOLD_2");
+    EXPECT_EQ(import_fit_name("../..", 16, "Material", &taken), "Material");
+    EXPECT_EQ(import_fit_name("", 16, "Material", &taken), "Material_2");
+    EXPECT_EQ(import_fit_name("nul", 16, "Material", &taken), "nul_");
+    EXPECT_EQ(import_fit_name("abcdefghijklmnopqrstuvwxyz", 10, "Object", &taken), "abcdefghij");
+    EXPECT_EQ(import_fit_name("abcdefghijXYZ", 10, "Object", &taken), "abcdefgh_2");
+    std::vector<std::string> many;
+    for (int i = 0; i < 120; i++) EXPECT_LE(import_fit_name("SameName12", 10, "Object", &many).size(), 10u);
+    EXPECT_EQ(many[99], "SameNa_100");
+}
+
+// A model made in memory: `triangles` triangles with corners of their own.
+ImportModel separate_triangles(long triangles, int with_uv) {
+    ImportModel m = {};
+    m.folder = ".";
+    m.materials.push_back(ImportMaterial{"Paint", Rgba8{10, 20, 30, 255}, "paint.png", -1});
+    m.axes = ImportAxes{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, 'y', 0, "test", 0};
+    ImportPart part;
+    part.name = "Strip";
+    part.material = 0;
+    for (long t = 0; t < triangles; t++) {
+        double x = (double)(t % 1000), y = (double)(t / 1000);
+        const double p[9] = {x, y, 0, x + 1, y, 0, x, y + 1, 0};
+        part.positions.insert(part.positions.end(), p, p + 9);
+        for (int k = 0; k < 3; k++) part.corners.push_back((uint32_t)(3 * t + k));
+        if (with_uv) part.uv.insert(part.uv.end(), {0, 0, 1, 0, 0, 1});
+    }
+    m.parts.push_back(part);
+    return m;
+}
+
+TEST(ImportConvert, ObjectsSplitAt65535VerticesAndFaces) {
+    ImportOptions options = {0, 0.0, 8};
+    ImportResult r;
+    ImportModel strip = separate_triangles(50000, 0);
+    ASSERT_EQ(import_convert(&strip, &options, {}, &r), 1) << import_error();
+    EXPECT_EQ(r.counts.triangles, 50000);
+    long faces = 0, vertices = 0;
+    for (const Mesh& mesh : r.scene.meshes) {
+        EXPECT_LE(mesh.vertices.size(), 65535u);
+        EXPECT_LE(mesh.faces.size(), 65535u);
+        faces += (long)mesh.faces.size();
+        vertices += (long)mesh.vertices.size();
+    }
+    EXPECT_EQ(r.scene.meshes.size(), 3u);  // 150,000 corners of their own
+    EXPECT_EQ(faces, 50000);
+    EXPECT_EQ(vertices, 150000);
+    EXPECT_EQ(r.scene.meshes[0].name, "Strip");
+    EXPECT_EQ(r.scene.meshes[1].name, "Strip_2");
+    // The image is not there, and the faces have no mapping anyway: solid colour.
+    ASSERT_EQ(r.textures.size(), 1u);
+    EXPECT_EQ(r.textures[0].file, "Textures/Paint.tga");
+    EXPECT_EQ(r.textures[0].source, "diffuse colour 10 20 30");
+
+    // Shared corners: a grid of 70,000 faces over 35,451 vertices needs two
+    // objects for its faces alone.
+    ImportModel grid = separate_triangles(0, 0);
+    ImportPart& part = grid.parts[0];
+    const int columns = 350, rows = 100;
+    for (int y = 0; y <= rows; y++)
+        for (int x = 0; x <= columns; x++) part.positions.insert(part.positions.end(), {(double)x, (double)y, 0.0});
+    for (int y = 0; y < rows; y++)
+        for (int x = 0; x < columns; x++) {
+            uint32_t a = (uint32_t)(y * (columns + 1) + x), b = a + 1, c = a + columns + 1, d = c + 1;
+            part.corners.insert(part.corners.end(), {a, b, d, a, d, c});
+        }
+    ASSERT_EQ(import_convert(&grid, &options, {}, &r), 1) << import_error();
+    ASSERT_EQ(r.scene.meshes.size(), 2u);
+    EXPECT_EQ(r.scene.meshes[0].faces.size(), 65535u);
+    EXPECT_EQ(r.scene.meshes[1].faces.size(), 70000u - 65535u);
+    EXPECT_LE(r.scene.meshes[0].vertices.size(), 35451u);  // shared corners stay shared
+}
+
+TEST(ImportConvert, FacesWithoutMappingGetTheSolidColourBesideTexturedOnes) {
+    ScratchDir dir("import_convert_mapping");
+    ASSERT_TRUE(dir.ok());
+    std::vector<uint32_t> pixels(16 * 16, 0xC86400u);
+    ASSERT_EQ(png_write_rgb("paint.png", pixels.data(), 16, 16), 1);
+    ImportModel m = separate_triangles(2, 1);
+    m.folder = dir.path();
+    ImportModel plain = separate_triangles(2, 0);
+    m.parts.push_back(plain.parts[0]);
+    ImportOptions options = {0, 0.0, 8};
+    ImportResult r;
+    ASSERT_EQ(import_convert(&m, &options, {"Paint"}, &r), 1) << import_error();
+    ASSERT_EQ(r.textures.size(), 2u);
+    EXPECT_EQ(r.textures[0].file, "Textures/Paint_2.tga");  // "Paint" is taken by the marker
+    EXPECT_NE(r.textures[0].source.find("paint.png, 8 x 8 from 16 x 16"), std::string::npos) << r.textures[0].source;
+    EXPECT_EQ(r.textures[1].file, "Textures/Paint_3.tga");
+    EXPECT_EQ(r.textures[1].source, "diffuse colour 10 20 30");
+    ASSERT_FALSE(r.guesses.empty());
+    EXPECT_NE(r.guesses.back().find("without mapping coordinates"), std::string::npos) << r.guesses.back();
+}
+
+TEST(ImportImages, WindowsSeparatorsLetterCaseAndTheFileNameAlone) {
+    ScratchDir dir("import_images");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(system("mkdir -p Maps/Sub textures && touch Maps/Sub/Wood.PNG textures/stone.jpg && mkfifo pipe.png"), 0);
+    const std::string here = dir.path();
+    std::string path;
+    std::vector<std::string> notes;
+    EXPECT_EQ(import_find_image(here, "maps\\sub\\wood.png", &path, &notes), 1);
+    EXPECT_EQ(path, here + "/Maps/Sub/Wood.PNG");
+    EXPECT_EQ(notes.size(), 2u);  // separators and letter case
+    EXPECT_EQ(import_find_image(here, "C:\\Users\\someone\\textures\\STONE.JPG", &path, &notes), 0);
+    EXPECT_EQ(import_find_image(here, "C:\\Users\\someone\\textures\\..\\..\\textures\\STONE.JPG", &path, &notes), 0);
+    EXPECT_EQ(import_find_image(here, "/somewhere/else/textures/stone.jpg", &path, &notes), 0);
+    ASSERT_EQ(system("cp textures/stone.jpg stone.jpg"), 0);
+    EXPECT_EQ(import_find_image(here, "C:\\Users\\someone\\textures\\STONE.JPG", &path, &notes), 1);
+    EXPECT_EQ(path, here + "/stone.jpg");
+    EXPECT_EQ(import_find_image(here, "textures/stone%2Ejpg", &path, &notes), 1);
+    EXPECT_EQ(import_find_image(here, "pipe.png", &path, &notes), 0) << "only regular files are images";
+    EXPECT_EQ(import_find_image(here, "Maps/Sub", &path, &notes), 0);
+    EXPECT_EQ(import_find_image(here, "", &path, &notes), 0);
+}
+
+// -- models of the Debian package assimp-testmodels ---------------------------
+
+TEST_F(Import, TestModelsImportAndShowInTheStartView) {
+    if (!file_exists(testmodels)) GTEST_SKIP() << "the package assimp-testmodels is not installed (make deps)";
+    const char* const models[] = {"3DS/fels.3ds", "OBJ/spider.obj", "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb",
+                                  "Collada/duck.dae", "MS3D/jeep1.ms3d", "STL/Spider_binary.stl", "FBX/box.fbx",
+                                  "PLY/cube.ply"};
+    for (const char* model : models) {
+        SCOPED_TRACE(model);
+        std::string dir = at("data"), out;
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+        ASSERT_EQ(import_model(std::string(testmodels) + "/" + model, dir, "--max 32", &out), 0) << out;
+        RgbImage* frame = render_start_frame(dir);
+        ASSERT_NE(frame, nullptr);
+        long covered = 0, n = (long)frame->width * frame->height;
+        for (long i = 0; i < n; i++) covered += frame->pixels[i] != 0;
+        rgb_image_free(frame);
+        EXPECT_GT(covered, n / 50) << "the model is in view";
+        EXPECT_LT(covered, n * 2 / 3) << "and fits it";
+    }
+}
+
+// The package's invalid/ files: empty, damaged, or made to exhaust memory.
+// malformed2.obj is a whole box whose faces name a material no file
+// defines; it imports with the library's note about it.
+TEST_F(Import, TestModelsInvalidFilesAreRefused) {
+    const std::string invalid = std::string(testmodels) + "/invalid";
+    if (!file_exists(invalid)) GTEST_SKIP() << "the package assimp-testmodels is not installed (make deps)";
+    DIR* d = opendir(invalid.c_str());
+    ASSERT_NE(d, nullptr);
+    std::vector<std::string> files;
+    while (struct dirent* e = readdir(d))
+        if (e->d_name[0] != '.') files.push_back(e->d_name);
+    closedir(d);
+    ASSERT_GE(files.size(), 10u);
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::string out;
+        int code = import_model(invalid + "/" + file, at("data"), "", &out);
+        if (file == "malformed2.obj") {
+            EXPECT_EQ(code, 0) << out;
+            EXPECT_NE(out.find("DefaultDoesNotExist"), std::string::npos) << out;
+            ASSERT_EQ(system(("rm -rf '" + at("data") + "'").c_str()), 0);
+            continue;
+        }
+        EXPECT_EQ(code, 1) << out;
+        EXPECT_FALSE(file_exists(at("data")));
+    }
+    expect_only(scratch_.path(), {});
+}
+
+}  // namespace

@@ -1,0 +1,363 @@
+// An ImportModel becomes the world of a data folder: turned into world axes,
+// placed and scaled in the start view, cut into objects the 3DS format can
+// hold, with one texture per material the faces use.
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "asset/ripmap.h"
+#include "import/import.h"
+
+namespace {
+
+// The start view: the eye at (0, 30, -50) looks along +z with a focal length
+// of half the 400-pixel width, so a thing of height E at distance d covers
+// 200 E / d of the 300 rows, and one of width E' covers 200 E' / d of the 400
+// columns. Both are half the view at d = 4/3 of the view extent
+// max(E, 3/4 E').
+const double eye[3] = {0.0, 30.0, -50.0};
+const double pi = 3.14159265358979323846;
+const double half_view_distance = 4.0 / 3.0;
+const double fitted_extent = 60.0;   // world units of the view extent when fitting
+const double path_margin = 0.15;     // marker path beyond the model, in view extents
+const double path_rise = 0.05;       // its rise and fall, in view extents
+const int path_points = 12;
+const int solid_side = 4;            // texels across a solid-colour texture's base level
+const size_t max_image_file = (size_t)256 << 20;
+
+// Device names that Windows refuses as file names, with any extension.
+const char* const device_names[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
+                                    "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7",
+                                    "LPT8", "LPT9", "COM0", "LPT0"};
+
+// A material as the faces use it: textured only when the face's part has
+// mapping coordinates for the image.
+struct MaterialUse {
+    int material;  // index into ImportModel::materials
+    int textured;  // 1: the diffuse image; 0: the diffuse colour
+};
+
+// A texture already made, reused by every material that shows the same image.
+struct MadeTexture {
+    std::string key;     // "*N" for an image in the file, else the path found
+    ByteBuffer data;
+    std::string source;
+};
+
+struct ConvertState {
+    const ImportModel* model;
+    const ImportOptions* options;
+    ImportResult* result;
+    std::vector<MaterialUse> uses;        // output material i shows uses[i]
+    std::vector<std::string> raw_names;   // per output mesh: the part's own name
+    std::vector<MadeTexture> made;
+};
+
+ConvertState convert = {};
+
+bool finite3(const double p[3]) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
+bool finite_vertex(const MeshVertex& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+// The test the 3DS reader applies: the face plane's normal, computed in
+// floats from the stored corners, has a usable length.
+bool has_area(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c) {
+    float ux = c.x - a.x, uy = c.y - a.y, uz = c.z - a.z;
+    float vx = b.x - a.x, vy = b.y - a.y, vz = b.z - a.z;
+    float nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    return length > 0.0f && !std::isinf(length);
+}
+
+bool has_area(const double* a, const double* b, const double* c) {
+    double u[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]}, v[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    return n[0] != 0.0 || n[1] != 0.0 || n[2] != 0.0;
+}
+
+// Output material for a part, created on first use.
+int material_for(const ImportPart& part) {
+    const ImportMaterial& m = convert.model->materials[(size_t)part.material];
+    MaterialUse use = {part.material, !m.image.empty() && !part.uv.empty()};
+    for (size_t i = 0; i < convert.uses.size(); i++)
+        if (convert.uses[i].material == use.material && convert.uses[i].textured == use.textured) return (int)i;
+    convert.uses.push_back(use);
+    convert.result->scene.materials.push_back(MaterialDef{"", m.diffuse});
+    return (int)convert.uses.size() - 1;
+}
+
+// Model points in world axes, per part, and which triangles are kept.
+struct PartGeometry {
+    std::vector<double> points;  // 3 per vertex
+    std::vector<uint8_t> keep;   // per triangle
+};
+
+// Turns every part into world axes, drops triangles with a corner that is not
+// finite or with no area, and measures what is left. 0 when nothing is.
+int measure(std::vector<PartGeometry>* geometry, double low[3], double high[3]) {
+    ImportCounts* counts = &convert.result->counts;
+    for (int k = 0; k < 3; k++) low[k] = HUGE_VAL, high[k] = -HUGE_VAL;
+    long kept = 0;
+    for (const ImportPart& part : convert.model->parts) {
+        PartGeometry g;
+        size_t n = part.positions.size() / 3;
+        g.points.resize(3 * n);
+        for (size_t i = 0; i < n; i++) import_world_axes(&convert.model->axes, &part.positions[3 * i], &g.points[3 * i]);
+        g.keep.assign(part.corners.size() / 3, 0);
+        for (size_t t = 0; t < g.keep.size(); t++) {
+            const double* c[3];
+            for (int k = 0; k < 3; k++) c[k] = &g.points[3 * (size_t)part.corners[3 * t + k]];
+            if (!finite3(c[0]) || !finite3(c[1]) || !finite3(c[2])) {
+                counts->not_finite++;
+                continue;
+            }
+            if (!has_area(c[0], c[1], c[2])) {
+                counts->no_area++;
+                continue;
+            }
+            g.keep[t] = 1;
+            kept++;
+            for (int k = 0; k < 3; k++)
+                for (int j = 0; j < 3; j++) low[j] = std::min(low[j], c[k][j]), high[j] = std::max(high[j], c[k][j]);
+        }
+        geometry->push_back(std::move(g));
+    }
+    return kept > 0;
+}
+
+// Adds one part's kept triangles to the scene, starting a new object
+// whenever the current one would pass 65535 vertices or faces.
+void emit_part(const ImportPart& part, const PartGeometry& g, const double centre[3], double scale,
+               const double target[3]) {
+    ImportResult* r = convert.result;
+    const size_t n = g.points.size() / 3;
+    std::vector<MeshVertex> world(n);
+    for (size_t i = 0; i < n; i++) {
+        double p[3];
+        for (int k = 0; k < 3; k++) p[k] = (g.points[3 * i + k] - centre[k]) * scale + target[k];
+        world[i] = MeshVertex{(float)p[0], (float)p[1], (float)p[2], 0.0f, 0.0f};
+        if (part.uv.empty()) continue;
+        float u = part.uv[2 * i], v = 1.0f - part.uv[2 * i + 1];
+        world[i].u = std::isfinite(u) ? u : 0.0f;
+        world[i].v = std::isfinite(v) ? v : 0.0f;
+    }
+    int material = -1;  // made with the part's first face, so every material is used
+    std::vector<uint32_t> chunk_of(n, 0);  // the chunk that holds vertex i, 0 for none
+    std::vector<uint16_t> index_in(n, 0);
+    uint32_t chunk = 0;
+    int mesh = -1;
+    for (size_t t = 0; t < g.keep.size(); t++) {
+        if (!g.keep[t]) continue;
+        const uint32_t* c = &part.corners[3 * t];
+        const MeshVertex &a = world[c[0]], &b = world[c[1]], &d = world[c[2]];
+        if (!finite_vertex(a) || !finite_vertex(b) || !finite_vertex(d)) {
+            r->counts.not_finite++;  // beyond a float once scaled
+            continue;
+        }
+        if (!has_area(a, b, d)) {
+            r->counts.no_area++;  // too small for floats once scaled
+            continue;
+        }
+        size_t needed = 0;
+        for (int k = 0; k < 3; k++) needed += chunk_of[c[k]] != chunk || chunk == 0;
+        if (mesh < 0 || r->scene.meshes[(size_t)mesh].faces.size() >= IMPORT_VERTEX_MAX ||
+            r->scene.meshes[(size_t)mesh].vertices.size() + needed > IMPORT_VERTEX_MAX) {
+            r->scene.meshes.push_back(Mesh{});
+            convert.raw_names.push_back(part.name);
+            mesh = (int)r->scene.meshes.size() - 1;
+            chunk++;
+        }
+        if (material < 0) material = material_for(part);
+        Mesh& m = r->scene.meshes[(size_t)mesh];
+        MeshFace face;
+        for (int k = 0; k < 3; k++) {
+            if (chunk_of[c[k]] != chunk) {
+                chunk_of[c[k]] = chunk;
+                index_in[c[k]] = (uint16_t)m.vertices.size();
+                m.vertices.push_back(world[c[k]]);
+            }
+            face.corner[k] = index_in[c[k]];
+        }
+        face.material = material;
+        m.faces.push_back(face);
+        r->counts.triangles++;
+    }
+}
+
+// The texture of one image, made once per image.
+const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why) {
+    std::string key;
+    const ImportEmbedded* embedded = nullptr;
+    std::string path;
+    if (m.embedded >= 0 && (size_t)m.embedded < convert.model->embedded.size()) {
+        embedded = &convert.model->embedded[(size_t)m.embedded];
+        key = "*" + std::to_string(m.embedded);
+    } else if (m.image[0] == '*') {
+        *why = "is not stored in the file";
+        return nullptr;
+    } else {
+        if (!import_find_image(convert.model->folder, m.image, &path, &convert.result->guesses)) {
+            *why = "not found";
+            return nullptr;
+        }
+        key = path;
+    }
+    for (const MadeTexture& t : convert.made)
+        if (t.key == key) return &t;
+    std::vector<uint8_t> file;
+    std::vector<Rgba8> pixels;
+    int w = 0, h = 0;
+    const char* reason = "";
+    if (embedded && embedded->data.empty()) {
+        pixels = embedded->pixels;
+        w = embedded->width, h = embedded->height;
+        reason = "empty image";
+    } else if (embedded) {
+        import_decode_image(embedded->data.data(), embedded->data.size(), &pixels, &w, &h, &reason);
+    } else if (import_read_file(path, max_image_file, &file, &reason)) {
+        import_decode_image(file.data(), file.size(), &pixels, &w, &h, &reason);
+    }
+    MadeTexture made = {key, {}, ""};
+    int bw, bh;
+    if (pixels.empty() || w < 1 || h < 1) {
+        *why = reason;
+        return nullptr;
+    }
+    if (!texture_encode_image(pixels.data(), w, h, convert.options->max_texture, &made.data, &bw, &bh)) {
+        *why = ripmap_error();
+        return nullptr;
+    }
+    made.source = (embedded ? "image " + key + " stored in the model" : path) + ", " + std::to_string(bw) + " x " +
+                  std::to_string(bh) + " from " + std::to_string(w) + " x " + std::to_string(h);
+    convert.made.push_back(std::move(made));
+    return &convert.made.back();
+}
+
+std::string colour_text(Rgba8 c) {
+    return std::to_string(c.r) + " " + std::to_string(c.g) + " " + std::to_string(c.b);
+}
+
+int make_textures() {
+    ImportResult* r = convert.result;
+    for (size_t i = 0; i < convert.uses.size(); i++) {
+        const ImportMaterial& m = convert.model->materials[(size_t)convert.uses[i].material];
+        const std::string& name = r->scene.materials[i].name;
+        ImportTexture texture = {"Textures/" + name + ".tga", {}, ""};
+        std::string why;
+        const MadeTexture* made = convert.uses[i].textured ? texture_from_image(m, &why) : nullptr;
+        if (made) {
+            texture.data = made->data;
+            texture.source = made->source;
+        } else {
+            if (convert.uses[i].textured)
+                r->guesses.push_back("material " + name + ": image '" + m.image + "' " + why + "; its diffuse colour " +
+                                     colour_text(m.diffuse) + " is used");
+            else if (!m.image.empty())
+                r->guesses.push_back("material " + name + ": faces without mapping coordinates show its diffuse colour");
+            std::vector<Rgba8> solid((size_t)solid_side * solid_side, m.diffuse);
+            int bw, bh;
+            if (!texture_encode_image(solid.data(), solid_side, solid_side, solid_side, &texture.data, &bw, &bh))
+                return import_fail(ripmap_error());
+            texture.source = "diffuse colour " + colour_text(m.diffuse);
+        }
+        r->textures.push_back(std::move(texture));
+    }
+    return 1;
+}
+
+std::string path_text(const double centre[3], const double half[3], double extent) {
+    const double margin = path_margin * extent;
+    std::string text = std::to_string(path_points) + "\n";
+    for (int i = 0; i < path_points; i++) {
+        double a = 2.0 * pi * i / path_points;
+        char line[128];
+        std::snprintf(line, sizeof line, "%.3f %.3f %.3f\n", centre[0] + (half[0] + margin) * std::cos(a),
+                      centre[1] + path_rise * extent * std::sin(2.0 * a), centre[2] + (half[2] + margin) * std::sin(a));
+        text += line;
+    }
+    return text;
+}
+
+}  // namespace
+
+void import_world_axes(const ImportAxes* axes, const double p[3], double out[3]) {
+    auto dot = [p](const double* v) { return p[0] * v[0] + p[1] * v[1] + p[2] * v[2]; };
+    out[0] = -dot(axes->right);
+    out[1] = dot(axes->up);
+    out[2] = -dot(axes->front);
+}
+
+std::string import_fit_name(const std::string& raw, size_t limit, const char* fallback,
+                            std::vector<std::string>* taken) {
+    std::string name;
+    for (unsigned char c : raw) {
+        int keep = std::isalnum(c) || c == '-';
+        if (keep && name.size() < limit)
+            name += (char)c;
+        else if (!keep && !name.empty() && name.back() != '_' && name.size() < limit)
+            name += '_';
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    if (name.empty()) name = fallback;
+    for (const char* device : device_names)
+        if (strcasecmp(name.c_str(), device) == 0) name += '_';
+    name = name.substr(0, limit);
+    std::string unique = name;
+    for (int n = 2;; n++) {
+        int clash = 0;
+        for (const std::string& t : *taken) clash |= strcasecmp(t.c_str(), unique.c_str()) == 0;
+        if (!clash) break;
+        std::string suffix = "_" + std::to_string(n);
+        unique = name.substr(0, limit - std::min(limit, suffix.size())) + suffix;
+    }
+    taken->push_back(unique);
+    return unique;
+}
+
+int import_convert(const ImportModel* model, const ImportOptions* options,
+                   const std::vector<std::string>& reserved, ImportResult* result) {
+    *result = ImportResult{};
+    convert = ConvertState{model, options, result, {}, {}, {}};
+    std::vector<PartGeometry> geometry;
+    double low[3], high[3];
+    if (!measure(&geometry, low, high)) {
+        convert = ConvertState{};
+        return import_fail("no triangle with an area and finite corners (" + std::to_string(result->counts.no_area) +
+                           " without area, " + std::to_string(result->counts.not_finite) + " not finite)");
+    }
+    double size[3], centre[3];
+    for (int k = 0; k < 3; k++) size[k] = high[k] - low[k], centre[k] = 0.5 * (low[k] + high[k]);
+    result->size[0] = size[0], result->size[1] = size[1], result->size[2] = size[2];
+    const double model_extent = std::max(size[1], 0.75 * size[0]);
+    result->scale = options->scale > 0.0 ? options->scale : fitted_extent / model_extent;
+    const double extent = model_extent * result->scale;
+    if (!std::isfinite(result->scale) || !(result->scale > 0.0) || !std::isfinite(extent) || !(extent > 0.0)) {
+        convert = ConvertState{};
+        return import_fail("the model has no extent to scale");
+    }
+    // Front face half the view away from the eye, centred on the view axis.
+    const double target[3] = {eye[0], eye[1], eye[2] + half_view_distance * extent + 0.5 * size[2] * result->scale};
+    for (size_t p = 0; p < model->parts.size(); p++) emit_part(model->parts[p], geometry[p], centre, result->scale, target);
+    if (result->counts.triangles == 0) {
+        convert = ConvertState{};
+        return import_fail("no triangle is left once scaled: every one is too small or too large for floats");
+    }
+
+    std::vector<std::string> taken = reserved;
+    for (size_t i = 0; i < result->scene.materials.size(); i++)
+        result->scene.materials[i].name = import_fit_name(
+            model->materials[(size_t)convert.uses[i].material].name, IMPORT_MATERIAL_NAME_MAX, "Material", &taken);
+    taken.clear();
+    for (size_t i = 0; i < result->scene.meshes.size(); i++)
+        result->scene.meshes[i].name = import_fit_name(convert.raw_names[i], IMPORT_OBJECT_NAME_MAX, "Object", &taken);
+    if (model->axes.guessed)
+        result->guesses.push_back(std::string("up axis ") + model->axes.up_axis + ": " + model->axes.why +
+                                  " (--up says otherwise)");
+    int ok = make_textures();
+    const double half[3] = {0.5 * size[0] * result->scale, 0.5 * size[1] * result->scale, 0.5 * size[2] * result->scale};
+    result->path_text = path_text(target, half, extent);
+    convert = ConvertState{};
+    return ok;
+}

@@ -1,0 +1,321 @@
+// The reader library's boundary: a model file becomes an ImportModel. The
+// library hands out one right-handed, y-up scene whatever the format; for
+// 3DS and Collada files it has turned the file's own axes into that frame
+// with a rotation on the root node, which is how the file's up axis is
+// recovered here.
+#include <assimp/DefaultLogger.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/LogStream.hpp>
+#include <assimp/commonMetaData.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "import/import.h"
+
+namespace {
+
+const int max_node_depth = 256;
+const long max_node_visits = 1000000;  // a node graph that shares children cannot grow without end
+const size_t max_notes = 8;
+const size_t max_embedded_texels = (size_t)64 << 20;
+
+// Readers whose formats name their up axis and which turn it to +y with a
+// rotation on the root node.
+const char* const rotating_readers[] = {"Discreet 3DS Importer", "Collada Importer"};
+
+struct ReadState {
+    ImportModel* model;     // being filled, null outside import_read
+    const aiScene* scene;   // the library's result while it is read
+    long node_visits;       // nodes walked, counting shared ones each time
+};
+
+ReadState reading = {};
+
+struct ImportErrorState {
+    std::string reason;  // of the last failure of either stage, "" before one
+};
+
+ImportErrorState failure = {};
+
+// The library logs through an object of its own class hierarchy; this one
+// keeps its warnings for the summary.
+class NoteStream : public Assimp::LogStream {
+public:
+    void write(const char* message) override {
+        if (!reading.model || reading.model->notes.size() >= max_notes) return;
+        std::string text = message;
+        size_t colon = text.find(": ");  // "Warn,  T0: ..." -> "..."
+        if (colon != std::string::npos && colon < 16) text.erase(0, colon + 2);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        for (const std::string& n : reading.model->notes)
+            if (n == text) return;
+        reading.model->notes.push_back(text);
+    }
+};
+
+// Row-major 3 x 4 affine matrix acting on column vectors, as the library's.
+struct Affine {
+    double m[3][4];
+};
+
+Affine affine_from(const aiMatrix4x4& a) {
+    Affine r = {{{a.a1, a.a2, a.a3, a.a4}, {a.b1, a.b2, a.b3, a.b4}, {a.c1, a.c2, a.c3, a.c4}}};
+    return r;
+}
+
+Affine affine_multiply(const Affine& p, const Affine& c) {
+    Affine r;
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 4; j++) {
+            double s = j == 3 ? p.m[i][3] : 0.0;
+            for (int k = 0; k < 3; k++) s += p.m[i][k] * c.m[k][j];
+            r.m[i][j] = s;
+        }
+    return r;
+}
+
+double affine_determinant(const Affine& a) {
+    const double(*m)[4] = a.m;
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+uint8_t colour_byte(float c) {
+    if (!(c > 0.0f)) return 0;
+    if (c >= 1.0f) return 255;
+    return (uint8_t)(c * 255.0f + 0.5f);
+}
+
+void read_material(const aiMaterial* source, ImportMaterial* m) {
+    aiString name;
+    m->name = source->Get(AI_MATKEY_NAME, name) == AI_SUCCESS ? name.C_Str() : "";
+    aiColor4D colour(1.0f, 1.0f, 1.0f, 1.0f);
+    if (source->Get(AI_MATKEY_COLOR_DIFFUSE, colour) != AI_SUCCESS) source->Get(AI_MATKEY_BASE_COLOR, colour);
+    m->diffuse = Rgba8{colour_byte(colour.r), colour_byte(colour.g), colour_byte(colour.b), 255};
+    aiString path;
+    m->embedded = -1;
+    if (source->GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS ||
+        source->GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS) {
+        m->image = path.C_Str();
+        const aiTexture* t = reading.scene->GetEmbeddedTexture(path.C_Str());
+        for (unsigned i = 0; t && i < reading.scene->mNumTextures; i++)
+            if (reading.scene->mTextures[i] == t) m->embedded = (int)i;
+    }
+}
+
+// The texture's own mapping set when the mesh has it, else set 0.
+int uv_channel_of(const aiMaterial* material, const aiMesh* mesh) {
+    int channel = 0;
+    material->Get(AI_MATKEY_UVWSRC(aiTextureType_DIFFUSE, 0), channel);
+    if (channel < 0 || channel >= AI_MAX_NUMBER_OF_TEXTURECOORDS || !mesh->mTextureCoords[channel]) channel = 0;
+    return mesh->mTextureCoords[channel] ? channel : -1;
+}
+
+void read_embedded(const aiTexture* t, ImportEmbedded* e) {
+    e->width = e->height = 0;
+    if (t->mHeight == 0) {  // a compressed file of mWidth bytes
+        const uint8_t* bytes = (const uint8_t*)t->pcData;
+        e->data.assign(bytes, bytes + t->mWidth);
+        return;
+    }
+    if ((size_t)t->mWidth * t->mHeight > max_embedded_texels) return;  // left empty: not decodable
+    e->width = (int)t->mWidth;
+    e->height = (int)t->mHeight;
+    e->pixels.resize((size_t)t->mWidth * t->mHeight);
+    for (size_t i = 0; i < e->pixels.size(); i++) {
+        const aiTexel& p = t->pcData[i];
+        e->pixels[i] = Rgba8{p.r, p.g, p.b, p.a};
+    }
+}
+
+void add_part(const aiMesh* mesh, const Affine& to_library, const aiNode* node) {
+    ImportModel* model = reading.model;
+    ImportPart part;
+    part.name = node->mName.length ? node->mName.C_Str() : mesh->mName.C_Str();
+    part.material = mesh->mMaterialIndex < reading.scene->mNumMaterials ? (int)mesh->mMaterialIndex : 0;
+    const size_t n = mesh->mNumVertices;
+    part.positions.resize(3 * n);
+    const double(*m)[4] = to_library.m;
+    for (size_t i = 0; i < n; i++) {
+        const aiVector3D& v = mesh->mVertices[i];
+        for (int r = 0; r < 3; r++) part.positions[3 * i + r] = m[r][0] * v.x + m[r][1] * v.y + m[r][2] * v.z + m[r][3];
+    }
+    int channel = reading.scene->mNumMaterials ? uv_channel_of(reading.scene->mMaterials[part.material], mesh) : -1;
+    if (channel >= 0) {
+        part.uv.resize(2 * n);
+        for (size_t i = 0; i < n; i++) {
+            part.uv[2 * i] = mesh->mTextureCoords[channel][i].x;
+            part.uv[2 * i + 1] = mesh->mTextureCoords[channel][i].y;
+        }
+    }
+    // A mirroring node turns counter-clockwise faces clockwise: swap back.
+    const int mirrored = affine_determinant(to_library) < 0.0;
+    part.corners.reserve(3 * (size_t)mesh->mNumFaces);
+    for (unsigned f = 0; f < mesh->mNumFaces; f++) {
+        const aiFace& face = mesh->mFaces[f];
+        if (face.mNumIndices != 3) {
+            model->not_triangles++;
+            continue;
+        }
+        if (face.mIndices[0] >= n || face.mIndices[1] >= n || face.mIndices[2] >= n) continue;
+        part.corners.push_back(face.mIndices[0]);
+        part.corners.push_back(face.mIndices[mirrored ? 2 : 1]);
+        part.corners.push_back(face.mIndices[mirrored ? 1 : 2]);
+    }
+    if (!part.corners.empty()) model->parts.push_back(std::move(part));
+}
+
+void walk_nodes(const aiNode* node, const Affine& parent, int depth) {
+    if (depth > max_node_depth || ++reading.node_visits > max_node_visits) return;
+    Affine to_library = affine_multiply(parent, affine_from(node->mTransformation));
+    for (unsigned i = 0; i < node->mNumMeshes; i++)
+        if (node->mMeshes[i] < reading.scene->mNumMeshes)
+            add_part(reading.scene->mMeshes[node->mMeshes[i]], to_library, node);
+    for (unsigned i = 0; i < node->mNumChildren; i++)
+        if (node->mChildren[i]) walk_nodes(node->mChildren[i], to_library, depth + 1);
+}
+
+std::string metadata_string(const aiScene* scene, const char* key) {
+    aiString value;
+    if (scene->mMetaData && scene->mMetaData->Get(key, value)) return value.C_Str();
+    return "";
+}
+
+// The library's axis conversion for the file as a signed permutation: the
+// root node's rotation for readers that put it there, else none. Row r says
+// which file axis (and sign) became library axis r.
+void file_to_library(const aiScene* scene, int rotating, int c[3][3]) {
+    std::memset(c, 0, sizeof(int) * 9);
+    for (int i = 0; i < 3; i++) c[i][i] = 1;
+    if (!rotating) return;
+    const aiMatrix4x4& t = scene->mRootNode->mTransformation;
+    const float rows[3][3] = {{t.a1, t.a2, t.a3}, {t.b1, t.b2, t.b3}, {t.c1, t.c2, t.c3}};
+    int snapped[3][3] = {}, used = 0;
+    for (int r = 0; r < 3; r++) {
+        int k = 0;
+        for (int j = 1; j < 3; j++)
+            if (std::fabs(rows[r][j]) > std::fabs(rows[r][k])) k = j;
+        if (!(std::fabs(rows[r][k]) > 0.0f)) return;
+        snapped[r][k] = rows[r][k] > 0 ? 1 : -1;
+        used |= 1 << k;
+    }
+    if (used == 7) std::memcpy(c, snapped, sizeof snapped);
+}
+
+// Sets the model's right, up and front from its up axis in the file's own
+// coordinates: front = right x up, with right = +x (or -y when x is up), the
+// way y-up formats face +z and z-up formats -y. Then into library axes.
+void set_axes(ImportAxes* a, int up_index, int up_sign, const int c[3][3]) {
+    double up[3] = {0, 0, 0}, right[3] = {0, 0, 0};
+    up[up_index] = up_sign;
+    if (up_index == 0)
+        right[1] = -up_sign;
+    else
+        right[0] = 1;
+    double front[3] = {right[1] * up[2] - right[2] * up[1], right[2] * up[0] - right[0] * up[2],
+                       right[0] * up[1] - right[1] * up[0]};
+    for (int r = 0; r < 3; r++) {
+        a->right[r] = a->up[r] = a->front[r] = 0;
+        for (int k = 0; k < 3; k++) {
+            a->right[r] += c[r][k] * right[k];
+            a->up[r] += c[r][k] * up[k];
+            a->front[r] += c[r][k] * front[k];
+        }
+    }
+    a->up_axis = (char)('x' + up_index);
+    a->up_negative = up_sign < 0;
+}
+
+void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* model) {
+    int rotating = 0;
+    for (const char* r : rotating_readers) rotating |= model->format == r;
+    int c[3][3];
+    file_to_library(scene, rotating, c);
+    ImportAxes* a = &model->axes;
+    a->guessed = 0;
+    int up_index = 1, up_sign = 1;
+    int32_t fbx_axis = -1, fbx_sign = 1;
+    if (options->up) {
+        up_index = options->up - 'x';
+        a->why = "as --up says";
+    } else if (rotating) {  // the file axis the library turned to +y
+        for (int k = 0; k < 3; k++)
+            if (c[1][k]) up_index = k, up_sign = c[1][k];
+        a->why = model->format == rotating_readers[0] ? "3DS files are z-up" : "the file's up_axis says so";
+    } else if (scene->mMetaData && scene->mMetaData->Get("UpAxis", fbx_axis) && fbx_axis >= 0 && fbx_axis < 3) {
+        scene->mMetaData->Get("UpAxisSign", fbx_sign);
+        up_index = fbx_axis;
+        up_sign = fbx_sign < 0 ? -1 : 1;
+        a->why = "the file's UpAxis says so";
+    } else if (model->format.find("glTF") != std::string::npos) {
+        a->why = "glTF files are y-up";
+    } else if (model->format.find("STL") != std::string::npos) {
+        up_index = 2;  // what printers and CAD programs use
+        a->why = "STL does not say; most STL files are z-up";
+        a->guessed = 1;
+    } else {
+        a->why = model->format + " does not say; y-up is the usual";
+        a->guessed = 1;
+    }
+    set_axes(a, up_index, up_sign, c);
+}
+
+}  // namespace
+
+int import_fail(const std::string& why) {
+    failure.reason = why;
+    return 0;
+}
+
+const char* import_error() { return failure.reason.c_str(); }
+
+int import_read(const char* model_path, const ImportOptions* options, ImportModel* model) {
+    *model = ImportModel{};
+    failure.reason.clear();
+    std::string path = model_path;
+    size_t slash = path.rfind('/');
+    model->folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int ok = 0;
+    try {
+        // No log file and no default streams: only the warnings, kept as notes.
+        Assimp::DefaultLogger::create(nullptr, Assimp::Logger::NORMAL, 0);
+        Assimp::DefaultLogger::get()->attachStream(new NoteStream, Assimp::Logger::Warn | Assimp::Logger::Err);
+        reading = ReadState{model, nullptr, 0};
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(
+            model_path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure |
+                            aiProcess_GenUVCoords | aiProcess_TransformUVCoords);
+        if (!scene || !scene->mRootNode) {
+            import_fail(importer.GetErrorString());
+        } else {
+            reading.scene = scene;
+            model->format = metadata_string(scene, AI_METADATA_SOURCE_FORMAT);
+            if (model->format.empty()) model->format = "model";
+            model->materials.resize(scene->mNumMaterials);
+            model->embedded.resize(scene->mNumTextures);
+            for (unsigned i = 0; i < scene->mNumTextures; i++) read_embedded(scene->mTextures[i], &model->embedded[i]);
+            for (unsigned i = 0; i < scene->mNumMaterials; i++) read_material(scene->mMaterials[i], &model->materials[i]);
+            if (model->materials.empty()) model->materials.push_back(ImportMaterial{"", Rgba8{200, 200, 200, 255}, "", -1});
+            walk_nodes(scene->mRootNode, Affine{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}}, 0);
+            if (reading.node_visits > max_node_visits) model->notes.push_back("node tree too large: only part of it read");
+            read_axes(scene, options, model);
+            ok = 1;
+        }
+    } catch (const std::bad_alloc&) {
+        import_fail("out of memory");
+    } catch (const std::exception& e) {
+        import_fail(e.what());
+    } catch (...) {
+        import_fail("the reader failed");
+    }
+    reading = ReadState{};
+    Assimp::DefaultLogger::kill();  // and with it the stream
+    if (!ok && failure.reason.empty()) failure.reason = "the reader failed";
+    return ok;
+}

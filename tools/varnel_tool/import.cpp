@@ -1,0 +1,292 @@
+// varnel-tool import [--force] [--up x|y|z] [--scale S] MODEL DIR: a data
+// folder that `cd DIR && varnel` runs, made from a model in any format the
+// reader library knows.
+//
+// Safety: the folder is built under a temporary name beside DIR and renamed
+// into place only when complete, so a failed import leaves nothing behind
+// and DIR is either the old folder or the new one. Every name in it comes
+// from import_fit_name or is fixed here, so no name in the model can reach
+// outside it. The model is read in a child process with an address-space
+// and time limit: the library runs on untrusted files, and a crash, an
+// allocation that would take the machine's memory or a hang there becomes a
+// refusal here.
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "asset/write3ds.h"
+#include "import/import.h"
+#include "varnel_tool/commands.h"
+#include "varnel_tool/tool_common.h"
+
+namespace {
+
+// Marks a folder made by `import`: --force may replace it.
+const char* const import_marker = ".varnel-import";
+const char* const import_marker_text =
+    "This folder was made by varnel-tool import; varnel-tool import --force may replace it whole.\n";
+const char* const usage_text =
+    "usage: varnel-tool import [--force] [--up x|y|z] [--scale S] [--max N] MODEL DIR\n"
+    "  --up     the model file's up axis, when the file does not say or says wrong\n"
+    "  --scale  world units per model unit, instead of fitting the start view\n"
+    "  --max    largest texture level size, a power of two (default 256)\n"
+    "  --force  replace DIR when an earlier import made it\n";
+
+const long child_address_budget = 4L << 30;  // bytes the reader may map beyond what it has at the start
+const int child_seconds = 300;               // CPU and wall-clock limit of the reader
+const int default_texture_max = 256;
+
+struct ImportRun {
+    volatile sig_atomic_t stop;  // a signal asked the tool to stop
+};
+
+ImportRun run = {};
+
+void on_signal(int) { run.stop = 1; }
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+// Removes a folder and everything in it, never following symbolic links.
+void remove_tree(const std::string& path) { nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+
+std::string real_path(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+std::string dir_parent(const std::string& dir) {
+    size_t slash = dir.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : dir.substr(0, slash);
+}
+
+// Checks DIR and whether it may be replaced. 1 to go on; *exists says whether
+// it is there now.
+int check_destination(const std::string& model, const std::string& dir, int force, int* exists) {
+    std::string last = dir.substr(dir.rfind('/') + 1);
+    if (last.empty() || last == "." || last == "..")
+        return !error_line("import", (dir + ": name the folder to make, not . or ..").c_str());
+    struct stat s;
+    *exists = lstat(dir.c_str(), &s) == 0;
+    if (!*exists) return 1;
+    if (!force) return !error_line("import", (dir + " exists; --force replaces a folder an earlier import made").c_str());
+    if (!S_ISDIR(s.st_mode) || (!asset_file_exists((dir + "/" + import_marker).c_str()) && !folder_is_empty(dir.c_str())))
+        return !error_line("import", (dir + " exists and was not made by varnel-tool import; it is not replaced").c_str());
+    std::string inside = real_path(dir) + "/";
+    if (real_path(model).compare(0, inside.size(), inside) == 0)
+        return !error_line("import", (model + " lies inside " + dir + ", which --force would replace").c_str());
+    return 1;
+}
+
+// -- the child: read, convert, write into the temporary folder, summarise ----
+
+void limit_child() {
+    struct rlimit none = {0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    struct rlimit cpu = {(rlim_t)child_seconds, (rlim_t)child_seconds};
+    setrlimit(RLIMIT_CPU, &cpu);
+    // The budget comes on top of what is mapped now (a sanitizer's shadow
+    // memory, for one).
+    long pages = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        if (fscanf(f, "%ld", &pages) != 1) pages = 0;
+        fclose(f);
+    }
+    rlim_t bytes = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t)child_address_budget;
+    struct rlimit address = {bytes, bytes};
+    setrlimit(RLIMIT_AS, &address);
+}
+
+int write_files(const std::string& folder, const std::vector<DataFile>& files) {
+    if (!asset_make_folder((folder + "/Textures").c_str())) return error_line("import", asset_error());
+    for (const DataFile& f : files)
+        if (!asset_file_write((folder + "/" + f.name).c_str(), f.data.data(), f.data.size(), ASSET_KEEP_EXISTING))
+            return error_line("import", asset_error());
+    return 0;
+}
+
+void print_summary(const char* model_path, const ImportModel& model, const ImportResult& r,
+                   const ImportOptions& options, long not_triangles) {
+    std::printf("varnel-tool import: %s, read as %s\n", model_path, model.format.c_str());
+    std::printf("  triangles  %ld in %zu objects (left out: %ld without area, %ld with corners not finite, %ld points "
+                "and lines)\n",
+                r.counts.triangles, r.scene.meshes.size(), r.counts.no_area, r.counts.not_finite, not_triangles);
+    std::printf("  materials  %zu, one texture each:\n", r.textures.size());
+    for (const ImportTexture& t : r.textures) std::printf("    %-28s %s\n", t.file.c_str(), t.source.c_str());
+    const ImportAxes& a = model.axes;
+    std::printf("  up         %s%c of the file (%s); its front faces the start camera\n", a.up_negative ? "-" : "",
+                a.up_axis, a.guessed ? "guessed, see below" : a.why.c_str());
+    std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
+                r.size[0], r.size[1], r.size[2], r.scale,
+                options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
+    if (!r.guesses.empty()) {
+        std::printf("  guessed\n");
+        for (const std::string& g : r.guesses) std::printf("    %s\n", g.c_str());
+    }
+    if (!model.notes.empty()) {
+        std::printf("  reader notes\n");
+        for (const std::string& n : model.notes) std::printf("    %s\n", n.c_str());
+    }
+}
+
+// Everything the child does; the exit code.
+int import_into(const char* model_path, const std::string& folder, const ImportOptions& options) {
+    ImportModel model;
+    if (!import_read(model_path, &options, &model))
+        return error_line("import", (std::string(model_path) + ": " + import_error()).c_str());
+    std::vector<DataFile> files;
+    std::vector<std::string> marker_materials;
+    std::string why;
+    if (!data_files_shared(&files, &marker_materials, &why)) return error_line("import", why.c_str());
+    ImportResult result;
+    if (!import_convert(&model, &options, marker_materials, &result))
+        return error_line("import", (std::string(model_path) + ": " + import_error()).c_str());
+    DataFile world = {"Svet.3ds", {}};
+    if (!scene_encode_3ds(&result.scene, &world.data)) return error_line("import", write3ds_error());
+    files.push_back(world);
+    for (const ImportTexture& t : result.textures) files.push_back(DataFile{t.file, t.data});
+    files.push_back(DataFile{"Pos.txt", ByteBuffer(result.path_text.begin(), result.path_text.end())});
+    files.push_back(DataFile{import_marker, ByteBuffer(import_marker_text, import_marker_text + std::strlen(import_marker_text))});
+    if (int code = write_files(folder, files)) return code;
+    print_summary(model_path, model, result, options, model.not_triangles);
+    return 0;
+}
+
+// -- the parent ------------------------------------------------------------------
+
+// Waits for the child within the time limit. 0 when it exited with 0; else
+// 1 after saying why, unless the child has said so itself.
+int wait_child(pid_t child, const char* model_path) {
+    struct timespec start, now, pause = {0, 5 * 1000 * 1000};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return error_line("import", "lost the reader process");
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (run.stop || now.tv_sec - start.tv_sec > child_seconds) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return error_line("import", run.stop ? "stopped" : (std::string(model_path) + ": reading takes too long").c_str());
+        }
+        nanosleep(&pause, nullptr);
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? 0 : 1;
+    std::string why = std::string(model_path) + ": the reader stopped on this file (" +
+                      strsignal(WTERMSIG(status)) + ")";
+    if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL) why += "; it took too long or too much memory";
+    return error_line("import", why.c_str());
+}
+
+// Moves the finished folder to DIR: atomically and never over an existing
+// name, or, with --force, exchanged with the old folder, which is then removed.
+int place_folder(const std::string& temp, const std::string& dir, int replace) {
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), replace ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
+        if (replace) remove_tree(temp);  // the old folder now has the temporary name
+        return 1;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return 0;
+    // File systems without renameat2's flags.
+    if (!replace) return !asset_file_exists(dir.c_str()) && rename(temp.c_str(), dir.c_str()) == 0;
+    std::string old = temp + ".old";
+    if (rename(dir.c_str(), old.c_str()) != 0) return 0;
+    if (rename(temp.c_str(), dir.c_str()) != 0) {
+        int e = errno;
+        rename(old.c_str(), dir.c_str());
+        errno = e;
+        return 0;
+    }
+    remove_tree(old);
+    return 1;
+}
+
+int parse_options(const Arguments& a, ImportOptions* o) {
+    *o = ImportOptions{0, 0.0, default_texture_max};
+    if (a.positional.size() != 2) return 0;
+    if (const char* up = option_value(a, "--up")) {
+        if (std::strlen(up) != 1 || up[0] < 'x' || up[0] > 'z') return 0;
+        o->up = up[0];
+    }
+    if (const char* scale = option_value(a, "--scale")) {
+        char* end;
+        o->scale = std::strtod(scale, &end);
+        if (end == scale || *end || !(o->scale >= 1e-6 && o->scale <= 1e6)) return 0;
+    }
+    if (const char* max = option_value(a, "--max"))
+        if (!parse_int(max, 2, 2048, &o->max_texture) || (o->max_texture & (o->max_texture - 1))) return 0;
+    return 1;
+}
+
+}  // namespace
+
+int tool_import(int argc, char** argv) {
+    Arguments a;
+    const char* const valued[] = {"--up", "--scale", "--max", nullptr};
+    const char* bad = nullptr;
+    ImportOptions options;
+    if (!parse_arguments(argc, argv, valued, &a, &bad) || !parse_options(a, &options)) {
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+    const char* model = a.positional[0];
+    std::string dir = a.positional[1];
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    struct stat s;
+    if (stat(model, &s) != 0) return error_line("import", (std::string(model) + ": " + std::strerror(errno)).c_str());
+    if (!S_ISREG(s.st_mode)) return error_line("import", (std::string(model) + ": not a regular file").c_str());
+    int exists = 0;
+    if (!check_destination(model, dir, a.force, &exists)) return 1;
+
+    std::string temp = dir_parent(dir) + "/.varnel-import-XXXXXX";
+    if (!mkdtemp(&temp[0])) return error_line("import", (dir_parent(dir) + ": " + std::strerror(errno)).c_str());
+    mode_t mask = umask(0);  // mkdtemp makes the folder private; it gets a folder's usual mode
+    umask(mask);
+    chmod(temp.c_str(), 0777 & ~mask);
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t child = fork();
+    if (child < 0) {
+        remove_tree(temp);
+        return error_line("import", std::strerror(errno));
+    }
+    if (child == 0) {
+        limit_child();
+        int code;
+        try {
+            code = import_into(model, temp, options);
+        } catch (const std::bad_alloc&) {
+            code = error_line("import", (std::string(model) + ": out of memory (the limit is 4 GiB)").c_str());
+        }
+        std::fflush(stdout);
+        std::exit(code);
+    }
+    int failed = wait_child(child, model);
+    if (!failed && !run.stop && place_folder(temp, dir, exists)) {
+        std::printf("  folder     %s: cd %s && varnel\n", dir.c_str(), dir.c_str());
+        return 0;
+    }
+    if (!failed) error_line("import", (dir + ": " + (run.stop ? "stopped" : std::strerror(errno))).c_str());
+    remove_tree(temp);
+    return 1;
+}
