@@ -33,8 +33,11 @@ struct Rows {
                     row[k].x_right = 333;
                 }
             }
-            lists[y] = ScanlineSpanList{&row[0], &row.back(), (int32_t)spans[y].size(),
-                                        (int32_t)row.size(), nullptr, 0, 0};
+            lists[y] = ScanlineSpanList{};
+            lists[y].first = &row[0];
+            lists[y].last = &row.back();
+            lists[y].active_count = (int32_t)spans[y].size();
+            lists[y].node_count = (int32_t)row.size();
         }
     }
 };
