@@ -104,9 +104,6 @@ Texture* texture_create(int32_t file_width, int32_t file_height) {
     return texture;
 }
 
-// Level (a, b) is the rectangle of W >> (a + 1) by H >> (b + 1) texels at
-// column sum of the narrower levels' widths, row sum of the lower levels'
-// heights. Those sums stay below W and H, so every level lies inside the file.
 // Level (a, b) is cut from the rectangle at column sum of the narrower
 // levels' widths, row sum of the lower levels' heights. Those sums stay
 // below W and H, so every level lies inside the file.
