@@ -270,14 +270,14 @@ int main(int argc, char** argv) {
     }
     if (o.bench) {
         ticks.resize((size_t)std::min(tick_count, o.frames));
-        std::vector<double> total, look, vertices, light_faces, light_rows, camera_rows, present;
+        std::vector<double> total, look, vertices, faces, light_rows, camera_rows, present;
         int light_overlap = 0, camera_overlap = 0, out_of_memory = 0;
         for (const TickRecord& t : ticks) {
             const FrameReport& f = t.phases.frame;
             total.push_back(t.total);
             look.push_back(t.phases.look);
             vertices.push_back(f.vertices);
-            light_faces.push_back(f.light_faces);
+            faces.push_back(f.faces);
             light_rows.push_back(f.light_rows);
             camera_rows.push_back(f.camera_rows);
             present.push_back(t.phases.present);
@@ -287,7 +287,7 @@ int main(int argc, char** argv) {
         }
         std::printf("{\"frames\": %d, \"threads\": %d, "
                     "\"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
-                    "\"phases_ms\": {\"look\": %.4f, \"vertices\": %.4f, \"light_faces\": %.4f, "
+                    "\"phases_ms\": {\"look\": %.4f, \"vertices\": %.4f, \"faces\": %.4f, "
                     "\"light_rows\": %.4f, \"camera_rows\": %.4f, \"present\": %.4f}, "
                     "\"wall_s\": %.3f, "
                     "\"warning_frames\": {\"light_overlap\": %d, \"camera_overlap\": %d, \"out_of_memory\": %d}, "
@@ -296,7 +296,7 @@ int main(int argc, char** argv) {
                     "\"frame_storage_kb\": {\"early\": %ld, \"end\": %ld}}\n",
                     tick_count, frame_threads(), percentile(total, 0.5), percentile(total, 0.05),
                     percentile(total, 0.95), percentile(look, 0.5), percentile(vertices, 0.5),
-                    percentile(light_faces, 0.5), percentile(light_rows, 0.5), percentile(camera_rows, 0.5),
+                    percentile(faces, 0.5), percentile(light_rows, 0.5), percentile(camera_rows, 0.5),
                     percentile(present, 0.5), wall_s, light_overlap, camera_overlap, out_of_memory,
                     memory.early_tick, memory.early_kb, memory.max_after_kb, memory.end_kb, memory.peak_kb,
                     memory.early_pool_nodes, memory.end_pool_nodes, memory.early_storage_kb,

@@ -3,15 +3,24 @@
 // A frame runs four jobs on the worker pool, each a list of independent
 // items:
 //   1. vertices:     vertex chunks into both views; light marks cleared.
-//   2. light faces:  face chunks into light records, grouped by band; the
-//                    corners of light-facing faces marked.
-//   3. light rows:   bands: light records walked, resolved, cone applied;
-//                    and face chunks into camera records, which take a
-//                    marked corner's light-view position from job 1.
+//   2. faces:        face chunks into light records and camera records,
+//                    grouped by band; the corners of light-facing faces
+//                    marked.
+//   3. light rows:   bands: light records walked, resolved, cone applied.
 //   4. camera rows:  bands: camera records walked and shaded; and vertex
 //                    chunks storing the marked corners' light-view
 //                    positions into the vertices, as the light pass must.
 // Between jobs the warnings are drawn, on the calling thread.
+//
+// A camera record needs its corners' light-view positions: this frame's
+// for a corner of any light-facing face, the one the vertex kept from
+// earlier frames otherwise. Job 2 gives every corner this frame's, before
+// all marks are known. That changes nothing drawn: the corners that keep an
+// old position belong only to faces turned away from the light, whose ids
+// the light resolve never writes, so every pixel of theirs is in shadow
+// wherever its light-view position points. Only the light pass's warnings
+// put other words into the shadow buffer; a frame that draws one makes its
+// camera records again, with the marks, before job 4.
 //
 // When the light's pose is the camera's, bit for bit (at the start, and
 // after F11 until the camera moves), both passes see the same faces through
@@ -228,17 +237,24 @@ void light_faces(int32_t c) {
     group_by_band(r);
 }
 
-// With shared eyes every face drawn here faces the light too, so its
-// corners are marked and take this frame's light-view position, which is
-// their camera-view position.
-void camera_faces(int32_t c) {
+// Where camera_faces takes the corners' light-view positions from.
+enum LightViews {
+    LIGHT_VIEWS_FRESH = 0,   // every corner this frame's (see the top of this file)
+    LIGHT_VIEWS_MARKED = 1,  // this frame's for marked corners, the vertex's own otherwise
+    LIGHT_VIEWS_SHARED = 2,  // the light is the camera: every face here faces the light too,
+                             // so its corners are marked, with their camera-view positions
+};
+
+void camera_faces(int32_t c, LightViews source) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
     const ViewVertex* view = &frame.camera_view[(size_t)fo.vertex_base];
+    const ViewVertex* light_view = &frame.light_view[(size_t)fo.vertex_base];
     std::atomic<uint8_t>* lit = &frame.lit[(size_t)fo.vertex_base];
-    const LightViewSource light = frame.shared ? LightViewSource{view, nullptr}
-                                               : LightViewSource{&frame.light_view[(size_t)fo.vertex_base], lit};
+    const LightViewSource light = source == LIGHT_VIEWS_SHARED ? LightViewSource{view, nullptr}
+                                  : source == LIGHT_VIEWS_FRESH ? LightViewSource{light_view, nullptr}
+                                                                : LightViewSource{light_view, lit};
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
@@ -246,7 +262,7 @@ void camera_faces(int32_t c) {
         size_t size = object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
                                               fo.scene->material_count, record_room(r));
         r->used += size;
-        if (frame.shared && object_pass_faces_eye(&fo.camera, face))
+        if (source == LIGHT_VIEWS_SHARED && object_pass_faces_eye(&fo.camera, face))
             for (int k = 0; k < 3; k++) lit[face->corners[k] - object->vertices].store(1, std::memory_order_relaxed);
     }
     group_by_band(r);
@@ -314,22 +330,22 @@ void store_light_view(int32_t c) {
 
 void job_vertices(void*, int32_t item) { transform_vertices(item); }
 
-void job_light_faces(void*, int32_t item) {
-    if (frame.shared)
-        camera_faces(item);
-    else
+void job_faces(void*, int32_t item) {
+    if (frame.shared) {
+        camera_faces(item, LIGHT_VIEWS_SHARED);
+    } else {
         light_faces(item);
+        camera_faces(item, LIGHT_VIEWS_FRESH);
+    }
 }
 
+void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIEWS_MARKED); }
+
 void job_light_rows(void*, int32_t item) {
-    if (item < frame.band_count) {
-        int32_t b = frame.light_order[(size_t)item];
-        double t0 = now_ms();
-        light_rows(b);
-        frame.light_cost[(size_t)b] = now_ms() - t0;
-    } else {
-        camera_faces(item - frame.band_count);
-    }
+    int32_t b = frame.light_order[(size_t)item];
+    double t0 = now_ms();
+    light_rows(b);
+    frame.light_cost[(size_t)b] = now_ms() - t0;
 }
 
 void job_camera_rows(void*, int32_t item) {
@@ -429,11 +445,14 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
 
     workers_run(job_vertices, nullptr, vertex_chunks);
     double t1 = now_ms();
-    workers_run(job_light_faces, nullptr, face_chunks);
+    workers_run(job_faces, nullptr, face_chunks);
     double t2 = now_ms();
-    workers_run(job_light_rows, nullptr, frame.band_count + (frame.shared ? 0 : face_chunks));
+    workers_run(job_light_rows, nullptr, frame.band_count);
     report->light_warnings = draw_pass_warnings(frame.light_counts, targets->shadow_buffer, &report->light_spans);
-    if (report->light_warnings) cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
+    if (report->light_warnings) {
+        cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
+        if (!frame.shared) workers_run(job_marked_camera_faces, nullptr, face_chunks);
+    }
     double t3 = now_ms();
     workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
     report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
@@ -443,7 +462,7 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         std::memcpy(targets->display, targets->frame_buffer, pixels * 4);
     double t4 = now_ms();
     report->vertices = t1 - t0;
-    report->light_faces = t2 - t1;
+    report->faces = t2 - t1;
     report->light_rows = t3 - t2;
     report->camera_rows = t4 - t3;
     report->total = t4 - t0;

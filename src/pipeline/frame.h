@@ -43,8 +43,8 @@ struct FrameTargets {
 // each on every thread.
 struct FrameReport {
     double vertices;           // ms: every vertex into both views
-    double light_faces;        // ms: light-pass polygon records
-    double light_rows;         // ms: light rows walked and resolved, cone; camera-pass records
+    double faces;              // ms: polygon records of both passes
+    double light_rows;         // ms: light rows walked and resolved, cone
     double camera_rows;        // ms: camera rows walked, shaded and resolved
     double total;              // ms, the whole frame
     int32_t light_spans;       // visible spans after each pass
