@@ -219,6 +219,17 @@ void transform_vertices(int32_t c) {
     for (int32_t i = 0; i < ch.count; i++) frame.lit[base + (size_t)i].store(0, std::memory_order_relaxed);
 }
 
+// Marks the face's corners as transformed by the light pass. A vertex is
+// shared by several faces, often of chunks on other threads: one that is
+// marked already is only read, so its cache line is not pulled back and
+// forth between the cores.
+void mark_corners(std::atomic<uint8_t>* lit, const SceneObject* object, const SceneFace* face) {
+    for (int k = 0; k < 3; k++) {
+        std::atomic<uint8_t>* mark = &lit[face->corners[k] - object->vertices];
+        if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
+    }
+}
+
 void light_faces(int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
@@ -231,7 +242,7 @@ void light_faces(int32_t c) {
         const SceneFace* face = &object->faces[f];
         size_t size;
         if (!object_pass_light_face(&fo.light, object, face, view, record_room(r), &size)) continue;
-        for (int k = 0; k < 3; k++) lit[face->corners[k] - object->vertices].store(1, std::memory_order_relaxed);
+        mark_corners(lit, object, face);
         r->used += size;
     }
     group_by_band(r);
@@ -263,7 +274,7 @@ void camera_faces(int32_t c, LightViews source) {
                                               fo.scene->material_count, record_room(r));
         r->used += size;
         if (source == LIGHT_VIEWS_SHARED && object_pass_faces_eye(&fo.camera, face))
-            for (int k = 0; k < 3; k++) lit[face->corners[k] - object->vertices].store(1, std::memory_order_relaxed);
+            mark_corners(lit, object, face);
     }
     group_by_band(r);
 }
