@@ -42,7 +42,6 @@ int load_level(ShadeState* shade, const Texture* t, int32_t level_index) {
     shade->row_length = level->width;
     shade->u_mask = level->width_mask;
     shade->v_mask = level->last_row_offset;
-    shade->index_mask = level->last_texel;
     shade->v_shift = level->coord_shift & 31;
     shade->loaded_texture = t;
     shade->loaded_level = level_index;

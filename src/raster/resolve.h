@@ -65,7 +65,6 @@ struct ShadeState {
     int32_t row_length;             // texels per row
     int32_t u_mask;                 // width - 1
     int32_t v_mask;                 // width * (height - 1)
-    int32_t index_mask;             // width * height - 1
     int32_t v_shift;                // 16 - log2(width): 16.16 v to a row offset
     // the texture and level the fields above were checked and loaded for;
     // null before the first span of a pass and after a span without a
