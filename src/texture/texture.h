@@ -18,7 +18,7 @@ struct TextureLevel {
                               // lower and lower-right neighbours are read without wrapping
     int32_t width_mask;       // width - 1: (u >> 16) & width_mask wraps the column
     int32_t last_row_offset;  // width * (height - 1): (v >> coord_shift) & this wraps the row
-    int32_t last_texel;       // width * height - 1: wraps a texel index plus a neighbour offset
+    int32_t last_texel;       // width * height - 1: the wrap-around copy starts behind it
     int32_t coord_shift;      // 16 - log2(width): turns 16.16 v into a row offset
 };
 
