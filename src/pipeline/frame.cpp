@@ -284,10 +284,11 @@ void camera_faces(int32_t c, LightViews source) {
 void walk_band(int32_t b, const std::vector<ChunkRecords>& records) {
     SpanRows* rows = &frame.bands[(size_t)b];
     span_rows_reset(rows);
+    SpanNode span = {};
     for (size_t c = 0; c < frame.face_chunks.size(); c++) {
         const ChunkRecords* r = &records[c];
         for (int32_t i = r->band_start[(size_t)b]; i < r->band_start[(size_t)b + 1]; i++)
-            polygon_walk(record_at(r, r->offsets[(size_t)i]), rows);
+            polygon_walk(record_at(r, r->offsets[(size_t)i]), rows, &span);
     }
 }
 

@@ -177,6 +177,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
     std::vector<ViewVertex> view((size_t)object->vertex_count);
     object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;
@@ -190,7 +191,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
             vertex->ly = v->y;
             vertex->lz = v->z;
         }
-        if (size) polygon_walk((const PolygonRecord*)record, rows);
+        if (size) polygon_walk((const PolygonRecord*)record, rows, &span);
     }
 }
 
@@ -201,9 +202,10 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
     std::vector<ViewVertex> view((size_t)object->vertex_count);
     object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {
         size_t size = object_pass_camera_face(&eye, object, &object->faces[f], view.data(), nullptr, materials,
                                               material_count, record);
-        if (size) polygon_walk((const PolygonRecord*)record, rows);
+        if (size) polygon_walk((const PolygonRecord*)record, rows, &span);
     }
 }

@@ -158,83 +158,138 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     return size;
 }
 
-// Where a walk stands: the row, the 16.16 x of both edges there and the
-// chain entries they lie on, and the attribute planes at its column 0.
-template <int PLANES>
-struct Walk {
-    int32_t y;
-    int32_t rows_left;   // spans still to make, this row's included
+// Where a walk stands on the two chains: the 16.16 x of both edges in the
+// current row and the chain entries they lie on.
+struct ChainWalk {
+    const EdgeStep* left;     // left edges, top to bottom
+    const EdgeStep* right;    // right edges, bottom to top
+    int32_t left_count;
+    int32_t left_entry, right_entry;  // entries being walked
+    int32_t left_rows, right_rows;    // rows of those entries not yet left
     int32_t xl, xr;
-    int32_t left, right;            // entries being walked
-    int32_t left_rows, right_rows;  // rows of those entries not yet left
-    float a[PLANES];
 };
 
-// One row down: planes first (float sums, in the order a single walk over
-// all rows adds them), then the right chain (never used up before the last
-// row: rows_left is at most the right chain's rows), then the left chain,
-// which keeps its last x if rounding made it run out first.
-template <int PLANES>
-inline void walk_step(Walk<PLANES>* w, const float* row_step, const EdgeStep* left, int32_t left_count,
-                      const EdgeStep* right) {
-    for (int k = 0; k < PLANES; k++) w->a[k] += row_step[k];
-    w->y++;
-    w->rows_left--;
-    if (--w->right_rows > 0) {
-        w->xr += right[w->right].dx;
+ChainWalk chains_begin(const PolygonRecord* record) {
+    ChainWalk c;
+    c.left = polygon_record_edges(record);
+    c.right = c.left + record->left_count;
+    c.left_count = record->left_count;
+    c.left_entry = 0;
+    c.xl = c.left[0].x;
+    c.left_rows = c.left[0].count;
+    c.right_entry = record->right_count - 1;
+    c.xr = c.right[c.right_entry].x;
+    c.right_rows = c.right[c.right_entry].count;
+    return c;
+}
+
+// One row down: the right chain (never used up before the last row: a
+// record's row count is at most the right chain's rows), then the left
+// chain, which keeps its last x if rounding made it run out first.
+inline void chains_step(ChainWalk* c) {
+    if (--c->right_rows > 0) {
+        c->xr += c->right[c->right_entry].dx;
     } else {
-        w->right--;
-        w->xr = right[w->right].x;
-        w->right_rows = right[w->right].count;
+        c->right_entry--;
+        c->xr = c->right[c->right_entry].x;
+        c->right_rows = c->right[c->right_entry].count;
     }
-    if (--w->left_rows > 0) {
-        w->xl += left[w->left].dx;
-    } else if (w->left + 1 < left_count) {
-        w->left++;
-        w->xl = left[w->left].x;
-        w->left_rows = left[w->left].count;
+    if (--c->left_rows > 0) {
+        c->xl += c->left[c->left_entry].dx;
+    } else if (c->left_entry + 1 < c->left_count) {
+        c->left_entry++;
+        c->xl = c->left[c->left_entry].x;
+        c->left_rows = c->left[c->left_entry].count;
     }
 }
 
-// The walk of a record over the rows of one set: rows above the set are
-// stepped over (same sums, no spans), rows below it are never reached.
-template <int PLANES>
-void walk_rows(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
-    const int32_t set_end = rows->first_row + rows->row_count;
-    if (record->first_row >= set_end || record->first_row + record->row_count <= rows->first_row) return;
+// The rows of the record that lie in the set: [first, end).
+inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_t* first, int32_t* end) {
+    *first = record->first_row > rows->first_row ? record->first_row : rows->first_row;
+    int32_t record_end = record->first_row + record->row_count, set_end = rows->first_row + rows->row_count;
+    *end = record_end < set_end ? record_end : set_end;
+    return *first < *end;
+}
+
+// Inserts the span of the current row, if it ends right of column 0 (one
+// ending at or left of it shows nothing).
+inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y) {
+    int32_t x_right = c->xr >> 16;
+    if (x_right <= 0) return;
+    span->x_left = c->xl >> 16;
+    span->x_right = x_right;
+    insert_span(span, &rows->lists[y - rows->first_row]);
+}
+
+// The light pass's walk: depth only. Rows above the set are stepped over
+// (the same sums, no spans), so each row's value is the one a walk over all
+// rows reaches there.
+void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+    int32_t first, end;
+    if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
-    const EdgeStep* left = polygon_record_edges(record);
-    const EdgeStep* right = left + record->left_count;
-    const int32_t left_count = record->left_count;
-    Walk<PLANES> w;
-    w.y = record->first_row;
-    w.rows_left = record->row_count;
-    w.left = 0;
-    w.xl = left[0].x;
-    w.left_rows = left[0].count;
-    w.right = record->right_count - 1;
-    w.xr = right[w.right].x;
-    w.right_rows = right[w.right].count;
-    for (int k = 0; k < PLANES; k++) w.a[k] = planes.start[k];
-    while (w.y < rows->first_row) walk_step(&w, planes.row_step, left, left_count, right);
-    for (;;) {
-        int32_t x_right = w.xr >> 16;
-        if (x_right > 0) {  // a span ending at or left of column 0 shows nothing
-            span->inv_z = w.a[0];
-            if constexpr (PLANES == 6) {
-                span->u_over_z = w.a[1];
-                span->v_over_z = w.a[2];
-                span->lx_over_z = w.a[3];
-                span->ly_over_z = w.a[4];
-                span->lz_over_z = w.a[5];
-            }
-            span->x_left = w.xl >> 16;
-            span->x_right = x_right;
-            insert_span(span, &rows->lists[w.y - rows->first_row]);
-        }
-        if (w.rows_left <= 1 || w.y + 1 >= set_end) return;
-        walk_step(&w, planes.row_step, left, left_count, right);
+    ChainWalk c = chains_begin(record);
+    float w = planes.start[0];
+    const float dw = planes.row_step[0];
+    for (int32_t y = record->first_row; y < first; y++) {
+        w += dw;
+        chains_step(&c);
     }
+    for (int32_t y = first;;) {
+        span->inv_z = w;
+        insert_row(&c, span, rows, y);
+        if (++y >= end) return;
+        w += dw;
+        chains_step(&c);
+    }
+}
+
+// The camera pass's walk: the six planes, which lie in the record and in the
+// span in the same order (W, U, V, LX, LY, LZ), stepped lane by lane.
+void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+    int32_t first, end;
+    if (!rows_in_set(record, rows, &first, &end)) return;
+    const RecordPlanes planes = polygon_record_planes(record);
+    ChainWalk c = chains_begin(record);
+#ifdef __SSE2__
+    __m128 a = _mm_loadu_ps(planes.start);                                  // W, U, V, LX
+    __m128 b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.start + 4));  // LY, LZ
+    const __m128 da = _mm_loadu_ps(planes.row_step);
+    const __m128 db = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.row_step + 4));
+    for (int32_t y = record->first_row; y < first; y++) {
+        a = _mm_add_ps(a, da);
+        b = _mm_add_ps(b, db);
+        chains_step(&c);
+    }
+    for (int32_t y = first;;) {
+        _mm_storeu_ps(&span->inv_z, a);
+        _mm_storel_pi((__m64*)&span->ly_over_z, b);
+        insert_row(&c, span, rows, y);
+        if (++y >= end) return;
+        a = _mm_add_ps(a, da);
+        b = _mm_add_ps(b, db);
+        chains_step(&c);
+    }
+#else
+    float a[6];
+    for (int k = 0; k < 6; k++) a[k] = planes.start[k];
+    for (int32_t y = record->first_row; y < first; y++) {
+        for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
+        chains_step(&c);
+    }
+    for (int32_t y = first;;) {
+        span->inv_z = a[0];
+        span->u_over_z = a[1];
+        span->v_over_z = a[2];
+        span->lx_over_z = a[3];
+        span->ly_over_z = a[4];
+        span->lz_over_z = a[5];
+        insert_row(&c, span, rows, y);
+        if (++y >= end) return;
+        for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
+        chains_step(&c);
+    }
+#endif
 }
 
 }  // namespace
@@ -375,35 +430,36 @@ size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint3
     return size;
 }
 
-void polygon_walk(const PolygonRecord* record, SpanRows* rows) {
-    SpanNode span = {};
+void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     const float* column_step = polygon_record_planes(record).column_step;
-    span.face_id = record->face_id;
-    span.d_inv_z = column_step[0];
+    span->face_id = record->face_id;
+    span->d_inv_z = column_step[0];
     if (record->planes == 6) {
-        span.d_u_over_z = column_step[1];
-        span.d_v_over_z = column_step[2];
-        span.d_lx_over_z = column_step[3];
-        span.d_ly_over_z = column_step[4];
-        span.d_lz_over_z = column_step[5];
-        span.texture = record->texture;
-        span.level_index = record->level_index;
-        walk_rows<6>(record, rows, &span);
+        span->d_u_over_z = column_step[1];
+        span->d_v_over_z = column_step[2];
+        span->d_lx_over_z = column_step[3];
+        span->d_ly_over_z = column_step[4];
+        span->d_lz_over_z = column_step[5];
+        span->texture = record->texture;
+        span->level_index = record->level_index;
+        walk_full(record, rows, span);
     } else {
-        walk_rows<1>(record, rows, &span);
+        walk_depth(record, rows, span);
     }
 }
 
 int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     if (!polygon_record_light(polygon, face_id, record)) return 0;
-    polygon_walk((const PolygonRecord*)record, rows);
+    SpanNode span = {};
+    polygon_walk((const PolygonRecord*)record, rows, &span);
     return 1;
 }
 
 int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     if (!polygon_record_camera(polygon, texture, face_id, record)) return 0;
-    polygon_walk((const PolygonRecord*)record, rows);
+    SpanNode span = {};
+    polygon_walk((const PolygonRecord*)record, rows, &span);
     return 1;
 }

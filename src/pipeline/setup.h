@@ -111,8 +111,11 @@ RecordPlanes polygon_record_planes(const PolygonRecord* record);
 const EdgeStep* polygon_record_edges(const PolygonRecord* record);
 
 // Inserts the record's spans that fall on the rows of `rows`, top to bottom:
-// one insert_span per covered row whose span ends right of column 0.
-void polygon_walk(const PolygonRecord* record, SpanRows* rows);
+// one insert_span per covered row whose span ends right of column 0. `span`
+// is the record handed to insert_span, filled here; a light record leaves
+// the fields it does not carry as they are, so one scratch record (zeroed
+// once) can serve a whole pass.
+void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
 
 // A record built and walked into one row set at once; 1 when the polygon was
 // walked, 0 when setup rejected it.
