@@ -266,8 +266,9 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
 // end value in [-2^30, 2^30) and each step is (end - start) / pixels, so
 // start + k * step stays between the two ends for every k up to the pixel
 // count: no addition overflows. Texel indices are masked into the level
-// (base <= last_texel; neighbours ANDed with it), so no read leaves the
-// texel array whatever u and v hold. At least one pixel is written.
+// (base <= last_texel; its neighbours lie in the level's wrap-around copy
+// behind the last texel), so no read leaves the texel array whatever u and
+// v hold. At least one pixel is written.
 void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade->texels;
@@ -361,12 +362,18 @@ void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, in
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
-void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts) {
-    const int32_t width = engine_width();
+namespace {
+
+// The row walk both resolves share: every visible span of every row of the
+// set, in list order, clamped to the screen; draw(span, a, b, line) writes
+// the columns [a, b) of a span and says whether it drew them. Columns no
+// span drew are cleared.
+template <class DrawSpan>
+void resolve_rows(const SpanRows* rows, uint32_t* buffer, int32_t width, ResolveCounts* counts, DrawSpan draw) {
     int32_t total = 0, overlaps = 0;
     for (int32_t r = 0; r < rows->row_count; r++) {
         const ScanlineSpanList* row = &rows->lists[r];
-        uint32_t* line = shadow_buffer + (size_t)(rows->first_row + r) * (size_t)width;
+        uint32_t* line = buffer + (size_t)(rows->first_row + r) * (size_t)width;
         int32_t covered = 0;  // every column left of this has been written
         const SpanNode* span = row->first;
         for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
@@ -374,9 +381,8 @@ void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCo
             int32_t a, b;
             clamp_columns(span, width, &a, &b);
             if (a >= b) continue;
-            clear_up_to(line, &covered, a);
-            const uint32_t id = span->face_id;
-            for (int32_t x = a; x < b; x++) line[x] = id;
+            if (!draw(span, a, b, line)) continue;
+            clear_up_to(line, &covered, a);  // left of the span: columns [covered, a) no span drew
             if (b > covered) covered = b;
         }
         clear_up_to(line, &covered, width);
@@ -385,35 +391,32 @@ void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCo
     *counts = ResolveCounts{total, overlaps};
 }
 
+}  // namespace
+
+void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts) {
+    resolve_rows(rows, shadow_buffer, engine_width(), counts,
+                 [](const SpanNode* span, int32_t a, int32_t b, uint32_t* line) {
+                     const uint32_t id = span->face_id;
+                     for (int32_t x = a; x < b; x++) line[x] = id;
+                     return 1;
+                 });
+}
+
 void resolve_camera_rows(const SpanRows* rows, uint32_t* frame_buffer, ShadeState* state,
                          ResolveCounts* counts) {
-    const int32_t width = state->width;
-    int32_t total = 0, overlaps = 0;
     state->loaded_texture = nullptr;  // textures may have changed since the last pass
-    for (int32_t r = 0; r < rows->row_count; r++) {
-        const ScanlineSpanList* row = &rows->lists[r];
-        uint32_t* line = frame_buffer + (size_t)(rows->first_row + r) * (size_t)width;
-        int32_t covered = 0;  // every column left of this has been written
-        const SpanNode* span = row->first;
-        for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
-            overlaps += look_ahead(span, i, row->active_count);
-            int32_t a, b;
-            clamp_columns(span, width, &a, &b);
-            if (a >= b || !shade_span_prepare(state, span)) continue;
-            clear_up_to(line, &covered, a);
-            float column = (float)a;
-            shade_span(state, b - a, span->inv_z + column * span->d_inv_z,
-                       span->u_over_z + column * span->d_u_over_z,
-                       span->v_over_z + column * span->d_v_over_z,
-                       span->lx_over_z + column * span->d_lx_over_z,
-                       span->ly_over_z + column * span->d_ly_over_z,
-                       span->lz_over_z + column * span->d_lz_over_z, line + a);
-            if (b > covered) covered = b;
-        }
-        clear_up_to(line, &covered, width);
-        total += row->active_count;
-    }
-    *counts = ResolveCounts{total, overlaps};
+    resolve_rows(rows, frame_buffer, state->width, counts,
+                 [state](const SpanNode* span, int32_t a, int32_t b, uint32_t* line) {
+                     if (!shade_span_prepare(state, span)) return 0;
+                     float column = (float)a;
+                     shade_span(state, b - a, span->inv_z + column * span->d_inv_z,
+                                span->u_over_z + column * span->d_u_over_z,
+                                span->v_over_z + column * span->d_v_over_z,
+                                span->lx_over_z + column * span->d_lx_over_z,
+                                span->ly_over_z + column * span->d_ly_over_z,
+                                span->lz_over_z + column * span->d_lz_over_z, line + a);
+                     return 1;
+                 });
 }
 
 uint32_t resolve_draw_warnings(int32_t overlaps, int out_of_memory, uint32_t* buffer) {
