@@ -270,11 +270,12 @@ void camera_faces(int32_t c, LightViews source) {
     r->used = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
-        size_t size = object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
-                                              fo.scene->material_count, record_room(r));
+        size_t size;
+        if (!object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
+                                     fo.scene->material_count, record_room(r), &size))
+            continue;
         r->used += size;
-        if (source == LIGHT_VIEWS_SHARED && object_pass_faces_eye(&fo.camera, face))
-            mark_corners(lit, object, face);
+        if (source == LIGHT_VIEWS_SHARED) mark_corners(lit, object, face);
     }
     group_by_band(r);
 }

@@ -48,6 +48,17 @@ int face_action(const ViewVertex* const v[3]) {
     return std::ceil(lo) < std::ceil(hi) ? CLIP_KEEP : CLIP_DROP;
 }
 
+// The start of both passes for one face: the facing test, the corners' view
+// vertices into v, and face_action's verdict; -1 when the face turns away.
+// *size is set to 0: no record yet.
+int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
+               const ViewVertex* v[3], size_t* size) {
+    *size = 0;
+    if (!faces_eye(eye, face)) return -1;
+    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
+    return face_action(v);
+}
+
 // The face's corners, clip vertices with their view positions and the camera
 // pass's attributes, into `polygon`, projected: screen x, y replace
 // view x, y and z stays the view depth. A face kept whole takes its view
@@ -89,8 +100,6 @@ ClipVertex corner_at(const ViewVertex* v) {
 
 }  // namespace
 
-int object_pass_faces_eye(const ObjectView* eye, const SceneFace* face) { return faces_eye(eye, face); }
-
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
     // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
     matrix_inverse_affine(eye_pose, &view->object_to_view);
@@ -123,11 +132,9 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 
 int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                            const ViewVertex* view, void* record, size_t* size) {
-    *size = 0;
-    if (!faces_eye(eye, face)) return 0;
     const ViewVertex* v[3];
-    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
-    int action = face_action(v);
+    int action = face_begin(eye, object, face, view, v, size);
+    if (action < 0) return 0;
     if (action == CLIP_DROP) return 1;
     ClipPolygon polygon;
     for (int k = 0; k < 3; k++) polygon.v[k] = corner_at(v[k]);
@@ -136,14 +143,13 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
     return 1;
 }
 
-size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                               const ViewVertex* view, const LightViewSource* light,
-                               const Material* materials, int32_t material_count, void* record) {
-    if (!faces_eye(eye, face)) return 0;
+int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
+                            int32_t material_count, void* record, size_t* size) {
     const ViewVertex* v[3];
-    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
-    int action = face_action(v);
-    if (action == CLIP_DROP) return 0;
+    int action = face_begin(eye, object, face, view, v, size);
+    if (action < 0) return 0;
+    if (action == CLIP_DROP) return 1;
     ClipPolygon polygon;
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
@@ -162,12 +168,13 @@ size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object,
             c->lz = vertex->lz;
         }
     }
-    if (!clip_and_project(action, v, &polygon)) return 0;
+    if (!clip_and_project(action, v, &polygon)) return 1;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;
     Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-    return polygon_record_camera(&polygon, texture, (uint32_t)face->face_id, record);
+    *size = polygon_record_camera(&polygon, texture, (uint32_t)face->face_id, record);
+    return 1;
 }
 
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
@@ -204,8 +211,10 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {
-        size_t size = object_pass_camera_face(&eye, object, &object->faces[f], view.data(), nullptr, materials,
-                                              material_count, record);
-        if (size) polygon_walk((const PolygonRecord*)record, rows, &span);
+        size_t size;
+        if (object_pass_camera_face(&eye, object, &object->faces[f], view.data(), nullptr, materials,
+                                    material_count, record, &size) &&
+            size)
+            polygon_walk((const PolygonRecord*)record, rows, &span);
     }
 }

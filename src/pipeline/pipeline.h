@@ -44,24 +44,23 @@ struct LightViewSource {
 };
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose);
-// The facing test: 1 when the face turns towards the eye (its plane has the
-// eye at most 0.1 in front of it).
-int object_pass_faces_eye(const ObjectView* eye, const SceneFace* face);
 // Transforms vertices [0, count) of `vertices` into view vertices.
 void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
                           ViewVertex* out);
 
-// Light pass, one face of `object` whose view vertices are `view`. 0 when the
-// face turns away from the light (its corners then keep their light-view
-// positions); else 1, with its polygon's record in `record`
-// (POLYGON_RECORD_MAX bytes) and the record's size in *size (0 when the
-// polygon was clipped away, came too near or covers no row).
+// One face of `object`, whose view vertices are `view`, in either pass: 0
+// when the face turns away from the eye (its plane has the eye more than 0.1
+// in front of it); else 1, with its polygon's record in `record`
+// (POLYGON_RECORD_MAX bytes) and the record's size in *size, 0 when the
+// polygon was clipped away, came too near or covers no row. The light pass
+// leaves the corners' light-view positions to the caller (a face turned
+// away keeps its corners' old ones); the camera pass takes them from
+// `light` and the texture from the face's material.
 int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                            const ViewVertex* view, void* record, size_t* size);
-// Camera pass, one face: the record's size, 0 when nothing is to be drawn.
-size_t object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                               const ViewVertex* view, const LightViewSource* light,
-                               const Material* materials, int32_t material_count, void* record);
+int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
+                            int32_t material_count, void* record, size_t* size);
 
 // Both passes for a whole object straight into one row set, single-threaded
 // (the frame runs them in parts, on every core). Pass 1 stores every
