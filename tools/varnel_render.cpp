@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/command_line.h"
 #include "app/screenshot.h"
 #include "pipeline/frame.h"
 #include "platform/headless.h"
@@ -96,11 +97,8 @@ int parse_options(int argc, char** argv, Options* o) {
             if (*end || n < 1 || n > 1000000) return usage("--frames needs a number from 1 to 1000000");
             o->frames = (int)n;
         } else if (std::strcmp(a, "--threads") == 0 && has_value) {
-            char* end;
-            const char* value = argv[++i];
-            long n = std::strtol(value, &end, 10);
-            if (end == value || *end || n < 1 || n > 256) return usage("--threads needs a number from 1 to 256");
-            o->threads = (int)n;
+            o->threads = app_parse_threads(argv[++i]);
+            if (!o->threads) return usage("--threads needs a number from 1 to 256");
         } else {
             return usage((std::string("unknown or incomplete option ") + a).c_str());
         }

@@ -139,7 +139,7 @@ StartupResult app_startup(int threads) {
     log_line("    OK");
     log_line("Init engine ...");
     engine_init(app.screen_width, app.screen_height);
-    app.threads = frame_init(threads);
+    frame_init(threads);
     font_init(app.screen_width, app.screen_height);
     log_line("    OK");
 
@@ -162,7 +162,10 @@ StartupResult app_startup(int threads) {
     return STARTUP_OK;
 }
 
-FrameScene app_frame_scene() {
+namespace {
+
+// The frame the next tick draws, from the application's state.
+FrameScene frame_scene() {
     FrameScene scene = {};
     scene.world = app.world_scene;
     scene.marker = app.marker_scene;
@@ -177,11 +180,13 @@ FrameScene app_frame_scene() {
     return scene;
 }
 
+}  // namespace
+
 void frame_tick() {
     double t0 = now_ms();
     mouse_look();
     double t1 = now_ms();
-    FrameScene scene = app_frame_scene();
+    FrameScene scene = frame_scene();
     // A surface that cannot be locked gets no copy, no counter and no present.
     uint32_t* surface = nullptr;
     int locked = display_lock(&surface);

@@ -32,7 +32,6 @@ struct AppState {
     uint32_t* frame_buffer;        // camera pass output, 0x00RRGGBB
     uint32_t* shadow_buffer;       // light pass output: face id per pixel, 0 for none
     int display_ok;                // the display could be set up
-    int threads;                   // threads drawing each frame
 };
 
 // What the latest tick cost, milliseconds, and what its frame found.
@@ -68,8 +67,6 @@ int app_default_threads();
 
 int window_proc(uint32_t message, uint32_t key);
 void frame_tick();
-// The frame the next tick draws, from the application's state.
-FrameScene app_frame_scene();
 
 AppState* app_state();
 const FramePhases* app_frame_phases();

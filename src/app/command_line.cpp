@@ -3,7 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+
+#include "app/app.h"
+#include "pipeline/workers.h"
 
 namespace {
 
@@ -27,7 +31,13 @@ const char* const help_text =
 
 }  // namespace
 
-int app_command_line(int argc, char** argv, FILE* out, FILE* err) {
+int app_parse_threads(const char* text) {
+    char* end;
+    long n = std::strtol(text, &end, 10);
+    return end == text || *end || n < 1 || n > WORKERS_MAX ? 0 : (int)n;
+}
+
+int app_command_line(int argc, char** argv, FILE* out, FILE* err, int* threads) {
     const char* data = nullptr;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -40,6 +50,14 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err) {
         }
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
         return 2;
+    }
+    *threads = app_default_threads();
+    if (const char* wanted = std::getenv("VARNEL_THREADS")) {
+        *threads = app_parse_threads(wanted);
+        if (!*threads) {
+            std::fprintf(err, "varnel: VARNEL_THREADS must be a number from 1 to 256, not '%s'\n", wanted);
+            return 2;
+        }
     }
     if (data && chdir(data) != 0) {
         std::fprintf(err, "varnel: cannot enter the data folder %s: %s\n", data, std::strerror(errno));

@@ -181,6 +181,12 @@ const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
     return (const PolygonRecord*)((const char*)r->storage.data() + offset);
 }
 
+// The bands a record's rows reach, first and last.
+void record_bands(const PolygonRecord* p, int32_t* first, int32_t* last) {
+    *first = p->first_row / band_rows;
+    *last = (p->first_row + p->row_count - 1) / band_rows;
+}
+
 // Groups the chunk's records by the bands their rows reach, keeping their
 // order within each band.
 void group_by_band(ChunkRecords* r) {
@@ -191,7 +197,8 @@ void group_by_band(ChunkRecords* r) {
     size_t entries = 0;
     for (size_t at = 0; at < r->used;) {
         const PolygonRecord* p = record_at(r, (uint32_t)at);
-        int32_t b0 = p->first_row / band_rows, b1 = (p->first_row + p->row_count - 1) / band_rows;
+        int32_t b0, b1;
+        record_bands(p, &b0, &b1);
         for (int32_t b = b0; b <= b1; b++) r->band_start[(size_t)b + 1]++;
         entries += (size_t)(b1 - b0 + 1);
         at += p->size;
@@ -201,7 +208,8 @@ void group_by_band(ChunkRecords* r) {
     std::copy(r->band_start.begin(), r->band_start.begin() + bands, r->band_fill.begin());
     for (size_t at = 0; at < r->used;) {
         const PolygonRecord* p = record_at(r, (uint32_t)at);
-        int32_t b0 = p->first_row / band_rows, b1 = (p->first_row + p->row_count - 1) / band_rows;
+        int32_t b0, b1;
+        record_bands(p, &b0, &b1);
         for (int32_t b = b0; b <= b1; b++) r->offsets[(size_t)r->band_fill[(size_t)b]++] = (uint32_t)at;
         at += p->size;
     }

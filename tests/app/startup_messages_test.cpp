@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/app.h"
 #include "app/command_line.h"
 #include "test_support.h"
 
@@ -59,11 +60,12 @@ TEST(StartupMessages, ModelOfAnotherFormatIsNotA3dsFile) {
     EXPECT_NE(err.find("Svet.3ds: not a 3DS file"), std::string::npos) << err;
 }
 
-int command_line(std::vector<const char*> args, std::string* out, std::string* err) {
+int command_line(std::vector<const char*> args, std::string* out, std::string* err, int* threads = nullptr) {
     args.insert(args.begin(), "varnel");
     FILE* o = std::tmpfile();
     FILE* e = std::tmpfile();
-    int code = app_command_line((int)args.size(), const_cast<char**>(args.data()), o, e);
+    int ignored;
+    int code = app_command_line((int)args.size(), const_cast<char**>(args.data()), o, e, threads ? threads : &ignored);
     for (auto [f, text] : {std::pair<FILE*, std::string*>{o, out}, {e, err}}) {
         std::rewind(f);
         text->clear();
@@ -96,6 +98,25 @@ TEST(CommandLine, HelpDataFolderAndMistakes) {
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(std::string(cwd), dir.path() + "/world");
+}
+
+// VARNEL_THREADS: a whole number from 1 to 256, every core when unset.
+TEST(CommandLine, ThreadsFromTheEnvironment) {
+    std::string out, err;
+    int threads = 0;
+    unsetenv("VARNEL_THREADS");
+    EXPECT_EQ(command_line({}, &out, &err, &threads), -1);
+    EXPECT_EQ(threads, app_default_threads());
+    setenv("VARNEL_THREADS", "3", 1);
+    EXPECT_EQ(command_line({}, &out, &err, &threads), -1);
+    EXPECT_EQ(threads, 3);
+    for (const char* bad : {"0", "-1", "two", "257", "4x", ""}) {
+        setenv("VARNEL_THREADS", bad, 1);
+        EXPECT_EQ(command_line({}, &out, &err, &threads), 2) << bad;
+        EXPECT_NE(err.find("VARNEL_THREADS"), std::string::npos) << err;
+    }
+    unsetenv("VARNEL_THREADS");
+    EXPECT_EQ(app_parse_threads("256"), 256);
 }
 
 }  // namespace
