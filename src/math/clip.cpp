@@ -6,11 +6,9 @@ namespace {
 
 enum { CLIP_INSIDE = 0, CLIP_OUTSIDE = 1, CLIP_ON = 2 };
 
-float plane_distance(const Plane* p, const ClipVertex* v) { return p->a * v->x + p->b * v->y + p->c * v->z + p->d; }
-
 // Exact comparisons, no epsilon: a vertex is on the plane only at distance 0.
 int classify(const Plane* p, const ClipVertex* v) {
-    float distance = plane_distance(p, v);
+    float distance = clip_plane_distance(p, v);
     if (distance > 0.0f) return CLIP_INSIDE;
     if (distance < 0.0f) return CLIP_OUTSIDE;
     return CLIP_ON;

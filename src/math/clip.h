@@ -39,31 +39,19 @@ struct ClipPolygon {
     ClipVertex v[CLIP_MAX_VERTICES];
 };
 
+// Signed distance of a view-space point from a plane, summed left to right.
+inline float clip_plane_distance(const Plane* p, const ClipVertex* v) {
+    return p->a * v->x + p->b * v->y + p->c * v->z + p->d;
+}
+
 // Which side of each frustum plane a view-space point lies on: bit p when it
 // is on or inside plane p, bit 4 + p when it is on or outside it.
 enum { CLIP_SIDES_INSIDE = 0x0F };
-inline uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v);
-
-Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3);
-void build_view_frustum(float viewport_width, float viewport_height, float focal,
-                        ViewFrustum* frustum);
-// Clips one view-space triangle against the planes it straddles.
-ClipPolygon clip_triangle(const ClipVertex vertices[3], const ViewFrustum* frustum);
-// What clip_triangle does with a triangle whose corners have these sides:
-// CLIP_KEEP returns it as given, CLIP_DROP returns nothing (all three on or
-// outside one plane), CLIP_CUT clips it.
-enum { CLIP_KEEP = 0, CLIP_DROP = 1, CLIP_CUT = 2 };
-int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c);
-// One Sutherland-Hodgman pass: the part of the polygon inside the plane.
-ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane);
-// The point where edge A-B crosses the plane; a copy of A when the edge is
-// parallel to it.
-ClipVertex intersect_edge(const ClipVertex* a, const ClipVertex* b, const Plane* plane);
-
 // Inline so that loops over many vertices keep the planes in registers. A
 // vertex on a plane counts as inside and as outside; a distance that is not
-// a number counts as neither. Each distance is a * x + b * y + c * z + d,
-// summed left to right in single precision, lane by lane as plane by plane.
+// a number counts as neither. With SSE the four distances of
+// clip_plane_distance are summed lane by lane in the same order, so each is
+// the same single-precision number.
 inline uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* v) {
     const Plane* p = frustum->planes;
 #ifdef __SSE2__
@@ -82,10 +70,27 @@ inline uint32_t clip_vertex_sides(const ViewFrustum* frustum, const ClipVertex* 
 #else
     uint32_t sides = 0;
     for (uint32_t i = 0; i < 4; i++) {
-        float distance = p[i].a * v->x + p[i].b * v->y + p[i].c * v->z + p[i].d;
+        float distance = clip_plane_distance(&p[i], v);
         if (distance >= 0.0f) sides |= 1u << i;
         if (distance <= 0.0f) sides |= 16u << i;
     }
     return sides;
 #endif
 }
+
+
+Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3);
+void build_view_frustum(float viewport_width, float viewport_height, float focal,
+                        ViewFrustum* frustum);
+// Clips one view-space triangle against the planes it straddles.
+ClipPolygon clip_triangle(const ClipVertex vertices[3], const ViewFrustum* frustum);
+// What clip_triangle does with a triangle whose corners have these sides:
+// CLIP_KEEP returns it as given, CLIP_DROP returns nothing (all three on or
+// outside one plane), CLIP_CUT clips it.
+enum { CLIP_KEEP = 0, CLIP_DROP = 1, CLIP_CUT = 2 };
+int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c);
+// One Sutherland-Hodgman pass: the part of the polygon inside the plane.
+ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane);
+// The point where edge A-B crosses the plane; a copy of A when the edge is
+// parallel to it.
+ClipVertex intersect_edge(const ClipVertex* a, const ClipVertex* b, const Plane* plane);
