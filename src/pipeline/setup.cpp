@@ -405,6 +405,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint3
     if (!texture || texture->level_count_x < 1 || texture->level_count_y < 1 || !texture->levels ||
         !texture->shade_table)
         texture = pipeline_neutral_texture();
+    if (!texture) return 0;  // not even the neutral one could be built: out of memory
     EdgeChains c;
     if (!setup_edge_chains(polygon, &c)) return 0;
 
