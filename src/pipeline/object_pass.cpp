@@ -49,13 +49,21 @@ int face_action(const ViewVertex* const v[3]) {
 }
 
 // The start of both passes for one face: the facing test, the corners' view
-// vertices into v, and face_action's verdict; -1 when the face turns away.
-// *size is set to 0: no record yet.
+// vertices into v and their view positions into the polygon's first three
+// vertices (other clip fields cleared), and face_action's verdict; -1 when
+// the face turns away. *size is set to 0: no record yet.
 int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
-               const ViewVertex* v[3], size_t* size) {
+               const ViewVertex* v[3], ClipPolygon* polygon, size_t* size) {
     *size = 0;
     if (!faces_eye(eye, face)) return -1;
-    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
+    for (int k = 0; k < 3; k++) {
+        v[k] = corner_view(object, face, k, view);
+        ClipVertex c = {};
+        c.x = v[k]->x;
+        c.y = v[k]->y;
+        c.z = v[k]->z;
+        polygon->v[k] = c;
+    }
     return face_action(v);
 }
 
@@ -87,15 +95,6 @@ int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* poly
         p->y = focal * p->y / p->z + centre_y;
     }
     return 1;
-}
-
-// The view position of a corner, with the other clip fields cleared.
-ClipVertex corner_at(const ViewVertex* v) {
-    ClipVertex c = {};
-    c.x = v->x;
-    c.y = v->y;
-    c.z = v->z;
-    return c;
 }
 
 }  // namespace
@@ -133,11 +132,9 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                            const ViewVertex* view, void* record, size_t* size) {
     const ViewVertex* v[3];
-    int action = face_begin(eye, object, face, view, v, size);
-    if (action < 0) return 0;
-    if (action == CLIP_DROP) return 1;
     ClipPolygon polygon;
-    for (int k = 0; k < 3; k++) polygon.v[k] = corner_at(v[k]);
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
     if (clip_and_project(action, v, &polygon))
         *size = polygon_record_light(&polygon, (uint32_t)face->face_id, record);
     return 1;
@@ -147,14 +144,12 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
                             const ViewVertex* view, const LightViewSource* light, const Material* materials,
                             int32_t material_count, void* record, size_t* size) {
     const ViewVertex* v[3];
-    int action = face_begin(eye, object, face, view, v, size);
-    if (action < 0) return 0;
-    if (action == CLIP_DROP) return 1;
     ClipPolygon polygon;
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
         ClipVertex* c = &polygon.v[k];
-        *c = corner_at(v[k]);
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;

@@ -14,6 +14,10 @@
 #include "asset/image_encode.h"
 #include "math/vecmath.h"
 
+// What one 3DS file can hold: 16-bit vertex and face counts, names of at
+// most 63 characters before their terminating zero.
+enum { MESH_MAX_ITEMS = 65535, MESH_MAX_NAME = 63 };
+
 struct MeshVertex {
     float x, y, z;  // engine coordinates, y up
     float u, v;     // texture repeats; v grows down the image
@@ -25,9 +29,9 @@ struct MeshFace {
 };
 
 struct Mesh {
-    std::string name;                 // at most 63 characters in the file
-    std::vector<MeshVertex> vertices;  // at most 65535
-    std::vector<MeshFace> faces;       // at most 65535
+    std::string name;                 // at most MESH_MAX_NAME characters in the file
+    std::vector<MeshVertex> vertices;  // at most MESH_MAX_ITEMS
+    std::vector<MeshFace> faces;       // at most MESH_MAX_ITEMS
 };
 
 struct MaterialDef {

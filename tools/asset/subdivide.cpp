@@ -8,8 +8,6 @@
 
 namespace {
 
-const size_t max_mesh_items = 65535;  // vertices, and faces, of one mesh in the file
-const size_t max_name = 63;
 
 struct SubdivideState {
     const char* error;  // reason for the last failure
@@ -70,10 +68,10 @@ void cut_once(const WorkMesh& in, WorkMesh* out) {
 // when still free, else "<base>.<n>" with the smallest free n.
 std::string piece_name(const std::string& base, int first, const std::set<std::string>& input_names,
                        std::set<std::string>* taken) {
-    if (first && !base.empty() && base.size() <= max_name && taken->insert(base).second) return base;
+    if (first && !base.empty() && base.size() <= (size_t)MESH_MAX_NAME && taken->insert(base).second) return base;
     for (unsigned n = 1;; n++) {
         std::string suffix = "." + std::to_string(n);
-        std::string name = base.substr(0, max_name - suffix.size()) + suffix;
+        std::string name = base.substr(0, (size_t)MESH_MAX_NAME - suffix.size()) + suffix;
         if (!input_names.count(name) && taken->insert(name).second) return name;
     }
 }
@@ -90,7 +88,7 @@ void cut_into_pieces(const WorkMesh& work, const std::string& name, const std::s
         const uint32_t* c = &work.corners[3 * f];
         size_t fresh = 0;
         for (int k = 0; k < 3; k++) fresh += piece_of[c[k]] != piece;
-        if (!mesh || mesh->faces.size() == max_mesh_items || mesh->vertices.size() + fresh > max_mesh_items) {
+        if (!mesh || mesh->faces.size() == (size_t)MESH_MAX_ITEMS || mesh->vertices.size() + fresh > (size_t)MESH_MAX_ITEMS) {
             out->meshes.push_back(Mesh{piece_name(name, piece < 0, input_names, taken), {}, {}});
             mesh = &out->meshes.back();
             piece++;

@@ -27,7 +27,6 @@ enum {
 
 const uint32_t file_version = 3;
 const uint32_t face_flags = 7;  // all three edges visible
-const size_t max_name = 63;
 
 struct Write3dsState {
     const char* error;  // reason for the last failure
@@ -131,12 +130,12 @@ const char* write3ds_error() { return state.error; }
 
 int scene_encode_3ds(const SceneBuild* scene, ByteBuffer* out) {
     for (const MaterialDef& m : scene->materials)
-        if (m.name.empty() || m.name.size() > max_name || m.name.find('\0') != std::string::npos)
+        if (m.name.empty() || m.name.size() > (size_t)MESH_MAX_NAME || m.name.find('\0') != std::string::npos)
             return fail("material name empty or longer than 63 characters");
     for (const Mesh& mesh : scene->meshes) {
-        if (mesh.name.empty() || mesh.name.size() > max_name) return fail("object name empty or longer than 63 characters");
-        if (mesh.vertices.size() > 65535) return fail("more than 65535 vertices in one object");
-        if (mesh.faces.size() > 65535) return fail("more than 65535 faces in one object");
+        if (mesh.name.empty() || mesh.name.size() > (size_t)MESH_MAX_NAME) return fail("object name empty or longer than 63 characters");
+        if (mesh.vertices.size() > (size_t)MESH_MAX_ITEMS) return fail("more than 65535 vertices in one object");
+        if (mesh.faces.size() > (size_t)MESH_MAX_ITEMS) return fail("more than 65535 faces in one object");
         for (const MeshFace& f : mesh.faces) {
             if (f.material < 0 || (size_t)f.material >= scene->materials.size()) return fail("face without a material");
             for (int k = 0; k < 3; k++)

@@ -105,7 +105,7 @@ struct ImportResult {
 
 // Names within the 3DS limits (object names of 10 characters, material names
 // of 16, which also name the texture files).
-enum { IMPORT_OBJECT_NAME_MAX = 10, IMPORT_MATERIAL_NAME_MAX = 16, IMPORT_VERTEX_MAX = 65535 };
+enum { IMPORT_OBJECT_NAME_MAX = 10, IMPORT_MATERIAL_NAME_MAX = 16, IMPORT_VERTEX_MAX = MESH_MAX_ITEMS };
 
 // Reads MODEL through the library; 1, or 0 with import_error() set to the
 // library's reason. No exception leaves it.

@@ -14,6 +14,7 @@
 #include "asset/write3ds.h"
 #include "scene/load3ds.h"
 #include "varnel_tool/commands.h"
+#include "varnel_tool/tool_common.h"
 
 namespace {
 
@@ -21,10 +22,7 @@ namespace {
 // texture show mid grey.
 const Rgba8 unknown_diffuse = {128, 128, 128, 255};
 
-int split_fail(const std::string& what) {
-    std::fprintf(stderr, "varnel-tool split: %s\n", what.c_str());
-    return 1;
-}
+int split_fail(const std::string& what) { return error_line("split", what.c_str()); }
 
 int split_usage() {
     std::fprintf(stderr, "usage: varnel-tool split [--force] K IN.3ds OUT.3ds   (K from 0 to %d)\n",
@@ -70,21 +68,15 @@ int has_unused_parts(const Scene* scene) {
 }  // namespace
 
 int tool_split(int argc, char** argv) {
-    int force = 0;
-    const char* positional[3];
-    int count = 0;
-    for (int i = 0; i < argc; i++) {
-        if (std::strcmp(argv[i], "--force") == 0)
-            force = 1;
-        else if (std::strncmp(argv[i], "--", 2) == 0 || count == 3)
-            return split_usage();
-        else
-            positional[count++] = argv[i];
-    }
-    if (count != 3) return split_usage();
-    const char* k_text = positional[0];
-    const char* in = positional[1];
-    const char* out = positional[2];
+    static const char* const no_values[] = {nullptr};
+    Arguments a;
+    const char* bad = nullptr;
+    if (!parse_arguments(argc, argv, no_values, &a, &bad) || a.positional.size() != 3) return split_usage();
+    int force = a.force;
+    const char* k_text = a.positional[0];
+    const char* in = a.positional[1];
+    const char* out = a.positional[2];
+    // One digit: "01" or " 1" is not taken for a level.
     if (std::strlen(k_text) != 1 || k_text[0] < '0' || k_text[0] > '0' + SUBDIVIDE_MAX_LEVELS)
         return split_fail("K must be a whole number from 0 to " + std::to_string(SUBDIVIDE_MAX_LEVELS) + ", not '" +
                           k_text + "'");
