@@ -97,6 +97,16 @@ int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* poly
     return 1;
 }
 
+// The eye's view of the object and all its vertices in it, for the
+// whole-object passes.
+std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_matrix, const Matrix4* eye_pose,
+                                        const SceneObject* object) {
+    object_view_begin(eye, object_matrix, eye_pose);
+    std::vector<ViewVertex> view((size_t)object->vertex_count);
+    object_view_vertices(eye, object->vertices, object->vertex_count, view.data());
+    return view;
+}
+
 }  // namespace
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
@@ -175,9 +185,7 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
                               SpanRows* rows) {
     ObjectView eye;
-    object_view_begin(&eye, object_matrix, eye_pose);
-    std::vector<ViewVertex> view((size_t)object->vertex_count);
-    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {
@@ -200,9 +208,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
 void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
                                const Material* materials, int material_count, SpanRows* rows) {
     ObjectView eye;
-    object_view_begin(&eye, object_matrix, eye_pose);
-    std::vector<ViewVertex> view((size_t)object->vertex_count);
-    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {

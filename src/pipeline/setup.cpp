@@ -449,18 +449,25 @@ void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     }
 }
 
-int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows) {
-    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    if (!polygon_record_light(polygon, face_id, record)) return 0;
+namespace {
+
+// Walks a record just built (size > 0) into `rows`; 0 when setup rejected
+// the polygon (size 0).
+int walk_built(size_t size, const void* record, SpanRows* rows) {
+    if (!size) return 0;
     SpanNode span = {};
     polygon_walk((const PolygonRecord*)record, rows, &span);
     return 1;
 }
 
+}  // namespace
+
+int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows) {
+    alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    return walk_built(polygon_record_light(polygon, face_id, record), record, rows);
+}
+
 int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    if (!polygon_record_camera(polygon, texture, face_id, record)) return 0;
-    SpanNode span = {};
-    polygon_walk((const PolygonRecord*)record, rows, &span);
-    return 1;
+    return walk_built(polygon_record_camera(polygon, texture, face_id, record), record, rows);
 }
