@@ -2,8 +2,10 @@
 
 #include <SDL.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -172,8 +174,14 @@ int next_message(Message* message) {
             message->key = 0;
             return 1;
         }
-        int wait_ms = (int)((sdl.next_tick_us - now + 999) / 1000);  // never wakes before the tick
-        if (SDL_WaitEventTimeout(&e, wait_ms) && translate_event(e, message)) return 1;
+        // Events are waited for in whole milliseconds, which SDL may stretch;
+        // the last fraction is slept on the microsecond clock, so ticks keep
+        // close to TICK_MS apart. Events of that fraction wait under 1 ms.
+        uint64_t left_us = sdl.next_tick_us - now;
+        if (left_us < 1000)
+            std::this_thread::sleep_for(std::chrono::microseconds(left_us));
+        else if (SDL_WaitEventTimeout(&e, (int)(left_us / 1000)) && translate_event(e, message))
+            return 1;
     }
 }
 
