@@ -6,7 +6,6 @@
 //
 //   bench_frame [--frames N] [--threads N] [--nearest] [--grid]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -30,11 +29,6 @@ int pool_allocations = 0;
 void* counting_allocator(void* block, size_t bytes) {
     pool_allocations++;
     return std::realloc(block, bytes);
-}
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 double median(std::vector<double> v) {
@@ -111,9 +105,9 @@ int main(int argc, char** argv) {
         // The camera circles the room's centre slowly, so every frame differs.
         float a = 0.01f * (float)f;
         Matrix4 camera = synthetic::look_at({26 * std::cos(a), 22, 26 * std::sin(a) - 4}, {0, 4, 0}, {0, 1, 0});
-        double t0 = now_ms();
+        double t0 = frame_clock_ms();
         FrameReport r = synthetic::render_frame(scene, light, camera, cone.data(), shadow.data(), frame.data(), shading);
-        double t1 = now_ms();
+        double t1 = frame_clock_ms();
         if (f < warm_up) continue;
         t_vertices.push_back(r.vertices);
         t_faces.push_back(r.faces);

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -177,11 +176,6 @@ long peak_resident_kb() {
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;  // kilobytes on Linux
 }
 
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,16 +224,16 @@ int main(int argc, char** argv) {
     AppState* app = app_state();
     MemoryRecord memory = {std::min(memory_early_tick, o.frames), 0, 0, 0, 0, 0, 0, 0, 0};
     int tick_count = 0;
-    double start = now_ms();
+    double start = frame_clock_ms();
     Message message;
     while (platform_next_message(&message)) {
         if (message.type != MSG_TIMER) {
             window_proc(message.type, message.key);
             continue;
         }
-        double t0 = now_ms();
+        double t0 = frame_clock_ms();
         window_proc(message.type, message.key);
-        double t1 = now_ms();
+        double t1 = frame_clock_ms();
         if (tick_count < o.frames) ticks[(size_t)tick_count] = TickRecord{t1 - t0, *app_frame_phases()};
         tick_count++;
         if (tick_count == memory.early_tick) {
@@ -250,7 +244,7 @@ int main(int argc, char** argv) {
             memory.max_after_kb = std::max(memory.max_after_kb, resident_kb());
         }
     }
-    double wall_s = (now_ms() - start) / 1000.0;
+    double wall_s = (frame_clock_ms() - start) / 1000.0;
     memory.end_kb = resident_kb();
     memory.max_after_kb = std::max(memory.max_after_kb, memory.end_kb);
     // The kernel refreshes its high-water mark lazily and can miss a peak

@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,11 +28,6 @@ const int shadow_factor = 100;           // shadowed pixels keep 100/256 of thei
 
 AppState app = {};
 FramePhases phases = {};
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Start-up failures: one line on stderr naming the step and the file.
 StartupResult fail(StartupResult result, const char* what, const char* file, const char* why) {
@@ -183,16 +177,16 @@ FrameScene frame_scene() {
 }  // namespace
 
 void frame_tick() {
-    double t0 = now_ms();
+    double t0 = frame_clock_ms();
     mouse_look();
-    double t1 = now_ms();
+    double t1 = frame_clock_ms();
     FrameScene scene = frame_scene();
     // A surface that cannot be locked gets no copy, no counter and no present.
     uint32_t* surface = nullptr;
     int locked = display_lock(&surface);
     FrameTargets targets = {app.frame_buffer, app.shadow_buffer, locked ? surface : nullptr};
     frame_render(&scene, &targets, &phases.frame);
-    double t2 = now_ms();
+    double t2 = frame_clock_ms();
     if (app.stats_requested) {
         span_statistics_dump(frame_span_lists(), app.screen_height, app.screen_width);
         app.stats_requested = 0;
@@ -203,7 +197,7 @@ void frame_tick() {
         app.screenshot_requested = 0;
     }
     phases.look = t1 - t0;
-    phases.present = now_ms() - t2;
+    phases.present = frame_clock_ms() - t2;
 }
 
 int window_proc(uint32_t message, uint32_t key) {

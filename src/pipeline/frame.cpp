@@ -111,11 +111,6 @@ struct FrameEngine {
 
 FrameEngine frame = {};
 
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
 // Makes a vector at least n long, counting the bytes of any new storage.
 // Storage only grows; a frame that needs no more than earlier ones
 // allocates nothing.
@@ -364,17 +359,17 @@ void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIE
 
 void job_light_rows(void*, int32_t item) {
     int32_t b = frame.light_order[(size_t)item];
-    double t0 = now_ms();
+    double t0 = frame_clock_ms();
     light_rows(b);
-    frame.light_cost[(size_t)b] = now_ms() - t0;
+    frame.light_cost[(size_t)b] = frame_clock_ms() - t0;
 }
 
 void job_camera_rows(void*, int32_t item) {
     if (item < frame.band_count) {
         int32_t b = frame.camera_order[(size_t)item];
-        double t0 = now_ms();
+        double t0 = frame_clock_ms();
         camera_rows(b);
-        frame.camera_cost[(size_t)b] = now_ms() - t0;
+        frame.camera_cost[(size_t)b] = frame_clock_ms() - t0;
     } else {
         store_light_view(item - frame.band_count);
     }
@@ -439,7 +434,7 @@ void frame_shutdown() {
 int frame_threads() { return workers_count(); }
 
 void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
-    double t0 = now_ms();
+    double t0 = frame_clock_ms();
     *report = FrameReport{};
     size_t pixels = (size_t)engine_width() * (size_t)engine_height();
     if (!frame.ready || frame.width != engine_width() || frame.height != engine_height()) {
@@ -465,28 +460,33 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
     workers_run(job_vertices, nullptr, vertex_chunks);
-    double t1 = now_ms();
+    double t1 = frame_clock_ms();
     workers_run(job_faces, nullptr, face_chunks);
-    double t2 = now_ms();
+    double t2 = frame_clock_ms();
     workers_run(job_light_rows, nullptr, frame.band_count);
     report->light_warnings = draw_pass_warnings(frame.light_counts, targets->shadow_buffer, &report->light_spans);
     if (report->light_warnings) {
         cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
         if (!frame.shared) workers_run(job_marked_camera_faces, nullptr, face_chunks);
     }
-    double t3 = now_ms();
+    double t3 = frame_clock_ms();
     workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
     report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
     order_bands(&frame.camera_order, frame.camera_cost);
     if (report->camera_warnings && targets->display)  // drawn after the bands' copies
         std::memcpy(targets->display, targets->frame_buffer, pixels * 4);
-    double t4 = now_ms();
+    double t4 = frame_clock_ms();
     report->vertices = t1 - t0;
     report->faces = t2 - t1;
     report->light_rows = t3 - t2;
     report->camera_rows = t4 - t3;
     report->total = t4 - t0;
+}
+
+double frame_clock_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 const ScanlineSpanList* frame_span_lists() { return frame.ready ? frame.lists.data() : nullptr; }

@@ -63,6 +63,9 @@ void frame_shutdown();  // joins every worker, frees the rows
 int frame_threads();
 
 void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report);
+// The monotonic clock, in milliseconds, that the report's times are measured
+// on; callers timing their own parts of a tick use it too.
+double frame_clock_ms();
 
 // Every row's span list as the latest camera pass left them, row 0 first;
 // null when the rows could not be allocated.

@@ -57,7 +57,13 @@ uint32_t job_generation(uint64_t job) { return (uint32_t)(job >> 32); }
 uint32_t job_next(uint64_t job) { return (uint32_t)(job >> 16) & 0xFFFFu; }
 uint32_t job_count(uint64_t job) { return (uint32_t)job & 0xFFFFu; }
 
-void pause_briefly() {
+// One round of a wait: a pause instruction for the first spin_rounds, then
+// the processor given away.
+void wait_round(int round) {
+    if (round >= spin_rounds) {
+        std::this_thread::yield();
+        return;
+    }
 #ifdef __SSE2__
     _mm_pause();
 #endif
@@ -90,10 +96,7 @@ void worker_main() {
         uint64_t job = pool.job.load(std::memory_order_acquire);
         for (int round = 0; job_generation(job) == seen && round < idle_rounds; round++) {
             if (pool.stopping.load(std::memory_order_relaxed)) return;
-            if (round < spin_rounds)
-                pause_briefly();
-            else
-                std::this_thread::yield();
+            wait_round(round);
             job = pool.job.load(std::memory_order_acquire);
         }
         if (job_generation(job) == seen) {
@@ -159,11 +162,7 @@ void run_job(WorkItem item, void* context, int32_t first, int32_t count) {
     }
     pool.wake.notify_all();
     run_items(generation);
-    for (int round = 0; pool.finished.load(std::memory_order_acquire) < count; round++)
-        if (round < spin_rounds)
-            pause_briefly();
-        else
-            std::this_thread::yield();
+    for (int round = 0; pool.finished.load(std::memory_order_acquire) < count; round++) wait_round(round);
 }
 
 }  // namespace
