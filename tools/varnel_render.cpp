@@ -1,10 +1,14 @@
 // varnel-render: the program's start-up and frame tick on the headless
 // backend. Renders N ticks with scripted input in a data folder and writes the
-// last frame, or prints figures of the run.
+// last frame or views of it, or prints figures of the run.
 //
 //   varnel-render [--data DIR] [--frames N] [--events "5:mouse:20,-3 10:key:F11"]
-//                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--threads N] [--bench]
+//                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--view NAME]...
+//                 [--threads N] [--bench]
 //
+// --view writes that view of the last frame (frame, spans, ids, light,
+// levels, shadow) to --out instead of the frame; with several, each goes to
+// --out with "-NAME" before its extension.
 // --events-file reads a script of any length in the same syntax (events
 // separated by blanks or line ends, '#' comments); its events follow those of
 // --events. --threads draws on N threads (1..256; every core by default).
@@ -41,6 +45,7 @@ struct Options {
     std::string out;
     int bench;
     int threads;
+    std::vector<int> views;  // FrameView, in the order given, each once
 };
 
 // What one tick left behind, kept for the figures printed at the end.
@@ -71,12 +76,13 @@ int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
     std::fprintf(stderr,
                  "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
-                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp] [--threads N] [--bench]\n");
+                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp]\n"
+                 "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N] [--bench]\n");
     return 2;
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads()};
+    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads(), {}};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
@@ -95,6 +101,10 @@ int parse_options(int argc, char** argv, Options* o) {
             long n = std::strtol(argv[++i], &end, 10);
             if (*end || n < 1 || n > 1000000) return usage("--frames needs a number from 1 to 1000000");
             o->frames = (int)n;
+        } else if (std::strcmp(a, "--view") == 0 && has_value) {
+            int view = frame_view_find(argv[++i]);
+            if (view < 0) return usage((std::string("unknown view ") + argv[i]).c_str());
+            if (std::find(o->views.begin(), o->views.end(), view) == o->views.end()) o->views.push_back(view);
         } else if (std::strcmp(a, "--threads") == 0 && has_value) {
             o->threads = app_parse_threads(argv[++i]);
             if (!o->threads) return usage("--threads needs a number from 1 to 256");
@@ -102,6 +112,7 @@ int parse_options(int argc, char** argv, Options* o) {
             return usage((std::string("unknown or incomplete option ") + a).c_str());
         }
     }
+    if (!o->views.empty() && o->out.empty()) return usage("--view needs --out");
     return 0;
 }
 
@@ -122,6 +133,14 @@ int ends_with(const std::string& s, const char* suffix) {
 int write_frame(const std::string& name, const uint32_t* frame, int width, int height) {
     if (ends_with(name, ".bmp") || ends_with(name, ".BMP")) return bmp_write_frame(name.c_str(), frame, width, height);
     return png_write_rgb(name.c_str(), frame, width, height);
+}
+
+// Where view `name` goes: `out` itself when it is the only view, otherwise
+// `out` with "-name" before its extension.
+std::string view_file(const std::string& out, const char* name, int several) {
+    if (!several) return out;
+    size_t dot = out.rfind('.');
+    return out.substr(0, dot) + "-" + name + out.substr(dot);
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -254,9 +273,15 @@ int main(int argc, char** argv) {
     memory.end_storage_kb = frame_storage_bytes() / 1024;
 
     int status = 0;
-    if (!out.empty()) {
-        if (!write_frame(out, app->frame_buffer, app->screen_width, app->screen_height)) {
-            std::fprintf(stderr, "varnel-render: cannot write %s\n", out.c_str());
+    if (!out.empty() && o.views.empty()) o.views.push_back(FRAME_VIEW_FRAME);
+    std::vector<uint32_t> picture((size_t)app->screen_width * (size_t)app->screen_height);
+    for (int view : o.views) {
+        std::string file = view_file(out, frame_view_name(view), o.views.size() > 1);
+        if (!frame_draw_view(view, picture.data())) {
+            std::fprintf(stderr, "varnel-render: no frame was drawn, so %s was not written\n", file.c_str());
+            status = 1;
+        } else if (!write_frame(file, picture.data(), app->screen_width, app->screen_height)) {
+            std::fprintf(stderr, "varnel-render: cannot write %s\n", file.c_str());
             status = 1;
         }
     }

@@ -56,10 +56,25 @@ void mouse_look() {
 
 size_t pixel_count() { return (size_t)app.screen_width * (size_t)app.screen_height; }
 
-// The frame was copied into the locked surface as it was drawn; the counter
-// goes on top of it.
+// What each view of the frame shows, under the counter while it is shown.
+const char* const view_legends[FRAME_VIEW_COUNT] = {
+    nullptr,                             // the frame itself: no line
+    "a colour per visible span",         // spans
+    "the faces the light sees",          // ids
+    "the world from the light",          // light
+    "x level red, y level green",        // levels
+    "lit, hidden, outside, none",        // shadow
+};
+
+// The frame was copied into the locked surface as it was drawn; a view
+// other than the frame replaces it. The counter goes on top, and the
+// view's name and legend under it.
 void present(uint32_t* surface) {
-    char text[32];
+    char text[64];
+    if (app.view != FRAME_VIEW_FRAME && frame_draw_view(app.view, surface)) {
+        std::snprintf(text, sizeof text, "%s: %s", frame_view_name(app.view), view_legends[app.view]);
+        draw_text_additive(text, 10, 24, surface);
+    }
     format_frame_counter(app.frame_counter, text, sizeof text);
     app.frame_counter++;
     draw_text_additive(text, 10, 10, surface);
@@ -233,6 +248,7 @@ int window_proc(uint32_t message, uint32_t key) {
     case KEY_DOWN: move_camera(0.0f, step_along(std::sin, pitch), -step_along(std::cos, pitch)); break;
     case KEY_F11: app.light_pose = app.view_matrix; break;
     case KEY_F12: app.screenshot_requested = 1; break;
+    case KEY_TAB: app.view = (app.view + 1) % FRAME_VIEW_COUNT; break;
     default: break;
     }
     return 0;

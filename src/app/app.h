@@ -32,6 +32,7 @@ struct AppState {
     uint32_t* frame_buffer;        // camera pass output, 0x00RRGGBB
     uint32_t* shadow_buffer;       // light pass output: face id per pixel, 0 for none
     int display_ok;                // the display could be set up
+    int view;                      // FrameView the window shows; Tab steps through them
 };
 
 // What the latest tick cost, milliseconds, and what its frame found.

@@ -43,7 +43,9 @@
 #include "pipeline/workers.h"
 #include "raster/engine.h"
 #include "raster/resolve.h"
+#include "raster/views.h"
 #include "scene/scene.h"
+#include "texture/cone.h"
 #include "texture/image.h"
 
 namespace {
@@ -51,7 +53,6 @@ namespace {
 const int32_t band_rows = 12;          // rows per band: enough bands to share out, few enough to walk
 const int32_t face_chunk_size = 256;   // faces per chunk
 const int32_t vertex_chunk_size = 2048;
-const uint32_t cone_threshold = 120;   // cone mask bytes below this light nothing
 
 // One object drawn this frame, seen from both eyes.
 struct FrameObject {
@@ -78,11 +79,18 @@ struct ChunkRecords {
     std::vector<int32_t> band_fill;   // scratch for grouping: next free entry per band
 };
 
-struct FrameEngine {
-    int ready;                              // rows allocated
-    int32_t width, height, band_count;
+// Every screen row's span list, cut into bands that each own a pool.
+struct RowSet {
     std::vector<ScanlineSpanList> lists;    // every row, row 0 first
     std::vector<SpanRows> bands;
+};
+
+struct FrameEngine {
+    int ready;                              // the frame's rows allocated
+    int32_t width, height, band_count;
+    RowSet frame_rows;                      // the frames' rows, kept until the next frame
+    RowSet light_view_rows;                 // the light view's own, made when first drawn
+    RowSet* rows;                           // the set the passes being drawn walk
     std::vector<ResolveCounts> light_counts;   // per band, of the latest frame
     std::vector<ResolveCounts> camera_counts;
     // Bands are handed out costliest first (by their time in the latest
@@ -102,11 +110,18 @@ struct FrameEngine {
     size_t lit_size;
     std::atomic<long> storage_allocated;    // bytes ever allocated for the storage above
     int share_eyes;                         // the shortcut above may be taken (tests turn it off)
-    // the frame being drawn
+    // the passes being drawn
     int shared;                             // light and camera see through one eye
+    int write_vertices;                     // the light-view positions go into the vertices
     const FrameScene* scene;
     const FrameTargets* targets;
     ShadeSettings shade;
+    // the latest frame, which the views show
+    int drawn;                              // a frame was drawn into the rows and targets below
+    FrameScene drawn_scene;
+    FrameTargets drawn_targets;
+    int light_view_ready;                   // light_view_rows allocated
+    std::vector<uint32_t> light_view_shadow;  // the light view's shadow buffer
 };
 
 FrameEngine frame = {};
@@ -286,7 +301,7 @@ void camera_faces(int32_t c, LightViews source) {
 // Walks every record that reaches band b into its rows, chunk by chunk: the
 // records in face order, as one thread drawing the whole frame inserts them.
 void walk_band(int32_t b, const std::vector<ChunkRecords>& records) {
-    SpanRows* rows = &frame.bands[(size_t)b];
+    SpanRows* rows = &frame.rows->bands[(size_t)b];
     span_rows_reset(rows);
     SpanNode span = {};
     for (size_t c = 0; c < frame.face_chunks.size(); c++) {
@@ -304,12 +319,12 @@ void cone_sweep(size_t first, size_t count) {
     if (!cone) return;
     const uint32_t* mask = cone->pixels + first;
     uint32_t* shadow = frame.targets->shadow_buffer + first;
-    for (size_t i = 0; i < count; i++) shadow[i] = (mask[i] & 0xFFu) < cone_threshold ? 0u : shadow[i];
+    for (size_t i = 0; i < count; i++) shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
 }
 
 void light_rows(int32_t b) {
     walk_band(b, frame.shared ? frame.camera_records : frame.light_records);
-    const SpanRows* rows = &frame.bands[(size_t)b];
+    const SpanRows* rows = &frame.rows->bands[(size_t)b];
     resolve_light_rows(rows, frame.targets->shadow_buffer, &frame.light_counts[(size_t)b]);
     cone_sweep((size_t)rows->first_row * (size_t)frame.width, (size_t)rows->row_count * (size_t)frame.width);
 }
@@ -317,7 +332,7 @@ void light_rows(int32_t b) {
 // The band's rows also go to the display while they are in the cache.
 void camera_rows(int32_t b) {
     if (!frame.shared) walk_band(b, frame.camera_records);
-    const SpanRows* rows = &frame.bands[(size_t)b];
+    const SpanRows* rows = &frame.rows->bands[(size_t)b];
     ShadeState state;
     shade_begin(&state, &frame.shade);
     resolve_camera_rows(rows, frame.targets->frame_buffer, &state, &frame.camera_counts[(size_t)b]);
@@ -390,60 +405,36 @@ uint32_t draw_pass_warnings(const std::vector<ResolveCounts>& counts, uint32_t* 
     for (int32_t b = 0; b < frame.band_count; b++) {
         overlaps += counts[(size_t)b].overlaps;
         *spans += counts[(size_t)b].spans;
-        out_of_memory |= span_pool_status(&frame.bands[(size_t)b].pool) == -1;
+        out_of_memory |= span_pool_status(&frame.rows->bands[(size_t)b].pool) == -1;
     }
     return resolve_draw_warnings(overlaps, out_of_memory, buffer);
 }
 
-}  // namespace
-
-int frame_init(int threads) {
-    frame_shutdown();
-    frame.share_eyes = 1;
-    frame.width = engine_width();
-    frame.height = engine_height();
-    frame.band_count = (frame.height + band_rows - 1) / band_rows;
-    frame.lists.assign((size_t)frame.height, ScanlineSpanList{});
-    frame.bands.assign((size_t)frame.band_count, SpanRows{});
-    frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
-    frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
-    frame.light_cost.assign((size_t)frame.band_count, 0.0);
-    frame.camera_cost.assign((size_t)frame.band_count, 0.0);
-    frame.light_order.resize((size_t)frame.band_count);
-    frame.camera_order.resize((size_t)frame.band_count);
-    for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
-    frame.ready = frame.height > 0;
+// Lists for every row and a band for every band_rows of them; 0 when a
+// band's pool could not be allocated (destroy_rows releases what was made).
+int make_rows(RowSet* set) {
+    set->lists.assign((size_t)frame.height, ScanlineSpanList{});
+    set->bands.assign((size_t)frame.band_count, SpanRows{});
+    int made = frame.height > 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         int32_t first = b * band_rows;
         int32_t count = frame.height - first < band_rows ? frame.height - first : band_rows;
-        if (!span_rows_create(&frame.bands[(size_t)b], &frame.lists[(size_t)first], first, count))
-            frame.ready = 0;
+        if (!span_rows_create(&set->bands[(size_t)b], &set->lists[(size_t)first], first, count)) made = 0;
     }
-    int running = workers_start(threads);
-    return frame.ready ? running : 0;
+    return made;
 }
 
-void frame_shutdown() {
-    workers_stop();
-    for (SpanRows& rows : frame.bands) span_rows_destroy(&rows);
-    frame.bands.clear();
-    frame.lists.clear();
-    frame.ready = 0;
+void destroy_rows(RowSet* set) {
+    for (SpanRows& rows : set->bands) span_rows_destroy(&rows);
+    set->bands.clear();
+    set->lists.clear();
 }
 
-int frame_threads() { return workers_count(); }
-
-void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
+// The frame's passes, in their order, into `targets`, walking frame.rows.
+void render_passes(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
     double t0 = frame_clock_ms();
     *report = FrameReport{};
-    size_t pixels = (size_t)engine_width() * (size_t)engine_height();
-    if (!frame.ready || frame.width != engine_width() || frame.height != engine_height()) {
-        // No rows for this screen: nothing can be drawn.
-        std::memset(targets->shadow_buffer, 0, pixels * 4);
-        std::memset(targets->frame_buffer, 0, pixels * 4);
-        if (targets->display) std::memset(targets->display, 0, pixels * 4);
-        return;
-    }
+    size_t pixels = (size_t)frame.width * (size_t)frame.height;
     if (scene->marker_on && scene->marker)
         for (int32_t i = 0; i < scene->marker->object_count; i++) {
             float* m = scene->marker->objects[i].matrix.m;
@@ -470,7 +461,7 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         if (!frame.shared) workers_run(job_marked_camera_faces, nullptr, face_chunks);
     }
     double t3 = frame_clock_ms();
-    workers_run(job_camera_rows, nullptr, frame.band_count + vertex_chunks);
+    workers_run(job_camera_rows, nullptr, frame.band_count + (frame.write_vertices ? vertex_chunks : 0));
     report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
     order_bands(&frame.camera_order, frame.camera_cost);
@@ -484,19 +475,157 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     report->total = t4 - t0;
 }
 
+// -- views of the latest frame -------------------------------------------------
+
+size_t screen_pixels() { return (size_t)frame.width * (size_t)frame.height; }
+
+void draw_frame(uint32_t* out) {
+    std::memcpy(out, frame.drawn_targets.frame_buffer, screen_pixels() * 4);
+}
+
+void draw_ids(uint32_t* out) { view_ids(frame.drawn_targets.shadow_buffer, out, screen_pixels()); }
+
+// The latest frame's scene with the camera at the light's pose, drawn by the
+// same passes into rows and a shadow buffer of the view's own: the frame's
+// rows, buffers and the vertices' light-view positions stay as the frame
+// left them, so the frames that follow are drawn as if it never was.
+void draw_light(uint32_t* out) {
+    if (!frame.light_view_ready) {
+        frame.light_view_ready = make_rows(&frame.light_view_rows);
+        if (!frame.light_view_ready) {
+            destroy_rows(&frame.light_view_rows);
+            std::memset(out, 0, screen_pixels() * 4);
+            return;
+        }
+    }
+    frame.light_view_shadow.resize(screen_pixels());
+    FrameScene scene = frame.drawn_scene;
+    scene.view_matrix = scene.light_pose;
+    FrameTargets targets = {out, frame.light_view_shadow.data(), nullptr};
+    FrameReport report;
+    frame.rows = &frame.light_view_rows;
+    frame.write_vertices = 0;
+    render_passes(&scene, &targets, &report);
+    frame.rows = &frame.frame_rows;
+}
+
+void spans_band(const SpanRows* rows, uint32_t* out) { view_spans(rows, out, frame.width); }
+void levels_band(const SpanRows* rows, uint32_t* out) { view_levels(rows, out, frame.width); }
+
+void shadow_band(const SpanRows* rows, uint32_t* out) {
+    ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict};
+    ShadeState state;
+    shade_begin(&state, &settings);
+    view_shadow(rows, out, &state, frame.drawn_scene.cone_mask);
+}
+
+struct ViewEntry {
+    const char* name;
+    void (*draw)(uint32_t* out);                        // the whole picture, or null:
+    void (*band)(const SpanRows* rows, uint32_t* out);  // the frame's bands, on every thread
+};
+
+const ViewEntry views[] = {
+    {"frame", draw_frame, nullptr},  {"spans", nullptr, spans_band},   {"ids", draw_ids, nullptr},
+    {"light", draw_light, nullptr},  {"levels", nullptr, levels_band}, {"shadow", nullptr, shadow_band},
+};
+static_assert(sizeof views / sizeof views[0] == FRAME_VIEW_COUNT, "one entry per FrameView");
+
+struct BandView {
+    const ViewEntry* view;
+    uint32_t* out;
+};
+
+void job_view_band(void* context, int32_t b) {
+    const BandView* job = (const BandView*)context;
+    job->view->band(&frame.frame_rows.bands[(size_t)b], job->out);
+}
+
+}  // namespace
+
+int frame_init(int threads) {
+    frame_shutdown();
+    frame.share_eyes = 1;
+    frame.width = engine_width();
+    frame.height = engine_height();
+    frame.band_count = (frame.height + band_rows - 1) / band_rows;
+    frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
+    frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
+    frame.light_cost.assign((size_t)frame.band_count, 0.0);
+    frame.camera_cost.assign((size_t)frame.band_count, 0.0);
+    frame.light_order.resize((size_t)frame.band_count);
+    frame.camera_order.resize((size_t)frame.band_count);
+    for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
+    frame.rows = &frame.frame_rows;
+    frame.ready = make_rows(&frame.frame_rows);
+    frame.drawn = 0;
+    int running = workers_start(threads);
+    return frame.ready ? running : 0;
+}
+
+void frame_shutdown() {
+    workers_stop();
+    destroy_rows(&frame.frame_rows);
+    destroy_rows(&frame.light_view_rows);
+    frame.light_view_ready = 0;
+    std::vector<uint32_t>().swap(frame.light_view_shadow);
+    frame.ready = frame.drawn = 0;
+}
+
+int frame_threads() { return workers_count(); }
+
+void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
+    frame.drawn = 0;
+    if (!frame.ready || frame.width != engine_width() || frame.height != engine_height()) {
+        // No rows for this screen: nothing can be drawn.
+        *report = FrameReport{};
+        size_t pixels = (size_t)engine_width() * (size_t)engine_height();
+        std::memset(targets->shadow_buffer, 0, pixels * 4);
+        std::memset(targets->frame_buffer, 0, pixels * 4);
+        if (targets->display) std::memset(targets->display, 0, pixels * 4);
+        return;
+    }
+    frame.rows = &frame.frame_rows;
+    frame.write_vertices = 1;
+    render_passes(scene, targets, report);
+    frame.drawn = 1;
+    frame.drawn_scene = *scene;
+    frame.drawn_targets = *targets;
+}
+
 double frame_clock_ms() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-const ScanlineSpanList* frame_span_lists() { return frame.ready ? frame.lists.data() : nullptr; }
+const ScanlineSpanList* frame_span_lists() { return frame.ready ? frame.frame_rows.lists.data() : nullptr; }
 
 long frame_span_pool_nodes() {
     long nodes = 0;
-    for (const SpanRows& rows : frame.bands) nodes += span_pool_node_count(&rows.pool);
+    for (const RowSet* set : {&frame.frame_rows, &frame.light_view_rows})
+        for (const SpanRows& rows : set->bands) nodes += span_pool_node_count(&rows.pool);
     return nodes;
 }
 
 long frame_storage_bytes() { return frame.storage_allocated.load(); }
 
 void frame_share_eyes(int allow) { frame.share_eyes = allow; }
+
+const char* frame_view_name(int view) { return view >= 0 && view < FRAME_VIEW_COUNT ? views[view].name : nullptr; }
+
+int frame_view_find(const char* name) {
+    for (int v = 0; v < FRAME_VIEW_COUNT; v++)
+        if (std::strcmp(views[v].name, name) == 0) return v;
+    return -1;
+}
+
+int frame_draw_view(int view, uint32_t* out) {
+    if (!frame.drawn || view < 0 || view >= FRAME_VIEW_COUNT) return 0;
+    if (views[view].draw) {
+        views[view].draw(out);
+    } else {
+        BandView job = {&views[view], out};
+        workers_run(job_view_band, &job, frame.band_count);
+    }
+    return 1;
+}

@@ -79,3 +79,24 @@ void frame_share_eyes(int allow);
 // (records, per-vertex arrays); it grows only while frames need more than
 // every frame before them.
 long frame_storage_bytes();
+
+// -- views of the latest frame ------------------------------------------------
+// Pictures of what the latest frame is made of, drawn from its own rows and
+// buffers after it, for people learning how it is drawn or finding out why a
+// pixel looks as it does. Drawing one changes nothing the frames that follow
+// draw.
+enum FrameView {
+    FRAME_VIEW_FRAME = 0,  // "frame":  the frame itself
+    FRAME_VIEW_SPANS,      // "spans":  every visible span of the camera pass in a colour of its own
+    FRAME_VIEW_IDS,        // "ids":    the light's id buffer after the cone, a colour per face
+    FRAME_VIEW_LIGHT,      // "light":  the scene as the camera would see it from the light's pose
+    FRAME_VIEW_LEVELS,     // "levels": each pixel's texture level, x level red, y level green
+    FRAME_VIEW_SHADOW,     // "shadow": each pixel's shadow verdict (raster/views.h)
+    FRAME_VIEW_COUNT
+};
+const char* frame_view_name(int view);  // null for no view
+int frame_view_find(const char* name);  // the FrameView of that name, or -1
+// Draws a view of the latest frame into `out` (screen-sized, 0x00RRGGBB).
+// The frame's targets must still hold what it left. 1, or 0 (out untouched)
+// when no frame has been drawn since frame_init or the view is unknown.
+int frame_draw_view(int view, uint32_t* out);

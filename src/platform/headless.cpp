@@ -38,7 +38,7 @@ struct KeyName {
 const KeyName key_names[] = {
     {"ESC", KEY_ESCAPE}, {"END", KEY_END}, {"HOME", KEY_HOME}, {"LEFT", KEY_LEFT},
     {"UP", KEY_UP},      {"RIGHT", KEY_RIGHT}, {"DOWN", KEY_DOWN}, {"F11", KEY_F11},
-    {"F12", KEY_F12},
+    {"F12", KEY_F12},    {"TAB", KEY_TAB},
 };
 
 // Parses a decimal integer at *p; 1 on success, advancing *p.
@@ -195,7 +195,7 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
             for (const KeyName& k : key_names)
                 if (std::strlen(k.name) == n && std::strncmp(p, k.name, n) == 0) e.key = k.key;
             if (e.key < 0) {
-                *error = "unknown key (ESC END HOME LEFT UP RIGHT DOWN F11 F12)";
+                *error = "unknown key (ESC END HOME LEFT UP RIGHT DOWN F11 F12 TAB)";
                 return 0;
             }
             p += n;

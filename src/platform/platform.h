@@ -20,6 +20,7 @@ enum {
 
 // Virtual-key codes of the keys the program reacts to.
 enum {
+    KEY_TAB = 9,
     KEY_ESCAPE = 27,
     KEY_END = 35,
     KEY_HOME = 36,

@@ -37,6 +37,7 @@ const KeyMap key_map[] = {
     {SDLK_ESCAPE, KEY_ESCAPE}, {SDLK_END, KEY_END},     {SDLK_HOME, KEY_HOME},
     {SDLK_LEFT, KEY_LEFT},     {SDLK_UP, KEY_UP},       {SDLK_RIGHT, KEY_RIGHT},
     {SDLK_DOWN, KEY_DOWN},     {SDLK_F11, KEY_F11},     {SDLK_F12, KEY_F12},
+    {SDLK_TAB, KEY_TAB},
 };
 
 // Microseconds on SDL's high-resolution clock: ticks are spaced by it, so

@@ -1,0 +1,118 @@
+// The pieces the resolve passes and the views of a frame share: the row
+// walk over a row set's visible spans and the 3 x 3 shadow test. Internal
+// to the rasterizer.
+#pragma once
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <cstdint>
+#include <cstring>
+
+#include "raster/resolve.h"
+#include "raster/span_pool.h"
+
+namespace row_walk {
+
+// The 3 x 3 identity test for the light-view position (sx, sy). The range
+// test admits light pixels 2..width-2 and 2..height-2 only, so the
+// neighbourhood never touches row or column 0 and every word read lies
+// inside the buffer.
+struct ShadowLookup {
+    const uint32_t* buffer;  // shadow buffer
+    int32_t stride;          // its row length
+    uint32_t range_x;        // see ShadeState
+    uint32_t range_y;
+    uint32_t face_id;
+};
+
+inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
+    uint32_t ix = (uint32_t)((sx >> 16) - 2), iy = (uint32_t)((sy >> 16) - 2);
+    if (ix >= s.range_x || iy >= s.range_y) return 0;
+    const uint32_t* c = s.buffer + (int32_t)(iy + 2) * s.stride + (int32_t)(ix + 2);
+    uint32_t id = s.face_id;
+    if (c[0] == id) return 1;  // the common case for a lit pixel
+#ifdef __SSE2__
+    // The three rows as words -2..1 around the column, compared four at a
+    // time; lanes 1..3 are the neighbourhood. Starting at -2 keeps every
+    // read inside the buffer: columns from 0, rows from 1 to height - 1.
+    const __m128i want = _mm_set1_epi32((int)id);
+    const __m128i up = _mm_loadu_si128((const __m128i*)(c - s.stride - 2));
+    const __m128i row = _mm_loadu_si128((const __m128i*)(c - 2));
+    const __m128i down = _mm_loadu_si128((const __m128i*)(c + s.stride - 2));
+    const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(up, want), _mm_cmpeq_epi32(row, want)),
+                                       _mm_cmpeq_epi32(down, want));
+    return (_mm_movemask_ps(_mm_castsi128_ps(found)) & 0xE) != 0;
+#else
+    const uint32_t* up = c - s.stride;
+    const uint32_t* down = c + s.stride;
+    return (up[-1] == id) | (up[0] == id) | (up[1] == id) | (c[-1] == id) | (c[1] == id) |
+           (down[-1] == id) | (down[0] == id) | (down[1] == id);
+#endif
+}
+
+inline ShadowLookup shadow_lookup(const ShadeState* shade) {
+    return ShadowLookup{shade->shadow_buffer, shade->width, shade->shadow_range_x, shade->shadow_range_y,
+                        shade->face_id};
+}
+
+// The columns [a, b) a span writes: a at least 0; b the span's end, or
+// width - 1 when the span reaches beyond the screen.
+inline void clamp_columns(const SpanNode* span, int32_t width, int32_t* a, int32_t* b) {
+    *a = span->x_left < 0 ? 0 : span->x_left;
+    *b = span->x_right > width ? width - 1 : span->x_right;
+}
+
+// The row walk's step shared by both resolve passes, for the visible span
+// at position i of `count`: 1 when it overlaps its successor. The walk is a
+// pointer chase through nodes spread over the pool, so the span after next
+// is fetched while this one is drawn.
+inline int look_ahead(const SpanNode* span, int32_t i, int32_t count) {
+    if (i + 2 < count) {
+        const SpanNode* after = span->next->next;
+        __builtin_prefetch(after);
+        __builtin_prefetch((const char*)after + 64);
+    }
+    return i + 1 < count && span->x_right > span->next->x_left;
+}
+
+// Zero-fills the columns from *covered up to x, if any, and moves *covered
+// there. Spans are drawn in list order and *covered is the furthest column
+// any of them reached, so these pixels are ones no span draws: this is the
+// buffer clear, done only where nothing else is written.
+inline void clear_up_to(uint32_t* line, int32_t* covered, int32_t x) {
+    if (x > *covered) {
+        std::memset(line + *covered, 0, (size_t)(x - *covered) * 4);
+        *covered = x;
+    }
+}
+
+// The row walk both resolves share: every visible span of every row of the
+// set, in list order, clamped to the screen; draw(span, a, b, line) writes
+// the columns [a, b) of a span and says whether it drew them. Columns no
+// span drew are cleared.
+template <class DrawSpan>
+void resolve_rows(const SpanRows* rows, uint32_t* buffer, int32_t width, ResolveCounts* counts, DrawSpan draw) {
+    int32_t total = 0, overlaps = 0;
+    for (int32_t r = 0; r < rows->row_count; r++) {
+        const ScanlineSpanList* row = &rows->lists[r];
+        uint32_t* line = buffer + (size_t)(rows->first_row + r) * (size_t)width;
+        int32_t covered = 0;  // every column left of this has been written
+        const SpanNode* span = row->first;
+        for (int32_t i = 0; i < row->active_count; i++, span = span->next) {
+            overlaps += look_ahead(span, i, row->active_count);
+            int32_t a, b;
+            clamp_columns(span, width, &a, &b);
+            if (a >= b) continue;
+            if (!draw(span, a, b, line)) continue;
+            clear_up_to(line, &covered, a);  // left of the span: columns [covered, a) no span drew
+            if (b > covered) covered = b;
+        }
+        clear_up_to(line, &covered, width);
+        total += row->active_count;
+    }
+    *counts = ResolveCounts{total, overlaps};
+}
+
+}  // namespace row_walk
