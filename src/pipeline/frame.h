@@ -97,6 +97,7 @@ enum FrameView {
 const char* frame_view_name(int view);  // null for no view
 int frame_view_find(const char* name);  // the FrameView of that name, or -1
 // Draws a view of the latest frame into `out` (screen-sized, 0x00RRGGBB).
-// The frame's targets must still hold what it left. 1, or 0 (out untouched)
+// Everything the frame was given must still be there: its scenes, its cone
+// mask, and its targets holding what it left. 1, or 0 (out untouched)
 // when no frame has been drawn since frame_init or the view is unknown.
 int frame_draw_view(int view, uint32_t* out);

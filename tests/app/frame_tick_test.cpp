@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,41 @@ TEST_F(Program, HomeWritesTheHistogramOnceAndAnUnwritableOneIsSkipped) {
     EXPECT_EQ(app->frame_counter, 4);
 }
 
+// Tab steps the window through the views and back to the frame. Each view
+// is shown whole, with the counter and, under it, a line that starts with
+// the view's name; the frame comes back without that line.
+TEST_F(Program, TabShowsEveryViewWithItsNameThenTheFrameAgain) {
+    start(FRAME_VIEW_COUNT + 2, "1:mouse:30,-8 1:key:F11 2:mouse:-50,12 2:key:TAB 3:key:TAB 4:key:TAB "
+                                "5:key:TAB 6:key:TAB 7:key:TAB");
+    ASSERT_EQ(tick(), 1);
+    std::vector<uint32_t> expected((size_t)SCREEN_WIDTH * SCREEN_HEIGHT);
+    for (int k = 1; k <= FRAME_VIEW_COUNT; k++) {
+        ASSERT_EQ(tick(), 1);
+        const int view = k % FRAME_VIEW_COUNT;
+        ASSERT_EQ(app->view, view);
+        ASSERT_EQ(frame_draw_view(view, expected.data()), 1);
+        const uint32_t* shown = headless_surface_pixels(headless_last_shown());
+        const char* name = frame_view_name(view);
+        std::vector<uint32_t> named = expected;
+        draw_text_additive(name, 10, 24, named.data());
+        long line_pixels = 0;
+        for (int y = 0; y < SCREEN_HEIGHT; y++)
+            for (int x = 0; x < SCREEN_WIDTH; x++) {
+                size_t i = (size_t)(y * SCREEN_WIDTH + x);
+                if (y >= 10 && y < 10 + GLYPH_HEIGHT) continue;  // the counter
+                bool line = y >= 24 && y < 24 + GLYPH_HEIGHT;
+                if (line && x < 10 + GLYPH_WIDTH * (int)std::strlen(name)) {
+                    ASSERT_EQ(shown[i], view ? named[i] : expected[i]) << name << " at " << x << "," << y;
+                } else if (!line) {
+                    ASSERT_EQ(shown[i], expected[i]) << name << " at " << x << "," << y;
+                } else {
+                    line_pixels += shown[i] != expected[i];
+                }
+            }
+        EXPECT_EQ(line_pixels > 100, view != FRAME_VIEW_FRAME) << name << ": the legend after the name";
+    }
+}
+
 // Runs varnel-render in the current folder; its exit code.
 int render(const std::string& arguments) {
     std::string command = std::string(VARNEL_RENDER_PATH) + " --data . " + arguments + " 2>err.txt";
@@ -192,6 +228,56 @@ TEST(Render, MissingTextureStopsStartUpWithExitCodeOne) {
     std::string err = read_file("err.txt");
     EXPECT_NE(err.find("Textures"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+}  // namespace
+
+namespace {
+
+// Stepping through every view and back, with F12 and Home on the way,
+// leaves every frame as a run that never left the frame draws it: the last
+// frame, the screenshot taken while a view was shown, and the histogram.
+TEST(Render, TabThroughEveryViewAndBackLeavesTheFramesAlone) {
+    DemoCopy data("render_views_tab");
+    ASSERT_TRUE(data.copied());
+    const std::string walk = "2:mouse:40,-6 3:key:LEFT 3:key:LEFT 4:key:F11 5:mouse:-70,15 6:key:UP 8:key:F12 "
+                             "9:key:HOME 10:key:END 11:mouse:5,3 ";
+    const std::string tabs = "5:key:TAB 6:key:TAB 7:key:TAB 8:key:TAB 9:key:TAB 10:key:TAB";
+    ASSERT_EQ(render("--frames 14 --events '" + walk + "' --out plain.png"), 0);
+    ASSERT_EQ(std::rename("Screenshot 0.bmp", "plain.bmp"), 0);
+    std::string plain_graph = read_file("Graph.txt");
+    ASSERT_EQ(render("--frames 14 --events '" + walk + tabs + "' --out stepped.png"), 0);
+    EXPECT_EQ(read_file("stepped.png"), read_file("plain.png"));
+    EXPECT_EQ(read_file("Screenshot 0.bmp"), read_file("plain.bmp"));
+    EXPECT_EQ(read_file("Graph.txt"), plain_graph);
+    EXPECT_GT(plain_graph.size(), 100u);
+}
+
+// --view writes views instead of the frame: one view to --out itself,
+// several beside it with their names; "frame" is the frame. Unknown names
+// and views without --out are usage errors.
+TEST(Render, ViewOptionWritesEachViewAndRefusesUnknownNames) {
+    DemoCopy data("render_views_option");
+    ASSERT_TRUE(data.copied());
+    const std::string events = "--frames 3 --events '1:mouse:20,0 2:key:F11 2:mouse:-40,5'";
+    ASSERT_EQ(render(events + " --out plain.png"), 0);
+    ASSERT_EQ(render(events + " --out one.png --view frame"), 0);
+    EXPECT_EQ(read_file("one.png"), read_file("plain.png"));
+    ASSERT_EQ(render(events + " --out v.png --view ids --view shadow --view frame --view spans --view light "
+                              "--view levels"),
+              0);
+    EXPECT_EQ(read_file("v-frame.png"), read_file("plain.png"));
+    for (const char* name : {"spans", "ids", "light", "levels", "shadow"}) {
+        std::string file = std::string("v-") + name + ".png";
+        EXPECT_GT(read_file(file).size(), 1000u) << file;
+        EXPECT_NE(read_file(file), read_file("plain.png")) << file;
+    }
+    EXPECT_EQ(WEXITSTATUS(render("--frames 1 --out x.png --view depth")), 2);
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("unknown view depth"), std::string::npos) << err;
+    EXPECT_NE(err.find("usage: varnel-render"), std::string::npos) << err;
+    EXPECT_EQ(WEXITSTATUS(render("--frames 1 --view spans")), 2);
+    EXPECT_EQ(read_file("x.png"), "");
 }
 
 }  // namespace
