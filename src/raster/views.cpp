@@ -24,7 +24,8 @@ uint32_t scale_colour(uint32_t c, uint32_t k) {
     return (((c >> 16 & 0xFFu) * k >> 8) << 16) | (((c >> 8 & 0xFFu) * k >> 8) << 8) | ((c & 0xFFu) * k >> 8);
 }
 
-uint32_t level_ramp(int32_t level) { return level >= 8 ? 255u : (uint32_t)level * VIEW_LEVEL_STEP; }
+// 0 for level 0, VIEW_LEVEL_STEP more per level, 255 from level 7 on.
+uint32_t level_ramp(int32_t level) { return level >= 7 ? 255u : (uint32_t)level * VIEW_LEVEL_STEP; }
 
 // A state that loads span textures as the camera resolve does, for views
 // that need to know which spans it shades.

@@ -35,8 +35,8 @@ uint32_t view_colour(uint32_t key);
 void view_spans(const SpanRows* rows, uint32_t* out, int32_t width);
 // The texture level each span was shaded from: its x level as red and its
 // y level as green, level 0 darkest (VIEW_LEVEL_STEP more per level, 255
-// from level 8 on), over a blue of 64; black where no textured span is.
-enum : uint32_t { VIEW_LEVEL_STEP = 32, VIEW_LEVEL_BLUE = 64 };
+// from level 7 on), over a blue of 80; black where no textured span is.
+enum : uint32_t { VIEW_LEVEL_STEP = 42, VIEW_LEVEL_BLUE = 80 };
 void view_levels(const SpanRows* rows, uint32_t* out, int32_t width);
 // The shadow test's verdict for every pixel the camera resolve shades: the
 // same spans, coordinates and test, with fill_verdict in place of the
