@@ -26,6 +26,7 @@ const ToolCommand commands[] = {
     {"texture", tool_texture, "texture [--force] [--max N] IN.png|IN.jpg OUT.tga   material texture"},
     {"font", tool_font, "font [--force] FONT.ttf OUT.bmp   glyph atlas"},
     {"cone", tool_cone, "cone [--force] [--width W] [--height H] [--radius R] [--soft S] OUT.tga"},
+    {"histogram", tool_histogram, "histogram [--force] Graph.txt OUT.png   span-length histogram as a bar chart"},
     {"soak-events", tool_soak_events, "soak-events FRAMES [SEED]   input script for varnel-render --events-file"},
 };
 
