@@ -1,9 +1,13 @@
 #!/bin/sh
-# Renders the demo frames shown in the README from the build's demo folder:
+# Renders the demo frames shown in the README and the pictures of
+# docs/how-it-works.md from the build's demo folder:
 #   docs/start.png    the start view, lit from the camera's own position
 #   docs/shadows.png  the start view again after the light was moved: walk 28
 #                     steps left, climb by looking down and stepping back, look
 #                     down and to the right, press F11, then walk back.
+#   docs/how-it-works/*.png  the views of that second frame (light, ids,
+#                     spans, levels, shadow), a close-up of its spans, and the
+#                     chart of its span lengths (Home, then varnel-tool histogram).
 # Usage: sh docs/make_frames.sh [BUILD_DIR]   (default build/release)
 set -e
 build=${1:-build/release}
@@ -15,4 +19,18 @@ $render --frames 2 --out docs/start.png
 events="$(repeat 28 2:key:LEFT) 2:mouse:0,270 $(repeat 5 3:key:DOWN) 3:mouse:120,-210 4:key:F11"
 events="$events 4:mouse:-120,210 $(repeat 5 5:key:UP) 5:mouse:0,-270 $(repeat 28 6:key:RIGHT)"
 $render --frames 8 --events "$events" --out docs/shadows.png
-echo "wrote docs/start.png and docs/shadows.png"
+
+# The same frame again in a scratch copy of the data, since Home writes
+# Graph.txt into the data folder.
+guide=docs/how-it-works
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp -r "$build/data/." "$scratch/"
+mkdir -p $guide
+$build/varnel-render --data "$scratch" --frames 8 --events "$events 8:key:HOME" --out "$scratch/view.png" \
+    --view light --view ids --view spans --view levels --view shadow
+for view in light ids spans levels shadow; do mv "$scratch/view-$view.png" "$guide/$view.png"; done
+# A quarter of the floor and the arcade's foot, four times as large, pixel for pixel.
+convert "$guide/spans.png" -crop 100x75+150+150 +repage -filter point -resize 400% "$guide/spans-close.png"
+$build/varnel-tool histogram --force "$scratch/Graph.txt" "$guide/histogram.png"
+echo "wrote docs/start.png, docs/shadows.png and $guide/*.png"
