@@ -1,6 +1,8 @@
 #include "png_write.h"
 
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -40,13 +42,20 @@ int write_png(FILE* f, const uint32_t* pixels, int width, int height, std::vecto
 }  // namespace
 
 int png_write_rgb(const char* file_name, const uint32_t* pixels, int width, int height) {
-    std::string temp = std::string(file_name) + ".partial";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return 0;
+    // A fresh name beside the target, so no file of anyone else's is written over.
+    std::string temp = std::string(file_name) + ".partialXXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd < 0) return 0;
+    FILE* f = fchmod(fd, 0644) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (!f) {
+        close(fd);
+        unlink(temp.c_str());
+        return 0;
+    }
     std::vector<uint8_t> row((size_t)width * 3);
     int ok = write_png(f, pixels, width, height, row);
     if (std::fclose(f) != 0) ok = 0;
     if (ok && std::rename(temp.c_str(), file_name) == 0) return 1;
-    std::remove(temp.c_str());
+    unlink(temp.c_str());
     return 0;
 }

@@ -27,10 +27,6 @@ int tool_histogram(int argc, char** argv) {
     const char* in = a.positional[0];
     const std::string out = a.positional[1];
     if (!a.force && asset_file_exists(out.c_str())) return histogram_fail(out + " exists; use --force to replace it");
-    // png_write_rgb writes OUT.partial first and renames it; a file of that
-    // name that is not ours must not be written over.
-    if (asset_file_exists((out + ".partial").c_str()))
-        return histogram_fail(out + ".partial exists; it is in the way of writing " + out);
 
     std::vector<SpanGraphRow> rows;
     std::string why;
