@@ -278,6 +278,10 @@ TEST(Render, ViewOptionWritesEachViewAndRefusesUnknownNames) {
     EXPECT_NE(err.find("usage: varnel-render"), std::string::npos) << err;
     EXPECT_EQ(WEXITSTATUS(render("--frames 1 --view spans")), 2);
     EXPECT_EQ(read_file("x.png"), "");
+    // Closed before the first tick: there is no frame, and no file claims one.
+    EXPECT_EQ(WEXITSTATUS(render("--frames 3 --events 1:quit --out q.png")), 1);
+    EXPECT_EQ(read_file("q.png"), "");
+    EXPECT_NE(read_file("err.txt").find("no frame was drawn"), std::string::npos);
 }
 
 }  // namespace
