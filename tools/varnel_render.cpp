@@ -274,7 +274,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     if (!out.empty() && o.views.empty()) o.views.push_back(FRAME_VIEW_FRAME);
-    std::vector<uint32_t> picture((size_t)app->screen_width * (size_t)app->screen_height);
+    std::vector<uint32_t> picture(o.views.empty() ? 0 : (size_t)app->screen_width * (size_t)app->screen_height);
     for (int view : o.views) {
         std::string file = view_file(out, frame_view_name(view), o.views.size() > 1);
         if (!frame_draw_view(view, picture.data())) {

@@ -66,14 +66,19 @@ const char* const view_legends[FRAME_VIEW_COUNT] = {
     "lit, hidden, outside, none",        // shadow
 };
 
-// The frame was copied into the locked surface as it was drawn; a view
-// other than the frame replaces it. The counter goes on top, and the
-// view's name and legend under it.
+// The frame was copied into the locked surface as it was drawn, unless a
+// view is shown: the view is drawn there now, the frame itself when the
+// view cannot be. The counter goes on top, and a view's name and legend
+// under it.
 void present(uint32_t* surface) {
     char text[64];
-    if (app.view != FRAME_VIEW_FRAME && frame_draw_view(app.view, surface)) {
-        std::snprintf(text, sizeof text, "%s: %s", frame_view_name(app.view), view_legends[app.view]);
-        draw_text_additive(text, 10, 24, surface);
+    if (app.view != FRAME_VIEW_FRAME) {
+        if (frame_draw_view(app.view, surface)) {
+            std::snprintf(text, sizeof text, "%s: %s", frame_view_name(app.view), view_legends[app.view]);
+            draw_text_additive(text, 10, 24, surface);
+        } else {
+            std::memcpy(surface, app.frame_buffer, pixel_count() * 4);
+        }
     }
     format_frame_counter(app.frame_counter, text, sizeof text);
     app.frame_counter++;
@@ -199,7 +204,9 @@ void frame_tick() {
     // A surface that cannot be locked gets no copy, no counter and no present.
     uint32_t* surface = nullptr;
     int locked = display_lock(&surface);
-    FrameTargets targets = {app.frame_buffer, app.shadow_buffer, locked ? surface : nullptr};
+    // While a view is shown the frame is not copied to the surface: the view replaces it.
+    uint32_t* display = locked && app.view == FRAME_VIEW_FRAME ? surface : nullptr;
+    FrameTargets targets = {app.frame_buffer, app.shadow_buffer, display};
     frame_render(&scene, &targets, &phases.frame);
     double t2 = frame_clock_ms();
     if (app.stats_requested) {

@@ -71,9 +71,9 @@ int write_bmp_stream(FILE* f, const RgbImage* image, PixelOrder order) {
     uint8_t* row = (uint8_t*)std::calloc(row_size, 1);  // pad bytes stay 0
     if (!row) return 0;
     int ok = 1;
+    const int blue = order == RED_HIGH ? 0 : 16, red = 16 - blue;  // shifts of the two outer channels
     for (int32_t y = image->height - 1; y >= 0 && ok; y--) {
         const uint32_t* src = image->pixels + (size_t)y * (size_t)image->width;
-        const int blue = order == RED_HIGH ? 0 : 16, red = 16 - blue;
         for (int32_t x = 0; x < image->width; x++) {
             uint32_t w = src[x];
             row[3 * x] = (uint8_t)(w >> blue);
