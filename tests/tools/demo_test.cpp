@@ -374,6 +374,9 @@ TEST(TextureCommand, TurnsPngAndJpegIntoLoadableTextures) {
     write_text("junk.png", "\x89PNG\r\n\x1a\n not really");
     EXPECT_NE(run_exit_code(tool_command("texture junk.png junk.tga 2>/dev/null")), 0);
     EXPECT_NE(run_exit_code(tool_command("texture missing.png junk.tga 2>/dev/null")), 0);
+    // A named pipe is refused at once instead of waiting for a writer.
+    ASSERT_EQ(run_exit_code("mkfifo pipe.png"), 0);
+    EXPECT_EQ(run_exit_code("timeout 10 " + tool_command("texture pipe.png junk.tga 2>/dev/null")), 1);
     EXPECT_NE(run_exit_code(tool_command("texture --max 100 in.png junk.tga 2>/dev/null")), 0);
     EXPECT_FALSE(file_exists("junk.tga"));
 }

@@ -26,7 +26,6 @@ const double path_margin = 0.15;     // marker path beyond the model, in view ex
 const double path_rise = 0.05;       // its rise and fall, in view extents
 const int path_points = 12;
 const int solid_side = 4;            // texels across a solid-colour texture's base level
-const size_t max_image_file = (size_t)256 << 20;
 
 // Device names that Windows refuses as file names, with any extension.
 const char* const device_names[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
@@ -206,7 +205,6 @@ const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why)
     }
     for (const MadeTexture& t : convert.made)
         if (t.key == key) return &t;
-    std::vector<uint8_t> file;
     std::vector<Rgba8> pixels;
     int w = 0, h = 0;
     const char* reason = "";
@@ -216,8 +214,8 @@ const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why)
         reason = "empty image";
     } else if (embedded) {
         import_decode_image(embedded->data.data(), embedded->data.size(), &pixels, &w, &h, &reason);
-    } else if (import_read_file(path, max_image_file, &file, &reason)) {
-        import_decode_image(file.data(), file.size(), &pixels, &w, &h, &reason);
+    } else {
+        import_load_image(path, &pixels, &w, &h, &reason);
     }
     MadeTexture made = {key, {}, ""};
     int bw, bh;

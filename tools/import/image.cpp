@@ -19,6 +19,7 @@
 namespace {
 
 const long max_image_pixels = 64L << 20;
+const size_t max_image_file = (size_t)256 << 20;
 const int max_image_side = 16384;  // what image_resize takes
 
 int is_regular_file(const std::string& path) {
@@ -170,4 +171,11 @@ int import_decode_image(const uint8_t* data, size_t size, std::vector<Rgba8>* pi
     *width = w;
     *height = h;
     return 1;
+}
+
+int import_load_image(const std::string& path, std::vector<Rgba8>* pixels, int* width, int* height,
+                      const char** why) {
+    std::vector<uint8_t> file;
+    return import_read_file(path, max_image_file, &file, why) &&
+           import_decode_image(file.data(), file.size(), pixels, width, height, why);
 }

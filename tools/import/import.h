@@ -140,3 +140,7 @@ int import_decode_image(const uint8_t* data, size_t size, std::vector<Rgba8>* pi
                         int* height, const char** why);
 // A whole regular file, at most `limit` bytes; 0 with *why set.
 int import_read_file(const std::string& path, size_t limit, std::vector<uint8_t>* data, const char** why);
+// An image file (at most 256 MiB, a regular file: a pipe never stalls the
+// read) decoded as import_decode_image does; 0 with *why set.
+int import_load_image(const std::string& path, std::vector<Rgba8>* pixels, int* width, int* height,
+                      const char** why);

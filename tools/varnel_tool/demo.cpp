@@ -15,9 +15,9 @@
 #include "asset/ripmap.h"
 #include "asset/world.h"
 #include "asset/write3ds.h"
+#include "import/import.h"
 #include "varnel_tool/commands.h"
 #include "varnel_tool/tool_common.h"
-#include "stb_image.h"
 
 namespace {
 
@@ -28,7 +28,6 @@ const char* const demo_marker_text =
 
 const int default_texture_max = 256;   // largest base level `texture` makes by default
 const int texture_max_limit = 2048;
-const int input_pixel_limit = 64 << 20;
 
 // The demo command's failures: one line on stderr, result 0.
 int demo_fail(const std::string& what) {
@@ -115,17 +114,13 @@ int tool_texture(int argc, char** argv) {
     const char* in = a.positional[0];
     const char* out = a.positional[1];
     if (!a.force && asset_file_exists(out)) return error_line("texture", (std::string(out) + " exists; use --force to replace it").c_str());
-    int w, h, channels;
-    if (!stbi_info(in, &w, &h, &channels))
-        return error_line("texture", (std::string(in) + ": " + stbi_failure_reason()).c_str());
-    if (w < 1 || h < 1 || (long long)w * h > input_pixel_limit) return error_line("texture", "image too large");
-    unsigned char* rgba = stbi_load(in, &w, &h, &channels, 4);
-    if (!rgba) return error_line("texture", (std::string(in) + ": " + stbi_failure_reason()).c_str());
+    std::vector<Rgba8> rgba;
+    int w, h;
+    const char* why;
+    if (!import_load_image(in, &rgba, &w, &h, &why)) return error_line("texture", (std::string(in) + ": " + why).c_str());
     ByteBuffer file;
     int bw, bh;
-    int ok = texture_encode_image((const Rgba8*)rgba, w, h, max_base, &file, &bw, &bh);
-    stbi_image_free(rgba);
-    if (!ok) return error_line("texture", ripmap_error());
+    if (!texture_encode_image(rgba.data(), w, h, max_base, &file, &bw, &bh)) return error_line("texture", ripmap_error());
     if (!write_buffer(out, file, a.force ? ASSET_REPLACE : ASSET_KEEP_EXISTING)) return error_line("texture", asset_error());
     std::printf("varnel-tool texture: %s: %d x %d levels from %d x %d, file %d x %d\n", out, bw, bh, w, h, 2 * bw, 2 * bh);
     return 0;
