@@ -8,7 +8,6 @@
 
 namespace {
 
-
 struct SubdivideState {
     const char* error;  // reason for the last failure
 };
