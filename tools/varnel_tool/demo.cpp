@@ -113,7 +113,7 @@ int tool_texture(int argc, char** argv) {
     }
     const char* in = a.positional[0];
     const char* out = a.positional[1];
-    if (!a.force && asset_file_exists(out)) return error_line("texture", (std::string(out) + " exists; use --force to replace it").c_str());
+    if (output_blocked("texture", out, a.force)) return 1;
     std::vector<Rgba8> rgba;
     int w, h;
     const char* why;
@@ -135,7 +135,7 @@ int tool_font(int argc, char** argv) {
         return 2;
     }
     const char* out = a.positional[1];
-    if (!a.force && asset_file_exists(out)) return error_line("font", (std::string(out) + " exists; use --force to replace it").c_str());
+    if (output_blocked("font", out, a.force)) return 1;
     std::vector<Rgba8> atlas;
     if (!font_atlas_render(a.positional[0], &atlas))
         return error_line("font", (std::string(a.positional[0]) + ": " + font_atlas_error()).c_str());
@@ -165,7 +165,7 @@ int tool_cone(int argc, char** argv) {
     shape.radius = (float)radius;
     shape.softness = (float)soft;
     const char* out = a.positional[0];
-    if (!a.force && asset_file_exists(out)) return error_line("cone", (std::string(out) + " exists; use --force to replace it").c_str());
+    if (output_blocked("cone", out, a.force)) return 1;
     std::vector<uint8_t> grey;
     ByteBuffer file;
     if (!cone_paint(&shape, &grey) || !tga_encode_grey(grey.data(), shape.width, shape.height, &file))

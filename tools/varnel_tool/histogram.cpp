@@ -26,7 +26,7 @@ int tool_histogram(int argc, char** argv) {
     }
     const char* in = a.positional[0];
     const std::string out = a.positional[1];
-    if (!a.force && asset_file_exists(out.c_str())) return histogram_fail(out + " exists; use --force to replace it");
+    if (output_blocked("histogram", out.c_str(), a.force)) return 1;
 
     std::vector<SpanGraphRow> rows;
     std::string why;

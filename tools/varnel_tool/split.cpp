@@ -81,7 +81,7 @@ int tool_split(int argc, char** argv) {
         return split_fail("K must be a whole number from 0 to " + std::to_string(SUBDIVIDE_MAX_LEVELS) + ", not '" +
                           k_text + "'");
     int levels = k_text[0] - '0';
-    if (!force && asset_file_exists(out)) return split_fail(std::string(out) + " exists; use --force to replace it");
+    if (output_blocked("split", out, force)) return 1;
 
     Scene* scene = scene_load(in);
     if (!scene) return split_fail(std::string(in) + ": " + scene_load_error());

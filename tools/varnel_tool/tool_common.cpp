@@ -19,6 +19,11 @@ int error_line(const char* command, const char* what) {
     return 1;
 }
 
+int output_blocked(const char* command, const char* out, int force) {
+    if (force || !asset_file_exists(out)) return 0;
+    return error_line(command, (std::string(out) + " exists; use --force to replace it").c_str());
+}
+
 int parse_arguments(int argc, char** argv, const char* const* valued, Arguments* a, const char** bad) {
     a->force = 0;
     for (int i = 0; i < argc; i++) {

@@ -10,6 +10,9 @@
 
 // "varnel-tool COMMAND: what" on stderr; returns 1, the exit code.
 int error_line(const char* command, const char* what);
+// 1, after error_line's report, when `out` exists and `force` is not given:
+// no command replaces a file without --force. 0 when it may be written.
+int output_blocked(const char* command, const char* out, int force);
 
 // Splits "--force" and "--name VALUE" options from positional arguments.
 struct Arguments {
