@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--nearest") == 0) bilinear = 0;
         else if (std::strcmp(argv[i], "--grid") == 0) grid = 1;
     }
-    if (!engine_init(W, H) || !(threads = frame_init(threads))) {
+    if (!synthetic::set_screen(W, H) || !(threads = frame_init(threads, &synthetic::test_screen))) {
         std::fprintf(stderr, "bench_frame: set-up failed\n");
         return 1;
     }

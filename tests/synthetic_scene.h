@@ -210,6 +210,11 @@ inline Matrix4 add_floor_box_ball(World* world, int floor_material) {
     return look_at({3, 35, -55}, {0, 5, 0}, {0, 1, 0});
 }
 
+// The screen the tests draw on: set_screen makes it (engine_init), and the
+// frame engine and the passes are handed it.
+inline Screen test_screen = {};
+inline int set_screen(int width, int height) { return engine_init(width, height, &test_screen); }
+
 // One row set over the whole screen, for tests that render without the
 // frame engine.
 struct ScreenRows {
@@ -238,15 +243,15 @@ inline FrameReport render_frame(Scene* scene, const Matrix4& light_pose, const M
     FrameScene frame = {};
     frame.world = scene;
     frame.light_pose = light_pose;
-    frame.view_matrix = camera_pose;
+    frame.camera_pose = camera_pose;
     if (cone) {
-        cone_pixels.assign(cone, cone + (size_t)engine_width() * (size_t)engine_height());
-        cone_image = RgbImage{cone_pixels.data(), engine_width(), engine_height()};
+        cone_pixels.assign(cone, cone + (size_t)test_screen.width * (size_t)test_screen.height);
+        cone_image = RgbImage{cone_pixels.data(), test_screen.width, test_screen.height};
         frame.cone_mask = &cone_image;
     }
     frame.bilinear = shading.bilinear;
     frame.shadow_factor = shading.shadow_factor;
-    FrameTargets targets = {frame_buffer, shadow_buffer, nullptr};
+    FrameTargets targets = {frame_buffer, shadow_buffer, nullptr, FRAME_VIEW_FRAME};
     FrameReport report;
     frame_render(&frame, &targets, &report);
     return report;

@@ -4,7 +4,7 @@
 //
 //   varnel-render [--data DIR] [--frames N] [--events "5:mouse:20,-3 10:key:F11"]
 //                 [--events-file FILE] [--out FILE.png|FILE.bmp] [--view NAME]...
-//                 [--threads N] [--bench]
+//                 [--threads N] [--size WxH] [--bench]
 //
 // --view writes that view of the last frame (frame, spans, ids, light,
 // levels, shadow) to --out instead of the frame; with several, each goes to
@@ -12,6 +12,7 @@
 // --events-file reads a script of any length in the same syntax (events
 // separated by blanks or line ends, '#' comments); its events follow those of
 // --events. --threads draws on N threads (1..256; every core by default).
+// --size draws WxH frames (160x120 to 7680x4320; 400x300 by default).
 // --bench prints one JSON line: time per frame and per phase, the number of
 // frames whose resolves drew each warning, the resident memory after the
 // first frames and at the end, and the span pools' size then.
@@ -45,6 +46,7 @@ struct Options {
     std::string out;
     int bench;
     int threads;
+    int width, height;       // frame size
     std::vector<int> views;  // FrameView, in the order given, each once
 };
 
@@ -77,12 +79,13 @@ int usage(const char* why) {
     std::fprintf(stderr,
                  "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
                  "                     [--events-file FILE] [--out FILE.png|FILE.bmp]\n"
-                 "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N] [--bench]\n");
+                 "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N]\n"
+                 "                     [--size WxH (160x120 to 7680x4320, default 400x300)] [--bench]\n");
     return 2;
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads(), {}};
+    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT, {}};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
@@ -105,6 +108,12 @@ int parse_options(int argc, char** argv, Options* o) {
             int view = frame_view_find(argv[++i]);
             if (view < 0) return usage((std::string("unknown view ") + argv[i]).c_str());
             if (std::find(o->views.begin(), o->views.end(), view) == o->views.end()) o->views.push_back(view);
+        } else if (std::strcmp(a, "--size") == 0 && has_value) {
+            if (!app_parse_size(argv[++i], 0, &o->width, &o->height))
+                return usage((std::string("--size takes WxH, not '") + argv[i] +
+                              "'; frame sizes from 160x120 to 7680x4320 are accepted")
+                                 .c_str());
+            if (!app_check_size(stderr, "varnel-render", o->width, o->height)) return 2;
         } else if (std::strcmp(a, "--threads") == 0 && has_value) {
             o->threads = app_parse_threads(argv[++i]);
             if (!o->threads) return usage("--threads needs a number from 1 to 256");
@@ -234,7 +243,8 @@ int main(int argc, char** argv) {
     // see no growth of the runner's own.
     std::vector<TickRecord> ticks((size_t)o.frames);
     platform_use(headless_backend());
-    if (app_startup(o.threads) != STARTUP_OK) {
+    const AppSettings settings = {o.threads, o.width, o.height, 0};
+    if (app_startup(&settings) != STARTUP_OK) {
         app_shutdown();
         return 1;
     }
@@ -274,13 +284,14 @@ int main(int argc, char** argv) {
 
     int status = 0;
     if (!out.empty() && o.views.empty()) o.views.push_back(FRAME_VIEW_FRAME);
-    std::vector<uint32_t> picture(o.views.empty() ? 0 : (size_t)app->screen_width * (size_t)app->screen_height);
+    const int width = app->screen.width, height = app->screen.height;
+    std::vector<uint32_t> picture(o.views.empty() ? 0 : (size_t)width * (size_t)height);
     for (int view : o.views) {
         std::string file = view_file(out, frame_view_name(view), o.views.size() > 1);
         if (!frame_draw_view(view, picture.data())) {
             std::fprintf(stderr, "varnel-render: no frame was drawn, so %s was not written\n", file.c_str());
             status = 1;
-        } else if (!write_frame(file, picture.data(), app->screen_width, app->screen_height)) {
+        } else if (!write_frame(file, picture.data(), width, height)) {
             std::fprintf(stderr, "varnel-render: cannot write %s\n", file.c_str());
             status = 1;
         }
@@ -302,7 +313,7 @@ int main(int argc, char** argv) {
             camera_overlap += (f.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
             out_of_memory += ((f.light_warnings | f.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
         }
-        std::printf("{\"frames\": %d, \"threads\": %d, "
+        std::printf("{\"frames\": %d, \"threads\": %d, \"size\": [%d, %d], "
                     "\"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
                     "\"phases_ms\": {\"look\": %.4f, \"vertices\": %.4f, \"faces\": %.4f, "
                     "\"light_rows\": %.4f, \"camera_rows\": %.4f, \"present\": %.4f}, "
@@ -311,7 +322,7 @@ int main(int argc, char** argv) {
                     "\"rss_kb\": {\"after_frame\": %d, \"early\": %ld, \"max_after\": %ld, \"end\": %ld, "
                     "\"peak\": %ld}, \"span_pool_nodes\": {\"early\": %ld, \"end\": %ld}, "
                     "\"frame_storage_kb\": {\"early\": %ld, \"end\": %ld}}\n",
-                    tick_count, frame_threads(), percentile(total, 0.5), percentile(total, 0.05),
+                    tick_count, frame_threads(), width, height, percentile(total, 0.5), percentile(total, 0.05),
                     percentile(total, 0.95), percentile(look, 0.5), percentile(vertices, 0.5),
                     percentile(faces, 0.5), percentile(light_rows, 0.5), percentile(camera_rows, 0.5),
                     percentile(present, 0.5), wall_s, light_overlap, camera_overlap, out_of_memory,

@@ -54,31 +54,15 @@ void mouse_look() {
     matrix_rotate_x(&app.view_matrix, app.camera_pitch);
 }
 
-size_t pixel_count() { return (size_t)app.screen_width * (size_t)app.screen_height; }
+size_t pixel_count() { return (size_t)app.screen.width * (size_t)app.screen.height; }
 
-// What each view of the frame shows, under the counter while it is shown.
-const char* const view_legends[FRAME_VIEW_COUNT] = {
-    nullptr,                             // the frame itself: no line
-    "a colour per visible span",         // spans
-    "the faces the light sees",          // ids
-    "the world from the light",          // light
-    "x level red, y level green",        // levels
-    "lit, hidden, outside, none",        // shadow
-};
-
-// The frame was copied into the locked surface as it was drawn, unless a
-// view is shown: the view is drawn there now, the frame itself when the
-// view cannot be. The counter goes on top, and a view's name and legend
-// under it.
+// The frame, or the view shown, is on the locked surface already: the
+// counter goes on top, and a view's name and legend under it.
 void present(uint32_t* surface) {
     char text[64];
-    if (app.view != FRAME_VIEW_FRAME) {
-        if (frame_draw_view(app.view, surface)) {
-            std::snprintf(text, sizeof text, "%s: %s", frame_view_name(app.view), view_legends[app.view]);
-            draw_text_additive(text, 10, 24, surface);
-        } else {
-            std::memcpy(surface, app.frame_buffer, pixel_count() * 4);
-        }
+    if (const char* legend = frame_view_legend(app.view)) {
+        std::snprintf(text, sizeof text, "%s: %s", frame_view_name(app.view), legend);
+        draw_text_additive(text, 10, 24, surface);
     }
     format_frame_counter(app.frame_counter, text, sizeof text);
     app.frame_counter++;
@@ -100,14 +84,13 @@ void format_frame_counter(int n, char* text, int size) {
     std::snprintf(text, (size_t)size, format, n);
 }
 
-StartupResult app_startup(int threads) {
+StartupResult app_startup(const AppSettings* settings) {
     app = AppState{};
-    app.screen_width = SCREEN_WIDTH;
-    app.screen_height = SCREEN_HEIGHT;
     app.bilinear_filtering = 1;
+    const int width = settings->width, height = settings->height;
 
     log_start();
-    if (!platform_window_create(window_title, app.screen_width, app.screen_height)) {
+    if (!platform_window_create(window_title, width, height, settings->windowed)) {
         std::fprintf(stderr,
                      "varnel: no window can be opened (%s); use varnel-render to render "
                      "frames without a display\n",
@@ -144,7 +127,7 @@ StartupResult app_startup(int threads) {
         return fail(STARTUP_TEXTURES, "loading the marker's textures", "Star.3ds", texture_error());
     RgbImage* cone = tga_read_rgb("Cone.tga");
     if (!cone) return fail(STARTUP_CONE, "loading the cone", "Cone.tga", tga_error());
-    app.cone_mask = cone_mask_resample(cone, app.screen_width, app.screen_height);
+    app.cone_mask = cone_mask_resample(cone, width, height);
     if (!app.cone_mask) {
         rgb_image_free(cone);
         return fail(STARTUP_CONE, "resampling the cone", "Cone.tga", "out of memory");
@@ -152,19 +135,18 @@ StartupResult app_startup(int threads) {
 
     log_line("    OK");
     log_line("Init engine ...");
-    engine_init(app.screen_width, app.screen_height);
-    frame_init(threads);
-    font_init(app.screen_width, app.screen_height);
+    engine_init(width, height, &app.screen);
+    frame_init(settings->threads, &app.screen);
+    font_init(width, height);
     log_line("    OK");
 
-    if (!display_init(app.screen_width, app.screen_height)) {
+    if (!display_init(width, height)) {
         std::fprintf(stderr,
                      "varnel: the display cannot be set up (%s); use varnel-render to render "
                      "frames without a display\n",
                      display_error());
         return STARTUP_NO_DISPLAY;
     }
-    app.display_ok = 1;
     log_line("DDraw is running..");
     log_line("Locking some memory ...");
     app.frame_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
@@ -187,7 +169,7 @@ FrameScene frame_scene() {
     if (app.marker_enabled)  // one lap per 10 s
         scene.marker_position = marker_path_position((float)platform_elapsed_ms() * 0.0001f);
     scene.light_pose = app.light_pose;
-    scene.view_matrix = app.view_matrix;
+    scene.camera_pose = app.view_matrix;
     scene.cone_mask = app.cone_mask;
     scene.bilinear = app.bilinear_filtering;
     scene.shadow_factor = shadow_factor;
@@ -204,18 +186,16 @@ void frame_tick() {
     // A surface that cannot be locked gets no copy, no counter and no present.
     uint32_t* surface = nullptr;
     int locked = display_lock(&surface);
-    // While a view is shown the frame is not copied to the surface: the view replaces it.
-    uint32_t* display = locked && app.view == FRAME_VIEW_FRAME ? surface : nullptr;
-    FrameTargets targets = {app.frame_buffer, app.shadow_buffer, display};
+    FrameTargets targets = {app.frame_buffer, app.shadow_buffer, locked ? surface : nullptr, app.view};
     frame_render(&scene, &targets, &phases.frame);
     double t2 = frame_clock_ms();
     if (app.stats_requested) {
-        span_statistics_dump(frame_span_lists(), app.screen_height, app.screen_width);
+        span_statistics_dump(frame_span_lists(), app.screen.height, app.screen.width);
         app.stats_requested = 0;
     }
     if (locked) present(surface);
     if (app.screenshot_requested) {
-        screenshot_save(app.frame_buffer);
+        screenshot_save(app.frame_buffer, app.screen.width, app.screen.height);
         app.screenshot_requested = 0;
     }
     phases.look = t1 - t0;
@@ -279,10 +259,34 @@ void app_shutdown() {
     font_free();
 }
 
-int app_main(const PlatformBackend* backend, int threads) {
+int app_check_size(FILE* err, const char* program, int width, int height) {
+    if (width >= SCREEN_MIN_WIDTH && width <= SCREEN_MAX_WIDTH && height >= SCREEN_MIN_HEIGHT &&
+        height <= SCREEN_MAX_HEIGHT) {
+        // The frame and shadow buffers, the cone mask, two display surfaces
+        // and a view's picture: asked for at once and handed back, so a
+        // size whose buffers cannot be had is refused before anything opens.
+        void* trial = std::malloc((size_t)width * (size_t)height * 4 * 6);
+        std::free(trial);
+        if (trial) return 1;
+        std::fprintf(err, "%s: the buffers of a %dx%d frame cannot be allocated; ", program, width, height);
+    } else {
+        std::fprintf(err, "%s: a %dx%d frame is out of range; ", program, width, height);
+    }
+    std::fprintf(err, "frame sizes from %dx%d to %dx%d are accepted\n", SCREEN_MIN_WIDTH, SCREEN_MIN_HEIGHT,
+                 SCREEN_MAX_WIDTH, SCREEN_MAX_HEIGHT);
+    return 0;
+}
+
+int app_main(const PlatformBackend* backend, const AppSettings* settings) {
     platform_use(backend);
+    AppSettings run = *settings;
+    if (run.width == 0 && !platform_desktop_size(&run.width, &run.height)) {
+        std::fprintf(stderr, "varnel: --size screen: the desktop's size cannot be read (%s)\n", platform_error());
+        return 1;
+    }
+    if (!app_check_size(stderr, "varnel", run.width, run.height)) return 2;
     int code = 1;
-    if (app_startup(threads) == STARTUP_OK) code = app_run();
+    if (app_startup(&run) == STARTUP_OK) code = app_run();
     app_shutdown();
     return code;
 }

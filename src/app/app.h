@@ -3,20 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "math/vecmath.h"
 #include "pipeline/frame.h"
 #include "platform/platform.h"
+#include "raster/engine.h"
 
 struct Scene;
 struct RgbImage;
 
-enum { SCREEN_WIDTH = 400, SCREEN_HEIGHT = 300 };
+// Frame sizes: the default, and the range --size accepts.
+enum {
+    SCREEN_WIDTH = 400,
+    SCREEN_HEIGHT = 300,
+    SCREEN_MIN_WIDTH = 160,
+    SCREEN_MIN_HEIGHT = 120,
+    SCREEN_MAX_WIDTH = 7680,
+    SCREEN_MAX_HEIGHT = 4320,
+};
+
+// How a run is set up, from the command line; fixed for the run.
+struct AppSettings {
+    int threads;   // drawing threads, 1..256
+    int width;     // frame size in pixels; 0 x 0: the desktop's own (--size screen)
+    int height;
+    int windowed;  // 1: a resizable window the frame is scaled into; 0: full screen
+};
 
 // The program's state; one instance, created by app_startup.
 struct AppState {
-    int screen_width;              // 400, fixed for the run
-    int screen_height;             // 300
+    Screen screen;                 // the frame's size and projection, fixed for the run
     Matrix4 camera_pose;           // camera to world; mouse yaw and arrow keys change it
     Matrix4 view_matrix;           // camera_pose with the pitch applied, rebuilt every tick
     Matrix4 light_pose;            // light to world; changes only with F11
@@ -31,7 +48,6 @@ struct AppState {
     int frame_counter;             // frames presented
     uint32_t* frame_buffer;        // camera pass output, 0x00RRGGBB
     uint32_t* shadow_buffer;       // light pass output: face id per pixel, 0 for none
-    int display_ok;                // the display could be set up
     int view;                      // FrameView the window shows; Tab steps through them
 };
 
@@ -54,15 +70,21 @@ enum StartupResult {
 };
 
 // Runs start-up (log, window, poses, scenes, path, textures, cone, engine
-// and `threads` drawing threads, font, display, buffers); STARTUP_OK or the
-// step that failed, after printing one line about it to stderr.
-StartupResult app_startup(int threads);
+// and the drawing threads, font, display, buffers) for a frame of the
+// settings' size (not 0 x 0); STARTUP_OK or the step that failed, after
+// printing one line about it to stderr.
+StartupResult app_startup(const AppSettings* settings);
 // Message loop until quit; the quit code.
 int app_run();
 void app_shutdown();
-// The whole program on the chosen backend, drawing on `threads` threads: 0
-// on a normal exit, 1 when start-up failed.
-int app_main(const PlatformBackend* backend, int threads);
+// The whole program on the chosen backend: 0 on a normal exit, 1 when
+// start-up failed, 2 when the frame size is out of range or its buffers
+// cannot be allocated (said on stderr before any window opens).
+int app_main(const PlatformBackend* backend, const AppSettings* settings);
+// 1 when a frame of width x height lies in the accepted range and the
+// memory its buffers need can be had now; otherwise 0, after one line on
+// `err` naming the accepted range, prefixed by `program`.
+int app_check_size(FILE* err, const char* program, int width, int height);
 // The drawing threads wanted when nobody says: one per core, at most 256.
 int app_default_threads();
 

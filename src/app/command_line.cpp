@@ -12,10 +12,16 @@
 namespace {
 
 const char* const help_text =
-    "usage: varnel [--data DIR]\n"
+    "usage: varnel [--data DIR] [--size WxH|screen] [--window]\n"
     "\n"
     "Shows the world of a data folder (DIR, or the working folder) lit by a spotlight\n"
-    "that casts shadows, 400 x 300 pixels drawn on the processor.\n"
+    "that casts shadows, drawn on the processor, full screen.\n"
+    "\n"
+    "--size WxH     the frame's size in pixels, from 160x120 to 7680x4320 (default\n"
+    "               400x300), scaled to fill the screen with black bars\n"
+    "--size screen  the frame at the desktop's own resolution, one pixel per pixel\n"
+    "--window       an ordinary resizable window, first opened at the frame's size,\n"
+    "               instead of full screen\n"
     "\n"
     "Reads:  Svet.3ds (the world), Star.3ds (the marker), Textures/<material>.tga,\n"
     "        Cone.tga, Font.bmp, Pos.txt (the marker's path, optional)\n"
@@ -39,8 +45,30 @@ int app_parse_threads(const char* text) {
     return end == text || *end || n < 1 || n > WORKERS_MAX ? 0 : (int)n;
 }
 
-int app_command_line(int argc, char** argv, FILE* out, FILE* err, int* threads) {
+int app_parse_size(const char* text, int screen, int* width, int* height) {
+    if (screen && std::strcmp(text, "screen") == 0) {
+        *width = *height = 0;
+        return 1;
+    }
+    int values[2] = {0, 0};
+    const char* p = text;
+    for (int k = 0; k < 2; k++) {
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; p++, digits++) {
+            if (digits == 5) return 0;  // beyond any accepted size; keeps the sum in range
+            values[k] = values[k] * 10 + (*p - '0');
+        }
+        if (!digits || *p != (k == 0 ? 'x' : '\0')) return 0;
+        p++;
+    }
+    *width = values[0];
+    *height = values[1];
+    return 1;
+}
+
+int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* settings) {
     const char* data = nullptr;
+    *settings = AppSettings{0, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(help_text, out);
@@ -50,13 +78,30 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, int* threads) 
             data = argv[++i];
             continue;
         }
+        if (std::strcmp(argv[i], "--window") == 0) {
+            settings->windowed = 1;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            if (!app_parse_size(argv[++i], 1, &settings->width, &settings->height)) {
+                std::fprintf(err,
+                             "varnel: --size takes WxH or screen, not '%s'; frame sizes from %dx%d to %dx%d "
+                             "are accepted\n",
+                             argv[i], SCREEN_MIN_WIDTH, SCREEN_MIN_HEIGHT, SCREEN_MAX_WIDTH, SCREEN_MAX_HEIGHT);
+                return 2;
+            }
+            // "screen" leaves 0 x 0, which is the desktop's size found later.
+            int screen = std::strcmp(argv[i], "screen") == 0;
+            if (!screen && !app_check_size(err, "varnel", settings->width, settings->height)) return 2;
+            continue;
+        }
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
         return 2;
     }
-    *threads = app_default_threads();
+    settings->threads = app_default_threads();
     if (const char* wanted = std::getenv("VARNEL_THREADS")) {
-        *threads = app_parse_threads(wanted);
-        if (!*threads) {
+        settings->threads = app_parse_threads(wanted);
+        if (!settings->threads) {
             std::fprintf(err, "varnel: VARNEL_THREADS must be a number from 1 to 256, not '%s'\n", wanted);
             return 2;
         }

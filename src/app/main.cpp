@@ -8,8 +8,8 @@
 #include "platform/sdl.h"
 
 int main(int argc, char** argv) {
-    int threads;
-    int code = app_command_line(argc, argv, stdout, stderr, &threads);
+    AppSettings settings;
+    int code = app_command_line(argc, argv, stdout, stderr, &settings);
     if (code >= 0) return code;
-    return app_main(sdl_backend(), threads);
+    return app_main(sdl_backend(), &settings);
 }

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
 #include "texture/image.h"
 
 namespace {
@@ -137,8 +136,8 @@ int bmp_write_frame(const char* file_name, const uint32_t* frame, int32_t width,
 // the first name no file has is taken. The file is created exclusively, so a
 // file that appears under the name meanwhile is skipped, never overwritten.
 // The frame is read as it is, never changed.
-int screenshot_save(const uint32_t* frame) {
-    RgbImage image = {const_cast<uint32_t*>(frame), SCREEN_WIDTH, SCREEN_HEIGHT};
+int screenshot_save(const uint32_t* frame, int32_t width, int32_t height) {
+    RgbImage image = {const_cast<uint32_t*>(frame), width, height};
     char name[32];
     for (unsigned n = 0; n < UINT_MAX; n++) {
         std::snprintf(name, sizeof name, "Screenshot%2x.bmp", n);

@@ -6,10 +6,10 @@
 
 struct RgbImage;
 
-// frame: screen_width x screen_height words in 0x00RRGGBB, as the frame
-// buffer holds them; each row is converted as it is written, the frame
-// itself is left alone. 1 if written.
-int screenshot_save(const uint32_t* frame);
+// frame: width x height words in 0x00RRGGBB, as the frame buffer holds
+// them; each row is converted as it is written, the frame itself is left
+// alone. 1 if written.
+int screenshot_save(const uint32_t* frame, int32_t width, int32_t height);
 // Writes an 0x00BBGGRR image as a 24-bit BMP; 1 on success, 0 on failure.
 // The file is written under a temporary name beside it and renamed into
 // place, replacing an older file of that name only once the new one is

@@ -87,11 +87,11 @@ struct RowSet {
 
 struct FrameEngine {
     int ready;                              // the frame's rows allocated
-    int32_t width, height, band_count;
+    Screen screen;                          // the screen the rows were made for
+    int32_t band_count;
     RowSet frame_rows;                      // the frames' rows, kept until the next frame
-    RowSet light_view_rows;                 // the light view's own, made when first drawn
-    RowSet* rows;                           // the set the passes being drawn walk
-    std::vector<ResolveCounts> light_counts;   // per band, of the latest frame
+    RowSet picture_rows;                    // the light view's own, made when first drawn
+    std::vector<ResolveCounts> light_counts;   // per band, of the latest drawing
     std::vector<ResolveCounts> camera_counts;
     // Bands are handed out costliest first (by their time in the latest
     // frame), so no thread is left with a long band when the others are done.
@@ -104,24 +104,32 @@ struct FrameEngine {
     std::vector<Chunk> face_chunks;
     std::vector<ChunkRecords> light_records;   // per face chunk
     std::vector<ChunkRecords> camera_records;
-    std::vector<ViewVertex> light_view;     // per vertex of the frame's objects
-    std::vector<ViewVertex> camera_view;
-    std::unique_ptr<std::atomic<uint8_t>[]> lit;  // per vertex: a light-facing face uses it this frame
-    size_t lit_size;
+    std::vector<ViewVertex> light_vertices;    // per vertex of the frame's objects, in the light's view
+    std::vector<ViewVertex> camera_vertices;   // and in the camera's
+    std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: a light-facing face uses it
+    size_t light_facing_size;
     std::atomic<long> storage_allocated;    // bytes ever allocated for the storage above
     int share_eyes;                         // the shortcut above may be taken (tests turn it off)
-    // the passes being drawn
-    int shared;                             // light and camera see through one eye
-    int write_vertices;                     // the light-view positions go into the vertices
-    const FrameScene* scene;
-    const FrameTargets* targets;
-    ShadeSettings shade;
     // the latest frame, which the views show
     int drawn;                              // a frame was drawn into the rows and targets below
     FrameScene drawn_scene;
     FrameTargets drawn_targets;
-    int light_view_ready;                   // light_view_rows allocated
-    std::vector<uint32_t> light_view_shadow;  // the light view's shadow buffer
+    int picture_ready;                      // picture_rows allocated
+    std::vector<uint32_t> picture_shadow;   // the light view's shadow buffer
+};
+
+// One drawing of the passes: everything its jobs read besides the frame's
+// working storage. Made on the stack by render_passes and handed to every
+// job as its context.
+struct Pass {
+    const FrameScene* scene;
+    const FrameTargets* targets;
+    const Screen* screen;
+    RowSet* rows;          // the rows the passes walk and resolve
+    ShadeSettings shade;   // the camera resolve's
+    int shared;            // light and camera see through one eye
+    int write_vertices;    // the light-view positions go into the vertices
+    uint32_t* display;     // gets each band of the frame as it is finished, or null
 };
 
 FrameEngine frame = {};
@@ -164,18 +172,18 @@ void gather_objects(const FrameScene* scene) {
     frame.face_chunks.clear();
     for (int32_t o = 0; o < (int32_t)frame.objects.size(); o++) {
         FrameObject* fo = &frame.objects[o];
-        object_view_begin(&fo->light, &fo->object->matrix, &scene->light_pose);
-        object_view_begin(&fo->camera, &fo->object->matrix, &scene->view_matrix);
+        object_view_begin(&fo->light, &fo->object->matrix, &scene->light_pose, &frame.screen);
+        object_view_begin(&fo->camera, &fo->object->matrix, &scene->camera_pose, &frame.screen);
         add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
         add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
     }
     grow_to(&frame.light_records, frame.face_chunks.size());
     grow_to(&frame.camera_records, frame.face_chunks.size());
-    grow_to(&frame.light_view, (size_t)vertices);
-    grow_to(&frame.camera_view, (size_t)vertices);
-    if (frame.lit_size < (size_t)vertices) {
-        frame.lit.reset(new std::atomic<uint8_t>[(size_t)vertices]);
-        frame.lit_size = (size_t)vertices;
+    grow_to(&frame.light_vertices, (size_t)vertices);
+    grow_to(&frame.camera_vertices, (size_t)vertices);
+    if (frame.light_facing_size < (size_t)vertices) {
+        frame.light_facing.reset(new std::atomic<uint8_t>[(size_t)vertices]);
+        frame.light_facing_size = (size_t)vertices;
         frame.storage_allocated += (long)vertices;
     }
 }
@@ -227,23 +235,24 @@ void group_by_band(ChunkRecords* r) {
 
 // -- the items of the four jobs -------------------------------------------------
 
-void transform_vertices(int32_t c) {
+void transform_vertices(const Pass* pass, int32_t c) {
     const Chunk& ch = frame.vertex_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneVertex* vertices = fo.object->vertices + ch.first;
     size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
-    if (!frame.shared) object_view_vertices(&fo.light, vertices, ch.count, &frame.light_view[base]);
-    object_view_vertices(&fo.camera, vertices, ch.count, &frame.camera_view[base]);
-    for (int32_t i = 0; i < ch.count; i++) frame.lit[base + (size_t)i].store(0, std::memory_order_relaxed);
+    if (!pass->shared) object_view_vertices(&fo.light, vertices, ch.count, &frame.light_vertices[base]);
+    object_view_vertices(&fo.camera, vertices, ch.count, &frame.camera_vertices[base]);
+    for (int32_t i = 0; i < ch.count; i++)
+        frame.light_facing[base + (size_t)i].store(0, std::memory_order_relaxed);
 }
 
-// Marks the face's corners as transformed by the light pass. A vertex is
+// Marks the face's corners as used by a light-facing face. A vertex is
 // shared by several faces, often of chunks on other threads: one that is
 // marked already is only read, so its cache line is not pulled back and
 // forth between the cores.
-void mark_corners(std::atomic<uint8_t>* lit, const SceneObject* object, const SceneFace* face) {
+void mark_corners(std::atomic<uint8_t>* marks, const SceneObject* object, const SceneFace* face) {
     for (int k = 0; k < 3; k++) {
-        std::atomic<uint8_t>* mark = &lit[face->corners[k] - object->vertices];
+        std::atomic<uint8_t>* mark = &marks[face->corners[k] - object->vertices];
         if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
     }
 }
@@ -252,15 +261,15 @@ void light_faces(int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
-    const ViewVertex* view = &frame.light_view[(size_t)fo.vertex_base];
-    std::atomic<uint8_t>* lit = &frame.lit[(size_t)fo.vertex_base];
+    const ViewVertex* view = &frame.light_vertices[(size_t)fo.vertex_base];
+    std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
     ChunkRecords* r = &frame.light_records[(size_t)c];
     r->used = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;
         if (!object_pass_light_face(&fo.light, object, face, view, record_room(r), &size)) continue;
-        mark_corners(lit, object, face);
+        mark_corners(marks, object, face);
         r->used += size;
     }
     group_by_band(r);
@@ -278,12 +287,12 @@ void camera_faces(int32_t c, LightViews source) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
-    const ViewVertex* view = &frame.camera_view[(size_t)fo.vertex_base];
-    const ViewVertex* light_view = &frame.light_view[(size_t)fo.vertex_base];
-    std::atomic<uint8_t>* lit = &frame.lit[(size_t)fo.vertex_base];
+    const ViewVertex* view = &frame.camera_vertices[(size_t)fo.vertex_base];
+    const ViewVertex* light_view = &frame.light_vertices[(size_t)fo.vertex_base];
+    std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
     const LightViewSource light = source == LIGHT_VIEWS_SHARED ? LightViewSource{view, nullptr}
                                   : source == LIGHT_VIEWS_FRESH ? LightViewSource{light_view, nullptr}
-                                                                : LightViewSource{light_view, lit};
+                                                                : LightViewSource{light_view, marks};
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
@@ -293,15 +302,15 @@ void camera_faces(int32_t c, LightViews source) {
                                      fo.scene->material_count, record_room(r), &size))
             continue;
         r->used += size;
-        if (source == LIGHT_VIEWS_SHARED) mark_corners(lit, object, face);
+        if (source == LIGHT_VIEWS_SHARED) mark_corners(marks, object, face);
     }
     group_by_band(r);
 }
 
 // Walks every record that reaches band b into its rows, chunk by chunk: the
 // records in face order, as one thread drawing the whole frame inserts them.
-void walk_band(int32_t b, const std::vector<ChunkRecords>& records) {
-    SpanRows* rows = &frame.rows->bands[(size_t)b];
+void walk_band(const Pass* pass, int32_t b, const std::vector<ChunkRecords>& records) {
+    SpanRows* rows = &pass->rows->bands[(size_t)b];
     span_rows_reset(rows);
     SpanNode span = {};
     for (size_t c = 0; c < frame.face_chunks.size(); c++) {
@@ -314,55 +323,56 @@ void walk_band(int32_t b, const std::vector<ChunkRecords>& records) {
 // Outside the cone no surface is recorded, so nothing there is lit. Every
 // word is written back (unchanged inside the cone), which lets the compiler
 // sweep several pixels per instruction.
-void cone_sweep(size_t first, size_t count) {
-    const RgbImage* cone = frame.scene->cone_mask;
+void cone_sweep(const Pass* pass, size_t first, size_t count) {
+    const RgbImage* cone = pass->scene->cone_mask;
     if (!cone) return;
     const uint32_t* mask = cone->pixels + first;
-    uint32_t* shadow = frame.targets->shadow_buffer + first;
+    uint32_t* shadow = pass->targets->shadow_buffer + first;
     for (size_t i = 0; i < count; i++) shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
 }
 
-void light_rows(int32_t b) {
-    walk_band(b, frame.shared ? frame.camera_records : frame.light_records);
-    const SpanRows* rows = &frame.rows->bands[(size_t)b];
-    resolve_light_rows(rows, frame.targets->shadow_buffer, &frame.light_counts[(size_t)b]);
-    cone_sweep((size_t)rows->first_row * (size_t)frame.width, (size_t)rows->row_count * (size_t)frame.width);
+void light_rows(const Pass* pass, int32_t b) {
+    walk_band(pass, b, pass->shared ? frame.camera_records : frame.light_records);
+    const SpanRows* rows = &pass->rows->bands[(size_t)b];
+    const size_t width = (size_t)pass->screen->width;
+    resolve_light_rows(rows, pass->targets->shadow_buffer, pass->screen->width, &frame.light_counts[(size_t)b]);
+    cone_sweep(pass, (size_t)rows->first_row * width, (size_t)rows->row_count * width);
 }
 
 // The band's rows also go to the display while they are in the cache.
-void camera_rows(int32_t b) {
-    if (!frame.shared) walk_band(b, frame.camera_records);
-    const SpanRows* rows = &frame.rows->bands[(size_t)b];
+void camera_rows(const Pass* pass, int32_t b) {
+    if (!pass->shared) walk_band(pass, b, frame.camera_records);
+    const SpanRows* rows = &pass->rows->bands[(size_t)b];
     ShadeState state;
-    shade_begin(&state, &frame.shade);
-    resolve_camera_rows(rows, frame.targets->frame_buffer, &state, &frame.camera_counts[(size_t)b]);
-    if (frame.targets->display) {
-        size_t first = (size_t)rows->first_row * (size_t)frame.width;
-        std::memcpy(frame.targets->display + first, frame.targets->frame_buffer + first,
-                    (size_t)rows->row_count * (size_t)frame.width * 4);
+    shade_begin(&state, &pass->shade, pass->screen);
+    resolve_camera_rows(rows, pass->targets->frame_buffer, &state, &frame.camera_counts[(size_t)b]);
+    if (pass->display) {
+        const size_t width = (size_t)pass->screen->width, first = (size_t)rows->first_row * width;
+        std::memcpy(pass->display + first, pass->targets->frame_buffer + first, (size_t)rows->row_count * width * 4);
     }
 }
 
 // The light pass leaves every light-facing corner's light-view position in
 // its vertex; the others keep what they had.
-void store_light_view(int32_t c) {
+void store_light_view(const Pass* pass, int32_t c) {
     const Chunk& ch = frame.vertex_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
+    const std::vector<ViewVertex>& light_view = pass->shared ? frame.camera_vertices : frame.light_vertices;
     for (int32_t i = 0; i < ch.count; i++) {
-        if (!frame.lit[base + (size_t)i].load(std::memory_order_relaxed)) continue;
+        if (!frame.light_facing[base + (size_t)i].load(std::memory_order_relaxed)) continue;
         SceneVertex* vertex = &fo.object->vertices[ch.first + i];
-        const ViewVertex* v = &(frame.shared ? frame.camera_view : frame.light_view)[base + (size_t)i];
+        const ViewVertex* v = &light_view[base + (size_t)i];
         vertex->lx = v->x;
         vertex->ly = v->y;
         vertex->lz = v->z;
     }
 }
 
-void job_vertices(void*, int32_t item) { transform_vertices(item); }
+void job_vertices(void* context, int32_t item) { transform_vertices((const Pass*)context, item); }
 
-void job_faces(void*, int32_t item) {
-    if (frame.shared) {
+void job_faces(void* context, int32_t item) {
+    if (((const Pass*)context)->shared) {
         camera_faces(item, LIGHT_VIEWS_SHARED);
     } else {
         light_faces(item);
@@ -372,21 +382,22 @@ void job_faces(void*, int32_t item) {
 
 void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIEWS_MARKED); }
 
-void job_light_rows(void*, int32_t item) {
+void job_light_rows(void* context, int32_t item) {
     int32_t b = frame.light_order[(size_t)item];
     double t0 = frame_clock_ms();
-    light_rows(b);
+    light_rows((const Pass*)context, b);
     frame.light_cost[(size_t)b] = frame_clock_ms() - t0;
 }
 
-void job_camera_rows(void*, int32_t item) {
+void job_camera_rows(void* context, int32_t item) {
+    const Pass* pass = (const Pass*)context;
     if (item < frame.band_count) {
         int32_t b = frame.camera_order[(size_t)item];
         double t0 = frame_clock_ms();
-        camera_rows(b);
+        camera_rows(pass, b);
         frame.camera_cost[(size_t)b] = frame_clock_ms() - t0;
     } else {
-        store_light_view(item - frame.band_count);
+        store_light_view(pass, item - frame.band_count);
     }
 }
 
@@ -398,27 +409,34 @@ void order_bands(std::vector<int32_t>* order, const std::vector<double>& cost) {
     });
 }
 
-// The warnings of a pass from its bands' counts and pools.
-uint32_t draw_pass_warnings(const std::vector<ResolveCounts>& counts, uint32_t* buffer, int32_t* spans) {
+// The warnings of a pass from its bands' counts and pools, drawn into
+// `buffer` and, when it is given, into the display, which got the pass's
+// rows before the warnings were drawn (text is drawn over whatever is there,
+// so both end up the same).
+uint32_t draw_pass_warnings(const Pass* pass, const std::vector<ResolveCounts>& counts, uint32_t* buffer,
+                            uint32_t* display, int32_t* spans) {
     int32_t overlaps = 0, out_of_memory = 0;
     *spans = 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         overlaps += counts[(size_t)b].overlaps;
         *spans += counts[(size_t)b].spans;
-        out_of_memory |= span_pool_status(&frame.rows->bands[(size_t)b].pool) == -1;
+        out_of_memory |= span_pool_status(&pass->rows->bands[(size_t)b].pool) == -1;
     }
-    return resolve_draw_warnings(overlaps, out_of_memory, buffer);
+    uint32_t drawn = resolve_draw_warnings(overlaps, out_of_memory, buffer);
+    if (display) resolve_draw_warnings(overlaps, out_of_memory, display);
+    return drawn;
 }
 
 // Lists for every row and a band for every band_rows of them; 0 when a
 // band's pool could not be allocated (destroy_rows releases what was made).
 int make_rows(RowSet* set) {
-    set->lists.assign((size_t)frame.height, ScanlineSpanList{});
+    const int32_t height = frame.screen.height;
+    set->lists.assign((size_t)height, ScanlineSpanList{});
     set->bands.assign((size_t)frame.band_count, SpanRows{});
-    int made = frame.height > 0;
+    int made = height > 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         int32_t first = b * band_rows;
-        int32_t count = frame.height - first < band_rows ? frame.height - first : band_rows;
+        int32_t count = height - first < band_rows ? height - first : band_rows;
         if (!span_rows_create(&set->bands[(size_t)b], &set->lists[(size_t)first], first, count)) made = 0;
     }
     return made;
@@ -430,11 +448,14 @@ void destroy_rows(RowSet* set) {
     set->lists.clear();
 }
 
-// The frame's passes, in their order, into `targets`, walking frame.rows.
-void render_passes(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
+size_t screen_pixels() { return (size_t)frame.screen.width * (size_t)frame.screen.height; }
+
+// The frame's passes, in their order, into the pass's targets and rows.
+void render_passes(Pass* pass, FrameReport* report) {
     double t0 = frame_clock_ms();
     *report = FrameReport{};
-    size_t pixels = (size_t)frame.width * (size_t)frame.height;
+    const FrameScene* scene = pass->scene;
+    const FrameTargets* targets = pass->targets;
     if (scene->marker_on && scene->marker)
         for (int32_t i = 0; i < scene->marker->object_count; i++) {
             float* m = scene->marker->objects[i].matrix.m;
@@ -442,31 +463,29 @@ void render_passes(const FrameScene* scene, const FrameTargets* targets, FrameRe
             m[13] = scene->marker_position.y;
             m[14] = scene->marker_position.z;
         }
-    frame.scene = scene;
-    frame.targets = targets;
-    frame.shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->view_matrix, sizeof(Matrix4)) == 0;
-    frame.shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
+    pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
+    pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
     gather_objects(scene);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
-    workers_run(job_vertices, nullptr, vertex_chunks);
+    workers_run(job_vertices, pass, vertex_chunks);
     double t1 = frame_clock_ms();
-    workers_run(job_faces, nullptr, face_chunks);
+    workers_run(job_faces, pass, face_chunks);
     double t2 = frame_clock_ms();
-    workers_run(job_light_rows, nullptr, frame.band_count);
-    report->light_warnings = draw_pass_warnings(frame.light_counts, targets->shadow_buffer, &report->light_spans);
+    workers_run(job_light_rows, pass, frame.band_count);
+    report->light_warnings =
+        draw_pass_warnings(pass, frame.light_counts, targets->shadow_buffer, nullptr, &report->light_spans);
     if (report->light_warnings) {
-        cone_sweep(0, pixels);  // the warnings were drawn after the bands' sweeps
-        if (!frame.shared) workers_run(job_marked_camera_faces, nullptr, face_chunks);
+        cone_sweep(pass, 0, screen_pixels());  // the warnings were drawn after the bands' sweeps
+        if (!pass->shared) workers_run(job_marked_camera_faces, pass, face_chunks);
     }
     double t3 = frame_clock_ms();
-    workers_run(job_camera_rows, nullptr, frame.band_count + (frame.write_vertices ? vertex_chunks : 0));
-    report->camera_warnings = draw_pass_warnings(frame.camera_counts, targets->frame_buffer, &report->camera_spans);
+    workers_run(job_camera_rows, pass, frame.band_count + (pass->write_vertices ? vertex_chunks : 0));
+    report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, targets->frame_buffer, pass->display,
+                                                 &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
     order_bands(&frame.camera_order, frame.camera_cost);
-    if (report->camera_warnings && targets->display)  // drawn after the bands' copies
-        std::memcpy(targets->display, targets->frame_buffer, pixels * 4);
     double t4 = frame_clock_ms();
     report->vertices = t1 - t0;
     report->faces = t2 - t1;
@@ -476,8 +495,6 @@ void render_passes(const FrameScene* scene, const FrameTargets* targets, FrameRe
 }
 
 // -- views of the latest frame -------------------------------------------------
-
-size_t screen_pixels() { return (size_t)frame.width * (size_t)frame.height; }
 
 void draw_frame(uint32_t* out) {
     std::memcpy(out, frame.drawn_targets.frame_buffer, screen_pixels() * 4);
@@ -490,44 +507,47 @@ void draw_ids(uint32_t* out) { view_ids(frame.drawn_targets.shadow_buffer, out, 
 // rows, buffers and the vertices' light-view positions stay as the frame
 // left them, so the frames that follow are drawn as if it never was.
 void draw_light(uint32_t* out) {
-    if (!frame.light_view_ready) {
-        frame.light_view_ready = make_rows(&frame.light_view_rows);
-        if (!frame.light_view_ready) {
-            destroy_rows(&frame.light_view_rows);
+    if (!frame.picture_ready) {
+        frame.picture_ready = make_rows(&frame.picture_rows);
+        if (!frame.picture_ready) {
+            destroy_rows(&frame.picture_rows);
             std::memset(out, 0, screen_pixels() * 4);
             return;
         }
     }
-    frame.light_view_shadow.resize(screen_pixels());
+    frame.picture_shadow.resize(screen_pixels());
     FrameScene scene = frame.drawn_scene;
-    scene.view_matrix = scene.light_pose;
-    FrameTargets targets = {out, frame.light_view_shadow.data(), nullptr};
+    scene.camera_pose = scene.light_pose;
+    FrameTargets targets = {out, frame.picture_shadow.data(), nullptr, FRAME_VIEW_FRAME};
+    Pass pass = {&scene, &targets, &frame.screen, &frame.picture_rows, {}, 0, 0, nullptr};
     FrameReport report;
-    frame.rows = &frame.light_view_rows;
-    frame.write_vertices = 0;
-    render_passes(&scene, &targets, &report);
-    frame.rows = &frame.frame_rows;
+    render_passes(&pass, &report);
 }
 
-void spans_band(const SpanRows* rows, uint32_t* out) { view_spans(rows, out, frame.width); }
-void levels_band(const SpanRows* rows, uint32_t* out) { view_levels(rows, out, frame.width); }
+void spans_band(const SpanRows* rows, uint32_t* out) { view_spans(rows, out, frame.screen.width); }
+void levels_band(const SpanRows* rows, uint32_t* out) { view_levels(rows, out, frame.screen.width); }
 
 void shadow_band(const SpanRows* rows, uint32_t* out) {
     ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict};
     ShadeState state;
-    shade_begin(&state, &settings);
+    shade_begin(&state, &settings, &frame.screen);
     view_shadow(rows, out, &state, frame.drawn_scene.cone_mask);
 }
 
 struct ViewEntry {
     const char* name;
+    const char* legend;                                 // what the colours mean; null for the frame
     void (*draw)(uint32_t* out);                        // the whole picture, or null:
     void (*band)(const SpanRows* rows, uint32_t* out);  // the frame's bands, on every thread
 };
 
 const ViewEntry views[] = {
-    {"frame", draw_frame, nullptr},  {"spans", nullptr, spans_band},   {"ids", draw_ids, nullptr},
-    {"light", draw_light, nullptr},  {"levels", nullptr, levels_band}, {"shadow", nullptr, shadow_band},
+    {"frame", nullptr, draw_frame, nullptr},
+    {"spans", "a colour per visible span", nullptr, spans_band},
+    {"ids", "the faces the light sees", draw_ids, nullptr},
+    {"light", "the world from the light", draw_light, nullptr},
+    {"levels", "x level red, y level green", nullptr, levels_band},
+    {"shadow", "lit, hidden, outside, none", nullptr, shadow_band},
 };
 static_assert(sizeof views / sizeof views[0] == FRAME_VIEW_COUNT, "one entry per FrameView");
 
@@ -543,12 +563,11 @@ void job_view_band(void* context, int32_t b) {
 
 }  // namespace
 
-int frame_init(int threads) {
+int frame_init(int threads, const Screen* screen) {
     frame_shutdown();
     frame.share_eyes = 1;
-    frame.width = engine_width();
-    frame.height = engine_height();
-    frame.band_count = (frame.height + band_rows - 1) / band_rows;
+    frame.screen = *screen;
+    frame.band_count = (screen->height + band_rows - 1) / band_rows;
     frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
     frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
     frame.light_cost.assign((size_t)frame.band_count, 0.0);
@@ -556,7 +575,6 @@ int frame_init(int threads) {
     frame.light_order.resize((size_t)frame.band_count);
     frame.camera_order.resize((size_t)frame.band_count);
     for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
-    frame.rows = &frame.frame_rows;
     frame.ready = make_rows(&frame.frame_rows);
     frame.drawn = 0;
     int running = workers_start(threads);
@@ -566,31 +584,32 @@ int frame_init(int threads) {
 void frame_shutdown() {
     workers_stop();
     destroy_rows(&frame.frame_rows);
-    destroy_rows(&frame.light_view_rows);
-    frame.light_view_ready = 0;
-    std::vector<uint32_t>().swap(frame.light_view_shadow);
+    destroy_rows(&frame.picture_rows);
+    frame.picture_ready = 0;
+    std::vector<uint32_t>().swap(frame.picture_shadow);
     frame.ready = frame.drawn = 0;
 }
 
 int frame_threads() { return workers_count(); }
 
+// The display shows the frame, copied band by band as each is finished, or
+// a view of it drawn afterwards; this is the only place that is decided.
 void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report) {
     frame.drawn = 0;
-    if (!frame.ready || frame.width != engine_width() || frame.height != engine_height()) {
-        // No rows for this screen: nothing can be drawn.
+    if (!frame.ready) {  // no rows: nothing can be drawn
         *report = FrameReport{};
-        size_t pixels = (size_t)engine_width() * (size_t)engine_height();
-        std::memset(targets->shadow_buffer, 0, pixels * 4);
-        std::memset(targets->frame_buffer, 0, pixels * 4);
-        if (targets->display) std::memset(targets->display, 0, pixels * 4);
+        std::memset(targets->shadow_buffer, 0, screen_pixels() * 4);
+        std::memset(targets->frame_buffer, 0, screen_pixels() * 4);
+        if (targets->display) std::memset(targets->display, 0, screen_pixels() * 4);
         return;
     }
-    frame.rows = &frame.frame_rows;
-    frame.write_vertices = 1;
-    render_passes(scene, targets, report);
+    const int show_frame = targets->view == FRAME_VIEW_FRAME || frame_view_name(targets->view) == nullptr;
+    Pass pass = {scene, targets, &frame.screen, &frame.frame_rows, {}, 0, 1, show_frame ? targets->display : nullptr};
+    render_passes(&pass, report);
     frame.drawn = 1;
     frame.drawn_scene = *scene;
     frame.drawn_targets = *targets;
+    if (!show_frame && targets->display) frame_draw_view(targets->view, targets->display);
 }
 
 double frame_clock_ms() {
@@ -602,7 +621,7 @@ const ScanlineSpanList* frame_span_lists() { return frame.ready ? frame.frame_ro
 
 long frame_span_pool_nodes() {
     long nodes = 0;
-    for (const RowSet* set : {&frame.frame_rows, &frame.light_view_rows})
+    for (const RowSet* set : {&frame.frame_rows, &frame.picture_rows})
         for (const SpanRows& rows : set->bands) nodes += span_pool_node_count(&rows.pool);
     return nodes;
 }
@@ -612,6 +631,10 @@ long frame_storage_bytes() { return frame.storage_allocated.load(); }
 void frame_share_eyes(int allow) { frame.share_eyes = allow; }
 
 const char* frame_view_name(int view) { return view >= 0 && view < FRAME_VIEW_COUNT ? views[view].name : nullptr; }
+
+const char* frame_view_legend(int view) {
+    return view >= 0 && view < FRAME_VIEW_COUNT ? views[view].legend : nullptr;
+}
 
 int frame_view_find(const char* name) {
     for (int v = 0; v < FRAME_VIEW_COUNT; v++)

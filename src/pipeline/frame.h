@@ -18,6 +18,7 @@
 
 struct Scene;
 struct RgbImage;
+struct Screen;
 
 // What one frame draws.
 struct FrameScene {
@@ -26,7 +27,7 @@ struct FrameScene {
     int marker_on;
     Vec3 marker_position;       // written into every marker object's translation
     Matrix4 light_pose;         // light to world
-    Matrix4 view_matrix;        // camera to world, pitch applied
+    Matrix4 camera_pose;        // camera to world, pitch applied
     const RgbImage* cone_mask;  // screen-sized; a low byte below 120 lights nothing; null: no cone
     int bilinear;               // texture filter: 1 bilinear, 0 nearest
     int shadow_factor;          // 256ths of each channel a shadowed pixel keeps
@@ -36,7 +37,8 @@ struct FrameScene {
 struct FrameTargets {
     uint32_t* frame_buffer;   // 0x00RRGGBB
     uint32_t* shadow_buffer;  // face id the light sees per pixel, 0 for none
-    uint32_t* display;        // a locked display surface that gets a copy of the frame, or null
+    uint32_t* display;        // a locked display surface, or null
+    int view;                 // FrameView the display gets: the frame itself, or a view of it
 };
 
 // What the latest frame cost and found. The parts run one after another,
@@ -53,12 +55,12 @@ struct FrameReport {
     uint32_t camera_warnings;  // and into the frame buffer
 };
 
-// Creates the row bands for the engine's screen (engine_init first) and the
-// worker threads; threads is clamped to 1..256. Returns the threads that
-// draw, or 0 when the rows could not be allocated: frames are then black
-// and report no spans, as they are when the engine's screen size has changed
-// since. Calling it again starts over.
-int frame_init(int threads);
+// Creates the row bands for `screen` (made by engine_init; every target
+// handed to frame_render has its size) and the worker threads; threads is
+// clamped to 1..256. Returns the threads that draw, or 0 when the rows could
+// not be allocated: frames are then black and report no spans. Calling it
+// again starts over.
+int frame_init(int threads, const Screen* screen);
 void frame_shutdown();  // joins every worker, frees the rows
 int frame_threads();
 
@@ -94,7 +96,8 @@ enum FrameView {
     FRAME_VIEW_SHADOW,     // "shadow": each pixel's shadow verdict (raster/views.h)
     FRAME_VIEW_COUNT
 };
-const char* frame_view_name(int view);  // null for no view
+const char* frame_view_name(int view);    // null for no view
+const char* frame_view_legend(int view);  // what its colours mean; null for the frame and for no view
 int frame_view_find(const char* name);  // the FrameView of that name, or -1
 // Draws a view of the latest frame into `out` (screen-sized, 0x00RRGGBB).
 // Everything the frame was given must still be there: its scenes, its cone

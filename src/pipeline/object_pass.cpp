@@ -74,7 +74,7 @@ int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace
 // a face that is cut is clipped first. 0 when nothing is left or a vertex
 // lies nearer than the near limit.
 // On entry the polygon's first three vertices are the face's corners.
-int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* polygon) {
+int clip_and_project(const Screen* screen, int action, const ViewVertex* const v[3], ClipPolygon* polygon) {
     if (action == CLIP_KEEP) {
         polygon->count = 3;
         for (int k = 0; k < 3; k++) {
@@ -83,11 +83,11 @@ int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* poly
         }
         return 1;
     }
-    ClipPolygon cut = clip_triangle(polygon->v, engine_frustum());
+    ClipPolygon cut = clip_triangle(polygon->v, &screen->frustum);
     *polygon = cut;
     if (polygon->count == 0) return 0;
-    float focal = engine_focal_length();
-    float centre_x = (float)(engine_width() / 2), centre_y = (float)(engine_height() / 2);
+    const float focal = screen->focal_length;
+    const float centre_x = (float)screen->centre_x, centre_y = (float)screen->centre_y;
     for (int32_t i = 0; i < polygon->count; i++) {
         ClipVertex* p = &polygon->v[i];
         if ((double)p->z < near_limit) return 0;
@@ -100,8 +100,8 @@ int clip_and_project(int action, const ViewVertex* const v[3], ClipPolygon* poly
 // The eye's view of the object and all its vertices in it, for the
 // whole-object passes.
 std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_matrix, const Matrix4* eye_pose,
-                                        const SceneObject* object) {
-    object_view_begin(eye, object_matrix, eye_pose);
+                                        const Screen* screen, const SceneObject* object) {
+    object_view_begin(eye, object_matrix, eye_pose, screen);
     std::vector<ViewVertex> view((size_t)object->vertex_count);
     object_view_vertices(eye, object->vertices, object->vertex_count, view.data());
     return view;
@@ -109,7 +109,9 @@ std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_m
 
 }  // namespace
 
-void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose) {
+void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose,
+                       const Screen* screen) {
+    view->screen = screen;
     // object_to_view = object_matrix * inverse(eye_pose): object first, then view.
     matrix_inverse_affine(eye_pose, &view->object_to_view);
     matrix_multiply(&view->object_to_view, object_matrix, &view->object_to_view);
@@ -119,9 +121,9 @@ void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Mat
 void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
                           ViewVertex* out) {
     const float* m = view->object_to_view.m;
-    const ViewFrustum* frustum = engine_frustum();
-    const float focal = engine_focal_length();
-    const float centre_x = (float)(engine_width() / 2), centre_y = (float)(engine_height() / 2);
+    const ViewFrustum* frustum = &view->screen->frustum;
+    const float focal = view->screen->focal_length;
+    const float centre_x = (float)view->screen->centre_x, centre_y = (float)view->screen->centre_y;
     for (int32_t i = 0; i < count; i++) {
         const SceneVertex* s = &vertices[i];
         ViewVertex* v = &out[i];
@@ -145,8 +147,8 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
     ClipPolygon polygon;
     int action = face_begin(eye, object, face, view, v, &polygon, size);
     if (action < 0 || action == CLIP_DROP) return action >= 0;
-    if (clip_and_project(action, v, &polygon))
-        *size = polygon_record_light(&polygon, (uint32_t)face->face_id, record);
+    if (clip_and_project(eye->screen, action, v, &polygon))
+        *size = polygon_record_light(&polygon, eye->screen, (uint32_t)face->face_id, record);
     return 1;
 }
 
@@ -173,19 +175,19 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
             c->lz = vertex->lz;
         }
     }
-    if (!clip_and_project(action, v, &polygon)) return 1;
+    if (!clip_and_project(eye->screen, action, v, &polygon)) return 1;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;
     Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-    *size = polygon_record_camera(&polygon, texture, (uint32_t)face->face_id, record);
+    *size = polygon_record_camera(&polygon, eye->screen, texture, (uint32_t)face->face_id, record);
     return 1;
 }
 
-void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
-                              SpanRows* rows) {
+void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
+                              SceneObject* object, SpanRows* rows) {
     ObjectView eye;
-    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, object);
+    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, screen, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {
@@ -205,10 +207,11 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
     }
 }
 
-void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, SceneObject* object,
-                               const Material* materials, int material_count, SpanRows* rows) {
+void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
+                               SceneObject* object, const Material* materials, int material_count,
+                               SpanRows* rows) {
     ObjectView eye;
-    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, object);
+    std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, screen, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
     SpanNode span = {};
     for (int32_t f = 0; f < object->face_count; f++) {

@@ -20,11 +20,13 @@
 #include "scene/scene.h"
 
 struct Texture;
+struct Screen;
 
-// One object seen from one eye.
+// One object seen from one eye, through the screen it is drawn on.
 struct ObjectView {
     Matrix4 object_to_view;  // object coordinates to the eye's view space
     Matrix4 view_to_object;  // its inverse; row 3 is the eye in object coordinates
+    const Screen* screen;    // projection, frustum and the rows a record may cover
 };
 
 // A vertex in an eye's view: the same numbers a face's corner gets when it
@@ -43,7 +45,8 @@ struct LightViewSource {
     const std::atomic<uint8_t>* lit;  // per vertex: the light pass transformed it this frame; null: all were
 };
 
-void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose);
+void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose,
+                       const Screen* screen);
 // Transforms vertices [0, count) of `vertices` into view vertices.
 void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
                           ViewVertex* out);
@@ -65,8 +68,8 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
 // Both passes for a whole object straight into one row set, single-threaded
 // (the frame runs them in parts, on every core). Pass 1 stores every
 // light-facing corner's light-view position in its vertex's lx, ly, lz.
-void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
+void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                               SceneObject* object, SpanRows* rows);
-void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose,
+void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                                SceneObject* object, const Material* materials, int material_count,
                                SpanRows* rows);

@@ -298,7 +298,7 @@ int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
     return edge_between(a, b, std::ceil(a->y), std::ceil(b->y), edge);
 }
 
-int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
+int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
     c->left_count = c->right_count = 0;
     int32_t n = polygon->count;
     if (n < 3 || n > CLIP_MAX_VERTICES) return 0;
@@ -306,7 +306,7 @@ int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* c) {
     // Rows and columns are written unchecked, so every vertex must lie on the
     // screen; the frustum keeps projected vertices 2 pixels inside, and this
     // only rejects geometry that was not finite to begin with.
-    float width = (float)engine_width(), height = (float)engine_height();
+    const float width = (float)screen->width, height = (float)screen->height;
     for (int32_t i = 0; i < n; i++) {
         const ClipVertex* v = &polygon->v[i];
         if (!(v->x >= 0.0f && v->x <= width && v->y >= 0.0f && v->y <= height)) return 0;
@@ -381,9 +381,9 @@ const EdgeStep* polygon_record_edges(const PolygonRecord* record) {
     return (const EdgeStep*)((const char*)(record + 1) + planes_bytes(record->planes));
 }
 
-size_t polygon_record_light(const ClipPolygon* polygon, uint32_t face_id, void* out) {
+size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
     EdgeChains c;
-    if (!setup_edge_chains(polygon, &c)) return 0;
+    if (!setup_edge_chains(polygon, screen, &c)) return 0;
     // Only depth matters to the light: the W plane is the one compute_gradients
     // would build, without the five texture and light-view planes.
     float d = screen_determinant(polygon);
@@ -399,7 +399,8 @@ size_t polygon_record_light(const ClipPolygon* polygon, uint32_t face_id, void* 
     return size;
 }
 
-size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, void* out) {
+size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
+                             void* out) {
     // A texture without a level on an axis cannot be addressed; such faces
     // are drawn like faces without a texture.
     if (!texture || texture->level_count_x < 1 || texture->level_count_y < 1 || !texture->levels ||
@@ -407,7 +408,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint3
         texture = pipeline_neutral_texture();
     if (!texture) return 0;  // not even the neutral one could be built: out of memory
     EdgeChains c;
-    if (!setup_edge_chains(polygon, &c)) return 0;
+    if (!setup_edge_chains(polygon, screen, &c)) return 0;
 
     int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
     int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
@@ -462,12 +463,13 @@ int walk_built(size_t size, const void* record, SpanRows* rows) {
 
 }  // namespace
 
-int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows) {
+int emit_polygon_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    return walk_built(polygon_record_light(polygon, face_id, record), record, rows);
+    return walk_built(polygon_record_light(polygon, screen, face_id, record), record, rows);
 }
 
-int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows) {
+int emit_polygon_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
+                        SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    return walk_built(polygon_record_camera(polygon, texture, face_id, record), record, rows);
+    return walk_built(polygon_record_camera(polygon, screen, texture, face_id, record), record, rows);
 }

@@ -15,6 +15,7 @@
 #include "raster/span_pool.h"
 
 struct Texture;
+struct Screen;
 
 // One edge of a chain.
 struct EdgeStep {
@@ -57,9 +58,9 @@ struct PolygonGradients {
 
 // -- the steps of setup ------------------------------------------------------
 // Fills both chains from a projected polygon; 0 when it covers no integer
-// row, or when a vertex lies off the engine's screen or is not a finite
-// number (the walk writes rows without bounds checks of its own).
-int setup_edge_chains(const ClipPolygon* polygon, EdgeChains* chains);
+// row, or when a vertex lies off the screen or is not a finite number (the
+// walk writes rows without bounds checks of its own).
+int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* chains);
 // Edge from the upper vertex a to the lower vertex b covering the rows
 // a.y <= y < b.y; 0 when it covers none (zero or negative count), and the
 // entry is then not to be used.
@@ -105,8 +106,9 @@ enum { POLYGON_RECORD_MAX = 512 };  // bytes: header, planes and 14 edges fit
 // 8-byte aligned). Returns its size, or 0 when setup rejects the polygon
 // (no row covered, off the screen, collinear). Faces without a usable
 // texture are given the neutral one.
-size_t polygon_record_light(const ClipPolygon* polygon, uint32_t face_id, void* out);
-size_t polygon_record_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, void* out);
+size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out);
+size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
+                             void* out);
 RecordPlanes polygon_record_planes(const PolygonRecord* record);
 const EdgeStep* polygon_record_edges(const PolygonRecord* record);
 
@@ -119,5 +121,6 @@ void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
 
 // A record built and walked into one row set at once; 1 when the polygon was
 // walked, 0 when setup rejected it.
-int emit_polygon_light(const ClipPolygon* polygon, uint32_t face_id, SpanRows* rows);
-int emit_polygon_camera(const ClipPolygon* polygon, Texture* texture, uint32_t face_id, SpanRows* rows);
+int emit_polygon_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, SpanRows* rows);
+int emit_polygon_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
+                        SpanRows* rows);

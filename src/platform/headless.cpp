@@ -51,10 +51,15 @@ int parse_int(const char** p, int* value) {
     return 1;
 }
 
-int window_create(const char*, int width, int height) {
+int window_create(const char*, int width, int height, int) {
     state.width = width;
     state.height = height;
     return 1;
+}
+
+int desktop_size(int*, int*) {
+    state.error = "there is no desktop without a display";
+    return 0;
 }
 
 void window_destroy() {}
@@ -158,8 +163,8 @@ void surfaces_release() {
 const char* error() { return state.error ? state.error : "no error"; }
 
 const PlatformBackend backend = {
-    "headless",      window_create, window_destroy,  next_message,
-    post_quit,       show_cursor,   mouse_motion,    elapsed_ms,
+    "headless",      window_create, desktop_size,    window_destroy,
+    next_message,    post_quit,     show_cursor,     mouse_motion,    elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock,  surface_show,
     surfaces_release, error,
 };

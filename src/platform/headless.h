@@ -20,8 +20,6 @@ struct HeadlessEvent {
     int dx, dy;  // pixels for a mouse move
 };
 
-enum { HEADLESS_MAX_EVENTS = 4096 };
-
 // Parses "5:mouse:20,-3 10:key:F11 12:key:F12 30:quit" (keys ESC END HOME
 // LEFT UP RIGHT DOWN F11 F12). Events are separated by blanks, tabs, line ends or
 // commas; '#' starts a comment that runs to the end of its line. 1 on

@@ -7,9 +7,10 @@ const PlatformBackend* active = nullptr;  // chosen once at start-up
 void platform_use(const PlatformBackend* backend) { active = backend; }
 const PlatformBackend* platform_backend() { return active; }
 
-int platform_window_create(const char* title, int width, int height) {
-    return active->window_create(title, width, height);
+int platform_window_create(const char* title, int width, int height, int windowed) {
+    return active->window_create(title, width, height, windowed);
 }
+int platform_desktop_size(int* width, int* height) { return active->desktop_size(width, height); }
 void platform_window_destroy() { active->window_destroy(); }
 int platform_next_message(Message* message) { return active->next_message(message); }
 void platform_post_quit(int code) { active->post_quit(code); }

@@ -41,7 +41,10 @@ enum { TICK_MS = 20 };
 
 struct PlatformBackend {
     const char* name;
-    int (*window_create)(const char* title, int width, int height);  // 1/0
+    // A full-screen window showing width x height frames scaled to fit, or
+    // with `windowed` an ordinary resizable one first opened at that size; 1/0.
+    int (*window_create)(const char* title, int width, int height, int windowed);
+    int (*desktop_size)(int* width, int* height);  // the desktop's resolution; 1/0
     void (*window_destroy)();
     int (*next_message)(Message* message);  // waits; 0 once the quit message came
     void (*post_quit)(int code);
@@ -59,7 +62,8 @@ struct PlatformBackend {
 void platform_use(const PlatformBackend* backend);
 const PlatformBackend* platform_backend();
 
-int platform_window_create(const char* title, int width, int height);
+int platform_window_create(const char* title, int width, int height, int windowed);
+int platform_desktop_size(int* width, int* height);
 void platform_window_destroy();
 int platform_next_message(Message* message);
 void platform_post_quit(int code);

@@ -58,11 +58,14 @@ int invisible_driver_chosen_silently() {
     return !(asked && std::strcmp(asked, driver) == 0);
 }
 
-int window_create(const char* title, int width, int height) {
+// SDL's video subsystem with our driver preferences; 1, or 0 with the
+// reason in sdl.error. Each call is matched by one SDL_QuitSubSystem or by
+// the SDL_Quit at the end.
+int video_init() {
     // Without a Wayland session, probing for one only prints noise; the
     // user's own SDL_VIDEODRIVER still takes precedence over this hint.
     if (!std::getenv("WAYLAND_DISPLAY")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,offscreen,dummy");
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
         sdl.error = SDL_GetError();
         return 0;
     }
@@ -71,22 +74,46 @@ int window_create(const char* title, int width, int height) {
         SDL_Quit();
         return 0;
     }
+    return 1;
+}
+
+int desktop_size(int* width, int* height) {
+    if (!video_init()) return 0;
+    SDL_DisplayMode desktop;
+    int ok = SDL_GetDesktopDisplayMode(0, &desktop) == 0;
+    if (ok) {
+        *width = desktop.w;
+        *height = desktop.h;
+    } else {
+        sdl.error = SDL_GetError();
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
+    return ok;
+}
+
+int window_create(const char* title, int width, int height, int windowed) {
+    if (!video_init()) return 0;
     sdl.width = width;
     sdl.height = height;
     sdl.quit = 0;
     sdl.mouse_dx = sdl.mouse_dy = 0;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    // A borderless window covering the desktop first, then the full-screen
-    // request: without a window manager the request alone can leave a
-    // frame-sized window while SDL believes it covers the screen.
-    SDL_DisplayMode desktop;
-    int window_w = width, window_h = height;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
-        window_w = desktop.w;
-        window_h = desktop.h;
+    if (windowed) {
+        sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
+                                      SDL_WINDOW_RESIZABLE);
+    } else {
+        // A borderless window covering the desktop first, then the full-screen
+        // request: without a window manager the request alone can leave a
+        // frame-sized window while SDL believes it covers the screen.
+        SDL_DisplayMode desktop;
+        int window_w = width, window_h = height;
+        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+            window_w = desktop.w;
+            window_h = desktop.h;
+        }
+        sdl.window = SDL_CreateWindow(title, 0, 0, window_w, window_h, SDL_WINDOW_BORDERLESS);
+        if (sdl.window) SDL_SetWindowFullscreen(sdl.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     }
-    sdl.window = SDL_CreateWindow(title, 0, 0, window_w, window_h, SDL_WINDOW_BORDERLESS);
-    if (sdl.window) SDL_SetWindowFullscreen(sdl.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     if (!sdl.window) {
         sdl.error = SDL_GetError();
         SDL_Quit();
@@ -273,8 +300,8 @@ void surface_show(int index) {
 const char* error() { return sdl.error ? sdl.error : "no error"; }
 
 const PlatformBackend backend = {
-    "sdl",           window_create, window_destroy, next_message,
-    post_quit,       show_cursor,   mouse_motion,   elapsed_ms,
+    "sdl",           window_create, desktop_size,   window_destroy,
+    next_message,    post_quit,     show_cursor,    mouse_motion,   elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock, surface_show,
     surfaces_release, error,
 };

@@ -7,10 +7,6 @@ namespace {
 enum { FILTER_STEPS = 64, FILTER_TABLE = FILTER_STEPS * FILTER_STEPS };
 
 struct Engine {
-    int32_t width;                    // screen size in pixels, fixed for the run
-    int32_t height;
-    float focal_length;               // pixels; width / 2 for the 90-degree view
-    ViewFrustum frustum;              // side planes for a viewport 4 pixels smaller
     uint8_t weights[4 * FILTER_TABLE];  // W00, W10, W01, W11, entry j * 64 + i, 0..63
     uint32_t packed_weights[FILTER_TABLE];  // the same four weights of an entry in one word
 };
@@ -23,13 +19,16 @@ static_assert(sizeof fill_routines / sizeof fill_routines[0] == 2, "one fill per
 
 }  // namespace
 
-int engine_init(int width, int height) {
-    engine.width = width;
-    engine.height = height;
+int engine_init(int width, int height, Screen* screen) {
+    *screen = Screen{};
+    screen->width = width;
+    screen->height = height;
     // 90-degree horizontal view: width / (2 tan(pi/4)), which is width / 2.
     long double focal = (long double)width / (2.0L * std::tan((long double)0.7853981633974483));
-    engine.focal_length = (float)std::fabs(focal);
-    build_view_frustum((float)(width - 4), (float)(height - 4), engine.focal_length, &engine.frustum);
+    screen->focal_length = (float)std::fabs(focal);
+    screen->centre_x = width / 2;
+    screen->centre_y = height / 2;
+    build_view_frustum((float)(width - 4), (float)(height - 4), screen->focal_length, &screen->frustum);
     build_filter_tables();
     return width > 0 && height > 0;
 }
@@ -62,9 +61,5 @@ void build_filter_tables() {
 
 SpanFill select_span_fill(int bilinear) { return fill_routines[bilinear != 0]; }
 
-int engine_width() { return engine.width; }
-int engine_height() { return engine.height; }
-float engine_focal_length() { return engine.focal_length; }
-const ViewFrustum* engine_frustum() { return &engine.frustum; }
 const uint8_t* engine_bilinear_weights() { return engine.weights; }
 const uint32_t* engine_bilinear_weights_packed() { return engine.packed_weights; }

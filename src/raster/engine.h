@@ -1,7 +1,8 @@
-// Rasterizer set-up: the screen size, the focal length shared by projection,
-// frustum and shading, the view frustum, the bilinear filter tables and the
-// table of fill routines. Built once at start-up, read-only afterwards, so
-// every thread may read it.
+// Rasterizer set-up: the screen record (size, focal length, projection
+// centre and view frustum, derived once from the size and handed to every
+// part that projects, clips, walks rows or shades), the bilinear filter
+// tables and the table of fill routines. Built once at start-up, read-only
+// afterwards, so every thread may read them.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +10,25 @@
 #include "math/clip.h"
 #include "raster/resolve.h"
 
-// Stores the screen size, derives focal_length = width / 2, builds the view
-// frustum for a (width - 4) x (height - 4) viewport and the filter tables.
-// 1, or 0 for a size below 1 pixel.
-int engine_init(int width, int height);
+// The screen a run draws, fixed for the run. Camera and light views share
+// it: the same size, focal length and centre.
+struct Screen {
+    int32_t width;         // pixels; both buffers, the cone mask and the span rows have this size
+    int32_t height;        // rows
+    float focal_length;    // pixels: width / 2, the 90-degree horizontal view
+    int32_t centre_x;      // projection centre: width div 2
+    int32_t centre_y;      // height div 2
+    ViewFrustum frustum;   // side planes for the (width - 4) x (height - 4) viewport
+};
+
+// Derives the screen record for width x height (focal_length = width / 2,
+// the frustum for a viewport 4 pixels smaller, so every clipped vertex lands
+// at least 2 pixels inside) and builds the filter tables. 1, or 0 for a size
+// below 1 pixel.
+int engine_init(int width, int height, Screen* screen);
 void build_filter_tables();
 // The fill routine for a filter setting: nonzero fill_bilinear, zero fill_nearest.
 SpanFill select_span_fill(int bilinear);
-
-int engine_width();
-int engine_height();
-float engine_focal_length();
-const ViewFrustum* engine_frustum();
 
 // Weights for the top six fraction bits i (u) and j (v): four 64 x 64 tables
 // W00, W10, W01, W11, entry j * 64 + i; the four weights of an entry add up to 63.

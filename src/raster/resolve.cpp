@@ -127,20 +127,20 @@ inline void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int3
 
 }  // namespace
 
-void shade_begin(ShadeState* state, const ShadeSettings* settings) {
+void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen* screen) {
     *state = ShadeState{};
     state->shadow_buffer = settings->shadow_buffer;
     // Above 256 a channel would carry into its neighbour.
     int32_t factor = settings->shadow_factor;
     state->shadow_factor = (uint32_t)(factor < 0 ? 0 : factor > 256 ? 256 : factor);
-    state->width = engine_width();
-    state->height = engine_height();
+    state->width = screen->width;
+    state->height = screen->height;
     int usable = state->shadow_buffer && state->width >= 4 && state->height >= 4;
     state->shadow_range_x = usable ? (uint32_t)(state->width - 3) : 0;
     state->shadow_range_y = usable ? (uint32_t)(state->height - 3) : 0;
-    state->centre_x = (state->width / 2) * 65536;
-    state->centre_y = (state->height / 2) * 65536;
-    state->focal_fixed = engine_focal_length() * 65536.0f;
+    state->centre_x = screen->centre_x * 65536;
+    state->centre_y = screen->centre_y * 65536;
+    state->focal_fixed = screen->focal_length * 65536.0f;
     state->fill = settings->fill;
     state->weights = engine_bilinear_weights_packed();
 }
@@ -296,8 +296,8 @@ void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, in
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
-void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts) {
-    resolve_rows(rows, shadow_buffer, engine_width(), counts,
+void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, int32_t width, ResolveCounts* counts) {
+    resolve_rows(rows, shadow_buffer, width, counts,
                  [](const SpanNode* span, int32_t a, int32_t b, uint32_t* line) {
                      const uint32_t id = span->face_id;
                      for (int32_t x = a; x < b; x++) line[x] = id;

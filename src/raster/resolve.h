@@ -18,6 +18,7 @@
 
 struct ShadeState;
 struct Texture;
+struct Screen;
 
 // Per-pixel fill: writes first..last-1 (at least one pixel), stepping the four
 // 16.16 values by their steps after each pixel; the span's texture level,
@@ -43,7 +44,7 @@ struct ShadeState {
     // set per pass by shade_begin
     const uint32_t* shadow_buffer;  // null: nothing is lit
     uint32_t shadow_factor;         // 0..256
-    int32_t width;                  // engine screen size; also the shadow buffer's row length
+    int32_t width;                  // screen size; also the shadow buffer's row length
     int32_t height;
     uint32_t shadow_range_x;        // light column ix passes when ix - 2 < this (2..width-2)
     uint32_t shadow_range_y;        // likewise for rows; both 0 without a shadow buffer
@@ -73,8 +74,9 @@ struct ShadeState {
     int32_t loaded_level;
 };
 
-// Starts a pass: the settings plus the engine's screen size and focal length.
-void shade_begin(ShadeState* state, const ShadeSettings* settings);
+// Starts a pass: the settings plus the screen's size, centre and focal
+// length, which the light's view shares with the camera's.
+void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen* screen);
 // Loads what shading a span needs: its six gradients, its face id and its
 // texture level (texels, shade table, masks). 0 when the span has no texture
 // or its level_index names no level; nothing may then be shaded.
@@ -107,9 +109,9 @@ struct ResolveCounts {
     int32_t overlaps;  // neighbouring visible spans where the left one ends past the right one's start
 };
 
-// Writes every pixel of the set's rows of the screen-sized shadow buffer:
-// the face id of the span seen there, 0 where there is none.
-void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, ResolveCounts* counts);
+// Writes every pixel of the set's rows of the shadow buffer (`width` words
+// a row): the face id of the span seen there, 0 where there is none.
+void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, int32_t width, ResolveCounts* counts);
 // Shades every visible span of the set's rows into the screen-sized frame
 // buffer (0 where there is none), with a state begun for the pass.
 void resolve_camera_rows(const SpanRows* rows, uint32_t* frame_buffer, ShadeState* state,

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The default frame size drawn on 1 thread.
+const AppSettings one_thread = {1, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+
 Matrix4 start_pose() {
     Matrix4 m;
     matrix_identity(&m);
@@ -144,11 +147,11 @@ TEST(Startup, MissingWorldStopsAfterItsLogLineWithExitCodeOne) {
     ScratchDir dir("startup_missing_world");
     ASSERT_TRUE(dir.ok());
     headless_configure(1, nullptr, 0);
-    EXPECT_EQ(app_main(headless_backend(), 1), 1);
+    EXPECT_EQ(app_main(headless_backend(), &one_thread), 1);
     EXPECT_EQ(read_file("Engine.log"), "__________Varnel - Log__________\nLoading World ..\n");
     // A second run truncates the log rather than appending to it.
     headless_configure(1, nullptr, 0);
-    EXPECT_EQ(app_main(headless_backend(), 1), 1);
+    EXPECT_EQ(app_main(headless_backend(), &one_thread), 1);
     EXPECT_EQ(read_file("Engine.log"), "__________Varnel - Log__________\nLoading World ..\n");
 }
 

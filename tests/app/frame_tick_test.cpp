@@ -18,6 +18,9 @@
 
 namespace {
 
+// The default frame size drawn on 2 threads.
+const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+
 const char* const full_log =
     "__________Varnel - Log__________\nLoading World ..\n    OK\nLoading textures ...\n"
     "    OK\nInit engine ...\n    OK\nDDraw is running..\nLocking some memory ...\n    OK\n"
@@ -36,7 +39,7 @@ protected:
         ASSERT_EQ(headless_parse_events(events, list.data(), 64, &count, &error), 1);
         headless_configure(frames, list.data(), count);
         platform_use(headless_backend());
-        ASSERT_EQ(app_startup(2), STARTUP_OK);
+        ASSERT_EQ(app_startup(&two_threads), STARTUP_OK);
         started_ = true;
         app = app_state();
     }

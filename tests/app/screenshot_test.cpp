@@ -95,7 +95,7 @@ TEST(Screenshot, FirstFreeNamesAndReadBackEqualToTheFrame) {
     ASSERT_TRUE(dir.ok());
     // The frame as the frame buffer holds it, 0x00RRGGBB; it must stay as it is.
     std::vector<uint32_t> original = frame(SCREEN_WIDTH, SCREEN_HEIGHT), words = original;
-    for (int i = 0; i < 17; i++) ASSERT_EQ(screenshot_save(words.data()), 1);
+    for (int i = 0; i < 17; i++) ASSERT_EQ(screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT), 1);
     EXPECT_EQ(words, original);
     EXPECT_EQ(read_file("Screenshot 0.bmp").size(), 360054u);
     EXPECT_FALSE(read_file("Screenshot f.bmp").empty());
@@ -110,9 +110,9 @@ TEST(Screenshot, FirstFreeNamesAndReadBackEqualToTheFrame) {
     // A gap is filled first; a file already under a name is never touched.
     std::remove("Screenshot 3.bmp");
     write_file("Screenshot11.bmp", "not mine");
-    ASSERT_EQ(screenshot_save(words.data()), 1);
+    ASSERT_EQ(screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT), 1);
     EXPECT_EQ(read_file("Screenshot 3.bmp").size(), 360054u);
-    ASSERT_EQ(screenshot_save(words.data()), 1);
+    ASSERT_EQ(screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT), 1);
     EXPECT_EQ(read_file("Screenshot11.bmp"), "not mine");
     EXPECT_EQ(read_file("Screenshot12.bmp").size(), 360054u);
 }
@@ -132,7 +132,7 @@ TEST(Screenshot, ShortWriteLeavesNoPartialFile) {
     rlimit small = saved;
     small.rlim_cur = 100000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int shot = screenshot_save(words.data());
+    int shot = screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT);
     int written = bmp_write("out.bmp", &image);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous_handler);

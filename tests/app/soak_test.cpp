@@ -20,6 +20,9 @@
 
 namespace {
 
+// The default frame size drawn on 2 threads.
+const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+
 // About 1.5 s in a release build and 5 s under the sanitizers. The script's
 // first tour (an object, a wall, spins and pitches, a long run, far outside)
 // fits in its first 1000 frames.
@@ -82,7 +85,7 @@ TEST(Soak, ScriptIsRepeatableAndWalksTheCameraEverywhere) {
     ASSERT_GT(events.size(), 1000u);
     headless_configure(soak_frames, events.data(), (int)events.size());
     platform_use(headless_backend());
-    ASSERT_EQ(app_startup(2), STARTUP_OK);
+    ASSERT_EQ(app_startup(&two_threads), STARTUP_OK);
     AppState* app = app_state();
     const Box world = object_box(app->world_scene, "");
     const Box obelisk = object_box(app->world_scene, "Obelisk");
@@ -148,7 +151,7 @@ TEST(Soak, FrameRecordCarriesTheWarningsOfEachPass) {
     ASSERT_TRUE(data.copied());
     headless_configure(2, nullptr, 0);
     platform_use(headless_backend());
-    ASSERT_EQ(app_startup(2), STARTUP_OK);
+    ASSERT_EQ(app_startup(&two_threads), STARTUP_OK);
     span_pool_set_allocator(refuse_memory);
     Message m;
     while (platform_next_message(&m) && m.type != MSG_TIMER) window_proc(m.type, m.key);
@@ -221,7 +224,7 @@ TEST(Soak, EventsFileOfAnyLength) {
     DemoCopy data("soak_long_file");
     ASSERT_TRUE(data.copied());
     std::string text = "# every frame many presses\n";
-    for (int i = 0; i < 2 * HEADLESS_MAX_EVENTS + 10; i++) text += i % 2 ? "1:key:LEFT\r\n" : "1:key:RIGHT\r\n";
+    for (int i = 0; i < 8202; i++) text += i % 2 ? "1:key:LEFT\r\n" : "1:key:RIGHT\r\n";
     text += "2:key:END";
     write_file("events.txt", text);
     std::string render = std::string(VARNEL_RENDER_PATH) + " --data . --frames 2 --bench";

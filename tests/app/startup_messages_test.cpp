@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -60,12 +61,12 @@ TEST(StartupMessages, ModelOfAnotherFormatIsNotA3dsFile) {
     EXPECT_NE(err.find("Svet.3ds: not a 3DS file"), std::string::npos) << err;
 }
 
-int command_line(std::vector<const char*> args, std::string* out, std::string* err, int* threads = nullptr) {
+int command_line(std::vector<const char*> args, std::string* out, std::string* err, AppSettings* settings = nullptr) {
     args.insert(args.begin(), "varnel");
     FILE* o = std::tmpfile();
     FILE* e = std::tmpfile();
-    int ignored;
-    int code = app_command_line((int)args.size(), const_cast<char**>(args.data()), o, e, threads ? threads : &ignored);
+    AppSettings ignored;
+    int code = app_command_line((int)args.size(), const_cast<char**>(args.data()), o, e, settings ? settings : &ignored);
     for (auto [f, text] : {std::pair<FILE*, std::string*>{o, out}, {e, err}}) {
         std::rewind(f);
         text->clear();
@@ -103,20 +104,61 @@ TEST(CommandLine, HelpDataFolderAndMistakes) {
 // VARNEL_THREADS: a whole number from 1 to 256, every core when unset.
 TEST(CommandLine, ThreadsFromTheEnvironment) {
     std::string out, err;
-    int threads = 0;
+    AppSettings settings = {};
     unsetenv("VARNEL_THREADS");
-    EXPECT_EQ(command_line({}, &out, &err, &threads), -1);
-    EXPECT_EQ(threads, app_default_threads());
+    EXPECT_EQ(command_line({}, &out, &err, &settings), -1);
+    EXPECT_EQ(settings.threads, app_default_threads());
     setenv("VARNEL_THREADS", "3", 1);
-    EXPECT_EQ(command_line({}, &out, &err, &threads), -1);
-    EXPECT_EQ(threads, 3);
+    EXPECT_EQ(command_line({}, &out, &err, &settings), -1);
+    EXPECT_EQ(settings.threads, 3);
     for (const char* bad : {"0", "-1", "two", "257", "4x", ""}) {
         setenv("VARNEL_THREADS", bad, 1);
-        EXPECT_EQ(command_line({}, &out, &err, &threads), 2) << bad;
+        EXPECT_EQ(command_line({}, &out, &err, &settings), 2) << bad;
         EXPECT_NE(err.find("VARNEL_THREADS"), std::string::npos) << err;
     }
     unsetenv("VARNEL_THREADS");
     EXPECT_EQ(app_parse_threads("256"), 256);
+}
+
+// --size: WxH in range, or screen (0 x 0, the desktop's); --window. Anything
+// else is one line naming the accepted range and exit 2.
+TEST(CommandLine, FrameSizeAndWindow) {
+    struct Case {
+        std::vector<const char*> args;
+        int code, width, height, windowed;
+    };
+    const Case cases[] = {
+        {{}, -1, 400, 300, 0},
+        {{"--size", "1920x1080"}, -1, 1920, 1080, 0},
+        {{"--size", "401x301", "--window"}, -1, 401, 301, 1},
+        {{"--size", "160x120"}, -1, 160, 120, 0},
+        {{"--size", "7680x4320"}, -1, 7680, 4320, 0},
+        {{"--size", "screen"}, -1, 0, 0, 0},
+        {{"--size", "0x0"}, 2, 0, 0, 0},
+        {{"--size", "400"}, 2, 0, 0, 0},
+        {{"--size", "-400x300"}, 2, 0, 0, 0},
+        {{"--size", "400x300x2"}, 2, 0, 0, 0},
+        {{"--size", "abc"}, 2, 0, 0, 0},
+        {{"--size", "99999x99999"}, 2, 0, 0, 0},
+        {{"--size", "159x120"}, 2, 0, 0, 0},
+        {{"--size", "7680x4321"}, 2, 0, 0, 0},
+        {{"--size", "4294967696x300"}, 2, 0, 0, 0},
+        {{"--size", " 400x300"}, 2, 0, 0, 0},
+        {{"--size"}, 2, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::string out, err, label = c.args.size() > 1 ? c.args[1] : "default";
+        AppSettings settings = {};
+        EXPECT_EQ(command_line(c.args, &out, &err, &settings), c.code) << label;
+        if (c.code == 2) {
+            if (c.args.size() > 1) EXPECT_NE(err.find("160x120 to 7680x4320"), std::string::npos) << label << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << label << err;
+            continue;
+        }
+        EXPECT_EQ(settings.width, c.width) << label;
+        EXPECT_EQ(settings.height, c.height) << label;
+        EXPECT_EQ(settings.windowed, c.windowed) << label;
+    }
 }
 
 }  // namespace

@@ -53,20 +53,20 @@ protected:
     // must give the same frame bit for bit.
     void expect_approved(const Shot& shot, const Matrix4& light, const Matrix4& camera,
                          const uint8_t* cone = nullptr) {
-        ASSERT_EQ(engine_init(shot.width, shot.height), 1);
+        ASSERT_EQ(synthetic::set_screen(shot.width, shot.height), 1);
         size_t pixels = (size_t)shot.width * (size_t)shot.height;
         std::vector<uint32_t> shadow(pixels), frame(pixels), again(pixels);
         synthetic::Shading shading;
         shading.bilinear = shot.bilinear;
         Scene* scene = world.finish();
-        ASSERT_EQ(frame_init(1), 1);
+        ASSERT_EQ(frame_init(1, &synthetic::test_screen), 1);
         synthetic::render_frame(scene, light, camera, cone, shadow.data(), frame.data(), shading);
         synthetic::render_frame(scene, light, camera, cone, shadow.data(), again.data(), shading);
         EXPECT_TRUE(frame == again) << shot.name << ": the second frame differs from the first";
         std::string failure = approved::check(shot.name, frame, shot.width, shot.height);
         EXPECT_TRUE(failure.empty()) << failure;
         for (int threads : {2, 3, 8}) {
-            ASSERT_EQ(frame_init(threads), threads);
+            ASSERT_EQ(frame_init(threads, &synthetic::test_screen), threads);
             std::fill(again.begin(), again.end(), 0xDEADBEEFu);  // every pixel must be drawn anew
             synthetic::render_frame(scene, light, camera, cone, shadow.data(), again.data(), shading);
             EXPECT_TRUE(frame == again) << shot.name << ": " << threads << " threads draw another frame";

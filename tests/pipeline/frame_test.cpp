@@ -56,8 +56,8 @@ Vec3 grow(Vec3 v, float d) { return Vec3{v.x + d, v.y + d, v.z + d}; }
 class Frame : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(engine_init(W, H), 1);
-        ASSERT_EQ(frame_init(2), 2);
+        ASSERT_EQ(synthetic::set_screen(W, H), 1);
+        ASSERT_EQ(frame_init(2, &synthetic::test_screen), 2);
         shadow.assign((size_t)W * H, 0);
         frame.assign((size_t)W * H, 0);
         unshadowed.assign((size_t)W * H, 0);
@@ -190,8 +190,8 @@ TEST_F(Frame, SameSceneSameFrame) {
     render(light, camera);
     EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
     frame_shutdown();
-    ASSERT_EQ(engine_init(W, H), 1);
-    ASSERT_EQ(frame_init(1), 1);
+    ASSERT_EQ(synthetic::set_screen(W, H), 1);
+    ASSERT_EQ(frame_init(1, &synthetic::test_screen), 1);
     render(light, camera);
     EXPECT_EQ(std::memcmp(first.data(), frame.data(), first.size() * 4), 0);
 }
@@ -216,7 +216,7 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
         return lz;
     };
     for (int threads : {1, 3}) {
-        ASSERT_EQ(frame_init(threads), threads);
+        ASSERT_EQ(frame_init(threads, &synthetic::test_screen), threads);
         FrameReport report;
         frame_share_eyes(0);
         std::vector<float> full_lz = render_lz(full_shadow.data(), full_frame.data(), &report);

@@ -21,7 +21,7 @@ struct Span {
 
 std::vector<Span> all_spans(const ScanlineSpanList* rows) {
     std::vector<Span> out;
-    for (int y = 0; y < engine_height(); y++) {
+    for (int y = 0; y < synthetic::test_screen.height; y++) {
         const SpanNode* n = rows[y].first;
         for (int i = 0; i < rows[y].active_count; i++, n = n->next) out.push_back({y, n});
     }
@@ -47,21 +47,22 @@ Mesh triangle(Vec3 a, Vec3 b, Vec3 c, int material = -1) {
 class ObjectPass : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(engine_init(400, 300), 1);
+        ASSERT_EQ(synthetic::set_screen(400, 300), 1);
         screen.reset(new synthetic::ScreenRows(300));
     }
     // Camera pass of every object from `pose`, on fresh rows.
     std::vector<Span> camera(Scene* s, const Matrix4& pose) {
         span_rows_reset(&screen->rows);
         for (int i = 0; i < s->object_count; i++)
-            render_object_camera_pass(&s->objects[i].matrix, &pose, &s->objects[i], s->materials,
+            render_object_camera_pass(&s->objects[i].matrix, &pose, &synthetic::test_screen, &s->objects[i], s->materials,
                                       s->material_count, &screen->rows);
         return all_spans(screen->lists.data());
     }
     std::vector<Span> light(Scene* s, const Matrix4& pose) {
         span_rows_reset(&screen->rows);
         for (int i = 0; i < s->object_count; i++)
-            render_object_light_pass(&s->objects[i].matrix, &pose, &s->objects[i], &screen->rows);
+            render_object_light_pass(&s->objects[i].matrix, &pose, &synthetic::test_screen, &s->objects[i],
+                                     &screen->rows);
         return all_spans(screen->lists.data());
     }
     std::unique_ptr<synthetic::ScreenRows> screen;

@@ -30,7 +30,7 @@ struct Span {
 class Setup : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(engine_init(400, 300), 1);
+        ASSERT_EQ(synthetic::set_screen(400, 300), 1);
         screen.reset(new synthetic::ScreenRows(300));
     }
     // Every visible span of every row, top to bottom.
@@ -56,7 +56,7 @@ TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     ClipPolygon p = polygon({at(100, 50), at(60, 150), at(180, 130)});
     EdgeChains chains;
     const EdgeChains* c = &chains;
-    ASSERT_EQ(setup_edge_chains(&p, &chains), 1);
+    ASSERT_EQ(setup_edge_chains(&p, &synthetic::test_screen, &chains), 1);
     EXPECT_EQ(c->first_row, 50);
     EXPECT_EQ(c->end_row, 150);
     ASSERT_EQ(c->left_count, 1);
@@ -75,7 +75,7 @@ TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     EXPECT_EQ(c->right[1].dx, 65536);
     // Its record walks 100 rows from row 50 with those edges.
     alignas(8) unsigned char bytes[POLYGON_RECORD_MAX];
-    ASSERT_NE(polygon_record_light(&p, 4, bytes), 0u);
+    ASSERT_NE(polygon_record_light(&p, &synthetic::test_screen, 4, bytes), 0u);
     const PolygonRecord* record = (const PolygonRecord*)bytes;
     EXPECT_EQ(record->first_row, 50);
     EXPECT_EQ(record->row_count, 100);
@@ -167,13 +167,13 @@ TEST_F(Setup, GradientsOfAQuadFitEveryVertex) {
 TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
     // All vertices between two rows: no row.
     ClipPolygon thin = polygon({at(10, 10.2f), at(30, 10.9f), at(50, 10.5f)});
-    EXPECT_EQ(emit_polygon_light(&thin, 1, rows()), 0);
+    EXPECT_EQ(emit_polygon_light(&thin, &synthetic::test_screen, 1, rows()), 0);
     EXPECT_TRUE(all_spans().empty());
 
     // A vertex on row 20 belongs to the edge below it; row 30 is not covered.
     // Flat top: both chains start at row 20 and the flat edge is skipped.
     ClipPolygon flat = polygon({at(10.5f, 20), at(10.5f, 30), at(50.75f, 20)});
-    ASSERT_EQ(emit_polygon_light(&flat, 1, rows()), 1);
+    ASSERT_EQ(emit_polygon_light(&flat, &synthetic::test_screen, 1, rows()), 1);
     std::vector<Span> s = all_spans();
     ASSERT_EQ(s.size(), 10u);
     EXPECT_EQ(s.front().y, 20);
@@ -186,7 +186,7 @@ TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
 
 TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
     ClipPolygon p = polygon({at(0, 10), at(0, 20), at(0.9f, 15)});
-    EXPECT_EQ(emit_polygon_light(&p, 1, rows()), 1);  // walked, but nothing reaches column 1
+    EXPECT_EQ(emit_polygon_light(&p, &synthetic::test_screen, 1, rows()), 1);  // walked, but nothing reaches column 1
     EXPECT_TRUE(all_spans().empty());
 }
 
@@ -202,7 +202,7 @@ TEST_F(Setup, CoverageFollowsAFloatReference) {
         float area = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
         if (area > 0) std::swap(v[1], v[2]);
         ClipPolygon p = polygon({v[0], v[1], v[2]});
-        int emitted = emit_polygon_light(&p, 1, rows());
+        int emitted = emit_polygon_light(&p, &synthetic::test_screen, 1, rows());
         double min_y = std::min({v[0].y, v[1].y, v[2].y}), max_y = std::max({v[0].y, v[1].y, v[2].y});
         std::vector<Span> spans = all_spans();
         if (std::ceil(min_y) >= std::ceil(max_y)) {
@@ -242,7 +242,7 @@ TEST_F(Setup, CoverageFollowsAFloatReference) {
 TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
     // Right chain (bottom to top): 300 -> 289.5 -> 290.5 -> 270.
     ClipPolygon right = polygon({at(50, 270), at(40, 300), at(75, 289.5f), at(80, 290.5f)});
-    ASSERT_EQ(emit_polygon_light(&right, 1, rows()), 1);
+    ASSERT_EQ(emit_polygon_light(&right, &synthetic::test_screen, 1, rows()), 1);
     std::vector<Span> s = all_spans();
     ASSERT_FALSE(s.empty());
     EXPECT_EQ(s.front().y, 270);
@@ -252,7 +252,7 @@ TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
     span_rows_reset(rows());
     // Left chain (top to bottom): 10 -> 30.5 -> 29.5 -> 40.
     ClipPolygon left = polygon({at(50, 10), at(20, 30.5f), at(25, 29.5f), at(40, 40)});
-    ASSERT_EQ(emit_polygon_light(&left, 1, rows()), 1);
+    ASSERT_EQ(emit_polygon_light(&left, &synthetic::test_screen, 1, rows()), 1);
     s = all_spans();
     ASSERT_EQ(s.size(), 30u);
     EXPECT_EQ(s.back().y, 39);
@@ -261,12 +261,12 @@ TEST_F(Setup, NegativeCountEdgesAreSkippedAndTheWalkEnds) {
 TEST_F(Setup, VerticesOffTheScreenOrNotFiniteAreRejected) {
     ClipPolygon below = polygon({at(10, 290), at(20, 301), at(30, 295)});
     EdgeChains chains;
-    EXPECT_EQ(setup_edge_chains(&below, &chains), 0);
+    EXPECT_EQ(setup_edge_chains(&below, &synthetic::test_screen, &chains), 0);
     ClipPolygon nan = polygon({at(10, 20), at(NAN, 40), at(30, 30)});
-    EXPECT_EQ(setup_edge_chains(&nan, &chains), 0);
+    EXPECT_EQ(setup_edge_chains(&nan, &synthetic::test_screen, &chains), 0);
     ClipPolygon empty = {};
-    EXPECT_EQ(emit_polygon_light(&empty, 1, rows()), 0);
-    EXPECT_EQ(emit_polygon_camera(&empty, nullptr, 1, rows()), 0);
+    EXPECT_EQ(emit_polygon_light(&empty, &synthetic::test_screen, 1, rows()), 0);
+    EXPECT_EQ(emit_polygon_camera(&empty, &synthetic::test_screen, nullptr, 1, rows()), 0);
     EXPECT_TRUE(all_spans().empty());
 }
 
@@ -304,7 +304,7 @@ TEST_F(Setup, LevelIsClampedPerAxis) {
     auto t = synthetic::make_texture(256, 64, [](int, int, int, int) { return 1; },
                                      [](uint32_t) { return 0x00FFFFFFu; });
     ClipPolygon p = polygon({at(100, 100, 10, 0, 0), at(100, 104, 10, 0, 100), at(104, 100, 10, 100, 0)});
-    ASSERT_EQ(emit_polygon_camera(&p, t->texture, 9, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 9, rows()), 1);
     const SpanNode* s = first_span(100);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->level_index, 34);
@@ -327,13 +327,13 @@ TEST_F(Setup, FacesWithoutATextureGetTheNeutralChecker) {
         EXPECT_EQ(1 << (16 - l.coord_shift), l.width);
     }
     ClipPolygon p = polygon({at(10, 10), at(10, 40), at(40, 10)});
-    ASSERT_EQ(emit_polygon_camera(&p, nullptr, 3, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, nullptr, 3, rows()), 1);
     ASSERT_NE(first_span(10), nullptr);
     EXPECT_EQ(first_span(10)->texture, neutral);
     Texture levelless = *neutral;
     levelless.level_count_y = 0;
     span_rows_reset(rows());
-    ASSERT_EQ(emit_polygon_camera(&p, &levelless, 3, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, &levelless, 3, rows()), 1);
     EXPECT_EQ(first_span(10)->texture, neutral);
 }
 
@@ -343,7 +343,7 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
     auto t = synthetic::checker_texture();
     ClipPolygon p = polygon({at(100, 50, 10, 0, 0), at(60, 150, 20, 1, 0), at(180, 130, 10, 0, 1)});
     for (int i = 0; i < 3; i++) p.v[i].lx = p.v[i].x, p.v[i].ly = p.v[i].y, p.v[i].lz = 7;
-    ASSERT_EQ(emit_polygon_camera(&p, t->texture, 5, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 5, rows()), 1);
     // The planes setup built, at the level it chose for this polygon.
     int level = select_texture_level(texel_area_ratio(&p, t->texture));
     PolygonGradients gradients;

@@ -24,8 +24,8 @@ const int W = 400, H = 300;
 class Views : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(engine_init(W, H), 1);
-        ASSERT_EQ(frame_init(3), 3);
+        ASSERT_EQ(synthetic::set_screen(W, H), 1);
+        ASSERT_EQ(frame_init(3, &synthetic::test_screen), 3);
         texture = synthetic::checker_texture();
         world.materials.push_back(Material{nullptr, texture->texture});
         camera = synthetic::add_floor_box_ball(&world, 0);
@@ -46,11 +46,11 @@ protected:
         FrameScene f = {};
         f.world = scene;
         f.light_pose = light_pose;
-        f.view_matrix = camera_pose;
+        f.camera_pose = camera_pose;
         f.cone_mask = &cone_image;
         f.bilinear = s.bilinear;
         f.shadow_factor = s.shadow_factor;
-        FrameTargets targets = {frame.data(), shadow.data(), nullptr};
+        FrameTargets targets = {frame.data(), shadow.data(), nullptr, FRAME_VIEW_FRAME};
         FrameReport report;
         frame_render(&f, &targets, &report);
         return report;

@@ -54,7 +54,7 @@ struct SlowRun {
 SlowRun run_slow_frames(int frame_ms, int signal) {
     SlowRun run;
     const PlatformBackend* b = sdl_backend();
-    if (!b->window_create("slow frames", 400, 300)) {
+    if (!b->window_create("slow frames", 400, 300, 0)) {
         ADD_FAILURE() << b->error();
         return run;
     }
@@ -125,7 +125,7 @@ TEST_F(SdlSlowFrames, TerminationSignalsCloseTheWindow) {
 // Fast frames still tick every 20 ms, never sooner.
 TEST_F(SdlSlowFrames, FastFramesTickEveryTwentyMilliseconds) {
     const PlatformBackend* b = sdl_backend();
-    ASSERT_EQ(b->window_create("fast frames", 400, 300), 1) << b->error();
+    ASSERT_EQ(b->window_create("fast frames", 400, 300, 0), 1) << b->error();
     double first = 0, last = 0, min_gap = 1e9;
     int ticks = 0;
     Message m;

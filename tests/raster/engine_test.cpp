@@ -17,14 +17,17 @@ float distance_at(const Plane& p, float sx, float sy, float z) {
 }
 
 TEST(Engine, InitPreparesFrustumAndFills) {
-    ASSERT_EQ(engine_init(400, 300), 1);
-    EXPECT_EQ(engine_width(), 400);
-    EXPECT_EQ(engine_height(), 300);
-    EXPECT_EQ(engine_focal_length(), 200.0f);
+    Screen screen;
+    ASSERT_EQ(engine_init(400, 300, &screen), 1);
+    EXPECT_EQ(screen.width, 400);
+    EXPECT_EQ(screen.height, 300);
+    EXPECT_EQ(screen.focal_length, 200.0f);
+    EXPECT_EQ(screen.centre_x, 200);
+    EXPECT_EQ(screen.centre_y, 150);
 
     // The frustum belongs to the 396 x 296 viewport: its planes pass through
     // the points that project 2 pixels inside each screen edge.
-    const ViewFrustum* f = engine_frustum();
+    const ViewFrustum* f = &screen.frustum;
     for (float z : {1.0f, 37.0f, 1000.0f}) {
         EXPECT_NEAR(distance_at(f->planes[FRUSTUM_RIGHT], 398.0f, 10.0f, z), 0.0f, 1e-5f * z);
         EXPECT_NEAR(distance_at(f->planes[FRUSTUM_LEFT], 2.0f, 10.0f, z), 0.0f, 1e-5f * z);
@@ -41,7 +44,7 @@ TEST(Engine, InitPreparesFrustumAndFills) {
     EXPECT_EQ(select_span_fill(1), &fill_bilinear);
     EXPECT_EQ(select_span_fill(0), &fill_nearest);
     EXPECT_EQ(select_span_fill(7), &fill_bilinear);
-    EXPECT_EQ(engine_init(0, 300), 0);
+    EXPECT_EQ(engine_init(0, 300, &screen), 0);
 }
 
 // A row set: 20 spare nodes per row from its own pool; reset empties every

@@ -41,7 +41,7 @@ std::unique_ptr<synthetic::OwnedTexture> position_texture() {
 class Resolve : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(engine_init(W, H), 1);
+        ASSERT_EQ(synthetic::set_screen(W, H), 1);
         shadow.assign((size_t)W * H, 0);
         settings = ShadeSettings{shadow.data(), 100, fill_bilinear};
         begin();
@@ -54,7 +54,7 @@ protected:
         screen.reset(new synthetic::ScreenRows(H));
     }
     // A pass begun with the settings as they are now.
-    void begin() { shade_begin(&state, &settings); }
+    void begin() { shade_begin(&state, &settings, &synthetic::test_screen); }
     // Shades one pixel at light-view pixel (ix, iy) with texel (0, 0).
     uint32_t pixel_at_light(int32_t sx, int32_t sy) {
         EXPECT_EQ(shade_span_prepare(&state, &span), 1);
@@ -279,7 +279,7 @@ TEST_F(Resolve, LightViewWritesFaceIdsIntoClampedColumns) {
     add(14, 30, 40, 6);
     std::fill(shadow.begin(), shadow.end(), 0xDEADBEEFu);  // every pixel is written
     ResolveCounts counts;
-    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    resolve_light_rows(&screen->rows, shadow.data(), W, &counts);
     EXPECT_EQ(counts.spans, 6);
     EXPECT_EQ(counts.overlaps, 0);
     auto row = [&](int y) { return &shadow[(size_t)y * W]; };
@@ -342,11 +342,11 @@ TEST_F(Resolve, WarningsForOverlapsAndAnExhaustedPool) {
     s.x_left = 100, s.x_right = 120;
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
     ResolveCounts counts;
-    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    resolve_light_rows(&screen->rows, shadow.data(), W, &counts);
     EXPECT_EQ(resolve_draw_warnings(counts.overlaps, span_pool_status(pool) == -1, shadow.data()), 0u);
     s.x_left = 110, s.x_right = 130;  // overlaps its left neighbour
     ASSERT_NE(span_list_append(&rows[200], &s), nullptr);
-    resolve_light_rows(&screen->rows, shadow.data(), &counts);
+    resolve_light_rows(&screen->rows, shadow.data(), W, &counts);
     EXPECT_EQ(counts.spans, 2);
     EXPECT_EQ(counts.overlaps, 1);
     EXPECT_EQ(resolve_draw_warnings(counts.overlaps, span_pool_status(pool) == -1, shadow.data()),
