@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/screen_size.h"
 #include "math/vecmath.h"
 #include "pipeline/frame.h"
 #include "platform/platform.h"
@@ -12,16 +13,6 @@
 
 struct Scene;
 struct RgbImage;
-
-// Frame sizes: the default, and the range --size accepts.
-enum {
-    SCREEN_WIDTH = 400,
-    SCREEN_HEIGHT = 300,
-    SCREEN_MIN_WIDTH = 160,
-    SCREEN_MIN_HEIGHT = 120,
-    SCREEN_MAX_WIDTH = 7680,
-    SCREEN_MAX_HEIGHT = 4320,
-};
 
 // How a run is set up, from the command line; fixed for the run.
 struct AppSettings {

@@ -10,10 +10,11 @@ using namespace row_walk;
 
 namespace {
 
-// fill_verdict's codes: the tag in the top byte, below it the light-view
-// pixel index of a face looked for and not found (screens up to 2^24
-// pixels). 0 stays "no span here", as the resolve writes it.
-const uint32_t verdict_tag_shift = 24;
+// fill_verdict's codes: the tag in the top two bits, below it the
+// light-view pixel index of a face looked for and not found (screens up to
+// 2^30 pixels; the largest is 7680 x 4320, about 2^25). 0 stays "no span
+// here", as the resolve writes it.
+const uint32_t verdict_tag_shift = 30;
 const uint32_t verdict_missed = 1u << verdict_tag_shift;
 const uint32_t verdict_lit = 2u << verdict_tag_shift;
 const uint32_t verdict_outside = 3u << verdict_tag_shift;

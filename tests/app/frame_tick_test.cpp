@@ -287,4 +287,45 @@ TEST(Render, ViewOptionWritesEachViewAndRefusesUnknownNames) {
     EXPECT_NE(read_file("err.txt").find("no frame was drawn"), std::string::npos);
 }
 
+// At a wide frame of odd width: F12's screenshot has the BMP layout (rows
+// padded to four bytes) and equals the frame; Graph.txt counts spans longer
+// than the default width and the histogram chart reads it; every view is
+// written at the size. A size out of range is refused before anything is
+// drawn or written.
+TEST(Render, WideOddSizeScreenshotHistogramAndViews) {
+    DemoCopy data("render_wide_odd");
+    ASSERT_TRUE(data.copied());
+    const int w = 1201, h = 677;
+    ASSERT_EQ(render("--size 1201x677 --frames 3 --events '2:mouse:-30,4 3:key:F12 3:key:HOME' --out out.bmp "
+                     "--view frame --view shadow"),
+              0);
+    std::string shot = read_file("Screenshot 0.bmp");
+    const size_t row = ((size_t)w * 3 + 3) & ~(size_t)3;  // 3604: one pad byte
+    ASSERT_EQ(shot.size(), 54 + row * h);
+    RgbImage* screenshot = bmp_read("Screenshot 0.bmp");
+    RgbImage* frame = bmp_read("out-frame.bmp");
+    ASSERT_TRUE(screenshot && frame);
+    ASSERT_EQ(frame->width, w);
+    ASSERT_EQ(frame->height, h);
+    EXPECT_EQ(std::memcmp(screenshot->pixels, frame->pixels, (size_t)w * h * 4), 0);
+    rgb_image_free(screenshot);
+    rgb_image_free(frame);
+    RgbImage* shadow = bmp_read("out-shadow.bmp");
+    ASSERT_TRUE(shadow);
+    EXPECT_EQ(shadow->width, w);
+    rgb_image_free(shadow);
+
+    std::string graph = read_file("Graph.txt"), last = graph.substr(graph.rfind('\n', graph.size() - 2) + 1);
+    EXPECT_GT(std::atoi(last.c_str()), 400) << last;
+    std::string command = std::string(VARNEL_TOOL_PATH) + " histogram Graph.txt chart.png";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_GT(read_file("chart.png").size(), 1000u);
+
+    for (const char* size : {"0x0", "400", "-400x300", "400x300x2", "abc", "99999x99999", "7681x4320"}) {
+        EXPECT_EQ(WEXITSTATUS(render(std::string("--frames 1 --out bad.png --size ") + size)), 2) << size;
+        EXPECT_NE(read_file("err.txt").find("160x120 to 7680x4320"), std::string::npos) << size;
+        EXPECT_EQ(read_file("bad.png"), "") << size;
+    }
+}
+
 }  // namespace

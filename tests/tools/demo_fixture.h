@@ -24,11 +24,13 @@ protected:
         mkdir(VARNEL_TEST_TMP, 0755);
         return std::string(VARNEL_TEST_TMP) + "/" + std::to_string(getpid()) + "_" + name;
     }
-    // Renders `frames` ticks of data folder `data` with varnel-render and
-    // reads the last frame back as 0x00RRGGBB words; null when it fails.
-    static RgbImage* render(const std::string& data, const std::string& out_bmp, int frames, const char* events) {
+    // Renders `frames` ticks of data folder `data` with varnel-render (and
+    // its `options`, if any) and reads the last frame back as 0x00RRGGBB
+    // words; null when it fails.
+    static RgbImage* render(const std::string& data, const std::string& out_bmp, int frames, const char* events,
+                            const std::string& options = "") {
         std::string command = std::string("'") + VARNEL_RENDER_PATH + "' --data '" + data + "' --frames " +
-                              std::to_string(frames) + " --out '" + out_bmp + "'";
+                              std::to_string(frames) + " --out '" + out_bmp + "' " + options;
         if (events) command += std::string(" --events '") + events + "'";
         if (run_exit_code(command) != 0) return nullptr;
         RgbImage* frame = bmp_read(out_bmp.c_str());

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "approved_image.h"
 #include "demo_fixture.h"
 #include "display/bmp.h"
 #include "display/font.h"
@@ -30,8 +32,8 @@ const char* const shadow_events =
 
 class DemoFrames : public DemoData {
 protected:
-    RgbImage* render(const std::string& out, int frames, const char* events) {
-        return DemoData::render(VARNEL_DEMO_DATA, out, frames, events);
+    RgbImage* render(const std::string& out, int frames, const char* events, const std::string& options = "") {
+        return DemoData::render(VARNEL_DEMO_DATA, out, frames, events, options);
     }
 };
 
@@ -94,6 +96,44 @@ TEST_F(DemoFrames, MovedLightThrowsShadowsIntoTheStartView) {
     EXPECT_LT(shadowed, bright * 9 / 10) << "and still lights part of it";
     rgb_image_free(start);
     rgb_image_free(moved);
+}
+
+// The demo at a 16:9 size and at an odd one: the start view (one pass
+// serves both eyes) and the camera turned and stepped away from the light
+// (both passes in full), each equal to its approved image on 1 thread and
+// the same on 3.
+TEST_F(DemoFrames, ApprovedAtOtherSizes) {
+    const char* const moved = "2:mouse:-60,12 2:key:LEFT 2:key:LEFT 2:key:DOWN";
+    const struct {
+        const char* name;
+        int width, height;
+        const char* events;
+    } shots[] = {
+        {"demo_640x360_start", 640, 360, nullptr},
+        {"demo_640x360_moved", 640, 360, moved},
+        {"demo_401x301_start", 401, 301, nullptr},
+        {"demo_401x301_moved", 401, 301, moved},
+    };
+    for (const auto& shot : shots) {
+        std::vector<uint32_t> first;
+        for (int threads : {1, 3}) {
+            std::string options = "--size " + std::to_string(shot.width) + "x" + std::to_string(shot.height) +
+                                  " --threads " + std::to_string(threads);
+            RgbImage* frame = render(scratch("sized.bmp"), 2, shot.events, options);
+            ASSERT_NE(frame, nullptr) << shot.name;
+            ASSERT_EQ(frame->width, shot.width);
+            ASSERT_EQ(frame->height, shot.height);
+            std::vector<uint32_t> words(frame->pixels, frame->pixels + (size_t)shot.width * shot.height);
+            rgb_image_free(frame);
+            if (first.empty()) {
+                first = words;
+                std::string failure = approved::check(shot.name, words, shot.width, shot.height);
+                EXPECT_TRUE(failure.empty()) << failure;
+            } else {
+                EXPECT_TRUE(words == first) << shot.name << ": " << threads << " threads draw another frame";
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -14,10 +14,12 @@
 namespace {
 
 // The start view: the eye at (0, 30, -50) looks along +z with a focal length
-// of half the 400-pixel width, so a thing of height E at distance d covers
-// 200 E / d of the 300 rows, and one of width E' covers 200 E' / d of the 400
-// columns. Both are half the view at d = 4/3 of the view extent
-// max(E, 3/4 E').
+// of half the frame's width W, whatever its size, so a thing of width E' at
+// distance d covers E' / 2d of the columns, and one of height E covers
+// E W / 2dH of the H rows. At d = 4/3 of the view extent max(E, 3/4 E') the
+// model fills half the columns or half the rows of a 4:3 frame (the
+// default); a wider frame shows it taller, still whole up to 8:3 (16:9 and
+// 21:9 included), and a narrower one shows it whole with more room.
 const double eye[3] = {0.0, 30.0, -50.0};
 const double pi = 3.14159265358979323846;
 const double half_view_distance = 4.0 / 3.0;
