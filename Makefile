@@ -58,10 +58,15 @@ fuzz: build
 	cmake --build --preset fuzz
 	tests/fuzz/run.sh $(FUZZ_TIME) $(FUZZ_JOBS) $(FUZZ_ENTRIES)
 
-# The demo world's frame time, then the world split K = 0..3 times (2.5k to
+# The demo world's frame time at the default size, at 1280 x 720 and at
+# 1920 x 1080 (the camera turned off the light after the first frame, so
+# both passes run in full), then the world split K = 0..3 times (2.5k to
 # 160k triangles) at one thread and at every core: bench/frames.sh.
 bench: build
 	$(BUILD)/varnel-render --data $(DATA) --frames 500 --bench | tail -n 1
+	for size in 1280x720 1920x1080; do \
+	  $(BUILD)/varnel-render --data $(DATA) --frames 300 --size $$size --events 1:mouse:1,0 --bench | tail -n 1; \
+	done
 	VARNEL_BUILD=$(BUILD) sh bench/frames.sh --threads 1
 	VARNEL_BUILD=$(BUILD) sh bench/frames.sh
 

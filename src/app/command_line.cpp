@@ -25,7 +25,7 @@ const char* const help_text =
     "\n"
     "Reads:  Svet.3ds (the world), Star.3ds (the marker), Textures/<material>.tga,\n"
     "        Cone.tga, Font.bmp, Pos.txt (the marker's path, optional)\n"
-    "Writes: Engine.log, Graph.txt (Home), Screenshot NN.bmp (F12)\n"
+    "Writes: Engine.log, Graph.txt (Home), \"Screenshot 0.bmp\", 1, ... (F12)\n"
     "\n"
     "Keys:   mouse turns and looks up and down, arrow keys walk, F11 puts the light\n"
     "        where the camera is, End switches texture filtering, Tab steps through\n"

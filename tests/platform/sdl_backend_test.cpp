@@ -144,39 +144,47 @@ TEST_F(SdlSlowFrames, FastFramesTickEveryTwentyMilliseconds) {
     EXPECT_LT(last - first, 10 * 20 * 1.5);  // ticks are not lost while frames are fast
 }
 
-// The program itself on the dummy driver: SIGTERM ends it within a frame
-// with exit code 0 and a complete log; a bad VARNEL_THREADS is refused
-// before anything starts.
+// The program itself on the dummy driver, full screen at the default size,
+// in a window at an odd size and at the desktop's own size: SIGTERM ends
+// each within a frame with exit code 0 and a complete log; a bad
+// VARNEL_THREADS is refused before anything starts.
 TEST_F(SdlSlowFrames, ProgramEndsCleanlyOnSigterm) {
     DemoCopy data("sdl_sigterm");
     ASSERT_TRUE(data.copied());
-    std::remove("Engine.log");  // the demo folder may hold one from an earlier run
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("VARNEL_THREADS", "2", 1);
-        execl(VARNEL_PROGRAM_PATH, VARNEL_PROGRAM_PATH, (char*)nullptr);
-        _exit(127);
+    const std::vector<std::vector<const char*>> runs = {{}, {"--window", "--size", "401x301"}, {"--size", "screen"}};
+    for (const std::vector<const char*>& options : runs) {
+        std::remove("Engine.log");  // the demo folder may hold one from an earlier run
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("VARNEL_THREADS", "2", 1);
+            std::vector<const char*> argv = {VARNEL_PROGRAM_PATH};
+            argv.insert(argv.end(), options.begin(), options.end());
+            argv.push_back(nullptr);
+            execv(VARNEL_PROGRAM_PATH, const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        // Rendering once the log says so.
+        for (int i = 0; i < 500 && read_file("Engine.log").find("Rendering !") == std::string::npos; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_NE(read_file("Engine.log").find("Rendering !"), std::string::npos) << options.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kill(pid, SIGTERM);
+        int status = 0;
+        pid_t done = 0;
+        for (int i = 0; i < 300 && (done = waitpid(pid, &status, WNOHANG)) == 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            FAIL() << "still running 3 s after SIGTERM";
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << options.size();
     }
-    // Rendering once the log says so.
-    for (int i = 0; i < 500 && read_file("Engine.log").find("Rendering !") == std::string::npos; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, SIGTERM);
-    int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 300 && (done = waitpid(pid, &status, WNOHANG)) == 0; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "still running 3 s after SIGTERM";
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 
     std::string run = std::string("VARNEL_THREADS=0 ") + VARNEL_PROGRAM_PATH + " 2>err.txt";
-    status = std::system(run.c_str());
+    int status = std::system(run.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_NE(read_file("err.txt").find("VARNEL_THREADS"), std::string::npos);
