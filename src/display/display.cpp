@@ -6,23 +6,20 @@ namespace {
 
 struct Display {
     int ready;        // both staging surfaces exist
-    int width, height;
-    int alternation;  // nonzero: the first staging surface is current, 0: the second
+    int current;      // index of the staging surface the next frame is written into: 1 first, then 0, 1, ...
     int locked;       // the current surface is locked
     const char* error;
 };
 
 Display display = {};
 
-// Surface index of the current staging surface (0 = first, 1 = second).
-int current_index() { return display.alternation ? 0 : 1; }
+int current_index() { return display.current; }
 
 }  // namespace
 
 int display_init(int width, int height) {
     display = Display{};
-    display.width = width;
-    display.height = height;
+    display.current = 1;
     if (!platform_surfaces_create(width, height)) {
         display.error = platform_error();
         return 0;
@@ -45,7 +42,7 @@ void display_present() {
     int shown = current_index();
     platform_surface_unlock(shown);
     display.locked = 0;
-    display.alternation = !display.alternation;
+    display.current = 1 - display.current;
     platform_surface_show(shown);
 }
 

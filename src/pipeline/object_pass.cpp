@@ -165,7 +165,7 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;
-        if (light && light->light_view && (!light->lit || light->lit[i].load(std::memory_order_relaxed))) {
+        if (light && light->light_view && (!light->marked || light->marked[i].load(std::memory_order_relaxed))) {
             c->lx = light->light_view[i].x;
             c->ly = light->light_view[i].y;
             c->lz = light->light_view[i].z;

@@ -38,11 +38,12 @@ struct ViewVertex {
 };
 
 // Where the camera pass finds each corner's light-view position: in the
-// vertex itself, or, for vertex i with lit[i] set, in the light pass's view
-// vertices of this frame (which the frame stores into the vertices later).
+// vertex itself, or, for vertex i with marked[i] set, in the light pass's
+// view vertices of this frame (which the frame stores into the vertices
+// later).
 struct LightViewSource {
-    const ViewVertex* light_view;     // the object's light-pass view vertices; null: the vertices hold them
-    const std::atomic<uint8_t>* lit;  // per vertex: the light pass transformed it this frame; null: all were
+    const ViewVertex* light_view;        // the object's light-pass view vertices; null: the vertices hold them
+    const std::atomic<uint8_t>* marked;  // per vertex: a light-facing face uses it this frame; null: all count
 };
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose,

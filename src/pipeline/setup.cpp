@@ -352,14 +352,14 @@ int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, Polygo
 float texel_area_ratio(const ClipPolygon* polygon, const Texture* texture) {
     int32_t n = polygon->count;
     if (n < 3 || n > CLIP_MAX_VERTICES) return 0.0f;
-    float half_width = (float)texture->base_width, half_height = (float)texture->base_height;
+    float base_width = (float)texture->base_width, base_height = (float)texture->base_height;
     float s = 0.0f, t = 0.0f;
     const ClipVertex* prev = &polygon->v[n - 1];
     for (int32_t i = 0; i < n; i++) {
         const ClipVertex* cur = &polygon->v[i];
         s += prev->x * cur->y - cur->x * prev->y;
-        float prev_u = prev->u * half_width, prev_v = prev->v * half_height;
-        float cur_u = cur->u * half_width, cur_v = cur->v * half_height;
+        float prev_u = prev->u * base_width, prev_v = prev->v * base_height;
+        float cur_u = cur->u * base_width, cur_v = cur->v * base_height;
         t += prev_u * cur_v - cur_u * prev_v;
         prev = cur;
     }
