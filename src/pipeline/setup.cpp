@@ -211,12 +211,16 @@ inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_
     return *first < *end;
 }
 
-// Inserts the span of the current row, if it ends right of column 0 (one
-// ending at or left of it shows nothing).
+// Inserts the span of the current row if it covers a column right of
+// column 0. A span that covers none (it ends at or left of column 0, or
+// the edges meet within one column: the tips of triangles, and thin
+// geometry far off) would show nothing yet take a node, and could cut the
+// spans it lies on; deep rows of thin faces would pile such nodes up
+// without bound.
 inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y) {
-    int32_t x_right = c->xr >> 16;
-    if (x_right <= 0) return;
-    span->x_left = c->xl >> 16;
+    int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
+    if (x_right <= 0 || x_right <= x_left) return;
+    span->x_left = x_left;
     span->x_right = x_right;
     insert_span(span, &rows->lists[y - rows->first_row]);
 }

@@ -230,4 +230,31 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
     }
 }
 
+// A deep field of thin upright faces (grass, a fence): far off, most rows
+// of a face lie within one column and show nothing. Such rows are not
+// stored, so every visible span covers a column and the pools grow only by
+// what the visible spans need.
+TEST_F(Frame, ThinFacesThatCoverNoColumnTakeNoNodes) {
+    Mesh field;
+    for (int k = 0; k < 6000; k++) {
+        float x = -60.0f + (float)(k % 400) * 0.3f, z = 10.0f + (float)(k / 400) * 1.5f;
+        int a = field.vertex({x, 0, z}, 0, 0), b = field.vertex({x + 0.01f, 0, z}, 1, 0);
+        int c = field.vertex({x + 0.005f, 60, z}, 0.5f, 1);
+        field.face(a, b, c, {0, 0, -1}, 0);
+    }
+    world.add(field);
+    long nodes = frame_span_pool_nodes();
+    Matrix4 light = synthetic::look_at({0, 30, -50}, {0, 30, 0}, {0, 1, 0});
+    FrameReport report = synthetic::render_frame(world.finish(), light,
+                                                 synthetic::look_at({5, 30, -50}, {0, 30, 0}, {0, 1, 0}), nullptr,
+                                                 shadow.data(), frame.data());
+    const ScanlineSpanList* rows = frame_span_lists();
+    for (int y = 0; y < H; y++) {
+        const SpanNode* n = rows[y].first;
+        for (int i = 0; i < rows[y].active_count; i++, n = n->next) ASSERT_LT(n->x_left, n->x_right) << "row " << y;
+    }
+    EXPECT_GT(report.camera_spans, 100);
+    EXPECT_LE(frame_span_pool_nodes() - nodes, (long)report.camera_spans + report.light_spans);
+}
+
 }  // namespace
