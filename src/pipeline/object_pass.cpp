@@ -29,23 +29,40 @@ const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, 
     return &view[face->corners[k] - object->vertices];
 }
 
+// How far, in pixels, a row's 16.16 edge positions may stray from the
+// exact edges: the float start of each edge (a few units in the last place
+// of an x up to 7680, under 1/256 of a pixel) plus the truncation of one
+// step per row, 2^-16 each.
+const float edge_slack = 1.0f / 64.0f;
+const float row_slack = 1.0f / 65536.0f;
+
 // What becomes of a face whose view vertices are v: its clip action, where
-// CLIP_DROP also stands for a face kept whole that cannot be drawn. A face kept whole
-// is drawn only when no corner lies nearer than the near limit and its
-// screen positions cover a row, ceil(min y) < ceil(max y): polygon setup
-// would reject it otherwise, so it is dropped here before its corners are
-// gathered. (Setup also rejects corners off the screen; those are left to it.)
+// CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
+// kept whole is drawn only when no corner lies nearer than the near limit
+// and its screen positions cover a pixel: polygon setup would make no span
+// otherwise, so it is dropped here before its corners are gathered. It
+// covers no row when ceil(min y) = ceil(max y); it covers no column when
+// min x and max x lie inside one column, far enough from its sides that no
+// row's edge positions can reach them, since every span then has its left
+// and right end in that column. (Setup also rejects corners off the screen;
+// those are left to it.)
 int face_action(const ViewVertex* const v[3]) {
     int action = clip_triangle_action(v[0]->sides, v[1]->sides, v[2]->sides);
     if (action != CLIP_KEEP) return action;
     for (int k = 0; k < 3; k++)
         if ((double)v[k]->z < near_limit) return CLIP_DROP;
-    float lo = v[0]->sy, hi = v[0]->sy;
+    float top = v[0]->sy, bottom = v[0]->sy, left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
-        lo = v[k]->sy < lo ? v[k]->sy : lo;
-        hi = v[k]->sy > hi ? v[k]->sy : hi;
+        top = v[k]->sy < top ? v[k]->sy : top;
+        bottom = v[k]->sy > bottom ? v[k]->sy : bottom;
+        left = v[k]->sx < left ? v[k]->sx : left;
+        right = v[k]->sx > right ? v[k]->sx : right;
     }
-    return std::ceil(lo) < std::ceil(hi) ? CLIP_KEEP : CLIP_DROP;
+    float first_row = std::ceil(top), end_row = std::ceil(bottom);
+    if (!(first_row < end_row)) return CLIP_DROP;
+    float column = std::floor(left), slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
+    if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
+    return CLIP_KEEP;
 }
 
 // The start of both passes for one face: the facing test, the corners' view
