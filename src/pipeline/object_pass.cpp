@@ -66,22 +66,26 @@ int face_action(const ViewVertex* const v[3]) {
 }
 
 // The start of both passes for one face: the facing test, the corners' view
-// vertices into v and their view positions into the polygon's first three
-// vertices (other clip fields cleared), and face_action's verdict; -1 when
-// the face turns away. *size is set to 0: no record yet.
+// vertices into v, and face_action's verdict; -1 when the face turns away.
+// For a face that is to be drawn (CLIP_KEEP or CLIP_CUT) the corners' view
+// positions go into the polygon's first three vertices (other clip fields
+// cleared); most faces are dropped before that. *size is set to 0: no record
+// yet.
 int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
                const ViewVertex* v[3], ClipPolygon* polygon, size_t* size) {
     *size = 0;
     if (!faces_eye(eye, face)) return -1;
+    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
+    int action = face_action(v);
+    if (action == CLIP_DROP) return action;
     for (int k = 0; k < 3; k++) {
-        v[k] = corner_view(object, face, k, view);
         ClipVertex c = {};
         c.x = v[k]->x;
         c.y = v[k]->y;
         c.z = v[k]->z;
         polygon->v[k] = c;
     }
-    return face_action(v);
+    return action;
 }
 
 // The face's corners, clip vertices with their view positions and the camera
