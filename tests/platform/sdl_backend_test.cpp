@@ -1,16 +1,21 @@
 // The SDL backend on SDL's dummy video driver, with frames slower than the
-// tick: input must never wait behind ticks.
+// tick: input must never wait behind ticks. And the program on a private X
+// server (Xvfb, skipped when it is not installed) that goes away under it.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
-
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +185,117 @@ TEST_F(SdlSlowFrames, ProgramEndsCleanlyOnSigterm) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_NE(read_file("err.txt").find("VARNEL_THREADS"), std::string::npos);
+}
+
+// A private X server on a display number it picks itself (Xvfb -displayfd),
+// ended with the object or by stop().
+class TestXServer {
+public:
+    TestXServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
+                   (char*)nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c;
+        pollfd p = {fds[0], POLLIN, 0};
+        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~TestXServer() { stop(); }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    const std::string& name() const { return name_; }  // empty when it did not start
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+// Destroys, as another client, every top-level window whose title starts
+// with `title`; how many.
+int destroy_windows(const std::string& display_name, const char* title) {
+    Display* d = XOpenDisplay(display_name.c_str());
+    if (!d) return 0;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    int destroyed = 0;
+    if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count; i++) {
+            char* name = nullptr;
+            if (XFetchName(d, children[i], &name) && name && std::strncmp(name, title, std::strlen(title)) == 0) {
+                XDestroyWindow(d, children[i]);
+                destroyed++;
+            }
+            if (name) XFree(name);
+        }
+        XFree(children);
+    }
+    XSync(d, False);
+    XCloseDisplay(d);
+    return destroyed;
+}
+
+// The display ends under the running program, or another client destroys
+// its window: within a second or two it ends by itself, with exit code 1
+// and one line saying so, whatever its drawing threads were doing.
+TEST(SdlDisplayLoss, ProgramEndsWhenItsDisplayOrWindowGoesAway) {
+    if (std::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
+    for (int server_ends : {1, 0}) {
+        SCOPED_TRACE(server_ends ? "server ends" : "window destroyed");
+        DemoCopy data("sdl_display_loss");
+        ASSERT_TRUE(data.copied());
+        TestXServer server;
+        ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, 2);
+            setenv("DISPLAY", server.name().c_str(), 1);
+            unsetenv("WAYLAND_DISPLAY");
+            unsetenv("SDL_VIDEODRIVER");
+            setenv("VARNEL_THREADS", "3", 1);
+            execl(VARNEL_PROGRAM_PATH, VARNEL_PROGRAM_PATH, (char*)nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 1000 && read_file("Engine.log").find("Rendering !") == std::string::npos; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // frames drawn, threads between jobs
+        if (server_ends)
+            server.stop();
+        else
+            EXPECT_EQ(destroy_windows(server.name(), "Varnel - Engine"), 1);
+        int status = 0;
+        pid_t done = 0;
+        for (int i = 0; i < 300 && (done = waitpid(pid, &status, WNOHANG)) == 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "still running 3 s later; stderr: " << read_file("err.txt");
+            continue;
+        }
+        std::string err = read_file("err.txt");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find("went away"), std::string::npos) << err;
+    }
 }
 
 }  // namespace
