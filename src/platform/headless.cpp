@@ -157,11 +157,14 @@ void surfaces_release() {
 
 const char* error() { return state.error ? state.error : "no error"; }
 
+// The script's closes come through next_message only.
+int quit_requested() { return 0; }
+
 const PlatformBackend backend = {
     "headless",      window_create, window_destroy,  next_message,
     post_quit,       show_cursor,   mouse_motion,    elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock,  surface_show,
-    surfaces_release, error,
+    surfaces_release, error,         quit_requested,
 };
 
 }  // namespace

@@ -277,11 +277,18 @@ void surface_show(int index) {
 
 const char* error() { return sdl.error ? sdl.error : "no error"; }
 
+// SDL turns SIGINT and SIGTERM into its quit event when events are pumped;
+// this looks without taking it, so the message loop still sees it.
+int quit_requested() {
+    SDL_PumpEvents();
+    return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
+}
+
 const PlatformBackend backend = {
     "sdl",           window_create, window_destroy, next_message,
     post_quit,       show_cursor,   mouse_motion,   elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock, surface_show,
-    surfaces_release, error,
+    surfaces_release, error,         quit_requested,
 };
 
 }  // namespace
