@@ -73,6 +73,9 @@ int window_create(const char* title, int width, int height) {
         SDL_Quit();
         return 0;
     }
+    // Losing the X display or the window ends the program with one line,
+    // not through exit() under running threads.
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) x11_end_on_display_loss();
     sdl.width = width;
     sdl.height = height;
     sdl.quit = 0;
@@ -103,9 +106,6 @@ int window_create(const char* title, int width, int height) {
         SDL_Quit();
         return 0;
     }
-    // Losing the X display or the window ends the program with one line,
-    // not through exit() under running threads.
-    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) x11_end_on_display_loss();
     SDL_SetRelativeMouseMode(SDL_TRUE);
     sdl.start_ms = SDL_GetTicks();
     sdl.next_tick_us = now_us() + TICK_MS * 1000;
