@@ -237,8 +237,8 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
 // whole, as without a limit, and some show the chunks that did fit.
 TEST_F(Frame, RecordStorageRunningOutSkipsChunksAndWarns) {
     Mesh floor, box;
-    floor.grid({-60, 0, -60}, {120, 0, 0}, {0, 0, 120}, 90, 8.0f, {0, 1, 0}, 0);  // 16,200 faces, 64 chunks
-    box.box({-8, 0, -8}, {8, 16, 8}, 12, 0);
+    floor.grid({-60, 0, -60}, {120, 0, 0}, {0, 0, 120}, 50, 8.0f, {0, 1, 0}, 0);  // 5,000 faces, 20 chunks
+    box.box({-8, 0, -8}, {8, 16, 8}, 8, 0);
     world.add(floor);
     world.add(box);
     Scene* s = world.finish();
@@ -246,7 +246,7 @@ TEST_F(Frame, RecordStorageRunningOutSkipsChunksAndWarns) {
     Matrix4 camera = synthetic::look_at({-10, 45, -60}, {-5, 0, 5}, {0, 1, 0});
     const long start = frame_storage_bytes();
     int steps = 0, partial = 0;
-    for (long limit = start;; limit += 128 * 1024, steps++) {
+    for (long limit = start;; limit += 256 * 1024, steps++) {
         ASSERT_LT(limit, start + (64L << 20)) << "the scene never fitted";
         frame_storage_limit(limit);
         FrameReport report = synthetic::render_frame(s, light, camera, nullptr, shadow.data(), frame.data());
