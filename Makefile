@@ -6,7 +6,8 @@ DATA := $(BUILD)/data
 
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
-	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels
+	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels \
+	libx11-dev xvfb
 
 .PHONY: run test test-release deps build data bench asan tsan fuzz soak clean
 

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
@@ -45,6 +46,19 @@ inline int run_output(const std::string& command, std::string* out) {
     while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out->append(buffer, n);
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits up to timeout_ms for the child process `pid`: its wait status, or
+// -1 when it was still running (it is then killed).
+inline int wait_child(pid_t pid, int timeout_ms) {
+    int status = 0;
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
 }
 
 inline std::string read_file(const std::string& name) {

@@ -11,15 +11,18 @@
 // --out with "-NAME" before its extension.
 // --events-file reads a script of any length in the same syntax (events
 // separated by blanks or line ends, '#' comments); its events follow those of
-// --events. --threads draws on N threads (1..256; every core by default).
+// --events; events for frames after the last are named in one warning.
+// --threads draws on N threads (1..256; every core by default).
 // --size draws WxH frames (160x120 to 7680x4320; 400x300 by default).
 // --bench prints one JSON line: time per frame and per phase, the number of
 // frames whose resolves drew each warning, the resident memory after the
 // first frames and at the end, and the span pools' size then.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -50,10 +53,11 @@ struct Options {
     std::vector<int> views;  // FrameView, in the order given, each once
 };
 
-// What one tick left behind, kept for the figures printed at the end.
-struct TickRecord {
-    double total;         // ms, the whole tick
-    FramePhases phases;   // its parts, and the warnings its frame drew
+// What every tick cost, kept for --bench only, which prints percentiles of
+// each column; the warnings are counted as the ticks come.
+struct BenchFigures {
+    std::vector<double> total, look, vertices, faces, light_rows, camera_rows, present;  // ms, per tick
+    int light_overlap, camera_overlap, out_of_memory;  // frames whose resolves drew each warning
 };
 
 // Memory figures: resident set after the first ticks, its highest sample
@@ -152,24 +156,53 @@ std::string view_file(const std::string& out, const char* name, int several) {
     return out.substr(0, dot) + "-" + name + out.substr(dot);
 }
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    size_t i = (size_t)(p * (double)(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
+// Sorts v in place.
+double percentile(std::vector<double>* v, double p) {
+    if (v->empty()) return 0.0;
+    std::sort(v->begin(), v->end());
+    size_t i = (size_t)(p * (double)(v->size() - 1) + 0.5);
+    return (*v)[std::min(i, v->size() - 1)];
 }
 
-// Reads a whole script file into *text; 0 with a reason in *why.
+// Every column sized for `frames` ticks at once: the memory figures then
+// see no growth of the runner's own.
+void bench_prepare(BenchFigures* b, int frames) {
+    for (std::vector<double>* c : {&b->total, &b->look, &b->vertices, &b->faces, &b->light_rows,
+                                   &b->camera_rows, &b->present})
+        c->assign((size_t)frames, 0.0);
+    b->light_overlap = b->camera_overlap = b->out_of_memory = 0;
+}
+
+void bench_record(BenchFigures* b, size_t tick, double total, const FramePhases& p) {
+    const FrameReport& f = p.frame;
+    b->total[tick] = total;
+    b->look[tick] = p.look;
+    b->vertices[tick] = f.vertices;
+    b->faces[tick] = f.faces;
+    b->light_rows[tick] = f.light_rows;
+    b->camera_rows[tick] = f.camera_rows;
+    b->present[tick] = p.present;
+    b->light_overlap += (f.light_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+    b->camera_overlap += (f.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
+    b->out_of_memory += ((f.light_warnings | f.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
+}
+
+// Appends a whole script file to *text, which is given room for it first;
+// 0 with a reason in *why.
 int read_script(const char* name, std::string* text, const char** why) {
     FILE* f = std::fopen(name, "rb");
     if (!f) {
         *why = "cannot open the events file";
         return 0;
     }
+    const size_t start = text->size();
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= max_script_bytes)
+        text->reserve(start + (size_t)st.st_size + 1);
     char buffer[65536];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        if ((long)(text->size() + n) > max_script_bytes) {
+        if ((long)(text->size() - start + n) > max_script_bytes) {
             std::fclose(f);
             *why = "events file larger than 128 MiB";
             return 0;
@@ -182,11 +215,54 @@ int read_script(const char* name, std::string* text, const char** why) {
         *why = "cannot read the events file";
         return 0;
     }
-    if (text->find('\0') != std::string::npos) {  // the parser would stop there unseen
+    if (text->find('\0', start) != std::string::npos) {  // the parser would stop there unseen
         *why = "events file holds a zero byte";
         return 0;
     }
     return 1;
+}
+
+// The folder `out` (absolute) goes into must be there before any frame is
+// drawn; 0, after one line on stderr, when it is not.
+int out_folder_ready(const std::string& out) {
+    std::string folder = out.substr(0, out.rfind('/'));
+    if (folder.empty()) folder = "/";
+    struct stat st;
+    int ok = stat(folder.c_str(), &st) == 0;
+    if (ok && !S_ISDIR(st.st_mode)) {
+        ok = 0;
+        errno = ENOTDIR;
+    }
+    if (ok && access(folder.c_str(), W_OK | X_OK) != 0) ok = 0;
+    if (!ok) std::fprintf(stderr, "varnel-render: cannot write %s: %s: %s\n", out.c_str(), folder.c_str(), std::strerror(errno));
+    return ok;
+}
+
+// One event as a script writes it ("5:key:F12", "7:mouse:3,-2", "9:quit").
+std::string event_text(const HeadlessEvent& e) {
+    std::string text = std::to_string(e.frame);
+    if (e.kind == HEADLESS_KEY) {
+        const char* name = headless_key_name(e.key);
+        return text + ":key:" + (name ? name : "?");
+    }
+    if (e.kind == HEADLESS_MOUSE) return text + ":mouse:" + std::to_string(e.dx) + "," + std::to_string(e.dy);
+    return text + ":quit";
+}
+
+// Events for frames after the last are never delivered: one line names
+// them (the first few, and how many more).
+void warn_late_events(const std::vector<HeadlessEvent>& events, int frames) {
+    const int named_max = 5;
+    std::string named;
+    int late = 0;
+    for (const HeadlessEvent& e : events) {
+        if (e.frame <= frames) continue;
+        if (late++ < named_max) named += " " + event_text(e);
+    }
+    if (!late) return;
+    if (late > named_max) named += " and " + std::to_string(late - named_max) + " more";
+    std::fprintf(stderr, "varnel-render: warning: %d event%s after the last frame (%d) never delivered:%s\n", late,
+                 late == 1 ? "" : "s", frames, named.c_str());
 }
 
 // Resident set of this process in kilobytes; 0 when it cannot be read.
@@ -212,36 +288,36 @@ int main(int argc, char** argv) {
     if (!o.out.empty() && !ends_with(o.out, ".png") && !ends_with(o.out, ".bmp") &&
         !ends_with(o.out, ".PNG") && !ends_with(o.out, ".BMP"))
         return usage("--out must name a .png or .bmp file");
+    std::string out = absolute(o.out);
+    if (!out.empty() && !out_folder_ready(out)) return 1;
+    // The file is read straight after the --events text: one copy of it.
     std::string script = o.events;
     if (o.events_file) {
-        std::string file;
+        script += "\n";
         const char* why;
-        if (!read_script(o.events_file, &file, &why)) {
+        if (!read_script(o.events_file, &script, &why)) {
             std::fprintf(stderr, "varnel-render: %s: %s\n", o.events_file, why);
             return 1;
         }
-        script += "\n";
-        script += file;
     }
-    // The array is sized from the script itself, so a script of any length fits.
+    // The array is sized from the script itself, so a script of any length
+    // fits, and the backend takes it over: one copy of it too.
     int event_count;
     const char* error;
     if (!headless_parse_events(script.c_str(), nullptr, 0, &event_count, &error)) return usage(error);
-    std::vector<HeadlessEvent> events((size_t)event_count + 1);
+    std::vector<HeadlessEvent> events((size_t)event_count);
     if (!headless_parse_events(script.c_str(), events.data(), event_count, &event_count, &error))
         return usage(error);
     std::string().swap(script);
-    std::string out = absolute(o.out);
+    warn_late_events(events, o.frames);
     if (chdir(o.data) != 0) {
         std::fprintf(stderr, "varnel-render: cannot enter data folder %s\n", o.data);
         return 1;
     }
 
-    headless_configure(o.frames, events.data(), event_count);
-    std::vector<HeadlessEvent>().swap(events);  // the backend keeps its own copy
-    // Every tick's record is written in place, so the memory figures below
-    // see no growth of the runner's own.
-    std::vector<TickRecord> ticks((size_t)o.frames);
+    headless_configure_taking(o.frames, &events);
+    BenchFigures bench = {};
+    if (o.bench) bench_prepare(&bench, o.frames);
     platform_use(headless_backend());
     const AppSettings settings = {o.threads, o.width, o.height, 0};
     if (app_startup(&settings) != STARTUP_OK) {
@@ -263,7 +339,7 @@ int main(int argc, char** argv) {
         double t0 = frame_clock_ms();
         window_proc(message.type, message.key);
         double t1 = frame_clock_ms();
-        if (tick_count < o.frames) ticks[(size_t)tick_count] = TickRecord{t1 - t0, *app_frame_phases()};
+        if (o.bench && tick_count < o.frames) bench_record(&bench, (size_t)tick_count, t1 - t0, *app_frame_phases());
         tick_count++;
         if (tick_count == memory.early_tick) {
             memory.early_kb = memory.max_after_kb = resident_kb();
@@ -297,22 +373,10 @@ int main(int argc, char** argv) {
         }
     }
     if (o.bench) {
-        ticks.resize((size_t)std::min(tick_count, o.frames));
-        std::vector<double> total, look, vertices, faces, light_rows, camera_rows, present;
-        int light_overlap = 0, camera_overlap = 0, out_of_memory = 0;
-        for (const TickRecord& t : ticks) {
-            const FrameReport& f = t.phases.frame;
-            total.push_back(t.total);
-            look.push_back(t.phases.look);
-            vertices.push_back(f.vertices);
-            faces.push_back(f.faces);
-            light_rows.push_back(f.light_rows);
-            camera_rows.push_back(f.camera_rows);
-            present.push_back(t.phases.present);
-            light_overlap += (f.light_warnings & RESOLVE_WARNING_OVERLAP) != 0;
-            camera_overlap += (f.camera_warnings & RESOLVE_WARNING_OVERLAP) != 0;
-            out_of_memory += ((f.light_warnings | f.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
-        }
+        size_t ticked = (size_t)std::min(tick_count, o.frames);
+        for (std::vector<double>* c : {&bench.total, &bench.look, &bench.vertices, &bench.faces, &bench.light_rows,
+                                       &bench.camera_rows, &bench.present})
+            c->resize(ticked);
         std::printf("{\"frames\": %d, \"threads\": %d, \"size\": [%d, %d], "
                     "\"ms_per_frame\": {\"median\": %.4f, \"p5\": %.4f, \"p95\": %.4f}, "
                     "\"phases_ms\": {\"look\": %.4f, \"vertices\": %.4f, \"faces\": %.4f, "
@@ -322,10 +386,12 @@ int main(int argc, char** argv) {
                     "\"rss_kb\": {\"after_frame\": %d, \"early\": %ld, \"max_after\": %ld, \"end\": %ld, "
                     "\"peak\": %ld}, \"span_pool_nodes\": {\"early\": %ld, \"end\": %ld}, "
                     "\"frame_storage_kb\": {\"early\": %ld, \"end\": %ld}}\n",
-                    tick_count, frame_threads(), width, height, percentile(total, 0.5), percentile(total, 0.05),
-                    percentile(total, 0.95), percentile(look, 0.5), percentile(vertices, 0.5),
-                    percentile(faces, 0.5), percentile(light_rows, 0.5), percentile(camera_rows, 0.5),
-                    percentile(present, 0.5), wall_s, light_overlap, camera_overlap, out_of_memory,
+                    tick_count, frame_threads(), width, height, percentile(&bench.total, 0.5),
+                    percentile(&bench.total, 0.05), percentile(&bench.total, 0.95),
+                    percentile(&bench.look, 0.5), percentile(&bench.vertices, 0.5), percentile(&bench.faces, 0.5),
+                    percentile(&bench.light_rows, 0.5), percentile(&bench.camera_rows, 0.5),
+                    percentile(&bench.present, 0.5), wall_s, bench.light_overlap, bench.camera_overlap,
+                    bench.out_of_memory,
                     memory.early_tick, memory.early_kb, memory.max_after_kb, memory.end_kb, memory.peak_kb,
                     memory.early_pool_nodes, memory.end_pool_nodes, memory.early_storage_kb,
                     memory.end_storage_kb);

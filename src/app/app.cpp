@@ -29,8 +29,15 @@ const int shadow_factor = 100;           // shadowed pixels keep 100/256 of thei
 AppState app = {};
 FramePhases phases = {};
 
-// Start-up failures: one line on stderr naming the step and the file.
+// Start-up failures: one line on stderr naming the step and the file. A
+// step that failed while a close was asked for was most likely cut short by
+// it (SIGINT or SIGTERM interrupts a read that waits), so that is reported
+// instead of blaming a file that may be fine.
 StartupResult fail(StartupResult result, const char* what, const char* file, const char* why) {
+    if (platform_quit_requested()) {
+        std::fprintf(stderr, "varnel: start-up interrupted while %s\n", what);
+        return STARTUP_INTERRUPTED;
+    }
     std::fprintf(stderr, "varnel: %s failed: %s: %s\n", what, file, why);
     return result;
 }

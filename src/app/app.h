@@ -58,6 +58,7 @@ enum StartupResult {
     STARTUP_TEXTURES,
     STARTUP_CONE,
     STARTUP_MEMORY,
+    STARTUP_INTERRUPTED,  // SIGINT, SIGTERM or a close came while a step ran, and it failed
 };
 
 // Runs start-up (log, window, poses, scenes, path, textures, cone, engine

@@ -36,6 +36,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "pipeline/pipeline.h"
@@ -77,6 +78,7 @@ struct ChunkRecords {
     std::vector<int32_t> band_start;  // band b: offsets[band_start[b] .. band_start[b + 1])
     std::vector<uint32_t> offsets;    // byte offsets of records
     std::vector<int32_t> band_fill;   // scratch for grouping: next free entry per band
+    int failed;                       // 1: this frame's records found no memory; the chunk draws nothing
 };
 
 // Every screen row's span list, cut into bands that each own a pool.
@@ -109,6 +111,8 @@ struct FrameEngine {
     std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: a light-facing face uses it
     size_t light_facing_size;
     std::atomic<long> storage_allocated;    // bytes ever allocated for the storage above
+    long storage_limit = -1;                // test hook: storage_allocated may not grow past it; -1: none
+    int storage_failed;                     // the frame's objects and chunks found no memory: nothing drawn
     int share_eyes;                         // the shortcut above may be taken (tests turn it off)
     // the latest frame, which the views show
     int drawn;                              // a frame was drawn into the rows and targets below
@@ -134,15 +138,27 @@ struct Pass {
 
 FrameEngine frame = {};
 
+// Whether n more bytes of storage may be taken (the test hook's limit).
+int storage_allowed(size_t n) {
+    return frame.storage_limit < 0 || frame.storage_allocated + (long)n <= frame.storage_limit;
+}
+
 // Makes a vector at least n long, counting the bytes of any new storage.
 // Storage only grows; a frame that needs no more than earlier ones
-// allocates nothing.
+// allocates nothing. 0, with the vector as it was, when memory ran out:
+// this runs on the workers, and no exception may leave one.
 template <class T>
-void grow_to(std::vector<T>* v, size_t n) {
-    if (v->size() >= n) return;
+int grow_to(std::vector<T>* v, size_t n) {
+    if (v->size() >= n) return 1;
+    if (!storage_allowed(n * sizeof(T))) return 0;
     size_t before = v->capacity();
-    v->resize(n);
+    try {
+        v->resize(n);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
     if (v->capacity() != before) frame.storage_allocated += (long)(v->capacity() * sizeof(T));
+    return 1;
 }
 
 void add_objects(Scene* scene, int32_t* vertices) {
@@ -162,8 +178,20 @@ void add_chunks(std::vector<Chunk>* chunks, int32_t object, int32_t total, int32
         chunks->push_back(Chunk{object, first, total - first < size ? total - first : size});
 }
 
+// Every chunk's band table, so that a chunk whose records find no memory
+// can always be left with no records in any band.
+int size_band_tables(std::vector<ChunkRecords>* records) {
+    const size_t bands = (size_t)frame.band_count;
+    for (size_t c = 0; c < frame.face_chunks.size(); c++) {
+        ChunkRecords* r = &(*records)[c];
+        if (!grow_to(&r->band_start, bands + 1) || !grow_to(&r->band_fill, bands)) return 0;
+    }
+    return 1;
+}
+
 // The frame's objects, chunks and per-vertex arrays; storage only grows.
-void gather_objects(const FrameScene* scene) {
+// 0 when memory ran out (the object and chunk lists throw instead).
+int gather_objects(const FrameScene* scene) {
     frame.objects.clear();
     int32_t vertices = 0;
     add_objects(scene->world, &vertices);
@@ -177,21 +205,45 @@ void gather_objects(const FrameScene* scene) {
         add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
         add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
     }
-    grow_to(&frame.light_records, frame.face_chunks.size());
-    grow_to(&frame.camera_records, frame.face_chunks.size());
-    grow_to(&frame.light_vertices, (size_t)vertices);
-    grow_to(&frame.camera_vertices, (size_t)vertices);
+    if (!grow_to(&frame.light_records, frame.face_chunks.size()) ||
+        !grow_to(&frame.camera_records, frame.face_chunks.size()) || !size_band_tables(&frame.light_records) ||
+        !size_band_tables(&frame.camera_records) || !grow_to(&frame.light_vertices, (size_t)vertices) ||
+        !grow_to(&frame.camera_vertices, (size_t)vertices))
+        return 0;
     if (frame.light_facing_size < (size_t)vertices) {
-        frame.light_facing.reset(new std::atomic<uint8_t>[(size_t)vertices]);
-        frame.light_facing_size = (size_t)vertices;
+        if (!storage_allowed((size_t)vertices)) return 0;
+        frame.light_facing.reset(new (std::nothrow) std::atomic<uint8_t>[(size_t)vertices]);
+        frame.light_facing_size = frame.light_facing ? (size_t)vertices : 0;
+        if (!frame.light_facing) return 0;
         frame.storage_allocated += (long)vertices;
     }
+    return 1;
 }
 
-// Room for one more record of at most POLYGON_RECORD_MAX bytes.
+// gather_objects; when memory ran out, no chunks at all: the frame then
+// draws nothing and reports the memory warning in both passes.
+void gather_frame(const FrameScene* scene) {
+    int ok;
+    try {
+        ok = gather_objects(scene);
+    } catch (const std::bad_alloc&) {
+        ok = 0;
+    }
+    if (!ok) {
+        frame.vertex_chunks.clear();
+        frame.face_chunks.clear();
+    }
+    frame.storage_failed = !ok;
+}
+
+// Room for one more record of at most POLYGON_RECORD_MAX bytes; null, with
+// the chunk marked failed, when memory ran out.
 void* record_room(ChunkRecords* r) {
     size_t need = r->used + POLYGON_RECORD_MAX;
-    if (r->storage.size() * 8 < need) grow_to(&r->storage, (need + 7) / 8 * 2);
+    if (r->storage.size() * 8 < need && !grow_to(&r->storage, (need + 7) / 8 * 2)) {
+        r->failed = 1;
+        return nullptr;
+    }
     return (char*)r->storage.data() + r->used;
 }
 
@@ -206,11 +258,11 @@ void record_bands(const PolygonRecord* p, int32_t* first, int32_t* last) {
 }
 
 // Groups the chunk's records by the bands their rows reach, keeping their
-// order within each band.
+// order within each band. A failed chunk (gather_objects sized its band
+// tables) is left with no records in any band.
 void group_by_band(ChunkRecords* r) {
     const int32_t bands = frame.band_count;
-    grow_to(&r->band_start, (size_t)bands + 1);
-    grow_to(&r->band_fill, (size_t)bands);
+    if (r->failed) r->used = 0;
     std::fill(r->band_start.begin(), r->band_start.begin() + bands + 1, 0);
     size_t entries = 0;
     for (size_t at = 0; at < r->used;) {
@@ -221,8 +273,13 @@ void group_by_band(ChunkRecords* r) {
         entries += (size_t)(b1 - b0 + 1);
         at += p->size;
     }
+    if (!grow_to(&r->offsets, entries)) {
+        r->failed = 1;
+        r->used = 0;
+        std::fill(r->band_start.begin(), r->band_start.begin() + bands + 1, 0);
+        return;
+    }
     for (int32_t b = 0; b < bands; b++) r->band_start[(size_t)b + 1] += r->band_start[(size_t)b];
-    grow_to(&r->offsets, entries);
     std::copy(r->band_start.begin(), r->band_start.begin() + bands, r->band_fill.begin());
     for (size_t at = 0; at < r->used;) {
         const PolygonRecord* p = record_at(r, (uint32_t)at);
@@ -265,10 +322,13 @@ void light_faces(int32_t c) {
     std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
     ChunkRecords* r = &frame.light_records[(size_t)c];
     r->used = 0;
+    r->failed = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;
-        if (!object_pass_light_face(&fo.light, object, face, view, record_room(r), &size)) continue;
+        void* room = record_room(r);
+        if (!room) break;  // the chunk is skipped
+        if (!object_pass_light_face(&fo.light, object, face, view, room, &size)) continue;
         mark_corners(marks, object, face);
         r->used += size;
     }
@@ -295,11 +355,14 @@ void camera_faces(int32_t c, LightViews source) {
                                                                 : LightViewSource{light_view, marks};
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
+    r->failed = 0;
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;
+        void* room = record_room(r);
+        if (!room) break;  // the chunk is skipped
         if (!object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
-                                     fo.scene->material_count, record_room(r), &size))
+                                     fo.scene->material_count, room, &size))
             continue;
         r->used += size;
         if (source == LIGHT_VIEWS_SHARED) mark_corners(marks, object, face);
@@ -409,19 +472,22 @@ void order_bands(std::vector<int32_t>* order, const std::vector<double>& cost) {
     });
 }
 
-// The warnings of a pass from its bands' counts and pools, drawn into
-// `buffer` and, when it is given, into the display, which got the pass's
-// rows before the warnings were drawn (text is drawn over whatever is there,
-// so both end up the same).
-uint32_t draw_pass_warnings(const Pass* pass, const std::vector<ResolveCounts>& counts, uint32_t* buffer,
-                            uint32_t* display, int32_t* spans) {
-    int32_t overlaps = 0, out_of_memory = 0;
+// The warnings of a pass from its bands' counts and pools, and from the
+// records it walked (a chunk that found no memory is as short of it as a
+// full pool), drawn into `buffer` and, when it is given, into the display,
+// which got the pass's rows before the warnings were drawn (text is drawn
+// over whatever is there, so both end up the same).
+uint32_t draw_pass_warnings(const Pass* pass, const std::vector<ResolveCounts>& counts,
+                            const std::vector<ChunkRecords>& records, uint32_t* buffer, uint32_t* display,
+                            int32_t* spans) {
+    int32_t overlaps = 0, out_of_memory = frame.storage_failed;
     *spans = 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         overlaps += counts[(size_t)b].overlaps;
         *spans += counts[(size_t)b].spans;
         out_of_memory |= span_pool_status(&pass->rows->bands[(size_t)b].pool) == -1;
     }
+    for (size_t c = 0; c < frame.face_chunks.size(); c++) out_of_memory |= records[c].failed;
     uint32_t drawn = resolve_draw_warnings(overlaps, out_of_memory, buffer);
     if (display) resolve_draw_warnings(overlaps, out_of_memory, display);
     return drawn;
@@ -465,7 +531,7 @@ void render_passes(Pass* pass, FrameReport* report) {
         }
     pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
-    gather_objects(scene);
+    gather_frame(scene);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
@@ -474,16 +540,17 @@ void render_passes(Pass* pass, FrameReport* report) {
     workers_run(job_faces, pass, face_chunks);
     double t2 = frame_clock_ms();
     workers_run(job_light_rows, pass, frame.band_count);
-    report->light_warnings =
-        draw_pass_warnings(pass, frame.light_counts, targets->shadow_buffer, nullptr, &report->light_spans);
+    const std::vector<ChunkRecords>& light_records = pass->shared ? frame.camera_records : frame.light_records;
+    report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
+                                                nullptr, &report->light_spans);
     if (report->light_warnings) {
         cone_sweep(pass, 0, screen_pixels());  // the warnings were drawn after the bands' sweeps
         if (!pass->shared) workers_run(job_marked_camera_faces, pass, face_chunks);
     }
     double t3 = frame_clock_ms();
     workers_run(job_camera_rows, pass, frame.band_count + (pass->write_vertices ? vertex_chunks : 0));
-    report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, targets->frame_buffer, pass->display,
-                                                 &report->camera_spans);
+    report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, frame.camera_records,
+                                                 targets->frame_buffer, pass->display, &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
     order_bands(&frame.camera_order, frame.camera_cost);
     double t4 = frame_clock_ms();
@@ -629,6 +696,8 @@ long frame_span_pool_nodes() {
 long frame_storage_bytes() { return frame.storage_allocated.load(); }
 
 void frame_share_eyes(int allow) { frame.share_eyes = allow; }
+
+void frame_storage_limit(long bytes) { frame.storage_limit = bytes; }
 
 const char* frame_view_name(int view) { return view >= 0 && view < FRAME_VIEW_COUNT ? views[view].name : nullptr; }
 

@@ -81,6 +81,9 @@ void frame_share_eyes(int allow);
 // (records, per-vertex arrays); it grows only while frames need more than
 // every frame before them.
 long frame_storage_bytes();
+// Test hook: growth of that storage past `bytes` in all fails as if memory
+// ran out; -1 (the default) lifts the limit.
+void frame_storage_limit(long bytes);
 
 // -- views of the latest frame ------------------------------------------------
 // Pictures of what the latest frame is made of, drawn from its own rows and

@@ -43,7 +43,13 @@ struct WorkerPool {
     int fail_starts_after = -1;             // test hook, -1: off
 };
 
-WorkerPool pool;
+// Made once and never destroyed: exit() (which Xlib calls when the display
+// goes away) would otherwise run its destructor under workers still waiting
+// on `wake` (pthread_cond_destroy then blocks for ever) or still joinable
+// (std::terminate). workers_stop, from the program's own shutdown, is what
+// ends the workers; whatever still runs at exit is simply dropped with the
+// process.
+WorkerPool& pool = *new WorkerPool;
 
 // Waiting threads spin this many rounds, then give the processor away: a
 // thread that holds an item may be waiting for it when the machine runs

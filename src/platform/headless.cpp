@@ -1,6 +1,7 @@
 #include "platform/headless.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,7 +16,7 @@ struct Headless {
     int closed;                        // the close message was sent
     int quit;                          // post_quit was called
     int quit_code;
-    int mouse_dx, mouse_dy;            // motion summed since the last read
+    int64_t mouse_dx, mouse_dy;        // motion summed since the last read, handed out clamped to int
     uint32_t clock_ms;                 // 20 * tick
     int width, height;
     std::vector<uint32_t> surfaces[2];
@@ -117,9 +118,13 @@ void post_quit(int code) {
 
 void show_cursor(int show) { state.cursor_visible = show; }
 
+// A frame's script may sum more motion than an int holds (each move is
+// within a million pixels, the moves of one frame are not limited).
+int clamp_to_int(int64_t v) { return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : (int)v; }
+
 void mouse_motion(int* dx, int* dy) {
-    *dx = state.mouse_dx;
-    *dy = state.mouse_dy;
+    *dx = clamp_to_int(state.mouse_dx);
+    *dy = clamp_to_int(state.mouse_dy);
     state.mouse_dx = state.mouse_dy = 0;
 }
 
@@ -162,11 +167,14 @@ void surfaces_release() {
 
 const char* error() { return state.error ? state.error : "no error"; }
 
+// The script's closes come through next_message only.
+int quit_requested() { return 0; }
+
 const PlatformBackend backend = {
     "headless",      window_create, desktop_size,    window_destroy,
     next_message,    post_quit,     show_cursor,     mouse_motion,    elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock,  surface_show,
-    surfaces_release, error,
+    surfaces_release, error,         quit_requested,
 };
 
 }  // namespace
@@ -233,13 +241,28 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
 const PlatformBackend* headless_backend() { return &backend; }
 
 void headless_configure(int frames, const HeadlessEvent* events, int count) {
+    std::vector<HeadlessEvent> copy(events, events + count);
+    headless_configure_taking(frames, &copy);
+}
+
+void headless_configure_taking(int frames, std::vector<HeadlessEvent>* events) {
     state = Headless{};
     state.frames = frames;
-    state.events.assign(events, events + count);
-    std::stable_sort(state.events.begin(), state.events.end(),
-                     [](const HeadlessEvent& a, const HeadlessEvent& b) { return a.frame < b.frame; });
+    state.events.swap(*events);
+    std::vector<HeadlessEvent>().swap(*events);
+    // Scripts usually come in frame order; sorting those anyway would take
+    // a second array of their size.
+    auto by_frame = [](const HeadlessEvent& a, const HeadlessEvent& b) { return a.frame < b.frame; };
+    if (!std::is_sorted(state.events.begin(), state.events.end(), by_frame))
+        std::stable_sort(state.events.begin(), state.events.end(), by_frame);
     state.last_shown = -1;
     state.cursor_visible = 1;
+}
+
+const char* headless_key_name(int key) {
+    for (const KeyName& k : key_names)
+        if (k.key == key) return k.name;
+    return nullptr;
 }
 
 const uint32_t* headless_surface_pixels(int index) { return state.surfaces[index & 1].data(); }

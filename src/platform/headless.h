@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -32,6 +33,11 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
 const PlatformBackend* headless_backend();
 // Resets the backend for a run of `frames` ticks with these events.
 void headless_configure(int frames, const HeadlessEvent* events, int count);
+// The same, taking the events over instead of copying them (*events is left
+// empty), for scripts of millions of events.
+void headless_configure_taking(int frames, std::vector<HeadlessEvent>* events);
+// The script name of a KEY_* code ("F12"); null for a key scripts cannot name.
+const char* headless_key_name(int key);
 
 // Inspection and fault injection for tests and the headless runner.
 const uint32_t* headless_surface_pixels(int index);  // staging surface 0 or 1

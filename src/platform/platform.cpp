@@ -23,3 +23,4 @@ void platform_surface_unlock(int index) { active->surface_unlock(index); }
 void platform_surface_show(int index) { active->surface_show(index); }
 void platform_surfaces_release() { active->surfaces_release(); }
 const char* platform_error() { return active->error(); }
+int platform_quit_requested() { return active->quit_requested(); }

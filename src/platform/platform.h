@@ -57,6 +57,7 @@ struct PlatformBackend {
     void (*surface_show)(int index);
     void (*surfaces_release)();
     const char* (*error)();  // why the last call failed
+    int (*quit_requested)();  // 1: a close (SIGINT, SIGTERM, the window manager's) waits to be handed out
 };
 
 void platform_use(const PlatformBackend* backend);
@@ -76,3 +77,4 @@ void platform_surface_unlock(int index);
 void platform_surface_show(int index);
 void platform_surfaces_release();
 const char* platform_error();
+int platform_quit_requested();

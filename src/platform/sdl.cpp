@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include "platform/x11_loss.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -93,6 +95,9 @@ int desktop_size(int* width, int* height) {
 
 int window_create(const char* title, int width, int height, int windowed) {
     if (!video_init()) return 0;
+    // Losing the X display or the window ends the program with one line,
+    // not through exit() under running threads.
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) x11_end_on_display_loss();
     sdl.width = width;
     sdl.height = height;
     sdl.quit = 0;
@@ -299,11 +304,18 @@ void surface_show(int index) {
 
 const char* error() { return sdl.error ? sdl.error : "no error"; }
 
+// SDL turns SIGINT and SIGTERM into its quit event when events are pumped;
+// this looks without taking it, so the message loop still sees it.
+int quit_requested() {
+    SDL_PumpEvents();
+    return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0;
+}
+
 const PlatformBackend backend = {
     "sdl",           window_create, desktop_size,   window_destroy,
     next_message,    post_quit,     show_cursor,    mouse_motion,   elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock, surface_show,
-    surfaces_release, error,
+    surfaces_release, error,         quit_requested,
 };
 
 }  // namespace

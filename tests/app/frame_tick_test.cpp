@@ -328,4 +328,28 @@ TEST(Render, WideOddSizeScreenshotHistogramAndViews) {
     }
 }
 
+// Mistakes in what varnel-render is asked for are found before it starts:
+// a --out folder that is not there ends it before start-up, with nothing
+// drawn or written; events after the last frame are named in one warning.
+TEST(Render, OutputFolderAndLateEventsAreCheckedBeforeTheFirstFrame) {
+    DemoCopy data("render_checked_first");
+    ASSERT_TRUE(data.copied());
+    std::remove("Engine.log");
+    int status = render("--frames 2 --out missing/frame.png");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    std::string err = read_file("err.txt");
+    EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+    EXPECT_NE(err.find("/missing"), std::string::npos) << err;
+    EXPECT_EQ(read_file("Engine.log"), "") << "start-up ran";
+
+    EXPECT_EQ(render("--frames 2 --events '5:key:F12 2:key:END 3:mouse:4,-1 9:quit'"), 0);
+    err = read_file("err.txt");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("3 events after the last frame (2) never delivered: 5:key:F12 3:mouse:4,-1 9:quit"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(render("--frames 2 --events '2:key:END'"), 0);
+    EXPECT_EQ(read_file("err.txt"), "");
+}
+
 }  // namespace

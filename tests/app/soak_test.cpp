@@ -3,6 +3,9 @@
 // memory. `make soak` runs the long one.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -235,6 +238,37 @@ TEST(Soak, EventsFileOfAnyLength) {
     EXPECT_EQ(json_number(read_file("out.json"), "", "frames"), 2);
     EXPECT_NE(std::system((render + " --events-file missing.txt 2> err.txt").c_str()), 0);
     EXPECT_NE(read_file("err.txt").find("missing.txt"), std::string::npos);
+}
+
+// varnel-render in the current folder: its peak resident set in KiB, -1
+// when it failed.
+long render_peak_kb(const std::string& arguments) {
+    std::string command = std::string("exec '") + VARNEL_RENDER_PATH + "' --data . --threads 1 " + arguments + " >/dev/null";
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return usage.ru_maxrss;
+}
+
+// The runner holds a long script once (its text, then one parsed array),
+// and per-frame records only for --bench, which reports them.
+TEST(Soak, RunnerHoldsOneCopyOfItsScriptAndNoUnusedRecords) {
+    DemoCopy data("soak_runner_memory");
+    ASSERT_TRUE(data.copied());
+    const int events = 1500000;
+    std::string text;
+    for (int i = 0; i < events; i++) text += "1:key:UP\n";
+    write_file("events.txt", text);
+    const double one_copy_kb = (text.size() + events * sizeof(HeadlessEvent)) / 1024.0;
+    long base = render_peak_kb("--frames 1");
+    ASSERT_GT(base, 0);
+    EXPECT_LT(render_peak_kb("--frames 1 --events-file events.txt") - base, 1.2 * one_copy_kb);
+    EXPECT_LT(render_peak_kb("--frames 1000000 --events 1:quit") - base, 4096);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "pipeline/frame.h"
 #include "raster/engine.h"
+#include "raster/resolve.h"
 #include "synthetic_scene.h"
 
 namespace {
@@ -255,6 +256,39 @@ TEST_F(Frame, ThinFacesThatCoverNoColumnTakeNoNodes) {
     }
     EXPECT_GT(report.camera_spans, 100);
     EXPECT_LE(frame_span_pool_nodes() - nodes, (long)report.camera_spans + report.light_spans);
+}
+
+// Record storage that cannot grow (memory ran out) costs the chunks that
+// needed it, never the process: with the limit raised step by step from
+// none at all, every frame shows the memory warning until one is drawn
+// whole, as without a limit, and some show the chunks that did fit.
+TEST_F(Frame, RecordStorageRunningOutSkipsChunksAndWarns) {
+    Mesh floor, box;
+    floor.grid({-60, 0, -60}, {120, 0, 0}, {0, 0, 120}, 50, 8.0f, {0, 1, 0}, 0);  // 5,000 faces, 20 chunks
+    box.box({-8, 0, -8}, {8, 16, 8}, 8, 0);
+    world.add(floor);
+    world.add(box);
+    Scene* s = world.finish();
+    Matrix4 light = synthetic::look_at({30, 60, 12}, {0, 0, 0}, {0, 1, 0});
+    Matrix4 camera = synthetic::look_at({-10, 45, -60}, {-5, 0, 5}, {0, 1, 0});
+    const long start = frame_storage_bytes();
+    int steps = 0, partial = 0;
+    for (long limit = start;; limit += 256 * 1024, steps++) {
+        ASSERT_LT(limit, start + (64L << 20)) << "the scene never fitted";
+        frame_storage_limit(limit);
+        FrameReport report = synthetic::render_frame(s, light, camera, nullptr, shadow.data(), frame.data());
+        uint32_t warnings = report.light_warnings | report.camera_warnings;
+        if (!warnings) break;
+        ASSERT_EQ(warnings, (uint32_t)RESOLVE_WARNING_OUT_OF_MEMORY) << "step " << steps;
+        partial += std::count(frame.begin(), frame.end(), 0u) < (long)frame.size() / 2;
+    }
+    std::vector<uint32_t> fitted = frame;
+    frame_storage_limit(-1);
+    FrameReport report = synthetic::render_frame(s, light, camera, nullptr, shadow.data(), frame.data());
+    EXPECT_EQ(report.light_warnings | report.camera_warnings, 0u);
+    EXPECT_TRUE(fitted == frame);
+    EXPECT_GT(steps, 2);
+    EXPECT_GT(partial, 0) << "no frame drew the chunks that fitted";
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pipeline/workers.h"
@@ -62,6 +65,24 @@ TEST(Threads, RefusedWorkerLeavesASmallerPool) {
     workers_run(count_item, &tally, 100);
     for (auto& r : tally.runs) EXPECT_EQ(r.load(), 1);
     workers_stop();
+}
+
+// exit() while the workers spin or sleep between jobs (Xlib calls it when
+// the display goes away) ends the process at once.
+TEST(Threads, ExitWithThePoolRunningEndsAtOnce) {
+    for (int idle_ms : {0, 200}) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            workers_start(4);
+            Tally tally(64);
+            workers_run(count_item, &tally, 64);
+            std::this_thread::sleep_for(std::chrono::milliseconds(idle_ms));
+            std::exit(3);
+        }
+        int status = wait_child(pid, 5000);
+        EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 3) << status << ", idle " << idle_ms;
+    }
 }
 
 // varnel-render in the current folder; its exit code.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 #include "platform/headless.h"
@@ -71,6 +72,22 @@ TEST(HeadlessScript, DeliversEventsBeforeTheirTickThenCloses) {
     EXPECT_EQ(dy, 5);
     platform_post_quit(0);
     EXPECT_EQ(platform_next_message(&m), 0);
+}
+
+// A frame's moves are summed without overflow and handed out clamped to
+// the int range; the next frame's sum starts afresh.
+TEST(HeadlessScript, HugeMouseSumsSaturate) {
+    std::vector<HeadlessEvent> e(2200, HeadlessEvent{1, HEADLESS_MOUSE, 0, 1000000, -1000000});
+    e.push_back(HeadlessEvent{2, HEADLESS_MOUSE, 0, -5, 6});
+    headless_configure(2, e.data(), (int)e.size());
+    platform_use(headless_backend());
+    Message m;
+    int dx[2], dy[2];
+    for (int tick = 0; tick < 2; tick++) {
+        ASSERT_EQ(platform_next_message(&m), 1);
+        platform_mouse_motion(&dx[tick], &dy[tick]);
+    }
+    EXPECT_EQ(std::vector<int>({dx[0], dy[0], dx[1], dy[1]}), std::vector<int>({INT_MAX, INT_MIN, -5, 6}));
 }
 
 }  // namespace
