@@ -5,6 +5,9 @@
 #include <cstring>
 #include <functional>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "scene_test_util.h"
 
 namespace {
@@ -22,16 +25,40 @@ TEST(BadInput, MissingFile) {
     EXPECT_STREQ(scene_load_error(), "cannot open file");
 }
 
-// Another kind of file fails somewhere in its first bytes; the reason names
-// what it is rather than a chunk it never had. A 3DS file that fails keeps
-// the chunk's reason (above), and an empty file is an empty world.
+// A 3DS file starts with the main chunk; anything else is named for what it
+// is rather than a chunk it never had. A 3DS file that fails keeps the
+// chunk's reason (above); the main chunk alone is an empty world.
 TEST(BadInput, FileOfAnotherKindIsNotA3dsFile) {
     const std::string obj = "# an OBJ file\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     expect_rejected(std::vector<uint8_t>(obj.begin(), obj.end()), "model.3ds", "not a 3DS file");
     expect_rejected({0x3D, 0x3D, 0xFF, 0xFF, 0, 0}, "editor_first.3ds", "not a 3DS file");
-    ScenePtr empty = load_bytes({}, "empty.3ds");
+    expect_rejected({0x3D, 0x3D, 6, 0, 0, 0}, "editor_only.3ds", "not a 3DS file");
+    expect_rejected({}, "empty.3ds", "not a 3DS file");
+    expect_rejected({0x4D, 0x4D, 6, 0}, "main_cut.3ds", "not a 3DS file");
+    ScenePtr empty = load_bytes({0x4D, 0x4D, 6, 0, 0, 0}, "main_only.3ds");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->object_count, 0);
+}
+
+// Only regular files are read: a named pipe is refused at once instead of
+// waiting for a writer, and a /proc file (size 0, text inside) is no scene.
+TEST(BadInput, FilesThatAreNotRegularFiles) {
+    const std::string pipe = scene_test_path("pipe.3ds");
+    unlink(pipe.c_str());
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {{pipe, "not a regular file"},
+                 {VARNEL_TEST_TMP, "not a regular file"},
+                 {"/dev/null", "not a regular file"},
+                 {"/proc/version", "not a 3DS file"},
+                 {"/proc/cpuinfo", "not a 3DS file"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(scene_load(c.path.c_str()), nullptr) << c.path;
+        EXPECT_STREQ(scene_load_error(), c.reason) << c.path;
+    }
+    unlink(pipe.c_str());
 }
 
 TEST(BadInput, ChunkLengthsAndNesting) {
