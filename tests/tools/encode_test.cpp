@@ -1,5 +1,6 @@
 // The asset encoders, read back through the engine's own readers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "asset_test_util.h"
 #include "display/bmp.h"
 #include "display/font.h"
+#include "png_write.h"
 #include "scene/load3ds.h"
 #include "texture/image.h"
 #include "texture/texture.h"
@@ -296,6 +298,27 @@ TEST(AssetFile, KeepsExistingFilesUnlessAskedAndLeavesNoTemporaries) {
     EXPECT_EQ(read_text("user.txt"), "ab");
     EXPECT_FALSE(asset_file_write("no/such/folder/x.txt", data, 3, ASSET_REPLACE));
     EXPECT_EQ(run_exit_code("test $(ls -A | wc -l) -eq 2"), 0) << "temporary files left behind";
+}
+
+// Data files and PNG images get the mode a file open() creates would: 0666
+// less the user's umask (as the screenshot BMP does), never a fixed 0644.
+TEST(AssetFile, WrittenFilesFollowTheUmask) {
+    ScratchFolder dir("asset_file_umask");
+    ASSERT_TRUE(dir.ok());
+    const uint8_t data[3] = {'a', 'b', 'c'};
+    const uint32_t pixels[4] = {0};
+    const mode_t before = umask(022);
+    for (mode_t mask : {077, 022, 002, 027}) {
+        umask(mask);
+        EXPECT_TRUE(asset_file_write("data.bin", data, 3, ASSET_REPLACE));
+        EXPECT_EQ(png_write_rgb("image.png", pixels, 2, 2), 1);
+        for (const char* name : {"data.bin", "image.png"}) {
+            struct stat s;
+            ASSERT_EQ(stat(name, &s), 0);
+            EXPECT_EQ(s.st_mode & 0777, 0666 & ~mask) << name << " under umask 0" << std::oct << mask;
+        }
+    }
+    umask(before);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "asset/write3ds.h"
+#include "file_mode.h"
 #include "import/import.h"
 #include "varnel_tool/commands.h"
 #include "varnel_tool/tool_common.h"
@@ -255,9 +256,7 @@ int tool_import(int argc, char** argv) {
 
     std::string temp = dir_parent(dir) + "/.varnel-import-XXXXXX";
     if (!mkdtemp(&temp[0])) return error_line("import", (dir_parent(dir) + ": " + std::strerror(errno)).c_str());
-    mode_t mask = umask(0);  // mkdtemp makes the folder private; it gets a folder's usual mode
-    umask(mask);
-    chmod(temp.c_str(), 0777 & ~mask);
+    chmod(temp.c_str(), file_mode_new_folder());  // mkdtemp makes the folder private
     struct sigaction action = {};
     action.sa_handler = on_signal;
     sigaction(SIGINT, &action, nullptr);
