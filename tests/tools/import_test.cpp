@@ -309,6 +309,44 @@ TEST(ImportImages, WindowsSeparatorsLetterCaseAndTheFileNameAlone) {
     EXPECT_EQ(import_find_image(here, "", &path, &notes), 0);
 }
 
+// An absolute path is the author's disk, like a drive path: only its file
+// name is looked up beside the model, so no file of the user's can be baked
+// into the folder by naming it. Relative paths may climb, and every image
+// read from outside the model's folder is named in the summary.
+TEST(ImportImages, AbsolutePathsTakeTheFileNameAndImagesOutsideAreNamed) {
+    ScratchDir dir("import_images_outside");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(system("mkdir model textures"), 0);
+    std::vector<uint32_t> pixels(16 * 16, 0x204080u);
+    for (const char* name : {"secret.png", "textures/wood.png", "model/stone.png"})
+        ASSERT_EQ(png_write_rgb(name, pixels.data(), 16, 16), 1);
+    const std::string here = dir.path(), model = here + "/model";
+    const struct {
+        std::string reference;
+        std::string found;  // "" for none
+    } cases[] = {{here + "/secret.png", ""},
+                 {"file://" + here + "/secret.png", ""},
+                 {here + "/textures/stone.png", model + "/stone.png"},
+                 {"../textures/wood.png", model + "/../textures/wood.png"},
+                 {"stone.png", model + "/stone.png"}};
+    for (const auto& c : cases) {
+        std::string path;
+        std::vector<std::string> notes;
+        EXPECT_EQ(import_find_image(model, c.reference, &path, &notes), !c.found.empty()) << c.reference;
+        EXPECT_EQ(path, c.found) << c.reference;
+    }
+    ImportOptions options = {0, 0.0, 8};
+    for (const char* image : {"../textures/wood.png", "stone.png"}) {
+        ImportModel m = separate_triangles(1, 1);
+        m.folder = model;
+        m.materials[0].image = image;
+        ImportResult r;
+        ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
+        EXPECT_EQ(r.outside, std::string(image) == "stone.png" ? std::vector<std::string>{}
+                                                               : std::vector<std::string>{model + "/../textures/wood.png"});
+    }
+}
+
 // -- models of the Debian package assimp-testmodels ---------------------------
 
 TEST_F(Import, TestModelsImportAndShowInTheStartView) {

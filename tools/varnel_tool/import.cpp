@@ -135,6 +135,10 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
                 options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
+    if (!r.outside.empty()) {
+        std::printf("  outside    images read from outside the model's folder:\n");
+        for (const std::string& path : r.outside) std::printf("    %s\n", path.c_str());
+    }
     if (!r.guesses.empty()) {
         std::printf("  guessed\n");
         for (const std::string& g : r.guesses) std::printf("    %s\n", g.c_str());
