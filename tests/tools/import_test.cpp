@@ -1,8 +1,12 @@
 // varnel-tool import: refusals and safety with hostile models, the limits of
 // the 3DS format, image lookup, and models of the Debian package
 // assimp-testmodels.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
@@ -84,6 +88,124 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
                                   "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
                                   "data/Textures/", "data/Textures/Gold.tga", "data/Textures/DefaultMaterial.tga",
                                   "data/inside.obj"});
+}
+
+// -- an import that waits: its model's material library is a named pipe ------
+
+const char* const piped_obj = "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+// `varnel-tool import --force MODEL DIR` in the background, output in `log`.
+pid_t start_import(const std::string& model, const std::string& dir, const std::string& log) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execl(VARNEL_TOOL_PATH, VARNEL_TOOL_PATH, "import", "--force", model.c_str(), dir.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+// Polls `done` for up to 20 s.
+template <typename Done>
+bool within_20s(Done done) {
+    for (int i = 0; i < 2000; i++) {
+        if (done()) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Lets the reader past the pipe: a writer, one line, end of file.
+void release_pipe(const std::string& pipe) {
+    int fd = -1;
+    within_20s([&] { return (fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; });
+    if (fd >= 0 && write(fd, "newmtl x\n", 9) == 9) close(fd);
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    within_20s([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A process that is gone or a zombie (this container's init may not reap).
+bool process_ended(pid_t pid) {
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0;
+}
+
+std::vector<pid_t> children_of(pid_t pid) {
+    std::vector<pid_t> children;
+    std::string p = std::to_string(pid);
+    std::string list = read_file("/proc/" + p + "/task/" + p + "/children");
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(' ', at);
+        if (end == std::string::npos) end = list.size();
+        if (end > at) children.push_back((pid_t)std::stol(list.substr(at, end - at)));
+        at = end + 1;
+    }
+    return children;
+}
+
+bool temporary_folder_left(const std::string& folder) {
+    for (const std::string& name : tree(folder))
+        if (name.compare(0, 15, ".varnel-import-") == 0) return true;
+    return false;
+}
+
+// DIR is checked when the import starts and again when the new folder is put
+// in place: a folder of the user's that took DIR's place while the model was
+// read is never removed.
+TEST_F(Import, ForceKeepsAFolderThatTookDirsPlaceWhileTheModelWasRead) {
+    write_text(at("m.obj"), piped_obj);
+    ASSERT_EQ(mkfifo(at("pipe.mtl").c_str(), 0600), 0);
+    pid_t first = start_import(at("m.obj"), at("data"), at("log.txt"));
+    release_pipe(at("pipe.mtl"));
+    ASSERT_EQ(exit_status(first), 0) << read_text(at("log.txt"));
+
+    pid_t second = start_import(at("m.obj"), at("data"), at("log.txt"));
+    // The temporary folder exists once DIR was checked.
+    ASSERT_TRUE(within_20s([&] { return temporary_folder_left(scratch_.path()); }));
+    ASSERT_EQ(system(("rm -r '" + at("data") + "' && mkdir '" + at("data") + "'").c_str()), 0);
+    write_text(at("data/user.txt"), "mine");
+    release_pipe(at("pipe.mtl"));
+    EXPECT_EQ(exit_status(second), 1);
+    EXPECT_NE(read_text(at("log.txt")).find("not made by varnel-tool import"), std::string::npos)
+        << read_text(at("log.txt"));
+    EXPECT_EQ(read_text(at("data/user.txt")), "mine");
+    expect_only(scratch_.path(), {"m.obj", "pipe.mtl", "log.txt", "data/", "data/user.txt"});
+}
+
+// The reader never outlives the importer, and takes the signals it is sent;
+// a temporary folder does not outlive a killed importer either.
+TEST_F(Import, TheReaderEndsWithTheImporterAndOnTheSignalsItIsSent) {
+    write_text(at("m.obj"), piped_obj);
+    ASSERT_EQ(mkfifo(at("pipe.mtl").c_str(), 0600), 0);
+    for (int importer_killed : {1, 0}) {
+        SCOPED_TRACE(importer_killed ? "importer killed" : "reader terminated");
+        pid_t importer = start_import(at("m.obj"), at("data"), at("log.txt"));
+        std::vector<pid_t> children;
+        within_20s([&] { return (children = children_of(importer)).size() >= 2; });  // reader and sweeper
+        ASSERT_FALSE(children.empty());
+        if (importer_killed) {
+            kill(importer, SIGKILL);
+            waitpid(importer, nullptr, 0);
+            for (pid_t child : children) EXPECT_TRUE(within_20s([&] { return process_ended(child); })) << child;
+        } else {
+            for (pid_t child : children) kill(child, SIGTERM);
+            EXPECT_EQ(exit_status(importer), 1);
+            EXPECT_NE(read_text(at("log.txt")).find("the reader stopped on this file"), std::string::npos)
+                << read_text(at("log.txt"));
+            if (!process_ended(importer)) kill(importer, SIGTERM), waitpid(importer, nullptr, 0);
+        }
+        EXPECT_TRUE(within_20s([&] { return !temporary_folder_left(scratch_.path()); }));
+        EXPECT_FALSE(file_exists(at("data")));
+        int fd = open(at("pipe.mtl").c_str(), O_WRONLY | O_NONBLOCK);  // frees a reader left waiting for ever
+        if (fd >= 0) close(fd);
+    }
 }
 
 // Names from the model become file names only through import_fit_name:
