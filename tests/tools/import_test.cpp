@@ -117,11 +117,15 @@ bool within_20s(Done done) {
     return false;
 }
 
-// Lets the reader past the pipe: a writer, one line, end of file.
+// Lets the reader past the pipe: a writer held open while the library opens
+// the file (twice: a write in between finds no reader), one line, the end.
 void release_pipe(const std::string& pipe) {
+    void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
     int fd = -1;
     within_20s([&] { return (fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; });
-    if (fd >= 0 && write(fd, "newmtl x\n", 9) == 9) close(fd);
+    within_20s([&] { return fd < 0 || write(fd, "newmtl x\n", 9) == 9; });
+    if (fd >= 0) close(fd);
+    signal(SIGPIPE, previous);
 }
 
 int exit_status(pid_t pid) {

@@ -111,11 +111,14 @@ int check_destination(const std::string& model, const std::string& dir, int forc
 // The reader's bounds. It ends when the parent ends, however that ends, and
 // keeps the wall-clock limit by itself: a model can keep it waiting for ever
 // (a named pipe among its files), and the parent's signal handlers, which it
-// inherits, would only set a flag that nothing in it reads.
-void limit_child(pid_t parent) {
+// inherits, would only set a flag that nothing in it reads. The stop signals
+// are blocked across the fork, so one sent before the default handlers are
+// back is delivered to them when `mask` is restored.
+void limit_child(pid_t parent, const sigset_t* mask) {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+    sigprocmask(SIG_SETMASK, mask, nullptr);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);  // the parent ended before the line above
     alarm((unsigned)child_seconds);
@@ -354,21 +357,26 @@ int tool_import(int argc, char** argv) {
     chmod(temp.c_str(), file_mode_new_folder());  // mkdtemp makes the folder private
     struct sigaction action = {};
     action.sa_handler = on_signal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    sigset_t stop_signals, mask;
+    sigemptyset(&stop_signals);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+        sigaddset(&stop_signals, number);
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     const int sweeper = sweeper_start(temp);
     const pid_t parent = getpid();
+    sigprocmask(SIG_BLOCK, &stop_signals, &mask);
     pid_t child = fork();
+    if (child != 0) sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (child < 0) {
         sweeper_stand_down(sweeper);
         remove_tree(temp);
         return error_line("import", std::strerror(errno));
     }
     if (child == 0) {
-        limit_child(parent);
+        limit_child(parent, &mask);
         int code;
         try {
             code = import_into(model, temp, options);
