@@ -5,9 +5,6 @@
 #include <cstring>
 #include <functional>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "scene_test_util.h"
 
 namespace {
@@ -38,27 +35,6 @@ TEST(BadInput, FileOfAnotherKindIsNotA3dsFile) {
     ScenePtr empty = load_bytes({0x4D, 0x4D, 6, 0, 0, 0}, "main_only.3ds");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->object_count, 0);
-}
-
-// Only regular files are read: a named pipe is refused at once instead of
-// waiting for a writer, and a /proc file (size 0, text inside) is no scene.
-TEST(BadInput, FilesThatAreNotRegularFiles) {
-    const std::string pipe = scene_test_path("pipe.3ds");
-    unlink(pipe.c_str());
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const struct {
-        std::string path;
-        const char* reason;
-    } cases[] = {{pipe, "not a regular file"},
-                 {VARNEL_TEST_TMP, "not a regular file"},
-                 {"/dev/null", "not a regular file"},
-                 {"/proc/version", "not a 3DS file"},
-                 {"/proc/cpuinfo", "not a 3DS file"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(scene_load(c.path.c_str()), nullptr) << c.path;
-        EXPECT_STREQ(scene_load_error(), c.reason) << c.path;
-    }
-    unlink(pipe.c_str());
 }
 
 TEST(BadInput, ChunkLengthsAndNesting) {

@@ -68,6 +68,7 @@ TEST(ToolReaders, RefuseWhatIsNotARegularFile) {
                  {"decode pipe.tga out.ppm", "pipe.tga: not a regular file"},
                  {"decode pipe.bmp out.ppm", "pipe.bmp: not a regular file"},
                  {"texture-info pipe.tga", "pipe.tga: not a regular file"},
+                 {"info /dev/null", "/dev/null: not a regular file"},
                  {"info /proc/version", "/proc/version: not a 3DS file"},
                  {"split 2 /proc/cpuinfo out.3ds", "/proc/cpuinfo: not a 3DS file"}};
     for (const auto& c : cases) {

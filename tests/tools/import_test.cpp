@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,124 +92,89 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
                                   "data/inside.obj"});
 }
 
-// -- an import that waits: its model's material library is a named pipe ------
+// -- imports kept waiting: the model's material library is a named pipe -----
 
 const char* const piped_obj = "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
-// `varnel-tool import --force MODEL DIR` in the background, output in `log`.
-pid_t start_import(const std::string& model, const std::string& dir, const std::string& log) {
+// `varnel-tool import --force m.obj data` in the background, output in log.txt.
+pid_t start_import() {
     pid_t pid = fork();
     if (pid == 0) {
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        execl(VARNEL_TOOL_PATH, VARNEL_TOOL_PATH, "import", "--force", model.c_str(), dir.c_str(), (char*)nullptr);
+        int fd = open("log.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1), dup2(fd, 2);
+        execl(VARNEL_TOOL_PATH, VARNEL_TOOL_PATH, "import", "--force", "m.obj", "data", (char*)nullptr);
         _exit(127);
     }
     return pid;
 }
 
-// Polls `done` for up to 20 s.
 template <typename Done>
 bool within_20s(Done done) {
-    for (int i = 0; i < 2000; i++) {
+    for (int i = 0; i < 2000; i++, usleep(10000))
         if (done()) return true;
-        usleep(10000);
-    }
     return false;
 }
 
 // Lets the reader past the pipe: a writer held open while the library opens
 // the file (twice: a write in between finds no reader), one line, the end.
-void release_pipe(const std::string& pipe) {
+void release_pipe() {
     void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
     int fd = -1;
-    within_20s([&] { return (fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; });
+    within_20s([&] { return (fd = open("pipe.mtl", O_WRONLY | O_NONBLOCK)) >= 0; });
     within_20s([&] { return fd < 0 || write(fd, "newmtl x\n", 9) == 9; });
     if (fd >= 0) close(fd);
     signal(SIGPIPE, previous);
 }
 
+// The exit code, -1 when the process has not exited within 20 s.
 int exit_status(pid_t pid) {
     int status = 0;
-    within_20s([&] { return waitpid(pid, &status, WNOHANG) == pid; });
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return within_20s([&] { return waitpid(pid, &status, WNOHANG) == pid; }) && WIFEXITED(status)
+               ? WEXITSTATUS(status) : -1;
 }
 
-// A process that is gone or a zombie (this container's init may not reap).
-bool process_ended(pid_t pid) {
-    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0;
-}
+bool temporary_folder_left() { return system("ls -A | grep -q '^.varnel-import-'") == 0; }
 
-std::vector<pid_t> children_of(pid_t pid) {
-    std::vector<pid_t> children;
-    std::string p = std::to_string(pid);
-    std::string list = read_file("/proc/" + p + "/task/" + p + "/children");
-    for (size_t at = 0; at < list.size();) {
-        size_t end = list.find(' ', at);
-        if (end == std::string::npos) end = list.size();
-        if (end > at) children.push_back((pid_t)std::stol(list.substr(at, end - at)));
-        at = end + 1;
-    }
-    return children;
-}
-
-bool temporary_folder_left(const std::string& folder) {
-    for (const std::string& name : tree(folder))
-        if (name.compare(0, 15, ".varnel-import-") == 0) return true;
-    return false;
-}
-
-// DIR is checked when the import starts and again when the new folder is put
-// in place: a folder of the user's that took DIR's place while the model was
+// DIR is checked when the import starts and again when the new folder takes
+// its place: a folder of the user's that took DIR's place while the model was
 // read is never removed.
 TEST_F(Import, ForceKeepsAFolderThatTookDirsPlaceWhileTheModelWasRead) {
-    write_text(at("m.obj"), piped_obj);
-    ASSERT_EQ(mkfifo(at("pipe.mtl").c_str(), 0600), 0);
-    pid_t first = start_import(at("m.obj"), at("data"), at("log.txt"));
-    release_pipe(at("pipe.mtl"));
-    ASSERT_EQ(exit_status(first), 0) << read_text(at("log.txt"));
-
-    pid_t second = start_import(at("m.obj"), at("data"), at("log.txt"));
-    // The temporary folder exists once DIR was checked.
-    ASSERT_TRUE(within_20s([&] { return temporary_folder_left(scratch_.path()); }));
-    ASSERT_EQ(system(("rm -r '" + at("data") + "' && mkdir '" + at("data") + "'").c_str()), 0);
-    write_text(at("data/user.txt"), "mine");
-    release_pipe(at("pipe.mtl"));
+    write_text("m.obj", piped_obj);
+    ASSERT_EQ(mkfifo("pipe.mtl", 0600), 0);
+    pid_t first = start_import();
+    release_pipe();
+    ASSERT_EQ(exit_status(first), 0) << read_text("log.txt");
+    pid_t second = start_import();
+    ASSERT_TRUE(within_20s(temporary_folder_left));  // made once DIR was checked
+    ASSERT_EQ(system("rm -r data && mkdir data && echo mine >data/user.txt"), 0);
+    release_pipe();
     EXPECT_EQ(exit_status(second), 1);
-    EXPECT_NE(read_text(at("log.txt")).find("not made by varnel-tool import"), std::string::npos)
-        << read_text(at("log.txt"));
-    EXPECT_EQ(read_text(at("data/user.txt")), "mine");
-    expect_only(scratch_.path(), {"m.obj", "pipe.mtl", "log.txt", "data/", "data/user.txt"});
+    EXPECT_NE(read_text("log.txt").find("not made by varnel-tool import"), std::string::npos) << read_text("log.txt");
+    expect_only(".", {"m.obj", "pipe.mtl", "log.txt", "data/", "data/user.txt"});
 }
 
-// The reader never outlives the importer, and takes the signals it is sent;
-// a temporary folder does not outlive a killed importer either.
+// The reader ends with a killed importer (and the importer's temporary
+// folder with it), and on a signal sent to it.
 TEST_F(Import, TheReaderEndsWithTheImporterAndOnTheSignalsItIsSent) {
-    write_text(at("m.obj"), piped_obj);
-    ASSERT_EQ(mkfifo(at("pipe.mtl").c_str(), 0600), 0);
+    write_text("m.obj", piped_obj);
+    ASSERT_EQ(mkfifo("pipe.mtl", 0600), 0);
     for (int importer_killed : {1, 0}) {
-        SCOPED_TRACE(importer_killed ? "importer killed" : "reader terminated");
-        pid_t importer = start_import(at("m.obj"), at("data"), at("log.txt"));
-        std::vector<pid_t> children;
-        within_20s([&] { return (children = children_of(importer)).size() >= 2; });  // reader and sweeper
-        ASSERT_FALSE(children.empty());
-        if (importer_killed) {
-            kill(importer, SIGKILL);
-            waitpid(importer, nullptr, 0);
-            for (pid_t child : children) EXPECT_TRUE(within_20s([&] { return process_ended(child); })) << child;
-        } else {
-            for (pid_t child : children) kill(child, SIGTERM);
-            EXPECT_EQ(exit_status(importer), 1);
-            EXPECT_NE(read_text(at("log.txt")).find("the reader stopped on this file"), std::string::npos)
-                << read_text(at("log.txt"));
-            if (!process_ended(importer)) kill(importer, SIGTERM), waitpid(importer, nullptr, 0);
-        }
-        EXPECT_TRUE(within_20s([&] { return !temporary_folder_left(scratch_.path()); }));
-        EXPECT_FALSE(file_exists(at("data")));
-        int fd = open(at("pipe.mtl").c_str(), O_WRONLY | O_NONBLOCK);  // frees a reader left waiting for ever
+        SCOPED_TRACE(importer_killed);
+        pid_t importer = start_import();
+        const std::string task = "/proc/" + std::to_string(importer) + "/task/" + std::to_string(importer);
+        std::string children;  // the sweeper's and the reader's pids, each followed by a space
+        within_20s([&] {
+            children = read_text(task + "/children");
+            return std::count(children.begin(), children.end(), ' ') >= 2;
+        });
+        std::istringstream pids(children);
+        for (pid_t child; !importer_killed && pids >> child;) kill(child, SIGTERM);
+        if (importer_killed) kill(importer, SIGKILL);
+        int status = exit_status(importer);  // -1: killed, or still waiting
+        EXPECT_EQ(status, importer_killed ? -1 : 1) << read_text("log.txt");
+        if (!importer_killed && status != 1) kill(importer, SIGKILL), waitpid(importer, nullptr, 0);
+        EXPECT_TRUE(within_20s([] { return !temporary_folder_left(); }));
+        int fd = open("pipe.mtl", O_WRONLY | O_NONBLOCK);  // frees a reader left waiting for ever
         if (fd >= 0) close(fd);
     }
 }
@@ -446,31 +413,28 @@ TEST(ImportImages, AbsolutePathsTakeTheFileNameAndImagesOutsideAreNamed) {
     std::vector<uint32_t> pixels(16 * 16, 0x204080u);
     for (const char* name : {"secret.png", "textures/wood.png", "model/stone.png"})
         ASSERT_EQ(png_write_rgb(name, pixels.data(), 16, 16), 1);
-    const std::string here = dir.path(), model = here + "/model";
-    const struct {
-        std::string reference;
-        std::string found;  // "" for none
-    } cases[] = {{here + "/secret.png", ""},
-                 {"file://" + here + "/secret.png", ""},
-                 {here + "/textures/stone.png", model + "/stone.png"},
-                 {"../textures/wood.png", model + "/../textures/wood.png"},
-                 {"stone.png", model + "/stone.png"}};
+    const std::string model = dir.path() + "/model";
+    const std::string cases[][2] = {{dir.path() + "/secret.png", ""},  // reference, file found
+                                    {"file://" + dir.path() + "/secret.png", ""},
+                                    {dir.path() + "/textures/stone.png", model + "/stone.png"},
+                                    {"../textures/wood.png", model + "/../textures/wood.png"}};
     for (const auto& c : cases) {
         std::string path;
         std::vector<std::string> notes;
-        EXPECT_EQ(import_find_image(model, c.reference, &path, &notes), !c.found.empty()) << c.reference;
-        EXPECT_EQ(path, c.found) << c.reference;
+        EXPECT_EQ(import_find_image(model, c[0], &path, &notes), !c[1].empty()) << c[0];
+        EXPECT_EQ(path, c[1]) << c[0];
     }
+    ImportModel m = separate_triangles(1, 1);
+    m.folder = model;
+    m.materials.push_back(m.materials[0]);
+    m.materials[0].image = "../textures/wood.png";
+    m.materials[1].image = "stone.png";
+    m.parts.push_back(m.parts[0]);
+    m.parts[1].material = 1;
     ImportOptions options = {0, 0.0, 8};
-    for (const char* image : {"../textures/wood.png", "stone.png"}) {
-        ImportModel m = separate_triangles(1, 1);
-        m.folder = model;
-        m.materials[0].image = image;
-        ImportResult r;
-        ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
-        EXPECT_EQ(r.outside, std::string(image) == "stone.png" ? std::vector<std::string>{}
-                                                               : std::vector<std::string>{model + "/../textures/wood.png"});
-    }
+    ImportResult r;
+    ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
+    EXPECT_EQ(r.outside, std::vector<std::string>{cases[3][1]});
 }
 
 // -- models of the Debian package assimp-testmodels ---------------------------
