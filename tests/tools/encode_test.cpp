@@ -305,18 +305,15 @@ TEST(AssetFile, KeepsExistingFilesUnlessAskedAndLeavesNoTemporaries) {
 TEST(AssetFile, WrittenFilesFollowTheUmask) {
     ScratchFolder dir("asset_file_umask");
     ASSERT_TRUE(dir.ok());
-    const uint8_t data[3] = {'a', 'b', 'c'};
     const uint32_t pixels[4] = {0};
     const mode_t before = umask(022);
-    for (mode_t mask : {077, 022, 002, 027}) {
+    for (mode_t mask : {077, 022, 002}) {
         umask(mask);
-        EXPECT_TRUE(asset_file_write("data.bin", data, 3, ASSET_REPLACE));
-        EXPECT_EQ(png_write_rgb("image.png", pixels, 2, 2), 1);
-        for (const char* name : {"data.bin", "image.png"}) {
-            struct stat s;
-            ASSERT_EQ(stat(name, &s), 0);
-            EXPECT_EQ(s.st_mode & 0777, 0666 & ~mask) << name << " under umask 0" << std::oct << mask;
-        }
+        struct stat data = {}, image = {};
+        EXPECT_TRUE(asset_file_write("data.bin", (const uint8_t*)"abc", 3, ASSET_REPLACE) && !stat("data.bin", &data));
+        EXPECT_TRUE(png_write_rgb("image.png", pixels, 2, 2) && !stat("image.png", &image));
+        EXPECT_EQ(data.st_mode & 0777, 0666 & ~mask);
+        EXPECT_EQ(image.st_mode & 0777, 0666 & ~mask);
     }
     umask(before);
 }

@@ -413,28 +413,21 @@ TEST(ImportImages, AbsolutePathsTakeTheFileNameAndImagesOutsideAreNamed) {
     std::vector<uint32_t> pixels(16 * 16, 0x204080u);
     for (const char* name : {"secret.png", "textures/wood.png", "model/stone.png"})
         ASSERT_EQ(png_write_rgb(name, pixels.data(), 16, 16), 1);
-    const std::string model = dir.path() + "/model";
-    const std::string cases[][2] = {{dir.path() + "/secret.png", ""},  // reference, file found
-                                    {"file://" + dir.path() + "/secret.png", ""},
-                                    {dir.path() + "/textures/stone.png", model + "/stone.png"},
-                                    {"../textures/wood.png", model + "/../textures/wood.png"}};
-    for (const auto& c : cases) {
-        std::string path;
-        std::vector<std::string> notes;
-        EXPECT_EQ(import_find_image(model, c[0], &path, &notes), !c[1].empty()) << c[0];
-        EXPECT_EQ(path, c[1]) << c[0];
-    }
-    ImportModel m = separate_triangles(1, 1);
-    m.folder = model;
-    m.materials.push_back(m.materials[0]);
-    m.materials[0].image = "../textures/wood.png";
-    m.materials[1].image = "stone.png";
-    m.parts.push_back(m.parts[0]);
-    m.parts[1].material = 1;
+    const std::string here = dir.path(), climbed = here + "/model/../textures/wood.png";
+    const std::string cases[][2] = {{here + "/secret.png", "diffuse colour"},  // image, texture made from
+                                    {"file://" + here + "/secret.png", "diffuse colour"},
+                                    {here + "/textures/stone.png", here + "/model/stone.png"},
+                                    {"../textures/wood.png", climbed}};
     ImportOptions options = {0, 0.0, 8};
-    ImportResult r;
-    ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
-    EXPECT_EQ(r.outside, std::vector<std::string>{cases[3][1]});
+    for (const auto& c : cases) {
+        ImportModel m = separate_triangles(1, 1);
+        m.folder = here + "/model";
+        m.materials[0].image = c[0];
+        ImportResult r;
+        ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
+        EXPECT_EQ(r.textures[0].source.compare(0, c[1].size(), c[1]), 0) << r.textures[0].source;
+        EXPECT_EQ(r.outside, c[1] == climbed ? std::vector<std::string>{climbed} : std::vector<std::string>{});
+    }
 }
 
 // -- models of the Debian package assimp-testmodels ---------------------------
