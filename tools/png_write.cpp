@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "file_mode.h"
+
 namespace {
 
 // libpng reports errors by longjmp; everything that needs freeing lives
@@ -46,7 +48,7 @@ int png_write_rgb(const char* file_name, const uint32_t* pixels, int width, int 
     std::string temp = std::string(file_name) + ".partialXXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) return 0;
-    FILE* f = fchmod(fd, 0644) == 0 ? fdopen(fd, "wb") : nullptr;
+    FILE* f = fchmod(fd, file_mode_new_file()) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!f) {
         close(fd);
         unlink(temp.c_str());

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "scene/regular_file.h"
 
 namespace {
 
@@ -22,7 +25,7 @@ const int max_points = 1 << 20;
 
 int reject(FILE* f, const char* why) {
     std::fprintf(stderr, "varnel: %s: %s; the marker is off\n", path_file_name, why);
-    std::fclose(f);
+    if (f) std::fclose(f);
     marker_path_free();
     return 0;
 }
@@ -31,8 +34,11 @@ int reject(FILE* f, const char* why) {
 
 int marker_path_load() {
     path = MarkerPath{};
-    FILE* f = std::fopen(path_file_name, "r");
-    if (!f) return 0;  // no path file: the normal way to run without the marker
+    const char* why;
+    FILE* f = regular_file_open(path_file_name, &why);
+    // No path file is the normal way to run without the marker; a pipe or a
+    // device under that name is refused, never waited on.
+    if (!f) return std::strcmp(why, "cannot open file") == 0 ? 0 : reject(nullptr, why);
     int n;
     if (std::fscanf(f, "%d", &n) != 1) return reject(f, "no point count");
     if (n <= 0) return reject(f, "the point count must be 1 or more");

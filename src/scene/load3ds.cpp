@@ -10,6 +10,7 @@
 
 #include "scene/chunk_io.h"
 #include "scene/keyframer.h"
+#include "scene/regular_file.h"
 
 namespace {
 
@@ -443,15 +444,24 @@ void begin_pass(Scene* scene, int counting) {
 }
 
 // Opens the file and walks all its chunks. `size` is the file size: -1 on the
-// first pass (measured here), the first pass's size on the second.
+// first pass (measured here), the first pass's size on the second. The file
+// must be a regular one that starts with the main chunk's header: an empty
+// file, or a /proc file whose size reads as 0, is no scene.
 int read_file(const char* file_name, long* size) {
-    FILE* file = std::fopen(file_name, "rb");
-    if (!file) return chunk_fail("cannot open file");
+    const char* why;
+    FILE* file = regular_file_open(file_name, &why);
+    if (!file) return chunk_fail(why);
     long measured = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) measured = std::ftell(file);
     if (measured < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
         return chunk_fail("cannot read file");
+    }
+    unsigned char id[2] = {0, 0};
+    if (measured < 6 || std::fread(id, 1, 2, file) != 2 || (id[0] | id[1] << 8) != main_chunk_id ||
+        std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return chunk_fail("not a 3DS file");
     }
     if (*size >= 0 && measured != *size) {
         std::fclose(file);
@@ -459,12 +469,6 @@ int read_file(const char* file_name, long* size) {
     }
     *size = measured;
     int result = read_chunks(file, measured);
-    // A file of another kind fails somewhere in its first bytes with a
-    // reason about chunks; say what it is instead.
-    unsigned char id[2] = {0, 0};
-    if (result != 0 && (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(id, 1, 2, file) != 2 ||
-                        (id[0] | id[1] << 8) != main_chunk_id))
-        chunk_fail("not a 3DS file");
     std::fclose(file);
     return result;
 }

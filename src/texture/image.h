@@ -30,7 +30,8 @@ RgbImage* tga_read_rgb(const char* file_name);
 const char* tga_error();
 
 // A whole image file in memory (release with free); null with a reason in
-// *why ("cannot open file", "cannot read file", "out of memory").
+// *why ("cannot open file", "not a regular file", "cannot read file", "out of
+// memory"). Only regular files are read (scene/regular_file.h).
 uint8_t* image_file_read(const char* file_name, size_t* size, const char** why);
 
 void indexed_image_free(IndexedImage* image);

@@ -113,8 +113,8 @@ Texture* texture_load(const char* file_name) {
         const char* why = tga_error();
         char hint[128];
         // A file that is there but not a material texture: say how to make one.
-        if (std::strcmp(why, "cannot open file") != 0 && std::strcmp(why, "cannot read file") != 0 &&
-            std::strcmp(why, "out of memory") != 0) {
+        if (std::strcmp(why, "cannot open file") != 0 && std::strcmp(why, "not a regular file") != 0 &&
+            std::strcmp(why, "cannot read file") != 0 && std::strcmp(why, "out of memory") != 0) {
             std::snprintf(hint, sizeof hint, "%s (a material texture is an 8-bit colour-mapped TGA: make one with "
                           "varnel-tool texture)", why);
             why = hint;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scene/regular_file.h"
 #include "texture/tga_decode.h"
 
 namespace {
@@ -379,11 +380,8 @@ void rgb_image_free(RgbImage* image) {
 }
 
 uint8_t* image_file_read(const char* file_name, size_t* size, const char** why) {
-    FILE* f = std::fopen(file_name, "rb");
-    if (!f) {
-        *why = "cannot open file";
-        return nullptr;
-    }
+    FILE* f = regular_file_open(file_name, why);
+    if (!f) return nullptr;
     uint8_t* data = nullptr;
     long length = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);

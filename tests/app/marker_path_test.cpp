@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -76,6 +78,8 @@ TEST_F(MarkerPathTest, DamagedFilesTurnTheMarkerOff) {
     }
     std::remove("Pos.txt");
     EXPECT_EQ(marker_path_load(), 0);  // absent: the normal way to run without the marker
+    ASSERT_EQ(mkfifo("Pos.txt", 0600), 0);
+    EXPECT_EQ(marker_path_load(), 0);  // a pipe: refused, not waited on
 }
 
 TEST_F(MarkerPathTest, HugeNegativeAndNanTimesGiveTheStart) {

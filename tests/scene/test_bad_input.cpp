@@ -22,14 +22,17 @@ TEST(BadInput, MissingFile) {
     EXPECT_STREQ(scene_load_error(), "cannot open file");
 }
 
-// Another kind of file fails somewhere in its first bytes; the reason names
-// what it is rather than a chunk it never had. A 3DS file that fails keeps
-// the chunk's reason (above), and an empty file is an empty world.
+// A 3DS file starts with the main chunk; anything else is named for what it
+// is rather than a chunk it never had. A 3DS file that fails keeps the
+// chunk's reason (above); the main chunk alone is an empty world.
 TEST(BadInput, FileOfAnotherKindIsNotA3dsFile) {
     const std::string obj = "# an OBJ file\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     expect_rejected(std::vector<uint8_t>(obj.begin(), obj.end()), "model.3ds", "not a 3DS file");
     expect_rejected({0x3D, 0x3D, 0xFF, 0xFF, 0, 0}, "editor_first.3ds", "not a 3DS file");
-    ScenePtr empty = load_bytes({}, "empty.3ds");
+    expect_rejected({0x3D, 0x3D, 6, 0, 0, 0}, "editor_only.3ds", "not a 3DS file");
+    expect_rejected({}, "empty.3ds", "not a 3DS file");
+    expect_rejected({0x4D, 0x4D, 6, 0}, "main_cut.3ds", "not a 3DS file");
+    ScenePtr empty = load_bytes({0x4D, 0x4D, 6, 0, 0, 0}, "main_only.3ds");
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->object_count, 0);
 }

@@ -53,6 +53,33 @@ TEST(ToolDecode, RejectedFilesGiveOneLineAndNoOutput) {
     }
 }
 
+// The readers take regular files only: a pipe is refused at once (under a
+// time limit, so a reader that waits on it fails instead of hanging the
+// suite), and a /proc file, whose size reads as 0, is no empty scene.
+TEST(ToolReaders, RefuseWhatIsNotARegularFile) {
+    ScratchDir dir("tool_not_regular");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(system("mkfifo pipe.3ds pipe.tga pipe.bmp"), 0);
+    const struct {
+        const char* args;
+        const char* says;
+    } cases[] = {{"info pipe.3ds", "pipe.3ds: not a regular file"},
+                 {"split 1 pipe.3ds out.3ds", "pipe.3ds: not a regular file"},
+                 {"decode pipe.tga out.ppm", "pipe.tga: not a regular file"},
+                 {"decode pipe.bmp out.ppm", "pipe.bmp: not a regular file"},
+                 {"texture-info pipe.tga", "pipe.tga: not a regular file"},
+                 {"info /dev/null", "/dev/null: not a regular file"},
+                 {"info /proc/version", "/proc/version: not a 3DS file"},
+                 {"split 2 /proc/cpuinfo out.3ds", "/proc/cpuinfo: not a 3DS file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(exit_code("timeout 20 " + tool(c.args) + " 2>err.txt >/dev/null"), 1);
+        EXPECT_NE(read_file("err.txt").find(c.says), std::string::npos) << read_file("err.txt");
+    }
+    EXPECT_TRUE(read_file("out.3ds").empty());
+    EXPECT_TRUE(read_file("out.ppm").empty());
+}
+
 TEST(ToolTextureInfo, ListsEveryLevel) {
     ScratchDir dir("tool_texture_info");
     ASSERT_TRUE(dir.ok());

@@ -1,5 +1,6 @@
 // The asset encoders, read back through the engine's own readers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "asset_test_util.h"
 #include "display/bmp.h"
 #include "display/font.h"
+#include "png_write.h"
 #include "scene/load3ds.h"
 #include "texture/image.h"
 #include "texture/texture.h"
@@ -296,6 +298,24 @@ TEST(AssetFile, KeepsExistingFilesUnlessAskedAndLeavesNoTemporaries) {
     EXPECT_EQ(read_text("user.txt"), "ab");
     EXPECT_FALSE(asset_file_write("no/such/folder/x.txt", data, 3, ASSET_REPLACE));
     EXPECT_EQ(run_exit_code("test $(ls -A | wc -l) -eq 2"), 0) << "temporary files left behind";
+}
+
+// Data files and PNG images get the mode a file open() creates would: 0666
+// less the user's umask (as the screenshot BMP does), never a fixed 0644.
+TEST(AssetFile, WrittenFilesFollowTheUmask) {
+    ScratchFolder dir("asset_file_umask");
+    ASSERT_TRUE(dir.ok());
+    const uint32_t pixels[4] = {0};
+    const mode_t before = umask(022);
+    for (mode_t mask : {077, 022, 002}) {
+        umask(mask);
+        struct stat data = {}, image = {};
+        EXPECT_TRUE(asset_file_write("data.bin", (const uint8_t*)"abc", 3, ASSET_REPLACE) && !stat("data.bin", &data));
+        EXPECT_TRUE(png_write_rgb("image.png", pixels, 2, 2) && !stat("image.png", &image));
+        EXPECT_EQ(data.st_mode & 0777, 0666 & ~mask);
+        EXPECT_EQ(image.st_mode & 0777, 0666 & ~mask);
+    }
+    umask(before);
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 // varnel-tool import: refusals and safety with hostile models, the limits of
 // the 3DS format, image lookup, and models of the Debian package
 // assimp-testmodels.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,6 +90,93 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
                                   "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
                                   "data/Textures/", "data/Textures/Gold.tga", "data/Textures/DefaultMaterial.tga",
                                   "data/inside.obj"});
+}
+
+// -- imports kept waiting: the model's material library is a named pipe -----
+
+const char* const piped_obj = "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+// `varnel-tool import --force m.obj data` in the background, output in log.txt.
+pid_t start_import() {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open("log.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1), dup2(fd, 2);
+        execl(VARNEL_TOOL_PATH, VARNEL_TOOL_PATH, "import", "--force", "m.obj", "data", (char*)nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+template <typename Done>
+bool within_20s(Done done) {
+    for (int i = 0; i < 2000; i++, usleep(10000))
+        if (done()) return true;
+    return false;
+}
+
+// Lets the reader past the pipe: a writer held open while the library opens
+// the file (twice: a write in between finds no reader), one line, the end.
+void release_pipe() {
+    void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+    int fd = -1;
+    within_20s([&] { return (fd = open("pipe.mtl", O_WRONLY | O_NONBLOCK)) >= 0; });
+    within_20s([&] { return fd < 0 || write(fd, "newmtl x\n", 9) == 9; });
+    if (fd >= 0) close(fd);
+    signal(SIGPIPE, previous);
+}
+
+// The exit code, -1 when the process has not exited within 20 s.
+int exit_status(pid_t pid) {
+    int status = 0;
+    return within_20s([&] { return waitpid(pid, &status, WNOHANG) == pid; }) && WIFEXITED(status)
+               ? WEXITSTATUS(status) : -1;
+}
+
+bool temporary_folder_left() { return system("ls -A | grep -q '^.varnel-import-'") == 0; }
+
+// DIR is checked when the import starts and again when the new folder takes
+// its place: a folder of the user's that took DIR's place while the model was
+// read is never removed.
+TEST_F(Import, ForceKeepsAFolderThatTookDirsPlaceWhileTheModelWasRead) {
+    write_text("m.obj", piped_obj);
+    ASSERT_EQ(mkfifo("pipe.mtl", 0600), 0);
+    pid_t first = start_import();
+    release_pipe();
+    ASSERT_EQ(exit_status(first), 0) << read_text("log.txt");
+    pid_t second = start_import();
+    ASSERT_TRUE(within_20s(temporary_folder_left));  // made once DIR was checked
+    ASSERT_EQ(system("rm -r data && mkdir data && echo mine >data/user.txt"), 0);
+    release_pipe();
+    EXPECT_EQ(exit_status(second), 1);
+    EXPECT_NE(read_text("log.txt").find("not made by varnel-tool import"), std::string::npos) << read_text("log.txt");
+    expect_only(".", {"m.obj", "pipe.mtl", "log.txt", "data/", "data/user.txt"});
+}
+
+// The reader ends with a killed importer (and the importer's temporary
+// folder with it), and on a signal sent to it.
+TEST_F(Import, TheReaderEndsWithTheImporterAndOnTheSignalsItIsSent) {
+    write_text("m.obj", piped_obj);
+    ASSERT_EQ(mkfifo("pipe.mtl", 0600), 0);
+    for (int importer_killed : {1, 0}) {
+        SCOPED_TRACE(importer_killed);
+        pid_t importer = start_import();
+        const std::string task = "/proc/" + std::to_string(importer) + "/task/" + std::to_string(importer);
+        std::string children;  // the sweeper's and the reader's pids, each followed by a space
+        within_20s([&] {
+            children = read_text(task + "/children");
+            return std::count(children.begin(), children.end(), ' ') >= 2;
+        });
+        std::istringstream pids(children);
+        for (pid_t child; !importer_killed && pids >> child;) kill(child, SIGTERM);
+        if (importer_killed) kill(importer, SIGKILL);
+        int status = exit_status(importer);  // -1: killed, or still waiting
+        EXPECT_EQ(status, importer_killed ? -1 : 1) << read_text("log.txt");
+        if (!importer_killed && status != 1) kill(importer, SIGKILL), waitpid(importer, nullptr, 0);
+        EXPECT_TRUE(within_20s([] { return !temporary_folder_left(); }));
+        int fd = open("pipe.mtl", O_WRONLY | O_NONBLOCK);  // frees a reader left waiting for ever
+        if (fd >= 0) close(fd);
+    }
 }
 
 // Names from the model become file names only through import_fit_name:
@@ -307,6 +400,34 @@ TEST(ImportImages, WindowsSeparatorsLetterCaseAndTheFileNameAlone) {
     EXPECT_EQ(import_find_image(here, "pipe.png", &path, &notes), 0) << "only regular files are images";
     EXPECT_EQ(import_find_image(here, "Maps/Sub", &path, &notes), 0);
     EXPECT_EQ(import_find_image(here, "", &path, &notes), 0);
+}
+
+// An absolute path is the author's disk, like a drive path: only its file
+// name is looked up beside the model, so no file of the user's can be baked
+// into the folder by naming it. Relative paths may climb, and every image
+// read from outside the model's folder is named in the summary.
+TEST(ImportImages, AbsolutePathsTakeTheFileNameAndImagesOutsideAreNamed) {
+    ScratchDir dir("import_images_outside");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(system("mkdir model textures"), 0);
+    std::vector<uint32_t> pixels(16 * 16, 0x204080u);
+    for (const char* name : {"secret.png", "textures/wood.png", "model/stone.png"})
+        ASSERT_EQ(png_write_rgb(name, pixels.data(), 16, 16), 1);
+    const std::string here = dir.path(), climbed = here + "/model/../textures/wood.png";
+    const std::string cases[][2] = {{here + "/secret.png", "diffuse colour"},  // image, texture made from
+                                    {"file://" + here + "/secret.png", "diffuse colour"},
+                                    {here + "/textures/stone.png", here + "/model/stone.png"},
+                                    {"../textures/wood.png", climbed}};
+    ImportOptions options = {0, 0.0, 8};
+    for (const auto& c : cases) {
+        ImportModel m = separate_triangles(1, 1);
+        m.folder = here + "/model";
+        m.materials[0].image = c[0];
+        ImportResult r;
+        ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
+        EXPECT_EQ(r.textures[0].source.compare(0, c[1].size(), c[1]), 0) << r.textures[0].source;
+        EXPECT_EQ(r.outside, c[1] == climbed ? std::vector<std::string>{climbed} : std::vector<std::string>{});
+    }
 }
 
 // -- models of the Debian package assimp-testmodels ---------------------------

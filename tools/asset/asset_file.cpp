@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "file_mode.h"
+
 namespace {
 
 struct AssetFileState {
@@ -70,7 +72,7 @@ int asset_file_write(const char* path, const uint8_t* data, size_t size, AssetWr
     std::string temp = std::string(path) + ".partialXXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) return fail(std::strerror(errno), path);
-    int ok = fchmod(fd, 0644) == 0 && write_all(fd, data, size);
+    int ok = fchmod(fd, file_mode_new_file()) == 0 && write_all(fd, data, size);
     if (close(fd) != 0) ok = 0;
     if (!ok) {
         unlink(temp.c_str());

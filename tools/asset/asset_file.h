@@ -15,7 +15,8 @@ enum AssetWriteMode {
     ASSET_REPLACE = 1,        // replace an existing file atomically
 };
 
-// 1 on success; 0 with a reason in asset_error(). The file gets mode 0644.
+// 1 on success; 0 with a reason in asset_error(). The file gets mode 0666
+// less the umask, as a file open() creates.
 int asset_file_write(const char* path, const uint8_t* data, size_t size, AssetWriteMode mode);
 int asset_file_exists(const char* path);
 // Creates one folder level (mode 0755); 1 when it exists afterwards.

@@ -231,6 +231,7 @@ const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why)
     }
     made.source = (embedded ? "image " + key + " stored in the model" : path) + ", " + std::to_string(bw) + " x " +
                   std::to_string(bh) + " from " + std::to_string(w) + " x " + std::to_string(h);
+    if (!embedded && import_outside_folder(convert.model->folder, path)) convert.result->outside.push_back(path);
     convert.made.push_back(std::move(made));
     return &convert.made.back();
 }

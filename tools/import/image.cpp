@@ -10,7 +10,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "import/import.h"
@@ -99,14 +101,16 @@ int import_find_image(const std::string& folder, const std::string& reference, s
     for (char& c : name)
         if (c == '\\') c = '/', windows = 1;
     if (name.empty() || name.find('\0') != std::string::npos) return 0;
-    // "C:/maps/wood.png": the author's disk; only the file name can help here.
+    // "C:/maps/wood.png" and "/home/someone/maps/wood.png": the author's disk,
+    // where only the file name can help. Read as it stands, an absolute path
+    // would bake any file the user can read into a folder that may be shared.
     int drive = name.size() > 2 && std::isalpha((unsigned char)name[0]) && name[1] == ':' && name[2] == '/';
     if (name.compare(0, 7, "file://") == 0) name.erase(0, 7);
+    const int absolute = drive || name.empty() || name[0] == '/';
     int case_matched = 0;
-    std::string base = name[0] == '/' ? "" : folder;
-    int found = !drive && resolve(base, name, path, &case_matched);
-    if (!found && !drive && name.find('%') != std::string::npos)
-        found = resolve(base, percent_decoded(name), path, &case_matched);
+    int found = !absolute && resolve(folder, name, path, &case_matched);
+    if (!found && !absolute && name.find('%') != std::string::npos)
+        found = resolve(folder, percent_decoded(name), path, &case_matched);
     int by_file_name = 0;
     if (!found) {
         size_t slash = name.rfind('/');
@@ -119,6 +123,15 @@ int import_find_image(const std::string& folder, const std::string& reference, s
     if (by_file_name) notes->push_back("'" + reference + "' not found there; took " + *path + " by its file name");
     else if (case_matched) notes->push_back("'" + reference + "' matched " + *path + " ignoring letter case");
     return 1;
+}
+
+int import_outside_folder(const std::string& folder, const std::string& path) {
+    char buffer[PATH_MAX];
+    std::string inside = realpath(folder.c_str(), buffer) ? buffer : "";
+    std::string file = realpath(path.c_str(), buffer) ? buffer : "";
+    if (inside.empty() || file.empty()) return 1;
+    if (inside != "/") inside += '/';
+    return file.compare(0, inside.size(), inside) != 0;
 }
 
 int import_read_file(const std::string& path, size_t limit, std::vector<uint8_t>* data, const char** why) {

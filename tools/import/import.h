@@ -101,6 +101,7 @@ struct ImportResult {
     double scale;                         // world units per model unit
     double size[3];                       // extent along right, up, front, model units
     std::vector<std::string> guesses;     // everything the import had to assume
+    std::vector<std::string> outside;     // image files read from outside the model's folder
 };
 
 // Names within the 3DS limits (object names of 10 characters, material names
@@ -130,10 +131,16 @@ void import_world_axes(const ImportAxes* axes, const double p[3], double out[3])
 
 // Finds the file an image reference names, relative to `folder`: '\' read as
 // '/', and when the name as given does not exist, each missing component
-// matched ignoring case, then the file name alone in `folder`. Only regular
-// files count. 1 with *path set, and notes on what had to be guessed.
+// matched ignoring case, then the file name alone in `folder`. An absolute
+// path (Unix, a drive letter or a file:// address) names the author's disk:
+// only its file name is looked up in `folder`. Relative paths may climb out
+// of `folder` ("../textures/wood.png"). Only regular files count. 1 with
+// *path set, and notes on what had to be guessed.
 int import_find_image(const std::string& folder, const std::string& reference, std::string* path,
                       std::vector<std::string>* notes);
+// 1 when `path` lies outside `folder` once symbolic links and ".." are
+// resolved (or either cannot be resolved).
+int import_outside_folder(const std::string& folder, const std::string& path);
 // Decodes an image file held in memory (PNG, JPEG, TGA, BMP, ...); 0 with
 // *why set.
 int import_decode_image(const uint8_t* data, size_t size, std::vector<Rgba8>* pixels, int* width,

@@ -9,12 +9,15 @@
 // outside it. The model is read in a child process with an address-space
 // and time limit: the library runs on untrusted files, and a crash, an
 // allocation that would take the machine's memory or a hang there becomes a
-// refusal here.
+// refusal here. The reader ends when this process ends, and a sweeper
+// process removes the temporary folder when this one is killed outright.
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -23,6 +26,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,6 +34,7 @@
 #include <vector>
 
 #include "asset/write3ds.h"
+#include "file_mode.h"
 #include "import/import.h"
 #include "varnel_tool/commands.h"
 #include "varnel_tool/tool_common.h"
@@ -75,6 +80,14 @@ std::string dir_parent(const std::string& dir) {
     return slash == 0 ? "/" : dir.substr(0, slash);
 }
 
+// A folder --force may replace: one an earlier import made (it holds the
+// marker) or an empty one; never a file or a symbolic link.
+int replaceable(const std::string& path) {
+    struct stat s;
+    return lstat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode) &&
+           (asset_file_exists((path + "/" + import_marker).c_str()) || folder_is_empty(path.c_str()));
+}
+
 // Checks DIR and whether it may be replaced. 1 to go on; *exists says whether
 // it is there now.
 int check_destination(const std::string& model, const std::string& dir, int force, int* exists) {
@@ -85,7 +98,7 @@ int check_destination(const std::string& model, const std::string& dir, int forc
     *exists = lstat(dir.c_str(), &s) == 0;
     if (!*exists) return 1;
     if (!force) return !error_line("import", (dir + " exists; --force replaces a folder an earlier import made").c_str());
-    if (!S_ISDIR(s.st_mode) || (!asset_file_exists((dir + "/" + import_marker).c_str()) && !folder_is_empty(dir.c_str())))
+    if (!replaceable(dir))
         return !error_line("import", (dir + " exists and was not made by varnel-tool import; it is not replaced").c_str());
     std::string inside = real_path(dir) + "/";
     if (real_path(model).compare(0, inside.size(), inside) == 0)
@@ -95,7 +108,20 @@ int check_destination(const std::string& model, const std::string& dir, int forc
 
 // -- the child: read, convert, write into the temporary folder, summarise ----
 
-void limit_child() {
+// The reader's bounds. It ends when the parent ends, however that ends, and
+// keeps the wall-clock limit by itself: a model can keep it waiting for ever
+// (a named pipe among its files), and the parent's signal handlers, which it
+// inherits, would only set a flag that nothing in it reads. The stop signals
+// are blocked across the fork, so one sent before the default handlers are
+// back is delivered to them when `mask` is restored.
+void limit_child(pid_t parent, const sigset_t* mask) {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+    sigprocmask(SIG_SETMASK, mask, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);  // the parent ended before the line above
+    alarm((unsigned)child_seconds);
     struct rlimit none = {0, 0};
     setrlimit(RLIMIT_CORE, &none);
     struct rlimit cpu = {(rlim_t)child_seconds, (rlim_t)child_seconds};
@@ -134,6 +160,10 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
                 options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
+    if (!r.outside.empty()) {
+        std::printf("  outside    images read from outside the model's folder:\n");
+        for (const std::string& path : r.outside) std::printf("    %s\n", path.c_str());
+    }
     if (!r.guesses.empty()) {
         std::printf("  guessed\n");
         for (const std::string& g : r.guesses) std::printf("    %s\n", g.c_str());
@@ -187,33 +217,102 @@ int wait_child(pid_t child, const char* model_path) {
         }
         nanosleep(&pause, nullptr);
     }
+    // A terminal's interrupt reaches the reader too, which may end first.
+    if (run.stop) return error_line("import", "stopped");
     if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? 0 : 1;
     std::string why = std::string(model_path) + ": the reader stopped on this file (" +
                       strsignal(WTERMSIG(status)) + ")";
-    if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL) why += "; it took too long or too much memory";
+    if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGALRM || WTERMSIG(status) == SIGKILL)
+        why += "; it took too long or too much memory";
     return error_line("import", why.c_str());
 }
 
-// Moves the finished folder to DIR: atomically and never over an existing
-// name, or, with --force, exchanged with the old folder, which is then removed.
-int place_folder(const std::string& temp, const std::string& dir, int replace) {
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), replace ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
-        if (replace) remove_tree(temp);  // the old folder now has the temporary name
-        return 1;
+// Moves the finished folder to DIR. Reading can take minutes, so DIR is
+// checked again first. A free name is taken atomically, never over one that
+// appeared meanwhile. With --force the new folder is exchanged with DIR, and
+// what came out is checked once more before it is removed, since DIR may have
+// changed between the check and the exchange: when it may not be replaced,
+// the two are exchanged back and DIR is kept. 1 when placed; 0 after saying
+// why, `temp` still the new folder; -1 after saying why when the old DIR
+// could not be put back and `temp` holds it (never to be removed).
+int place_folder(const std::string& temp, const std::string& dir, const char* model, int force) {
+    int exists = 0;
+    if (!check_destination(model, dir, force, &exists)) return 0;
+    auto say = [](const std::string& why) { return !error_line("import", why.c_str()); };
+    const std::string refused = dir + " changed while the model was read and was not made by varnel-tool import; "
+                                      "it is not replaced";
+    const std::string not_back = dir + " changed while the model was read and could not be put back; it is now ";
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
+        if (!exists) return 1;
+        if (replaceable(temp)) {  // the old folder now has the temporary name
+            remove_tree(temp);
+            return 1;
+        }
+        if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), RENAME_EXCHANGE) == 0) return say(refused);
+        say(not_back + temp);
+        return -1;
     }
-    if (errno != EINVAL && errno != ENOSYS) return 0;
-    // File systems without renameat2's flags.
-    if (!replace) return !asset_file_exists(dir.c_str()) && rename(temp.c_str(), dir.c_str()) == 0;
-    std::string old = temp + ".old";
-    if (rename(dir.c_str(), old.c_str()) != 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return say(dir + ": " + std::strerror(errno));
+    // File systems without renameat2's flags: the same steps, with a moment
+    // in which DIR is missing.
+    if (!exists) {
+        if (asset_file_exists(dir.c_str())) return say(dir + ": " + std::strerror(EEXIST));
+        return rename(temp.c_str(), dir.c_str()) == 0 ? 1 : say(dir + ": " + std::strerror(errno));
+    }
+    const std::string old = temp + ".old";
+    if (rename(dir.c_str(), old.c_str()) != 0) return say(dir + ": " + std::strerror(errno));
+    if (!replaceable(old)) {
+        if (rename(old.c_str(), dir.c_str()) == 0) return say(refused);
+        say(not_back + old);
+        return -1;
+    }
     if (rename(temp.c_str(), dir.c_str()) != 0) {
-        int e = errno;
-        rename(old.c_str(), dir.c_str());
-        errno = e;
-        return 0;
+        std::string why = dir + ": " + std::strerror(errno);
+        if (rename(old.c_str(), dir.c_str()) != 0) why += "; the old folder is now " + old;
+        return say(why);
     }
     remove_tree(old);
     return 1;
+}
+
+// -- the sweeper ------------------------------------------------------------------
+
+// A parent killed outright (SIGKILL) cannot remove its temporary folder, so a
+// second child stands by to do it. It holds one end of a socket pair whose
+// other end only the parent and the reader hold, and removes the folder when
+// that end closes without the byte by which the parent takes the folder back
+// into its own hands. It ignores the signals a terminal sends to the whole
+// process group and holds none of the tool's output. Returns the parent's
+// end, or -1 when there is no sweeper (the import goes on without one).
+int sweeper_start(const std::string& temp) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return -1;
+    pid_t pid = fork();
+    if (pid != 0) {
+        close(ends[0]);
+        if (pid > 0) return ends[1];
+        close(ends[1]);
+        return -1;
+    }
+    close(ends[1]);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, SIG_IGN);
+    int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; null >= 0 && fd < 3; fd++) dup2(null, fd);
+    char byte;
+    ssize_t n;
+    while ((n = read(ends[0], &byte, 1)) < 0 && errno == EINTR) {
+    }
+    if (n == 0) remove_tree(temp);
+    _exit(0);
+}
+
+// The parent deals with the temporary folder itself from here on.
+void sweeper_stand_down(int end) {
+    if (end < 0) return;
+    const char byte = 1;
+    while (send(end, &byte, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    }
+    close(end);
 }
 
 int parse_options(const Arguments& a, ImportOptions* o) {
@@ -255,23 +354,29 @@ int tool_import(int argc, char** argv) {
 
     std::string temp = dir_parent(dir) + "/.varnel-import-XXXXXX";
     if (!mkdtemp(&temp[0])) return error_line("import", (dir_parent(dir) + ": " + std::strerror(errno)).c_str());
-    mode_t mask = umask(0);  // mkdtemp makes the folder private; it gets a folder's usual mode
-    umask(mask);
-    chmod(temp.c_str(), 0777 & ~mask);
+    chmod(temp.c_str(), file_mode_new_folder());  // mkdtemp makes the folder private
     struct sigaction action = {};
     action.sa_handler = on_signal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    sigset_t stop_signals, mask;
+    sigemptyset(&stop_signals);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+        sigaddset(&stop_signals, number);
+    }
     std::fflush(stdout);
     std::fflush(stderr);
+    const int sweeper = sweeper_start(temp);
+    const pid_t parent = getpid();
+    sigprocmask(SIG_BLOCK, &stop_signals, &mask);
     pid_t child = fork();
+    if (child != 0) sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (child < 0) {
+        sweeper_stand_down(sweeper);
         remove_tree(temp);
         return error_line("import", std::strerror(errno));
     }
     if (child == 0) {
-        limit_child();
+        limit_child(parent, &mask);
         int code;
         try {
             code = import_into(model, temp, options);
@@ -282,11 +387,13 @@ int tool_import(int argc, char** argv) {
         std::exit(code);
     }
     int failed = wait_child(child, model);
-    if (!failed && !run.stop && place_folder(temp, dir, exists)) {
+    sweeper_stand_down(sweeper);
+    if (!failed && run.stop) failed = error_line("import", (dir + ": stopped").c_str());
+    const int placed = failed ? 0 : place_folder(temp, dir, model, a.force);
+    if (placed > 0) {
         std::printf("  folder     %s: cd %s && varnel\n", dir.c_str(), dir.c_str());
         return 0;
     }
-    if (!failed) error_line("import", (dir + ": " + (run.stop ? "stopped" : std::strerror(errno))).c_str());
-    remove_tree(temp);
+    if (placed == 0) remove_tree(temp);
     return 1;
 }

@@ -8,6 +8,7 @@
 
 #include "scene/chunk_io.h"
 #include "scene/load3ds.h"
+#include "scene/regular_file.h"
 #include "varnel_tool/commands.h"
 
 namespace {
@@ -89,7 +90,8 @@ void print_mesh(const Scene* scene, const SceneObject* o) {
 // file the 3DS file names, null when it names none.
 void print_material_images(const Scene* scene, const char* file_name) {
     std::vector<MapName> maps;
-    if (FILE* f = std::fopen(file_name, "rb")) {
+    const char* why;
+    if (FILE* f = regular_file_open(file_name, &why)) {
         if (std::fseek(f, 0, SEEK_END) == 0) {
             long size = std::ftell(f);
             if (size > 0 && std::fseek(f, 0, SEEK_SET) == 0) read_map_names(f, size, 0, 0, &maps);
