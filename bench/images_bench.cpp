@@ -6,7 +6,7 @@
 
 #include "display/font.h"
 #include "texture/cone.h"
-#include "texture/tga_decode.h"
+#include "texture/tga.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 
 #include "app/app.h"
 #include "app/command_line.h"
-#include "app/screenshot.h"
+#include "display/bmp.h"
 #include "pipeline/frame.h"
 #include "platform/headless.h"
 #include "png_write.h"

@@ -1,147 +1,21 @@
-// Screenshots and BMP output: 24-bit uncompressed bottom-up BMP files.
-//
-// A file is never left half-written: a screenshot is created exclusively
-// under the first free name and removed again if writing it fails; bmp_write
-// writes under a temporary name and renames the finished file into place.
+// Screenshots: the frame as a 24-bit BMP file under the first free name,
+// created exclusively and removed again if writing it fails.
 #include "app/screenshot.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-#include "texture/image.h"
-
-namespace {
-
-enum {
-    BMP_HEADER_SIZE = 54,       // 14-byte file header + 40-byte information header
-    BMP_PELS_PER_METRE = 96,
-    TEMP_NAME_TRIES = 100,      // "<name>.tmp0" .. "<name>.tmp99"
-    NAME_MAX_LENGTH = 4096,
-};
-
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
-
-// Bytes per file row: three per pixel, padded to a multiple of four.
-uint64_t bmp_row_size(int32_t width) { return ((uint64_t)width * 3 + 3) & ~(uint64_t)3; }
-
-int image_writable(const RgbImage* image) {
-    if (!image || !image->pixels || image->width < 1 || image->height < 1) return 0;
-    // bfSize is 32 bits.
-    return bmp_row_size(image->width) * (uint64_t)image->height + BMP_HEADER_SIZE <= UINT32_MAX;
-}
-
-// How an image's words hold their colours.
-enum PixelOrder {
-    RED_LOW = 0,   // 0x00BBGGRR, as bmp_write takes them
-    RED_HIGH = 1,  // 0x00RRGGBB, as the frame buffer holds them
-};
-
-// Writes the headers and the rows, bottom row first, blue-green-red per
-// pixel, converting each row as it goes. 1 when every byte reached the file.
-int write_bmp_stream(FILE* f, const RgbImage* image, PixelOrder order) {
-    const uint32_t row_size = (uint32_t)bmp_row_size(image->width);
-    const uint32_t data_size = row_size * (uint32_t)image->height;
-    uint8_t header[BMP_HEADER_SIZE] = {};
-    header[0] = 'B';
-    header[1] = 'M';
-    put32(header + 2, BMP_HEADER_SIZE + data_size);
-    put32(header + 10, BMP_HEADER_SIZE);
-    put32(header + 14, 40);
-    put32(header + 18, (uint32_t)image->width);
-    put32(header + 22, (uint32_t)image->height);
-    put16(header + 26, 1);
-    put16(header + 28, 24);
-    put32(header + 34, data_size);
-    put32(header + 38, BMP_PELS_PER_METRE);
-    put32(header + 42, BMP_PELS_PER_METRE);
-    if (std::fwrite(header, 1, sizeof header, f) != sizeof header) return 0;
-
-    uint8_t* row = (uint8_t*)std::calloc(row_size, 1);  // pad bytes stay 0
-    if (!row) return 0;
-    int ok = 1;
-    const int blue = order == RED_HIGH ? 0 : 16, red = 16 - blue;  // shifts of the two outer channels
-    for (int32_t y = image->height - 1; y >= 0 && ok; y--) {
-        const uint32_t* src = image->pixels + (size_t)y * (size_t)image->width;
-        for (int32_t x = 0; x < image->width; x++) {
-            uint32_t w = src[x];
-            row[3 * x] = (uint8_t)(w >> blue);
-            row[3 * x + 1] = (uint8_t)(w >> 8);
-            row[3 * x + 2] = (uint8_t)(w >> red);
-        }
-        ok = std::fwrite(row, 1, row_size, f) == row_size;
-    }
-    std::free(row);
-    return ok;
-}
-
-// Writes to an open new file, closes it, and removes it unless it is complete.
-int finish_file(FILE* f, const char* name, const RgbImage* image, PixelOrder order) {
-    int ok = write_bmp_stream(f, image, order);
-    if (std::fclose(f) != 0) ok = 0;  // a buffered write can fail only here
-    if (!ok) std::remove(name);
-    return ok;
-}
-
-int write_new(const char* file_name, const RgbImage* image, PixelOrder order) {
-    if (!image_writable(image)) return 0;
-    FILE* f = std::fopen(file_name, "wbx");
-    if (!f) return errno == EEXIST ? -1 : 0;
-    return finish_file(f, file_name, image, order);
-}
-
-int write_replacing(const char* file_name, const RgbImage* image, PixelOrder order) {
-    if (!image_writable(image)) return 0;
-    char temp[NAME_MAX_LENGTH];
-    for (int n = 0; n < TEMP_NAME_TRIES; n++) {
-        int length = std::snprintf(temp, sizeof temp, "%s.tmp%d", file_name, n);
-        if (length < 0 || length >= (int)sizeof temp) return 0;
-        FILE* f = std::fopen(temp, "wbx");
-        if (!f) {
-            if (errno == EEXIST) continue;
-            return 0;
-        }
-        if (!finish_file(f, temp, image, order)) return 0;
-        if (std::rename(temp, file_name) != 0) {
-            std::remove(temp);
-            return 0;
-        }
-        return 1;
-    }
-    return 0;
-}
-
-}  // namespace
-
-int bmp_write_new(const char* file_name, const RgbImage* image) { return write_new(file_name, image, RED_LOW); }
-
-int bmp_write(const char* file_name, const RgbImage* image) { return write_replacing(file_name, image, RED_LOW); }
-
-int bmp_write_frame(const char* file_name, const uint32_t* frame, int32_t width, int32_t height) {
-    RgbImage image = {const_cast<uint32_t*>(frame), width, height};
-    return write_replacing(file_name, &image, RED_HIGH);
-}
+#include "display/bmp.h"
 
 // Names "Screenshot 0.bmp", "Screenshot 1.bmp", ... "Screenshot10.bmp", ...:
 // the first name no file has is taken. The file is created exclusively, so a
 // file that appears under the name meanwhile is skipped, never overwritten.
 // The frame is read as it is, never changed.
 int screenshot_save(const uint32_t* frame, int32_t width, int32_t height) {
-    RgbImage image = {const_cast<uint32_t*>(frame), width, height};
     char name[32];
     for (unsigned n = 0; n < UINT_MAX; n++) {
         std::snprintf(name, sizeof name, "Screenshot%2x.bmp", n);
-        int result = write_new(name, &image, RED_HIGH);
+        int result = bmp_write_frame_new(name, frame, width, height);
         if (result >= 0) return result;
     }
     return 0;

@@ -39,7 +39,7 @@
 #include <new>
 #include <vector>
 
-#include "pipeline/pipeline.h"
+#include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
 #include "pipeline/workers.h"
 #include "raster/engine.h"

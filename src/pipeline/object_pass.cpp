@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "math/clip.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
 

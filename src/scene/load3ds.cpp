@@ -10,6 +10,7 @@
 
 #include "scene/chunk_io.h"
 #include "scene/keyframer.h"
+#include "scene/mesh_post.h"
 #include "scene/regular_file.h"
 
 namespace {

@@ -22,18 +22,3 @@ void scene_free(Scene* scene);
 // Recursive chunk walk from the current position up to `end`; 0 on success,
 // nonzero to abort the load. Also used by the keyframer node handlers.
 int read_chunks(FILE* file, long end);
-
-// -- post-processing, run by scene_load per object and per camera -------------
-// Unit plane normal normalize((c2 - c0) x (c1 - c0)) and d = -(n . c0) of every
-// face; a degenerate face gets a zero normal and d = 0.
-void compute_face_planes(SceneObject* object);
-// Every vertex normal is the normalised sum, in face order and corner order,
-// of the plane normals of all face corners whose position equals the vertex's
-// exactly (+0.0 equals -0.0, NaN equals nothing). Linear time: positions are
-// indexed by value. A zero sum gives a zero normal. 1 on success, 0 when the
-// index cannot be allocated.
-int compute_vertex_normals(SceneObject* object);
-// Hands out the process-wide face ids, faces in order.
-void assign_face_ids(SceneObject* object);
-// Pose from the first position key and first target key of the camera.
-void build_camera_matrix(SceneCamera* camera);

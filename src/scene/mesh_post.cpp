@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "scene/load3ds.h"
+#include "scene/mesh_post.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
-// Decoded images and the TGA readers.
-//
-// Both readers return null on failure and keep a short reason for the last
-// failure (tga_error()): "cannot open file", "bad image type", ...
+// Decoded images: the records the TGA and BMP readers fill, and reading a
+// whole image file into memory.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +22,6 @@ struct RgbImage {
     int32_t width;   // pixels per row, also the row stride
     int32_t height;
 };
-
-IndexedImage* tga_read_indexed(const char* file_name);
-RgbImage* tga_read_rgb(const char* file_name);
-const char* tga_error();
 
 // A whole image file in memory (release with free); null with a reason in
 // *why ("cannot open file", "not a regular file", "cannot read file", "out of

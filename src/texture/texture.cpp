@@ -9,6 +9,7 @@
 
 #include "scene/scene.h"
 #include "texture/image.h"
+#include "texture/tga.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "pipeline/pipeline.h"
+#include "pipeline/object_pass.h"
 #include "pipeline/neutral_texture.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/screenshot.h"
+#include "display/bmp.h"
 #include "display/font.h"
 #include "pipeline/frame.h"
 #include "raster/engine.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "texture/image.h"
-#include "texture/tga_decode.h"
+#include "texture/tga.h"
 #include "tga_files.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "texture/cone.h"
 #include "texture/image.h"
 #include "texture/texture.h"
+#include "texture/tga.h"
 
 namespace {
 

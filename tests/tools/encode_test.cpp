@@ -18,6 +18,7 @@
 #include "scene/load3ds.h"
 #include "texture/image.h"
 #include "texture/texture.h"
+#include "texture/tga.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "display/bmp.h"
 #include "display/font.h"
 #include "texture/image.h"
+#include "texture/tga.h"
 #include "varnel_tool/commands.h"
 
 namespace {

@@ -1,5 +1,8 @@
-// TGA decoding from memory: what tga_read_indexed and tga_read_rgb do after
-// reading the file, exposed for the tests and the fuzz entries.
+// TGA readers: colour-mapped, grey and true-colour images, raw or
+// run-length, into the image records of texture/image.h.
+//
+// Both readers return null on failure and keep a short reason for the last
+// failure (tga_error()): "cannot open file", "bad image type", ...
 #pragma once
 
 #include <cstddef>
@@ -7,6 +10,12 @@
 
 #include "texture/image.h"
 
+IndexedImage* tga_read_indexed(const char* file_name);
+RgbImage* tga_read_rgb(const char* file_name);
+const char* tga_error();
+
+// Decoding from memory: what the two readers do after reading the file,
+// exposed for the tests and the fuzz entries.
 IndexedImage* tga_decode_indexed(const uint8_t* data, size_t size);
 RgbImage* tga_decode_rgb(const uint8_t* data, size_t size);
 

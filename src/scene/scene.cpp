@@ -1,3 +1,4 @@
+// The scene records' shared state: the process-wide face id counter.
 #include "scene/scene.h"
 
 namespace {
