@@ -140,6 +140,8 @@ StartupResult app_startup(const AppSettings* settings) {
         rgb_image_free(cone);
         return fail(STARTUP_CONE, "resampling the cone", "Cone.tga", "out of memory");
     }
+    if (!cone_runs_build(app.cone_mask, &app.cone_runs))
+        return fail(STARTUP_CONE, "resampling the cone", "Cone.tga", "out of memory");
 
     log_line("    OK");
     log_line("Init engine ...");
@@ -179,6 +181,7 @@ FrameScene frame_scene() {
     scene.light_pose = app.light_pose;
     scene.camera_pose = app.view_matrix;
     scene.cone_mask = app.cone_mask;
+    scene.cone_runs = &app.cone_runs;
     scene.bilinear = app.bilinear_filtering;
     scene.shadow_factor = shadow_factor;
     return scene;
@@ -260,6 +263,7 @@ void app_shutdown() {
     app.marker_enabled = 0;
     if (app.cone_mask) rgb_image_free(app.cone_mask);
     app.cone_mask = nullptr;
+    cone_runs_free(&app.cone_runs);
     std::free(app.frame_buffer);
     std::free(app.shadow_buffer);
     app.frame_buffer = app.shadow_buffer = nullptr;

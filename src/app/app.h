@@ -10,6 +10,7 @@
 #include "pipeline/frame.h"
 #include "platform/platform.h"
 #include "raster/engine.h"
+#include "texture/cone.h"
 
 struct Scene;
 struct RgbImage;
@@ -32,6 +33,7 @@ struct AppState {
     Scene* world_scene;            // "Svet.3ds"
     Scene* marker_scene;           // "Star.3ds"
     RgbImage* cone_mask;           // "Cone.tga" resampled to the screen size
+    ConeRuns cone_runs;            // the columns of each row outside the cone, from cone_mask
     int marker_enabled;            // 1: "Pos.txt" was read, the marker moves and is drawn
     int bilinear_filtering;        // toggled by End
     int stats_requested;           // Home: "Graph.txt" after the next camera pass

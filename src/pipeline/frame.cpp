@@ -383,23 +383,31 @@ void walk_band(const Pass* pass, int32_t b, const std::vector<ChunkRecords>& rec
     }
 }
 
-// Outside the cone no surface is recorded, so nothing there is lit. Every
-// word is written back (unchanged inside the cone), which lets the compiler
-// sweep several pixels per instruction.
-void cone_sweep(const Pass* pass, size_t first, size_t count) {
+// Outside the cone no surface is recorded, so nothing there is lit: rows
+// [first_row, first_row + row_count) of the shadow buffer are cleared there,
+// from the mask's runs when the scene has them. Without them every word is
+// written back (unchanged inside the cone), which lets the compiler sweep
+// several pixels per instruction.
+void cone_sweep(const Pass* pass, int32_t first_row, int32_t row_count) {
     const RgbImage* cone = pass->scene->cone_mask;
     if (!cone) return;
+    uint32_t* shadow_buffer = pass->targets->shadow_buffer;
+    if (const ConeRuns* runs = pass->scene->cone_runs) {
+        cone_runs_clear(runs, first_row, row_count, shadow_buffer);
+        return;
+    }
+    const size_t width = (size_t)pass->screen->width, first = (size_t)first_row * width;
     const uint32_t* mask = cone->pixels + first;
-    uint32_t* shadow = pass->targets->shadow_buffer + first;
-    for (size_t i = 0; i < count; i++) shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
+    uint32_t* shadow = shadow_buffer + first;
+    for (size_t i = 0, count = (size_t)row_count * width; i < count; i++)
+        shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
 }
 
 void light_rows(const Pass* pass, int32_t b) {
     walk_band(pass, b, pass->shared ? frame.camera_records : frame.light_records);
     const SpanRows* rows = &pass->rows->bands[(size_t)b];
-    const size_t width = (size_t)pass->screen->width;
     resolve_light_rows(rows, pass->targets->shadow_buffer, pass->screen->width, &frame.light_counts[(size_t)b]);
-    cone_sweep(pass, (size_t)rows->first_row * width, (size_t)rows->row_count * width);
+    cone_sweep(pass, rows->first_row, rows->row_count);
 }
 
 // The band's rows also go to the display while they are in the cache.
@@ -544,7 +552,7 @@ void render_passes(Pass* pass, FrameReport* report) {
     report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
                                                 nullptr, &report->light_spans);
     if (report->light_warnings) {
-        cone_sweep(pass, 0, screen_pixels());  // the warnings were drawn after the bands' sweeps
+        cone_sweep(pass, 0, frame.screen.height);  // the warnings were drawn after the bands' sweeps
         if (!pass->shared) workers_run(job_marked_camera_faces, pass, face_chunks);
     }
     double t3 = frame_clock_ms();

@@ -19,6 +19,7 @@
 struct Scene;
 struct RgbImage;
 struct Screen;
+struct ConeRuns;
 
 // What one frame draws.
 struct FrameScene {
@@ -29,6 +30,7 @@ struct FrameScene {
     Matrix4 light_pose;         // light to world
     Matrix4 camera_pose;        // camera to world, pitch applied
     const RgbImage* cone_mask;  // screen-sized; a low byte below 120 lights nothing; null: no cone
+    const ConeRuns* cone_runs;  // the same mask as runs, made once (texture/cone.h); null: the mask is read
     int bilinear;               // texture filter: 1 bilinear, 0 nearest
     int shadow_factor;          // 256ths of each channel a shadowed pixel keeps
 };

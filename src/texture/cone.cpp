@@ -3,6 +3,7 @@
 #include "texture/cone.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -94,4 +95,62 @@ RgbImage* cone_mask_resample(RgbImage* image, int target_width, int target_heigh
     }
     rgb_image_free(image);
     return result;
+}
+
+namespace {
+
+int dark(const RgbImage* mask, size_t i) { return (mask->pixels[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD; }
+
+// Counts the dark runs of the mask, and stores them when `runs` has room.
+size_t find_runs(const RgbImage* mask, int32_t* row_start, int32_t* runs) {
+    size_t count = 0;
+    for (int32_t y = 0; y < mask->height; y++) {
+        if (row_start) row_start[y] = (int32_t)count;
+        const size_t row = (size_t)y * (size_t)mask->width;
+        for (int32_t x = 0; x < mask->width;) {
+            if (!dark(mask, row + (size_t)x)) {
+                x++;
+                continue;
+            }
+            int32_t left = x;
+            while (x < mask->width && dark(mask, row + (size_t)x)) x++;
+            if (runs) runs[2 * count] = left, runs[2 * count + 1] = x;
+            count++;
+        }
+    }
+    if (row_start) row_start[mask->height] = (int32_t)count;
+    return count;
+}
+
+}  // namespace
+
+int cone_runs_build(const RgbImage* mask, ConeRuns* runs) {
+    *runs = ConeRuns{};
+    size_t count = find_runs(mask, nullptr, nullptr);
+    runs->row_start = (int32_t*)std::malloc(((size_t)mask->height + 1) * sizeof(int32_t));
+    runs->runs = (int32_t*)std::malloc((count ? 2 * count : 1) * sizeof(int32_t));
+    if (!runs->row_start || !runs->runs) {
+        cone_runs_free(runs);
+        return 0;
+    }
+    find_runs(mask, runs->row_start, runs->runs);
+    runs->width = mask->width;
+    runs->height = mask->height;
+    return 1;
+}
+
+void cone_runs_free(ConeRuns* runs) {
+    std::free(runs->row_start);
+    std::free(runs->runs);
+    *runs = ConeRuns{};
+}
+
+void cone_runs_clear(const ConeRuns* runs, int32_t first_row, int32_t row_count, uint32_t* buffer) {
+    for (int32_t y = first_row; y < first_row + row_count; y++) {
+        uint32_t* line = buffer + (size_t)y * (size_t)runs->width;
+        for (int32_t r = runs->row_start[y]; r < runs->row_start[y + 1]; r++) {
+            const int32_t left = runs->runs[2 * r], right = runs->runs[2 * r + 1];
+            std::memset(line + left, 0, (size_t)(right - left) * 4);
+        }
+    }
 }

@@ -1,5 +1,8 @@
-// Spotlight cone mask: the cone image resampled to exactly the screen size.
+// Spotlight cone mask: the cone image resampled to exactly the screen size,
+// and the same mask as runs of the columns outside the cone.
 #pragma once
+
+#include <cstdint>
 
 #include "texture/image.h"
 
@@ -11,3 +14,20 @@ enum { CONE_THRESHOLD = 120 };
 // allocation fails (the input is then untouched). An image already of the
 // target size is returned as it is; otherwise the input is released.
 RgbImage* cone_mask_resample(RgbImage* image, int target_width, int target_height);
+
+// The columns of every row whose mask byte is below CONE_THRESHOLD, as
+// [left, right) runs from left to right. Clearing them is what testing every
+// pixel against the mask gives, without reading the mask every frame.
+struct ConeRuns {
+    int32_t width;        // the mask's size
+    int32_t height;
+    int32_t* row_start;   // height + 1 entries: row y's runs are run pairs row_start[y] .. row_start[y + 1] - 1
+    int32_t* runs;        // left, right, left, right, ...
+};
+
+// The runs of a mask; 1, or 0 when memory ran out (then nothing is held).
+int cone_runs_build(const RgbImage* mask, ConeRuns* runs);
+void cone_runs_free(ConeRuns* runs);  // safe on a zeroed or freed record
+// Clears rows [first_row, first_row + row_count) of a buffer of the mask's
+// size where the cone lets no light through.
+void cone_runs_clear(const ConeRuns* runs, int32_t first_row, int32_t row_count, uint32_t* buffer);

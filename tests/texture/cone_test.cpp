@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -133,6 +134,39 @@ TEST(ConeMask, FlatImageStaysFlatUpToTheEdges) {
         }
         EXPECT_EQ(wrong, 0) << w;
         rgb_image_free(result);
+    }
+}
+
+// Clearing a buffer by the mask's runs gives what testing every pixel
+// gives: masks of noise around the threshold, all dark, all lit, and dark
+// columns at both ends of the rows, over any band of rows.
+TEST(ConeRuns, ClearExactlyWhatThePerPixelTestClears) {
+    std::srand(11);
+    const struct {
+        int width, height;
+        int kind;  // 0 noise, 1 all dark, 2 all lit, 3 dark ends
+    } masks[] = {{1, 1, 0}, {7, 3, 0}, {401, 31, 0}, {16, 4, 1}, {16, 4, 2}, {33, 5, 3}};
+    for (const auto& m : masks) {
+        std::vector<uint32_t> pixels((size_t)m.width * m.height);
+        for (int y = 0; y < m.height; y++)
+            for (int x = 0; x < m.width; x++) {
+                uint32_t level = m.kind == 1 ? 119 : m.kind == 2 ? 120 : m.kind == 3 ? (x < 2 || x > m.width - 3 ? 0 : 255)
+                                                                                     : 117 + std::rand() % 6;
+                pixels[(size_t)(y * m.width + x)] = level | 0xAB5500u;  // only the low byte counts
+            }
+        RgbImage mask = {pixels.data(), m.width, m.height};
+        ConeRuns runs;
+        ASSERT_EQ(cone_runs_build(&mask, &runs), 1);
+        for (int first = 0; first < m.height; first += 2) {
+            int count = std::min(2, m.height - first);
+            std::vector<uint32_t> by_runs(pixels.size()), by_pixels(pixels.size());
+            for (size_t i = 0; i < pixels.size(); i++) by_runs[i] = by_pixels[i] = (uint32_t)i + 1;
+            cone_runs_clear(&runs, first, count, by_runs.data());
+            for (size_t i = (size_t)first * m.width; i < (size_t)(first + count) * m.width; i++)
+                if ((pixels[i] & 0xFFu) < CONE_THRESHOLD) by_pixels[i] = 0;
+            EXPECT_TRUE(by_runs == by_pixels) << m.width << "x" << m.height << " rows from " << first;
+        }
+        cone_runs_free(&runs);
     }
 }
 
