@@ -88,3 +88,19 @@ soak: build
 
 clean:
 	rm -rf build
+
+# -- install ------------------------------------------------------------------
+# varnel, varnel-render and varnel-tool into $(PREFIX)/bin and the demo data
+# into $(PREFIX)/share/varnel/data, where the programs find it when started
+# with no --data in a folder without a world. DESTDIR stages the install.
+# uninstall removes what the last install from this build wrote.
+PREFIX ?= /usr/local
+.PHONY: install uninstall
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing was installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -f -- < $(BUILD)/install_manifest.txt
+	-find $(DESTDIR)$(PREFIX)/share/varnel -depth -type d -empty -delete 2>/dev/null
+	rm -f $(BUILD)/install_manifest.txt

@@ -78,22 +78,50 @@ const int memory_early_tick = 100;      // start-up and the first views have set
 const int memory_sample_interval = 100;
 const long max_script_bytes = 128L << 20;  // a soak script of a million frames takes about 60 MB
 
+const char* const usage_text =
+    "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
+    "                     [--events-file FILE] [--out FILE.png|FILE.bmp]\n"
+    "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N]\n"
+    "                     [--size WxH] [--bench]\n";
+
+const char* const help_text =
+    "\n"
+    "Runs the program on a data folder without a window for N frames of scripted input,\n"
+    "then writes the last frame or prints figures of the run.\n"
+    "\n"
+    "--data DIR          the data folder (default: the working folder, or the demo\n"
+    "                    installed with the program when that has no Svet.3ds)\n"
+    "--frames N          frames to draw, 1 to 1000000 (default 1)\n"
+    "--events TEXT       input, events separated by blanks: K:key:NAME presses a key\n"
+    "                    before frame K, K:mouse:DX,DY moves the mouse (-1000000 to\n"
+    "                    1000000), K:quit ends the run; K from 1\n"
+    "--events-file FILE  more events in the same syntax, '#' starts a comment\n"
+    "--out FILE          writes the last frame as PNG or BMP\n"
+    "--view NAME         writes that view of the last frame instead (frame, spans, ids,\n"
+    "                    light, levels, shadow); several go to FILE-NAME.png\n"
+    "--threads N         draws on N threads, 1 to 256 (default: one per core)\n"
+    "--size WxH          the frame's size, 160x120 to 7680x4320 (default 400x300)\n"
+    "--bench             prints one JSON line of times and memory figures\n"
+    "\n"
+    "Key names (any case): ESC or ESCAPE, END, HOME, LEFT, UP, RIGHT, DOWN, F11, F12, TAB.\n";
+
 int usage(const char* why) {
     std::fprintf(stderr, "varnel-render: %s\n", why);
-    std::fprintf(stderr,
-                 "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
-                 "                     [--events-file FILE] [--out FILE.png|FILE.bmp]\n"
-                 "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N]\n"
-                 "                     [--size WxH (160x120 to 7680x4320, default 400x300)] [--bench]\n");
+    std::fputs(usage_text, stderr);
+    std::fputs("(varnel-render --help tells the options)\n", stderr);
     return 2;
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{".", 1, "", nullptr, "", 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT, {}};
+    *o = Options{nullptr, 1, "", nullptr, "", 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT, {}};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
-        if (std::strcmp(a, "--bench") == 0) {
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(usage_text, stdout);
+            std::fputs(help_text, stdout);
+            return -1;
+        } else if (std::strcmp(a, "--bench") == 0) {
             o->bench = 1;
         } else if (std::strcmp(a, "--data") == 0 && has_value) {
             o->data = argv[++i];
@@ -106,21 +134,26 @@ int parse_options(int argc, char** argv, Options* o) {
         } else if (std::strcmp(a, "--frames") == 0 && has_value) {
             char* end;
             long n = std::strtol(argv[++i], &end, 10);
-            if (*end || n < 1 || n > 1000000) return usage("--frames needs a number from 1 to 1000000");
+            if (*end || end == argv[i] || n < 1 || n > 1000000)
+                return usage((std::string("--frames '") + argv[i] + "': takes a number from 1 to 1000000").c_str());
             o->frames = (int)n;
         } else if (std::strcmp(a, "--view") == 0 && has_value) {
             int view = frame_view_find(argv[++i]);
-            if (view < 0) return usage((std::string("unknown view ") + argv[i]).c_str());
+            if (view < 0)
+                return usage((std::string("unknown view ") + argv[i] +
+                              ": --view takes frame, spans, ids, light, levels or shadow")
+                                 .c_str());
             if (std::find(o->views.begin(), o->views.end(), view) == o->views.end()) o->views.push_back(view);
         } else if (std::strcmp(a, "--size") == 0 && has_value) {
             if (!app_parse_size(argv[++i], 0, &o->width, &o->height))
                 return usage((std::string("--size takes WxH, not '") + argv[i] +
                               "'; frame sizes from 160x120 to 7680x4320 are accepted")
                                  .c_str());
-            if (!app_check_size(stderr, "varnel-render", o->width, o->height)) return 2;
+            if (!app_check_size(stderr, "varnel-render: --size", o->width, o->height)) return 2;
         } else if (std::strcmp(a, "--threads") == 0 && has_value) {
             o->threads = app_parse_threads(argv[++i]);
-            if (!o->threads) return usage("--threads needs a number from 1 to 256");
+            if (!o->threads)
+                return usage((std::string("--threads '") + argv[i] + "': takes a number from 1 to 256").c_str());
         } else {
             return usage((std::string("unknown or incomplete option ") + a).c_str());
         }
@@ -284,7 +317,7 @@ long peak_resident_kb() {
 
 int main(int argc, char** argv) {
     Options o;
-    if (int r = parse_options(argc, argv, &o)) return r;
+    if (int r = parse_options(argc, argv, &o)) return r < 0 ? 0 : r;
     if (!o.out.empty() && !ends_with(o.out, ".png") && !ends_with(o.out, ".bmp") &&
         !ends_with(o.out, ".PNG") && !ends_with(o.out, ".BMP"))
         return usage("--out must name a .png or .bmp file");
@@ -304,12 +337,15 @@ int main(int argc, char** argv) {
     // fits, and the backend takes it over: one copy of it too.
     int event_count;
     const char* error;
-    if (!headless_parse_events(script.c_str(), nullptr, 0, &event_count, &error)) return usage(error);
+    if (!headless_parse_events(script.c_str(), nullptr, 0, &event_count, &error))
+        return usage((std::string("--events: ") + error).c_str());
     std::vector<HeadlessEvent> events((size_t)event_count);
     if (!headless_parse_events(script.c_str(), events.data(), event_count, &event_count, &error))
         return usage(error);
     std::string().swap(script);
     warn_late_events(events, o.frames);
+    if (!o.data) o.data = app_installed_data("varnel-render", stderr);
+    if (!o.data) o.data = ".";
     if (chdir(o.data) != 0) {
         std::fprintf(stderr, "varnel-render: cannot enter data folder %s\n", o.data);
         return 1;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/app.h"
 #include "pipeline/workers.h"
@@ -14,8 +15,9 @@ namespace {
 const char* const help_text =
     "usage: varnel [--data DIR] [--size WxH|screen] [--window]\n"
     "\n"
-    "Shows the world of a data folder (DIR, or the working folder) lit by a spotlight\n"
-    "that casts shadows, drawn on the processor, full screen.\n"
+    "Shows the world of a data folder (DIR, or the working folder, or else the demo\n"
+    "installed with the program) lit by a spotlight that casts shadows, drawn on the\n"
+    "processor, full screen.\n"
     "\n"
     "--size WxH     the frame's size in pixels, from 160x120 to 7680x4320 (default\n"
     "               400x300), scaled to fill the screen with black bars\n"
@@ -38,6 +40,24 @@ const char* const help_text =
     "model of your own (OBJ, glTF, 3DS, Collada, FBX, ...).\n";
 
 }  // namespace
+
+const char* app_installed_data(const char* program, FILE* err) {
+    static char folder[4096];
+    if (access("Svet.3ds", F_OK) == 0) return nullptr;
+    ssize_t n = readlink("/proc/self/exe", folder, sizeof folder - 32);
+    if (n <= 0) return nullptr;
+    folder[n] = '\0';
+    char* slash = std::strrchr(folder, '/');  // <prefix>/bin/program -> <prefix>/share/varnel/data
+    if (!slash) return nullptr;
+    *slash = '\0';
+    slash = std::strrchr(folder, '/');
+    if (!slash) return nullptr;
+    std::strcpy(slash, "/share/varnel/data");
+    std::string world = std::string(folder) + "/Svet.3ds";
+    if (access(world.c_str(), R_OK) != 0) return nullptr;
+    std::fprintf(err, "%s: no Svet.3ds in the working folder; showing the installed demo in %s\n", program, folder);
+    return folder;
+}
 
 int app_parse_threads(const char* text) {
     char* end;
@@ -92,7 +112,7 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
             }
             // "screen" leaves 0 x 0, which is the desktop's size found later.
             int screen = std::strcmp(argv[i], "screen") == 0;
-            if (!screen && !app_check_size(err, "varnel", settings->width, settings->height)) return 2;
+            if (!screen && !app_check_size(err, "varnel: --size", settings->width, settings->height)) return 2;
             continue;
         }
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
@@ -106,6 +126,7 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
             return 2;
         }
     }
+    if (!data) data = app_installed_data("varnel", err);
     if (data && chdir(data) != 0) {
         std::fprintf(err, "varnel: cannot enter the data folder %s: %s\n", data, std::strerror(errno));
         return 1;

@@ -1,5 +1,7 @@
 #include "platform/headless.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -39,7 +41,7 @@ struct KeyName {
 const KeyName key_names[] = {
     {"ESC", KEY_ESCAPE}, {"END", KEY_END}, {"HOME", KEY_HOME}, {"LEFT", KEY_LEFT},
     {"UP", KEY_UP},      {"RIGHT", KEY_RIGHT}, {"DOWN", KEY_DOWN}, {"F11", KEY_F11},
-    {"F12", KEY_F12},    {"TAB", KEY_TAB},
+    {"F12", KEY_F12},    {"TAB", KEY_TAB},   {"ESCAPE", KEY_ESCAPE},  // after ESC: names write ESC
 };
 
 // Parses a decimal integer at *p; 1 on success, advancing *p.
@@ -206,9 +208,9 @@ int headless_parse_events(const char* text, HeadlessEvent* events, int max_event
             e.kind = HEADLESS_KEY;
             e.key = -1;
             for (const KeyName& k : key_names)
-                if (std::strlen(k.name) == n && std::strncmp(p, k.name, n) == 0) e.key = k.key;
+                if (std::strlen(k.name) == n && strncasecmp(p, k.name, n) == 0) e.key = k.key;
             if (e.key < 0) {
-                *error = "unknown key (ESC END HOME LEFT UP RIGHT DOWN F11 F12 TAB)";
+                *error = "unknown key (ESC or ESCAPE, END, HOME, LEFT, UP, RIGHT, DOWN, F11, F12, TAB; any case)";
                 return 0;
             }
             p += n;

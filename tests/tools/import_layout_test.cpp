@@ -24,6 +24,9 @@ struct FileAxes {
 };
 const FileAxes y_up = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 const FileAxes z_up = {{1, 0, 0}, {0, 0, 1}, {0, -1, 0}};
+const FileAxes minus_y_up = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+const FileAxes front_x = {{0, 0, -1}, {0, 1, 0}, {1, 0, 0}};
+const FileAxes front_minus_x = {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}};
 
 enum { BODY, FRONT, RED, BLUE, GREEN, MATERIAL_COUNT };
 const char* const material_names[MATERIAL_COUNT] = {"Body", "Front", "Red", "Blue", "Green"};
@@ -342,6 +345,28 @@ TEST_F(ImportLayout, ObjWithMtl) {
 
 TEST_F(ImportLayout, ObjWrittenZUpWithUpOption) {
     check_layout(import(write_obj(scratch_.path(), z_up), "--up z"), "OBJ, z-up, --up z");
+}
+
+// Models written along other axes, set right by --up (signed, any case),
+// --front and --turn (counter-clockwise seen from above).
+TEST_F(ImportLayout, ObjAlongOtherAxesWithOrientationOptions) {
+    struct Case {
+        const FileAxes* axes;
+        const char* options;
+    };
+    const Case cases[] = {
+        {&z_up, "--up +Z"},
+        {&minus_y_up, "--up -y"},
+        {&front_x, "--front +x"},
+        {&front_x, "--turn -90"},
+        {&front_minus_x, "--up y --front -X"},
+        {&minus_y_up, "--up -y --front x --turn 90"},
+    };
+    for (const Case& c : cases) {
+        std::string folder = scratch_.path() + "/" + std::to_string(&c - cases);
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        check_layout(import(write_obj(folder, *c.axes), std::string("--force ") + c.options), c.options);
+    }
 }
 
 TEST_F(ImportLayout, GltfWithEmbeddedBufferAndImage) { check_layout(import(write_gltf(scratch_.path())), "glTF"); }

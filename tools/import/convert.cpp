@@ -1,7 +1,9 @@
 // An ImportModel becomes the world of a data folder: turned into world axes,
 // placed and scaled in the start view, cut into objects the 3DS format can
 // hold, with one texture per material the faces use.
+#include <dirent.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -27,7 +29,15 @@ const double fitted_extent = 60.0;   // world units of the view extent when fitt
 const double path_margin = 0.15;     // marker path beyond the model, in view extents
 const double path_rise = 0.05;       // its rise and fall, in view extents
 const int path_points = 12;
-const int solid_side = 4;            // texels across a solid-colour texture's base level
+// Faces without an image are shaded by a fixed light: one texel column per
+// shade, from the ambient share of the colour to the whole of it, and each
+// face's corners sample the column of its normal's shade. The light comes
+// from above, in front of the model and from the screen's right (world -x),
+// so the top, the front and the two sides each get a shade of their own.
+const double light_towards[3] = {-0.45, 0.8, -0.6};  // towards the light, world axes, normalised when used
+const double ambient = 0.3;
+const int shade_max = 16;            // shades of a ramp, at most; fewer when --max is smaller
+const int ramp_rows = 2;
 
 // Device names that Windows refuses as file names, with any extension.
 const char* const device_names[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
@@ -37,8 +47,10 @@ const char* const device_names[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", 
 // A material as the faces use it: textured only when the face's part has
 // mapping coordinates for the image.
 struct MaterialUse {
-    int material;  // index into ImportModel::materials
-    int textured;  // 1: the diffuse image; 0: the diffuse colour
+    int material;     // index into ImportModel::materials
+    int textured;     // 1: the part has mapping coordinates for the diffuse image
+    int made;         // index into ConvertState::made, -1: shades of the diffuse colour
+    std::string why;  // why a textured use has no image
 };
 
 // A texture already made, reused by every material that shows the same image.
@@ -78,15 +90,72 @@ bool has_area(const double* a, const double* b, const double* c) {
     return n[0] != 0.0 || n[1] != 0.0 || n[2] != 0.0;
 }
 
-// Output material for a part, created on first use.
+int texture_from_image(const ImportMaterial& m, std::string* why);
+
+// Extensions of the image files looked for beside a model, lower case.
+const char* const image_extensions[] = {"png", "jpg", "jpeg", "bmp", "tga", "gif", "psd", "pcx", "hdr", "pgm", "ppm", "dds"};
+
+// An image beside the model named like the material or the model itself
+// ("sydney.bmp" for "sydney.md2"), compared without regard to case: where
+// users keep the texture of a model whose file names a dummy. The
+// material's name wins; among several of one name, the first in byte order.
+int image_beside(const std::string& material, std::string* path) {
+    DIR* d = opendir(convert.model->folder.c_str());
+    if (!d) return 0;
+    std::string best;
+    int best_rank = 0;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        size_t dot = name.rfind('.');
+        if (dot == std::string::npos || dot == 0) continue;
+        std::string stem = name.substr(0, dot), extension = name.substr(dot + 1);
+        int image = 0;
+        for (const char* x : image_extensions) image |= strcasecmp(extension.c_str(), x) == 0;
+        int rank = !image                                                              ? 0
+                   : !material.empty() && strcasecmp(stem.c_str(), material.c_str()) == 0 ? 2
+                   : !convert.model->stem.empty() && strcasecmp(stem.c_str(), convert.model->stem.c_str()) == 0 ? 1
+                                                                                        : 0;
+        struct stat st;
+        std::string full = convert.model->folder + "/" + name;
+        if (!rank || stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (rank > best_rank || (rank == best_rank && full < best)) best = full, best_rank = rank;
+    }
+    closedir(d);
+    if (best.empty()) return 0;
+    *path = best;
+    return 1;
+}
+
+// Output material for a part, created on first use; its image is read then,
+// so that faces whose image cannot be had are shaded like untextured ones.
 int material_for(const ImportPart& part) {
     const ImportMaterial& m = convert.model->materials[(size_t)part.material];
-    MaterialUse use = {part.material, !m.image.empty() && !part.uv.empty()};
+    MaterialUse use = {part.material, !m.image.empty() && !part.uv.empty(), -1, ""};
     for (size_t i = 0; i < convert.uses.size(); i++)
         if (convert.uses[i].material == use.material && convert.uses[i].textured == use.textured) return (int)i;
+    if (use.textured) use.made = texture_from_image(m, &use.why);
     convert.uses.push_back(use);
     convert.result->scene.materials.push_back(MaterialDef{"", m.diffuse});
     return (int)convert.uses.size() - 1;
+}
+
+// The number of shades in a ramp: a power of two that --max allows.
+int shade_count() { return std::min(shade_max, convert.options->max_texture); }
+
+// The ramp column of a face with corners a, b, c (counter-clockwise seen from
+// outside, world axes): the share of the light its outward normal takes.
+float shade_u(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c) {
+    double u[3] = {(double)b.x - a.x, (double)b.y - a.y, (double)b.z - a.z};
+    double v[3] = {(double)c.x - a.x, (double)c.y - a.y, (double)c.z - a.z};
+    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    double ln = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const double* l = light_towards;
+    double ll = std::sqrt(l[0] * l[0] + l[1] * l[1] + l[2] * l[2]);
+    double lit = ln > 0.0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / (ln * ll) : 0.0;
+    if (!(lit > 0.0)) lit = 0.0;
+    const int shades = shade_count();
+    int column = std::min(shades - 1, (int)std::lround(lit * (shades - 1)));
+    return ((float)column + 0.5f) / (float)shades;
 }
 
 // Model points in world axes, per part, and which triangles are kept.
@@ -161,8 +230,11 @@ void emit_part(const ImportPart& part, const PartGeometry& g, const double centr
             r->counts.no_area++;  // too small for floats once scaled
             continue;
         }
-        size_t needed = 0;
-        for (int k = 0; k < 3; k++) needed += chunk_of[c[k]] != chunk || chunk == 0;
+        size_t needed = 3;  // a shaded face's own corners; a textured face may share some
+        if (material >= 0 && convert.uses[(size_t)material].made >= 0) {
+            needed = 0;
+            for (int k = 0; k < 3; k++) needed += chunk_of[c[k]] != chunk || chunk == 0;
+        }
         if (mesh < 0 || r->scene.meshes[(size_t)mesh].faces.size() >= IMPORT_VERTEX_MAX ||
             r->scene.meshes[(size_t)mesh].vertices.size() + needed > IMPORT_VERTEX_MAX) {
             r->scene.meshes.push_back(Mesh{});
@@ -173,6 +245,19 @@ void emit_part(const ImportPart& part, const PartGeometry& g, const double centr
         if (material < 0) material = material_for(part);
         Mesh& m = r->scene.meshes[(size_t)mesh];
         MeshFace face;
+        if (convert.uses[(size_t)material].made < 0) {  // shaded: corners of its own, all on its shade
+            const float u = shade_u(a, b, d);
+            for (int k = 0; k < 3; k++) {
+                face.corner[k] = (uint16_t)m.vertices.size();
+                m.vertices.push_back(world[c[k]]);
+                m.vertices.back().u = u;
+                m.vertices.back().v = 0.5f;
+            }
+            face.material = material;
+            m.faces.push_back(face);
+            r->counts.triangles++;
+            continue;
+        }
         for (int k = 0; k < 3; k++) {
             if (chunk_of[c[k]] != chunk) {
                 chunk_of[c[k]] = chunk;
@@ -187,8 +272,9 @@ void emit_part(const ImportPart& part, const PartGeometry& g, const double centr
     }
 }
 
-// The texture of one image, made once per image.
-const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why) {
+// The texture of one image, made once per image: its index in
+// ConvertState::made, or -1 with *why.
+int texture_from_image(const ImportMaterial& m, std::string* why) {
     std::string key;
     const ImportEmbedded* embedded = nullptr;
     std::string path;
@@ -197,16 +283,20 @@ const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why)
         key = "*" + std::to_string(m.embedded);
     } else if (m.image[0] == '*') {
         *why = "is not stored in the file";
-        return nullptr;
+        return -1;
     } else {
         if (!import_find_image(convert.model->folder, m.image, &path, &convert.result->guesses)) {
-            *why = "not found";
-            return nullptr;
+            if (!image_beside(m.name, &path)) {
+                *why = "not found, nor an image named like the material or the model beside it";
+                return -1;
+            }
+            convert.result->guesses.push_back("material " + m.name + ": image '" + m.image + "' not found; " + path +
+                                              " beside the model is used");
         }
         key = path;
     }
-    for (const MadeTexture& t : convert.made)
-        if (t.key == key) return &t;
+    for (size_t i = 0; i < convert.made.size(); i++)
+        if (convert.made[i].key == key) return (int)i;
     std::vector<Rgba8> pixels;
     int w = 0, h = 0;
     const char* reason = "";
@@ -223,17 +313,17 @@ const MadeTexture* texture_from_image(const ImportMaterial& m, std::string* why)
     int bw, bh;
     if (pixels.empty() || w < 1 || h < 1) {
         *why = reason;
-        return nullptr;
+        return -1;
     }
     if (!texture_encode_image(pixels.data(), w, h, convert.options->max_texture, &made.data, &bw, &bh)) {
         *why = ripmap_error();
-        return nullptr;
+        return -1;
     }
     made.source = (embedded ? "image " + key + " stored in the model" : path) + ", " + std::to_string(bw) + " x " +
                   std::to_string(bh) + " from " + std::to_string(w) + " x " + std::to_string(h);
     if (!embedded && import_outside_folder(convert.model->folder, path)) convert.result->outside.push_back(path);
     convert.made.push_back(std::move(made));
-    return &convert.made.back();
+    return (int)convert.made.size() - 1;
 }
 
 std::string colour_text(Rgba8 c) {
@@ -242,26 +332,33 @@ std::string colour_text(Rgba8 c) {
 
 int make_textures() {
     ImportResult* r = convert.result;
+    const int shades = shade_count();
     for (size_t i = 0; i < convert.uses.size(); i++) {
-        const ImportMaterial& m = convert.model->materials[(size_t)convert.uses[i].material];
+        const MaterialUse& use = convert.uses[i];
+        const ImportMaterial& m = convert.model->materials[(size_t)use.material];
         const std::string& name = r->scene.materials[i].name;
         ImportTexture texture = {"Textures/" + name + ".tga", {}, ""};
-        std::string why;
-        const MadeTexture* made = convert.uses[i].textured ? texture_from_image(m, &why) : nullptr;
-        if (made) {
-            texture.data = made->data;
-            texture.source = made->source;
+        if (use.made >= 0) {
+            texture.data = convert.made[(size_t)use.made].data;
+            texture.source = convert.made[(size_t)use.made].source;
         } else {
-            if (convert.uses[i].textured)
-                r->guesses.push_back("material " + name + ": image '" + m.image + "' " + why + "; its diffuse colour " +
-                                     colour_text(m.diffuse) + " is used");
+            if (use.textured)
+                r->guesses.push_back("material " + name + ": image '" + m.image + "' " + use.why +
+                                     "; its diffuse colour " + colour_text(m.diffuse) + " is used");
             else if (!m.image.empty())
                 r->guesses.push_back("material " + name + ": faces without mapping coordinates show its diffuse colour");
-            std::vector<Rgba8> solid((size_t)solid_side * solid_side, m.diffuse);
+            std::vector<Rgba8> ramp((size_t)shades * ramp_rows);
+            for (int x = 0; x < shades; x++) {
+                const double share = ambient + (1.0 - ambient) * x / (shades > 1 ? shades - 1 : 1);
+                const Rgba8 c = {(uint8_t)std::lround(m.diffuse.r * share), (uint8_t)std::lround(m.diffuse.g * share),
+                                 (uint8_t)std::lround(m.diffuse.b * share), 255};
+                for (int y = 0; y < ramp_rows; y++) ramp[(size_t)y * shades + x] = c;
+            }
             int bw, bh;
-            if (!texture_encode_image(solid.data(), solid_side, solid_side, solid_side, &texture.data, &bw, &bh))
+            if (!texture_encode_image(ramp.data(), shades, ramp_rows, shades, &texture.data, &bw, &bh))
                 return import_fail(ripmap_error());
-            texture.source = "diffuse colour " + colour_text(m.diffuse);
+            texture.source = "diffuse colour " + colour_text(m.diffuse) + ", " + std::to_string(shades) +
+                             " shades of a light from above, in front and the right";
         }
         r->textures.push_back(std::move(texture));
     }
@@ -355,7 +452,8 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
         result->scene.meshes[i].name = import_fit_name(convert.raw_names[i], IMPORT_OBJECT_NAME_MAX, "Object", &taken);
     if (model->axes.guessed)
         result->guesses.push_back(std::string("up axis ") + model->axes.up_axis + ": " + model->axes.why +
-                                  " (--up says otherwise)");
+                                  "; --up sets it (+x -x +y -y +z -z), --front the side that faces the camera, "
+                                  "--turn DEG turns the model about its up");
     int ok = make_textures();
     const double half[3] = {0.5 * size[0] * result->scale, 0.5 * size[1] * result->scale, 0.5 * size[2] * result->scale};
     result->path_text = path_text(target, half, extent);

@@ -28,9 +28,13 @@
 #include "asset/mesh.h"
 
 struct ImportOptions {
-    char up;          // 0: from the file; 'x', 'y' or 'z': the file's up axis
-    double scale;     // 0: fit the start view; else world units per model unit
-    int max_texture;  // largest texture level side, a power of two
+    char up;             // 0: from the file; 'x', 'y' or 'z': the file's up axis
+    double scale;        // 0: fit the start view; else world units per model unit
+    int max_texture;     // largest texture level side, a power of two
+    int up_negative = 0;     // 1: up is the negative direction of `up`
+    char front = 0;          // 0: from up; 'x', 'y' or 'z': the file axis that faces the camera
+    int front_negative = 0;  // 1: the negative direction of `front`
+    double turn = 0.0;         // degrees the model turns about its up, counter-clockwise seen from above
 };
 
 struct ImportMaterial {
@@ -67,6 +71,9 @@ struct ImportAxes {
     int up_negative;  // 1 when up is that axis's negative direction
     std::string why;  // how the up axis was chosen, for the summary
     int guessed;      // 1 when the file did not say
+    char front_axis = 'z';  // the file's axis nearest to front, and its sign
+    int front_negative = 0;
+    double turn = 0.0;      // degrees turned about up after front was chosen
 };
 
 struct ImportModel {
@@ -78,6 +85,7 @@ struct ImportModel {
     ImportAxes axes;
     long not_triangles;                 // points and lines, left out
     std::vector<std::string> notes;     // the library's warnings, a few at most
+    std::string stem;                   // the model file's name without folder and extension
 };
 
 // One "Textures/<material>.tga".

@@ -208,18 +208,71 @@ void file_to_library(const aiScene* scene, int rotating, int c[3][3]) {
     if (used == 7) std::memcpy(c, snapped, sizeof snapped);
 }
 
-// Sets the model's right, up and front from its up axis in the file's own
-// coordinates: front = right x up, with right = +x (or -y when x is up), the
-// way y-up formats face +z and z-up formats -y. Then into library axes.
-void set_axes(ImportAxes* a, int up_index, int up_sign, const int c[3][3]) {
-    double up[3] = {0, 0, 0}, right[3] = {0, 0, 0};
+// Formats that do not say their up axis but whose makers hold to one: the
+// extension, lower case, and the up axis in the file's coordinates.
+struct FormatUp {
+    const char* extension;
+    int up_index;
+    const char* why;
+};
+
+const FormatUp format_ups[] = {
+    {"blend", 2, "Blend files are z-up"},
+    {"md2", 2, "MD2 files are z-up"},
+    {"md3", 2, "MD3 files are z-up"},
+    {"mdl", 2, "MDL files are z-up"},
+    {"md5mesh", 2, "MD5 files are z-up"},
+    {"iqm", 2, "IQM files are z-up"},
+    {"stl", 2, "STL does not say; most STL files are z-up"},
+    {"x", 1, "X files are y-up"},
+    {"lwo", 1, "LWO files are y-up"},
+    {"lws", 1, "LWS files are y-up"},
+    {"ac", 1, "AC files are y-up"},
+    {"obj", 1, "OBJ does not say; y-up is the usual"},
+};
+
+std::string lower_extension(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot + 1);
+    for (char& ch : ext)
+        if (ch >= 'A' && ch <= 'Z') ch = (char)(ch - 'A' + 'a');
+    return ext;
+}
+
+// Sets the model's right, up and front in the file's own coordinates, then
+// into library axes. Up is a signed axis; front is the one asked for, or by
+// default right x up with right = +x (or -y when x is up), the way y-up
+// formats face +z and z-up formats -y. Then right and front are turned
+// `turn` degrees about up: the model turns counter-clockwise seen from above,
+// so the side that faces the camera is front turned back by that angle.
+void set_axes(ImportAxes* a, int up_index, int up_sign, int front_index, int front_sign, double turn,
+              const int c[3][3]) {
+    double up[3] = {0, 0, 0}, right[3] = {0, 0, 0}, front[3] = {0, 0, 0};
     up[up_index] = up_sign;
-    if (up_index == 0)
-        right[1] = -up_sign;
-    else
-        right[0] = 1;
-    double front[3] = {right[1] * up[2] - right[2] * up[1], right[2] * up[0] - right[0] * up[2],
-                       right[0] * up[1] - right[1] * up[0]};
+    if (front_index >= 0) {
+        front[front_index] = front_sign;
+        for (int k = 0; k < 3; k++)  // right = up x front
+            right[k] = up[(k + 1) % 3] * front[(k + 2) % 3] - up[(k + 2) % 3] * front[(k + 1) % 3];
+    } else {
+        if (up_index == 0)
+            right[1] = -up_sign;
+        else
+            right[0] = 1;
+        for (int k = 0; k < 3; k++)  // front = right x up
+            front[k] = right[(k + 1) % 3] * up[(k + 2) % 3] - right[(k + 2) % 3] * up[(k + 1) % 3];
+    }
+    if (turn != 0.0) {
+        const double angle = turn * 3.14159265358979323846 / 180.0, cs = std::cos(angle), sn = std::sin(angle);
+        double turned_right[3], turned_front[3];
+        for (int k = 0; k < 3; k++) {
+            turned_right[k] = cs * right[k] + sn * front[k];
+            turned_front[k] = cs * front[k] - sn * right[k];
+        }
+        std::memcpy(right, turned_right, sizeof right);
+        std::memcpy(front, turned_front, sizeof front);
+    }
     for (int r = 0; r < 3; r++) {
         a->right[r] = a->up[r] = a->front[r] = 0;
         for (int k = 0; k < 3; k++) {
@@ -230,9 +283,35 @@ void set_axes(ImportAxes* a, int up_index, int up_sign, const int c[3][3]) {
     }
     a->up_axis = (char)('x' + up_index);
     a->up_negative = up_sign < 0;
+    int f = 0;
+    for (int k = 1; k < 3; k++)
+        if (std::fabs(front[k]) > std::fabs(front[f])) f = k;
+    a->front_axis = (char)('x' + f);
+    a->front_negative = front[f] < 0;
+    a->turn = turn;
 }
 
-void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* model) {
+// The library's failure in plain words, with its own text after them.
+std::string reader_failure(const std::string& path, const std::string& text) {
+    const std::string extension = lower_extension(path);
+    std::string plain = "the reader could not read this file";
+    if (text.find("No suitable reader") != std::string::npos) {
+        plain = extension == "gltf"
+                    ? "cannot read this glTF file: the .bin buffers or images it names must lie where it says "
+                      "(beside it, as a rule), or it is damaged"
+                    : "no reader knows this kind of file (by its name and its first bytes); it may be damaged";
+    } else if (text.find("parse") != std::string::npos || text.find("number") != std::string::npos) {
+        plain = "a value in the file cannot be read: the file is damaged or of a variant the reader does not know";
+    } else if (text.find("nexpected end") != std::string::npos || text.find("too small") != std::string::npos ||
+               text.find("EOF") != std::string::npos) {
+        plain = "the file ends too early: it is cut short or damaged";
+    } else if (text.find("open") != std::string::npos) {
+        plain = "the file, or one it names, cannot be opened";
+    }
+    return text.empty() ? plain : plain + " (the reader says: " + text + ")";
+}
+
+void read_axes(const aiScene* scene, const ImportOptions* options, const std::string& path, ImportModel* model) {
     int rotating = 0;
     for (const char* r : rotating_readers) rotating |= model->format == r;
     int c[3][3];
@@ -241,8 +320,10 @@ void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* 
     a->guessed = 0;
     int up_index = 1, up_sign = 1;
     int32_t fbx_axis = -1, fbx_sign = 1;
+    const std::string extension = lower_extension(path);
     if (options->up) {
         up_index = options->up - 'x';
+        up_sign = options->up_negative ? -1 : 1;
         a->why = "as --up says";
     } else if (rotating) {  // the file axis the library turned to +y
         for (int k = 0; k < 3; k++)
@@ -255,15 +336,25 @@ void read_axes(const aiScene* scene, const ImportOptions* options, ImportModel* 
         a->why = "the file's UpAxis says so";
     } else if (model->format.find("glTF") != std::string::npos) {
         a->why = "glTF files are y-up";
-    } else if (model->format.find("STL") != std::string::npos) {
-        up_index = 2;  // what printers and CAD programs use
-        a->why = "STL does not say; most STL files are z-up";
-        a->guessed = 1;
     } else {
-        a->why = model->format + " does not say; y-up is the usual";
+        a->why = (extension.empty() ? std::string("this format") : extension + " files") + " do not say; y-up is the usual";
         a->guessed = 1;
+        for (const FormatUp& f : format_ups)
+            if (extension == f.extension) {
+                up_index = f.up_index;
+                a->why = f.why;
+            }
     }
-    set_axes(a, up_index, up_sign, c);
+    int front_index = -1, front_sign = 1;
+    if (options->front) {
+        front_index = options->front - 'x';
+        front_sign = options->front_negative ? -1 : 1;
+    }
+    if (front_index == up_index) {  // the caller checks --up against --front; a file's own up can still meet it
+        a->why += "; --front along the up axis is left out";
+        front_index = -1;
+    }
+    set_axes(a, up_index, up_sign, front_index, front_sign, options->turn, c);
 }
 
 }  // namespace
@@ -281,6 +372,8 @@ int import_read(const char* model_path, const ImportOptions* options, ImportMode
     std::string path = model_path;
     size_t slash = path.rfind('/');
     model->folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    model->stem = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    model->stem = model->stem.substr(0, model->stem.rfind('.'));
     int ok = 0;
     try {
         // No log file and no default streams: only the warnings, kept as notes.
@@ -292,7 +385,7 @@ int import_read(const char* model_path, const ImportOptions* options, ImportMode
             model_path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure |
                             aiProcess_GenUVCoords | aiProcess_TransformUVCoords);
         if (!scene || !scene->mRootNode) {
-            import_fail(importer.GetErrorString());
+            import_fail(reader_failure(path, importer.GetErrorString()));
         } else {
             reading.scene = scene;
             model->format = metadata_string(scene, AI_METADATA_SOURCE_FORMAT);
@@ -304,7 +397,7 @@ int import_read(const char* model_path, const ImportOptions* options, ImportMode
             if (model->materials.empty()) model->materials.push_back(ImportMaterial{"", Rgba8{200, 200, 200, 255}, "", -1});
             walk_nodes(scene->mRootNode, Affine{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}}, 0);
             if (reading.node_visits > max_node_visits) model->notes.push_back("node tree too large: only part of it read");
-            read_axes(scene, options, model);
+            read_axes(scene, options, path, model);
             ok = 1;
         }
     } catch (const std::bad_alloc&) {

@@ -104,8 +104,12 @@ int tool_texture(int argc, char** argv) {
     const char* bad = nullptr;
     int max_base = default_texture_max;
     const char* m = nullptr;
-    if (!parse_arguments(argc, argv, valued, &a, &bad) || a.positional.size() != 2 ||
-        ((m = option_value(a, "--max")) && (!parse_int(m, 2, texture_max_limit, &max_base) || !is_power_of_two(max_base)))) {
+    if (parse_arguments(argc, argv, valued, &a, &bad) && (m = option_value(a, "--max")) &&
+        (!parse_int(m, 2, texture_max_limit, &max_base) || !is_power_of_two(max_base))) {
+        std::fprintf(stderr, "varnel-tool texture: --max '%s': takes a power of two from 2 to %d\n", m, texture_max_limit);
+        return 2;
+    }
+    if (bad || a.positional.size() != 2) {
         std::fprintf(stderr, "usage: varnel-tool texture [--force] [--max N] IN.png|IN.jpg OUT.tga\n"
                              "  N: largest level size, a power of two from 2 to %d (default %d)\n",
                      texture_max_limit, default_texture_max);
@@ -153,10 +157,18 @@ int tool_cone(int argc, char** argv) {
     int radius = (int)shape.radius, soft = (int)shape.softness;
     const char* v;
     int ok = parse_arguments(argc, argv, valued, &a, &bad) && a.positional.size() == 1;
-    if (ok && (v = option_value(a, "--width"))) ok = parse_int(v, 1, 4096, &shape.width);
-    if (ok && (v = option_value(a, "--height"))) ok = parse_int(v, 1, 4096, &shape.height);
-    if (ok && (v = option_value(a, "--radius"))) ok = parse_int(v, 1, 1000, &radius);
-    if (ok && (v = option_value(a, "--soft"))) ok = parse_int(v, 1, 1000, &soft);
+    struct Bound {
+        const char* option;
+        int high;
+        int* value;
+    };
+    const Bound bounds[] = {{"--width", 4096, &shape.width}, {"--height", 4096, &shape.height},
+                            {"--radius", 1000, &radius}, {"--soft", 1000, &soft}};
+    for (const Bound& b : bounds)
+        if (!bad && (v = option_value(a, b.option)) && !parse_int(v, 1, b.high, b.value)) {
+            std::fprintf(stderr, "varnel-tool cone: %s '%s': takes a number from 1 to %d\n", b.option, v, b.high);
+            return 2;
+        }
     if (!ok) {
         std::fprintf(stderr, "usage: varnel-tool cone [--force] [--width W] [--height H] [--radius R] [--soft S] OUT.tga\n"
                              "  R and S in screen pixels of the 400 x 300 view (default 125 and 50)\n");

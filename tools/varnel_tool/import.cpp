@@ -1,4 +1,4 @@
-// varnel-tool import [--force] [--up x|y|z] [--scale S] MODEL DIR: a data
+// varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--scale S] [--max N] MODEL DIR: a data
 // folder that `cd DIR && varnel` runs, made from a model in any format the
 // reader library knows.
 //
@@ -46,11 +46,8 @@ const char* const import_marker = ".varnel-import";
 const char* const import_marker_text =
     "This folder was made by varnel-tool import; varnel-tool import --force may replace it whole.\n";
 const char* const usage_text =
-    "usage: varnel-tool import [--force] [--up x|y|z] [--scale S] [--max N] MODEL DIR\n"
-    "  --up     the model file's up axis, when the file does not say or says wrong\n"
-    "  --scale  world units per model unit, instead of fitting the start view\n"
-    "  --max    largest texture level size, a power of two (default 256)\n"
-    "  --force  replace DIR when an earlier import made it\n";
+    "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--scale S] [--max N] MODEL DIR\n"
+    "  (varnel-tool import --help tells the options)\n";
 
 const long child_address_budget = 4L << 30;  // bytes the reader may map beyond what it has at the start
 const int child_seconds = 300;               // CPU and wall-clock limit of the reader
@@ -155,8 +152,12 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     std::printf("  materials  %zu, one texture each:\n", r.textures.size());
     for (const ImportTexture& t : r.textures) std::printf("    %-28s %s\n", t.file.c_str(), t.source.c_str());
     const ImportAxes& a = model.axes;
-    std::printf("  up         %s%c of the file (%s); its front faces the start camera\n", a.up_negative ? "-" : "",
-                a.up_axis, a.guessed ? "guessed, see below" : a.why.c_str());
+    std::printf("  up         %c%c of the file (%s)\n", a.up_negative ? '-' : '+', a.up_axis,
+                a.guessed ? "guessed, see below" : a.why.c_str());
+    std::printf("  front      %c%c of the file faces the start camera (%s)", a.front_negative ? '-' : '+', a.front_axis,
+                options.front ? "as --front says" : "--front sets it");
+    if (a.turn != 0.0) std::printf(", turned %g degrees about up", a.turn);
+    std::printf("\n");
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
                 options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
@@ -224,6 +225,9 @@ int wait_child(pid_t child, const char* model_path) {
                       strsignal(WTERMSIG(status)) + ")";
     if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGALRM || WTERMSIG(status) == SIGKILL)
         why += "; it took too long or too much memory";
+    else if (WTERMSIG(status) == SIGABRT)
+        why += "; a check inside the reader failed on it: the file is damaged or of a variant the reader "
+               "cannot read (a PLY file with faces of one or two corners, for one)";
     return error_line("import", why.c_str());
 }
 
@@ -315,20 +319,46 @@ void sweeper_stand_down(int end) {
     close(end);
 }
 
+// "+x", "-Y", "z" (+ by default), any case, into an axis letter and sign; 0
+// when it is none of those.
+int parse_axis(const char* text, char* axis, int* negative) {
+    *negative = text[0] == '-';
+    if (text[0] == '-' || text[0] == '+') text++;
+    char c = (char)(text[0] | 0x20);
+    if (c < 'x' || c > 'z' || text[1]) return 0;
+    *axis = c;
+    return 1;
+}
+
+// The options' values into *o; 0 after naming the option, the value and what
+// is accepted.
 int parse_options(const Arguments& a, ImportOptions* o) {
-    *o = ImportOptions{0, 0.0, default_texture_max};
-    if (a.positional.size() != 2) return 0;
-    if (const char* up = option_value(a, "--up")) {
-        if (std::strlen(up) != 1 || up[0] < 'x' || up[0] > 'z') return 0;
-        o->up = up[0];
+    *o = ImportOptions{0, 0.0, default_texture_max, 0, 0, 0, 0.0};
+    auto bad = [](const char* option, const char* value, const char* accepted) {
+        std::fprintf(stderr, "varnel-tool import: %s '%s': %s\n", option, value, accepted);
+        return 0;
+    };
+    if (const char* up = option_value(a, "--up"))
+        if (!parse_axis(up, &o->up, &o->up_negative)) return bad("--up", up, "takes +x -x +y -y +z or -z");
+    if (const char* front = option_value(a, "--front")) {
+        if (!parse_axis(front, &o->front, &o->front_negative)) return bad("--front", front, "takes +x -x +y -y +z or -z");
+        if (o->up == o->front) return bad("--front", front, "must not lie along --up");
+    }
+    if (const char* turn = option_value(a, "--turn")) {
+        char* end;
+        o->turn = std::strtod(turn, &end);
+        if (end == turn || *end || !(o->turn >= -360.0 && o->turn <= 360.0))
+            return bad("--turn", turn, "takes degrees from -360 to 360");
     }
     if (const char* scale = option_value(a, "--scale")) {
         char* end;
         o->scale = std::strtod(scale, &end);
-        if (end == scale || *end || !(o->scale >= 1e-6 && o->scale <= 1e6)) return 0;
+        if (end == scale || *end || !(o->scale >= 1e-6 && o->scale <= 1e6))
+            return bad("--scale", scale, "takes a number from 0.000001 to 1000000");
     }
     if (const char* max = option_value(a, "--max"))
-        if (!parse_int(max, 2, 2048, &o->max_texture) || (o->max_texture & (o->max_texture - 1))) return 0;
+        if (!parse_int(max, 2, 2048, &o->max_texture) || (o->max_texture & (o->max_texture - 1)))
+            return bad("--max", max, "takes a power of two from 2 to 2048");
     return 1;
 }
 
@@ -336,10 +366,17 @@ int parse_options(const Arguments& a, ImportOptions* o) {
 
 int tool_import(int argc, char** argv) {
     Arguments a;
-    const char* const valued[] = {"--up", "--scale", "--max", nullptr};
+    const char* const valued[] = {"--up", "--front", "--turn", "--scale", "--max", nullptr};
     const char* bad = nullptr;
     ImportOptions options;
-    if (!parse_arguments(argc, argv, valued, &a, &bad) || !parse_options(a, &options)) {
+    if (!parse_arguments(argc, argv, valued, &a, &bad)) {
+        std::fprintf(stderr, "varnel-tool import: unknown option or one without its value: %s\n", bad);
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+    if (!parse_options(a, &options)) return 2;
+    if (a.positional.size() != 2) {
+        std::fprintf(stderr, "varnel-tool import: needs MODEL and DIR, %zu given\n", a.positional.size());
         std::fputs(usage_text, stderr);
         return 2;
     }
@@ -391,7 +428,10 @@ int tool_import(int argc, char** argv) {
     if (!failed && run.stop) failed = error_line("import", (dir + ": stopped").c_str());
     const int placed = failed ? 0 : place_folder(temp, dir, model, a.force);
     if (placed > 0) {
-        std::printf("  folder     %s: cd %s && varnel\n", dir.c_str(), dir.c_str());
+        std::string quoted = "'";  // for a shell: ' becomes '\''
+        for (char c : dir) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quoted += "'";
+        std::printf("  folder     %s: cd %s && varnel\n", dir.c_str(), quoted.c_str());
         return 0;
     }
     if (placed == 0) remove_tree(temp);

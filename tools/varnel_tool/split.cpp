@@ -78,8 +78,8 @@ int tool_split(int argc, char** argv) {
     const char* out = a.positional[2];
     // One digit: "01" or " 1" is not taken for a level.
     if (std::strlen(k_text) != 1 || k_text[0] < '0' || k_text[0] > '0' + SUBDIVIDE_MAX_LEVELS)
-        return split_fail("K must be a whole number from 0 to " + std::to_string(SUBDIVIDE_MAX_LEVELS) + ", not '" +
-                          k_text + "'");
+        return split_fail("K '" + std::string(k_text) + "': takes a whole number from 0 to " +
+                          std::to_string(SUBDIVIDE_MAX_LEVELS)) + 1;  // a usage error
     int levels = k_text[0] - '0';
     if (output_blocked("split", out, force)) return 1;
 
