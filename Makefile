@@ -93,14 +93,13 @@ clean:
 # varnel, varnel-render and varnel-tool into $(PREFIX)/bin and the demo data
 # into $(PREFIX)/share/varnel/data, where the programs find it when started
 # with no --data in a folder without a world. DESTDIR stages the install.
-# uninstall removes what the last install from this build wrote.
+# uninstall removes the three programs and share/varnel (with any log or
+# screenshot the programs wrote there).
 PREFIX ?= /usr/local
 .PHONY: install uninstall
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 uninstall:
-	@test -f $(BUILD)/install_manifest.txt || { echo "nothing was installed from $(BUILD)"; exit 1; }
-	xargs -d '\n' rm -f -- < $(BUILD)/install_manifest.txt
-	-find $(DESTDIR)$(PREFIX)/share/varnel -depth -type d -empty -delete 2>/dev/null
-	rm -f $(BUILD)/install_manifest.txt
+	rm -f -- $(DESTDIR)$(PREFIX)/bin/varnel $(DESTDIR)$(PREFIX)/bin/varnel-render $(DESTDIR)$(PREFIX)/bin/varnel-tool
+	rm -rf -- $(DESTDIR)$(PREFIX)/share/varnel

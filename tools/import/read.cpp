@@ -300,6 +300,8 @@ std::string reader_failure(const std::string& path, const std::string& text) {
                     ? "cannot read this glTF file: the .bin buffers or images it names must lie where it says "
                       "(beside it, as a rule), or it is damaged"
                     : "no reader knows this kind of file (by its name and its first bytes); it may be damaged";
+    } else if (text.find("contains no faces") != std::string::npos) {
+        plain = "a mesh in the file has no faces (points or lines only, or faces the reader could not take)";
     } else if (text.find("parse") != std::string::npos || text.find("number") != std::string::npos) {
         plain = "a value in the file cannot be read: the file is damaged or of a variant the reader does not know";
     } else if (text.find("nexpected end") != std::string::npos || text.find("too small") != std::string::npos ||
