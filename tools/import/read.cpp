@@ -208,27 +208,28 @@ void file_to_library(const aiScene* scene, int rotating, int c[3][3]) {
     if (used == 7) std::memcpy(c, snapped, sizeof snapped);
 }
 
-// Formats that do not say their up axis but whose makers hold to one: the
-// extension, lower case, and the up axis in the file's coordinates.
+// Formats that do not say their up axis but whose makers hold to one, as
+// the library hands them out: the extension, lower case, the up axis and
+// the front (-1: the default for that up) in the library's coordinates.
+// Quake's MD2 and IQM models are z-up facing +x; the library turns them
+// y-up and keeps +x.
 struct FormatUp {
     const char* extension;
     int up_index;
+    int front_index, front_sign;
     const char* why;
 };
 
 const FormatUp format_ups[] = {
-    {"blend", 2, "Blend files are z-up"},
-    {"md2", 2, "MD2 files are z-up"},
-    {"md3", 2, "MD3 files are z-up"},
-    {"mdl", 2, "MDL files are z-up"},
-    {"md5mesh", 2, "MD5 files are z-up"},
-    {"iqm", 2, "IQM files are z-up"},
-    {"stl", 2, "STL does not say; most STL files are z-up"},
-    {"x", 1, "X files are y-up"},
-    {"lwo", 1, "LWO files are y-up"},
-    {"lws", 1, "LWS files are y-up"},
-    {"ac", 1, "AC files are y-up"},
-    {"obj", 1, "OBJ does not say; y-up is the usual"},
+    {"blend", 2, -1, 1, "Blend files are z-up"},
+    {"stl", 2, -1, 1, "STL does not say; most STL files are z-up"},
+    {"md2", 1, 0, 1, "MD2 models stand on y and face +x as the reader gives them"},
+    {"iqm", 1, 0, 1, "IQM models stand on y and face +x as the reader gives them"},
+    {"x", 1, -1, 1, "X files are y-up"},
+    {"lwo", 1, -1, 1, "LWO files are y-up"},
+    {"lws", 1, -1, 1, "LWS files are y-up"},
+    {"ac", 1, -1, 1, "AC files are y-up"},
+    {"obj", 1, -1, 1, "OBJ does not say; y-up is the usual"},
 };
 
 std::string lower_extension(const std::string& path) {
@@ -341,13 +342,16 @@ void read_axes(const aiScene* scene, const ImportOptions* options, const std::st
     } else {
         a->why = (extension.empty() ? std::string("this format") : extension + " files") + " do not say; y-up is the usual";
         a->guessed = 1;
+    }
+    int front_index = -1, front_sign = 1;
+    if (!options->up && !rotating && a->guessed)
         for (const FormatUp& f : format_ups)
             if (extension == f.extension) {
                 up_index = f.up_index;
+                front_index = f.front_index;
+                front_sign = f.front_sign;
                 a->why = f.why;
             }
-    }
-    int front_index = -1, front_sign = 1;
     if (options->front) {
         front_index = options->front - 'x';
         front_sign = options->front_negative ? -1 : 1;
