@@ -52,8 +52,19 @@
 namespace {
 
 const int32_t band_rows = 12;          // rows per band: enough bands to share out, few enough to walk
+// Items per chunk: at most these, and fewer for a small world, so that it
+// still makes enough chunks for every thread to get a fair share (each face
+// chunk walks a band table per band, so chunks are not made tiny).
 const int32_t face_chunk_size = 256;   // faces per chunk
+const int32_t face_chunk_min = 64;
 const int32_t vertex_chunk_size = 2048;
+const int32_t vertex_chunk_min = 256;
+const int32_t chunks_wanted = 32;      // per job, when the world is small
+
+int32_t chunk_size(int32_t total, int32_t least, int32_t most) {
+    int32_t size = total / chunks_wanted;
+    return size < least ? least : size > most ? most : size;
+}
 
 // One object drawn this frame, seen from both eyes.
 struct FrameObject {
@@ -72,8 +83,15 @@ struct Chunk {
 
 // The records one face chunk made in one pass, and for every band the
 // offsets of those that reach it, in face order.
+// An 8-byte unit of record storage, left uninitialised when the storage
+// grows: every byte is a record's, written before it is read.
+struct RecordWord {
+    uint64_t bits;
+    RecordWord() {}
+};
+
 struct ChunkRecords {
-    std::vector<uint64_t> storage;  // records back to back (8-byte units)
+    std::vector<RecordWord> storage;  // records back to back (8-byte units)
     size_t used;                    // bytes
     std::vector<int32_t> band_start;  // band b: offsets[band_start[b] .. band_start[b + 1])
     std::vector<uint32_t> offsets;    // byte offsets of records
@@ -198,12 +216,16 @@ int gather_objects(const FrameScene* scene) {
     if (scene->marker_on && scene->marker) add_objects(scene->marker, &vertices);
     frame.vertex_chunks.clear();
     frame.face_chunks.clear();
+    int32_t faces = 0;
+    for (const FrameObject& fo : frame.objects) faces += fo.object->face_count;
+    const int32_t face_chunk = chunk_size(faces, face_chunk_min, face_chunk_size);
+    const int32_t vertex_chunk = chunk_size(vertices, vertex_chunk_min, vertex_chunk_size);
     for (int32_t o = 0; o < (int32_t)frame.objects.size(); o++) {
         FrameObject* fo = &frame.objects[o];
         object_view_begin(&fo->light, &fo->object->matrix, &scene->light_pose, &frame.screen);
         object_view_begin(&fo->camera, &fo->object->matrix, &scene->camera_pose, &frame.screen);
-        add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
-        add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
+        add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk);
+        add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk);
     }
     if (!grow_to(&frame.light_records, frame.face_chunks.size()) ||
         !grow_to(&frame.camera_records, frame.face_chunks.size()) || !size_band_tables(&frame.light_records) ||
@@ -245,6 +267,17 @@ void* record_room(ChunkRecords* r) {
         return nullptr;
     }
     return (char*)r->storage.data() + r->used;
+}
+
+// Before a chunk's faces: room for a record of a typical size per face
+// (a triangle's camera record is 152 bytes), so the storage is sized once
+// instead of doubling along the way. Where that much cannot be had,
+// record_room still grows it as far as it needs.
+const size_t typical_record = 160;
+
+void reserve_records(ChunkRecords* r, int32_t faces) {
+    size_t want = (size_t)faces * typical_record + POLYGON_RECORD_MAX;
+    if (r->storage.size() * 8 < want) grow_to(&r->storage, (want + 7) / 8);
 }
 
 const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
@@ -323,6 +356,7 @@ void light_faces(int32_t c) {
     ChunkRecords* r = &frame.light_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
+    reserve_records(r, ch.count);
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;
@@ -356,6 +390,7 @@ void camera_faces(int32_t c, LightViews source) {
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
+    reserve_records(r, ch.count);
     for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
         const SceneFace* face = &object->faces[f];
         size_t size;

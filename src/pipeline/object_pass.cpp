@@ -47,10 +47,15 @@ const float row_slack = 1.0f / 65536.0f;
 // and right end in that column. (Setup also rejects corners off the screen;
 // those are left to it.)
 int face_action(const ViewVertex* const v[3]) {
-    int action = clip_triangle_action(v[0]->sides, v[1]->sides, v[2]->sides);
-    if (action != CLIP_KEEP) return action;
-    for (int k = 0; k < 3; k++)
-        if ((double)v[k]->z < near_limit) return CLIP_DROP;
+    uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
+    // Every corner inside every plane: kept whole (clip_triangle_action's
+    // first case, without the call); otherwise its verdict, on the frustum
+    // bits alone.
+    if ((s0 & s1 & s2 & CLIP_SIDES_INSIDE) != CLIP_SIDES_INSIDE) {
+        const uint32_t planes = 0xFF;
+        return clip_triangle_action(s0 & planes, s1 & planes, s2 & planes);
+    }
+    if ((s0 | s1 | s2) & VIEW_VERTEX_NEAR) return CLIP_DROP;
     float top = v[0]->sy, bottom = v[0]->sy, left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
         top = v[k]->sy < top ? v[k]->sy : top;
@@ -58,9 +63,9 @@ int face_action(const ViewVertex* const v[3]) {
         left = v[k]->sx < left ? v[k]->sx : left;
         right = v[k]->sx > right ? v[k]->sx : right;
     }
-    float first_row = std::ceil(top), end_row = std::ceil(bottom);
+    float first_row = setup_ceil(top), end_row = setup_ceil(bottom), column = setup_floor(left);
     if (!(first_row < end_row)) return CLIP_DROP;
-    float column = std::floor(left), slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
+    float slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
     if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
     return CLIP_KEEP;
 }
@@ -158,7 +163,7 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         v->z = c.z;
         v->sx = focal * c.x / c.z + centre_x;
         v->sy = focal * c.y / c.z + centre_y;
-        v->sides = clip_vertex_sides(frustum, &c);
+        v->sides = clip_vertex_sides(frustum, &c) | ((double)c.z < near_limit ? VIEW_VERTEX_NEAR : 0u);
     }
 }
 

@@ -34,8 +34,10 @@ struct ObjectView {
 struct ViewVertex {
     float x, y, z;   // view space
     float sx, sy;    // screen position: focal * x / z + centre; meaningful only at z >= 0.1
-    uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it
+    uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it;
+                     // VIEW_VERTEX_NEAR: z below the near limit 0.1
 };
+enum : uint32_t { VIEW_VERTEX_NEAR = 0x100 };
 
 // Where the camera pass finds each corner's light-view position: in the
 // vertex itself, or, for vertex i with marked[i] set, in the light pass's
