@@ -42,6 +42,7 @@
 #include "pipeline/pipeline.h"
 #include "pipeline/setup.h"
 #include "pipeline/workers.h"
+#include "math/clip.h"
 #include "raster/engine.h"
 #include "raster/resolve.h"
 #include "raster/views.h"
@@ -357,14 +358,15 @@ void light_faces(int32_t c) {
     r->used = 0;
     r->failed = 0;
     reserve_records(r, ch.count);
-    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
-        const SceneFace* face = &object->faces[f];
-        size_t size;
+    uint32_t entries[face_chunk_size];
+    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
+    for (int32_t i = 0; i < n; i++) {
+        const SceneFace* face = &object->faces[entries[i] >> 2];
+        const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (!object_pass_light_face(&fo.light, object, face, view, room, &size)) continue;
         mark_corners(marks, object, face);
-        r->used += size;
+        if (action != CLIP_DROP) r->used += object_pass_light_record(&fo.light, object, face, view, action, room);
     }
     group_by_band(r);
 }
@@ -391,15 +393,16 @@ void camera_faces(int32_t c, LightViews source) {
     r->used = 0;
     r->failed = 0;
     reserve_records(r, ch.count);
-    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
-        const SceneFace* face = &object->faces[f];
-        size_t size;
+    uint32_t entries[face_chunk_size];
+    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, entries);
+    for (int32_t i = 0; i < n; i++) {
+        const SceneFace* face = &object->faces[entries[i] >> 2];
+        const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (!object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
-                                     fo.scene->material_count, room, &size))
-            continue;
-        r->used += size;
+        if (action != CLIP_DROP)
+            r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light,
+                                                 fo.scene->materials, fo.scene->material_count, room);
         if (source == LIGHT_VIEWS_SHARED) mark_corners(marks, object, face);
     }
     group_by_band(r);

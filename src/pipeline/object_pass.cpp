@@ -46,7 +46,7 @@ const float row_slack = 1.0f / 65536.0f;
 // row's edge positions can reach them, since every span then has its left
 // and right end in that column. (Setup also rejects corners off the screen;
 // those are left to it.)
-int face_action(const ViewVertex* const v[3]) {
+inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3]) {
     uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
     // Every corner inside every plane: kept whole (clip_triangle_action's
     // first case, without the call); otherwise its verdict, on the frustum
@@ -70,6 +70,20 @@ int face_action(const ViewVertex* const v[3]) {
     return CLIP_KEEP;
 }
 
+// The corners' view vertices into v and their view positions into the
+// polygon's first three vertices (other clip fields cleared).
+void face_corners(const SceneObject* object, const SceneFace* face, const ViewVertex* view, const ViewVertex* v[3],
+                  ClipPolygon* polygon) {
+    for (int k = 0; k < 3; k++) {
+        v[k] = corner_view(object, face, k, view);
+        ClipVertex c = {};
+        c.x = v[k]->x;
+        c.y = v[k]->y;
+        c.z = v[k]->z;
+        polygon->v[k] = c;
+    }
+}
+
 // The start of both passes for one face: the facing test, the corners' view
 // vertices into v, and face_action's verdict; -1 when the face turns away.
 // For a face that is to be drawn (CLIP_KEEP or CLIP_CUT) the corners' view
@@ -83,13 +97,7 @@ int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace
     for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
     int action = face_action(v);
     if (action == CLIP_DROP) return action;
-    for (int k = 0; k < 3; k++) {
-        ClipVertex c = {};
-        c.x = v[k]->x;
-        c.y = v[k]->y;
-        c.z = v[k]->z;
-        polygon->v[k] = c;
-    }
+    face_corners(object, face, view, v, polygon);
     return action;
 }
 
@@ -167,27 +175,20 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     }
 }
 
-int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                           const ViewVertex* view, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
-    if (clip_and_project(eye->screen, action, v, &polygon))
-        *size = polygon_record_light(&polygon, eye->screen, (uint32_t)face->face_id, record);
-    return 1;
+namespace {
+
+size_t light_record(const ObjectView* eye, const SceneFace* face, int action, const ViewVertex* const v[3],
+                    ClipPolygon* polygon, void* record) {
+    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
+    return polygon_record_light(polygon, eye->screen, (uint32_t)face->face_id, record);
 }
 
-int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
-                            int32_t material_count, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
+size_t camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face, int action,
+                     const ViewVertex* const v[3], const LightViewSource* light, const Material* materials,
+                     int32_t material_count, ClipPolygon* polygon, void* record) {
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
-        ClipVertex* c = &polygon.v[k];
+        ClipVertex* c = &polygon->v[k];
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;
@@ -201,13 +202,70 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
             c->lz = vertex->lz;
         }
     }
-    if (!clip_and_project(eye->screen, action, v, &polygon)) return 1;
+    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;
     Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-    *size = polygon_record_camera(&polygon, eye->screen, texture, (uint32_t)face->face_id, record);
+    return polygon_record_camera(polygon, eye->screen, texture, (uint32_t)face->face_id, record);
+}
+
+}  // namespace
+
+int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                           const ViewVertex* view, void* record, size_t* size) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
+    *size = light_record(eye, face, action, v, &polygon, record);
     return 1;
+}
+
+int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
+                            int32_t material_count, void* record, size_t* size) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
+    *size = camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
+    return 1;
+}
+
+int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, uint32_t* out) {
+    // faces_eye and face_action, with the eye's position held in registers.
+    const float* e = &eye->view_to_object.m[12];
+    const float ex = e[0], ey = e[1], ez = e[2];
+    const SceneVertex* vertices = object->vertices;
+    int32_t n = 0;
+    for (int32_t f = first; f < first + count; f++) {
+        const SceneFace* face = &object->faces[f];
+        float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
+        if ((double)s > facing_limit) continue;
+        const ViewVertex* v[3] = {&view[face->corners[0] - vertices], &view[face->corners[1] - vertices],
+                                  &view[face->corners[2] - vertices]};
+        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v);
+    }
+    return n;
+}
+
+size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                const ViewVertex* view, int action, void* record) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    face_corners(object, face, view, v, &polygon);
+    return light_record(eye, face, action, v, &polygon, record);
+}
+
+size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                 const ViewVertex* view, int action, const LightViewSource* light,
+                                 const Material* materials, int32_t material_count, void* record) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    face_corners(object, face, view, v, &polygon);
+    return camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
 }
 
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
