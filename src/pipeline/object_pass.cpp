@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "math/clip.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/setup.h"
@@ -158,7 +162,52 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     const ViewFrustum* frustum = &view->screen->frustum;
     const float focal = view->screen->focal_length;
     const float centre_x = (float)view->screen->centre_x, centre_y = (float)view->screen->centre_y;
-    for (int32_t i = 0; i < count; i++) {
+    int32_t i = 0;
+#ifdef __SSE2__
+    // Four vertices at a time, one per lane, through the same single-precision
+    // operations in the same order as the loop below (and as
+    // clip_vertex_sides), so every lane gets the scalar code's numbers.
+    const Plane* p = frustum->planes;
+    const __m128 zero = _mm_setzero_ps();
+    // (double)z < 0.1 is z < 0.1f for every float z: 0.1f is the float
+    // nearest 0.1 and lies above it, so no float is >= 0.1 and < 0.1f.
+    const __m128 near = _mm_set1_ps(0.1f);
+    for (; i + 4 <= count; i += 4) {
+        const SceneVertex* s = &vertices[i];
+        const __m128 x = _mm_setr_ps(s[0].x, s[1].x, s[2].x, s[3].x);
+        const __m128 y = _mm_setr_ps(s[0].y, s[1].y, s[2].y, s[3].y);
+        const __m128 z = _mm_setr_ps(s[0].z, s[1].z, s[2].z, s[3].z);
+        __m128 c[3];
+        for (int k = 0; k < 3; k++)
+            c[k] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[k])), _mm_mul_ps(y, _mm_set1_ps(m[4 + k]))),
+                                         _mm_mul_ps(z, _mm_set1_ps(m[8 + k]))),
+                              _mm_set1_ps(m[12 + k]));
+        const __m128 sx = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[0]), c[2]), _mm_set1_ps(centre_x));
+        const __m128 sy = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[1]), c[2]), _mm_set1_ps(centre_y));
+        __m128i sides = _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(c[2], near)), _mm_set1_epi32((int)VIEW_VERTEX_NEAR));
+        for (int k = 0; k < 4; k++) {
+            const __m128 distance = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p[k].a), c[0]), _mm_mul_ps(_mm_set1_ps(p[k].b), c[1])),
+                           _mm_mul_ps(_mm_set1_ps(p[k].c), c[2])),
+                _mm_set1_ps(p[k].d));
+            const __m128i inside = _mm_castps_si128(_mm_cmpge_ps(distance, zero));
+            const __m128i outside = _mm_castps_si128(_mm_cmple_ps(distance, zero));
+            sides = _mm_or_si128(sides, _mm_and_si128(inside, _mm_set1_epi32(1 << k)));
+            sides = _mm_or_si128(sides, _mm_and_si128(outside, _mm_set1_epi32(16 << k)));
+        }
+        alignas(16) float lanes[5][4];
+        alignas(16) uint32_t lane_sides[4];
+        _mm_store_ps(lanes[0], c[0]);
+        _mm_store_ps(lanes[1], c[1]);
+        _mm_store_ps(lanes[2], c[2]);
+        _mm_store_ps(lanes[3], sx);
+        _mm_store_ps(lanes[4], sy);
+        _mm_store_si128((__m128i*)lane_sides, sides);
+        for (int k = 0; k < 4; k++)
+            out[i + k] = ViewVertex{lanes[0][k], lanes[1][k], lanes[2][k], lanes[3][k], lanes[4][k], lane_sides[k]};
+    }
+#endif
+    for (; i < count; i++) {
         const SceneVertex* s = &vertices[i];
         ViewVertex* v = &out[i];
         float x = s->x, y = s->y, z = s->z;
