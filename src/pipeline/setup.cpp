@@ -33,7 +33,8 @@ static_assert(sizeof level_thresholds / sizeof level_thresholds[0] == top_level,
 
 // Float to 16.16 by truncation, saturating instead of overflowing: only the
 // steps of one-row edges can get this large, and those are never added.
-int32_t fixed_from_float(float value) {
+inline int32_t fixed_from_float(float value) {
+    if (std::fabs(value) < 2147483520.0f) return (int32_t)value;  // the common case, one test
     if (value >= 2147483520.0f) return INT32_MAX;  // largest float below 2^31
     if (value <= -2147483648.0f) return INT32_MIN;
     if (!(value == value)) return 0;
@@ -112,7 +113,8 @@ int attribute_planes(const ClipPolygon* polygon, int32_t tw, int32_t th, Attribu
 
 // setup_edge with the rows ceil(a.y) and ceil(b.y) already worked out: a
 // chain's vertices are each the end of one edge and the start of the next.
-int edge_between(const ClipVertex* a, const ClipVertex* b, float top, float bottom, EdgeStep* edge) {
+inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, const ClipVertex* b, float top,
+                                                       float bottom, EdgeStep* edge) {
     int32_t count = (int32_t)(bottom - top);
     if (count <= 0) return 0;  // a negative count would never end the walk
     // count >= 1 means b->y > a->y, so the division is safe.
