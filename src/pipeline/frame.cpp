@@ -3,10 +3,10 @@
 // A frame runs four jobs on the worker pool, each a list of independent
 // items:
 //   1. vertices:     vertex chunks into both views; light marks cleared.
-//   2. faces:        face chunks into light records and camera records,
-//                    grouped by band; the corners of light-facing faces
-//                    marked.
-//   3. light rows:   bands: light records walked, resolved, cone applied.
+//   2. faces:        face chunks into light records, grouped by band; the
+//                    corners of light-facing faces marked.
+//   3. light rows:   bands: light records walked, resolved, cone applied;
+//                    and face chunks into camera records, grouped by band.
 //   4. camera rows:  bands: camera records walked and shaded; and vertex
 //                    chunks storing the marked corners' light-view
 //                    positions into the vertices, as the light pass must.
@@ -14,8 +14,8 @@
 //
 // A camera record needs its corners' light-view positions: this frame's
 // for a corner of any light-facing face, the one the vertex kept from
-// earlier frames otherwise. Job 2 gives every corner this frame's, before
-// all marks are known. That changes nothing drawn: the corners that keep an
+// earlier frames otherwise. Job 3 gives every corner this frame's, without
+// looking at the marks. That changes nothing drawn: the corners that keep an
 // old position belong only to faces turned away from the light, whose ids
 // the light resolve never writes, so every pixel of theirs is in shadow
 // wherever its light-view position points. Only the light pass's warnings
@@ -472,18 +472,23 @@ void store_light_view(const Pass* pass, int32_t c) {
 
 void job_vertices(void* context, int32_t item) { transform_vertices((const Pass*)context, item); }
 
+// With two eyes, job 2 makes only the light records: the camera records
+// (which read no marks) are made in job 3 beside the light bands, filling
+// the gaps the bands leave towards the job's end.
 void job_faces(void* context, int32_t item) {
-    if (((const Pass*)context)->shared) {
+    if (((const Pass*)context)->shared)
         camera_faces(item, LIGHT_VIEWS_SHARED);
-    } else {
+    else
         light_faces(item);
-        camera_faces(item, LIGHT_VIEWS_FRESH);
-    }
 }
 
 void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIEWS_MARKED); }
 
 void job_light_rows(void* context, int32_t item) {
+    if (item >= frame.band_count) {  // a face chunk's camera records (two eyes only)
+        camera_faces(item - frame.band_count, LIGHT_VIEWS_FRESH);
+        return;
+    }
     int32_t b = frame.light_order[(size_t)item];
     double t0 = frame_clock_ms();
     light_rows((const Pass*)context, b);
@@ -577,7 +582,7 @@ void render_passes(Pass* pass, FrameReport* report) {
     double t1 = frame_clock_ms();
     workers_run(job_faces, pass, face_chunks);
     double t2 = frame_clock_ms();
-    workers_run(job_light_rows, pass, frame.band_count);
+    workers_run(job_light_rows, pass, frame.band_count + (pass->shared ? 0 : face_chunks));
     const std::vector<ChunkRecords>& light_records = pass->shared ? frame.camera_records : frame.light_records;
     report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
                                                 nullptr, &report->light_spans);
