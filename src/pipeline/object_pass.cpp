@@ -179,12 +179,14 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         const __m128 z = _mm_setr_ps(s[0].z, s[1].z, s[2].z, s[3].z);
         __m128 c[3];
         for (int k = 0; k < 3; k++)
-            c[k] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[k])), _mm_mul_ps(y, _mm_set1_ps(m[4 + k]))),
-                                         _mm_mul_ps(z, _mm_set1_ps(m[8 + k]))),
-                              _mm_set1_ps(m[12 + k]));
+            c[k] = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[k])), _mm_mul_ps(y, _mm_set1_ps(m[4 + k]))),
+                           _mm_mul_ps(z, _mm_set1_ps(m[8 + k]))),
+                _mm_set1_ps(m[12 + k]));
         const __m128 sx = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[0]), c[2]), _mm_set1_ps(centre_x));
         const __m128 sy = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[1]), c[2]), _mm_set1_ps(centre_y));
-        __m128i sides = _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(c[2], near)), _mm_set1_epi32((int)VIEW_VERTEX_NEAR));
+        __m128i sides =
+            _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(c[2], near)), _mm_set1_epi32((int)VIEW_VERTEX_NEAR));
         for (int k = 0; k < 4; k++) {
             const __m128 distance = _mm_add_ps(
                 _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p[k].a), c[0]), _mm_mul_ps(_mm_set1_ps(p[k].b), c[1])),
