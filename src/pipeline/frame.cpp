@@ -3,10 +3,10 @@
 // A frame runs four jobs on the worker pool, each a list of independent
 // items:
 //   1. vertices:     vertex chunks into both views; light marks cleared.
-//   2. faces:        face chunks into light records and camera records,
-//                    grouped by band; the corners of light-facing faces
-//                    marked.
-//   3. light rows:   bands: light records walked, resolved, cone applied.
+//   2. faces:        face chunks into light records, grouped by band; the
+//                    corners of light-facing faces marked.
+//   3. light rows:   bands: light records walked, resolved, cone applied;
+//                    and face chunks into camera records, grouped by band.
 //   4. camera rows:  bands: camera records walked and shaded; and vertex
 //                    chunks storing the marked corners' light-view
 //                    positions into the vertices, as the light pass must.
@@ -14,8 +14,8 @@
 //
 // A camera record needs its corners' light-view positions: this frame's
 // for a corner of any light-facing face, the one the vertex kept from
-// earlier frames otherwise. Job 2 gives every corner this frame's, before
-// all marks are known. That changes nothing drawn: the corners that keep an
+// earlier frames otherwise. Job 3 gives every corner this frame's, without
+// looking at the marks. That changes nothing drawn: the corners that keep an
 // old position belong only to faces turned away from the light, whose ids
 // the light resolve never writes, so every pixel of theirs is in shadow
 // wherever its light-view position points. Only the light pass's warnings
@@ -42,6 +42,7 @@
 #include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
 #include "pipeline/workers.h"
+#include "math/clip.h"
 #include "raster/engine.h"
 #include "raster/resolve.h"
 #include "raster/views.h"
@@ -52,8 +53,19 @@
 namespace {
 
 const int32_t band_rows = 12;          // rows per band: enough bands to share out, few enough to walk
+// Items per chunk: at most these, and fewer for a small world, so that it
+// still makes enough chunks for every thread to get a fair share (each face
+// chunk walks a band table per band, so chunks are not made tiny).
 const int32_t face_chunk_size = 256;   // faces per chunk
+const int32_t face_chunk_min = 64;
 const int32_t vertex_chunk_size = 2048;
+const int32_t vertex_chunk_min = 256;
+const int32_t chunks_wanted = 32;      // per job, when the world is small
+
+int32_t chunk_size(int32_t total, int32_t least, int32_t most) {
+    int32_t size = total / chunks_wanted;
+    return size < least ? least : size > most ? most : size;
+}
 
 // One object drawn this frame, seen from both eyes.
 struct FrameObject {
@@ -72,8 +84,15 @@ struct Chunk {
 
 // The records one face chunk made in one pass, and for every band the
 // offsets of those that reach it, in face order.
+// An 8-byte unit of record storage, left uninitialised when the storage
+// grows: every byte is a record's, written before it is read.
+struct RecordWord {
+    uint64_t bits;
+    RecordWord() {}
+};
+
 struct ChunkRecords {
-    std::vector<uint64_t> storage;  // records back to back (8-byte units)
+    std::vector<RecordWord> storage;  // records back to back (8-byte units)
     size_t used;                    // bytes
     std::vector<int32_t> band_start;  // band b: offsets[band_start[b] .. band_start[b + 1])
     std::vector<uint32_t> offsets;    // byte offsets of records
@@ -198,12 +217,16 @@ int gather_objects(const FrameScene* scene) {
     if (scene->marker_on && scene->marker) add_objects(scene->marker, &vertices);
     frame.vertex_chunks.clear();
     frame.face_chunks.clear();
+    int32_t faces = 0;
+    for (const FrameObject& fo : frame.objects) faces += fo.object->face_count;
+    const int32_t face_chunk = chunk_size(faces, face_chunk_min, face_chunk_size);
+    const int32_t vertex_chunk = chunk_size(vertices, vertex_chunk_min, vertex_chunk_size);
     for (int32_t o = 0; o < (int32_t)frame.objects.size(); o++) {
         FrameObject* fo = &frame.objects[o];
         object_view_begin(&fo->light, &fo->object->matrix, &scene->light_pose, &frame.screen);
         object_view_begin(&fo->camera, &fo->object->matrix, &scene->camera_pose, &frame.screen);
-        add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk_size);
-        add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk_size);
+        add_chunks(&frame.vertex_chunks, o, fo->object->vertex_count, vertex_chunk);
+        add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk);
     }
     if (!grow_to(&frame.light_records, frame.face_chunks.size()) ||
         !grow_to(&frame.camera_records, frame.face_chunks.size()) || !size_band_tables(&frame.light_records) ||
@@ -245,6 +268,17 @@ void* record_room(ChunkRecords* r) {
         return nullptr;
     }
     return (char*)r->storage.data() + r->used;
+}
+
+// Before a chunk's faces: room for a record of a typical size per face
+// (a triangle's camera record is 152 bytes), so the storage is sized once
+// instead of doubling along the way. Where that much cannot be had,
+// record_room still grows it as far as it needs.
+const size_t typical_record = 160;
+
+void reserve_records(ChunkRecords* r, int32_t faces) {
+    size_t want = (size_t)faces * typical_record + POLYGON_RECORD_MAX;
+    if (r->storage.size() * 8 < want) grow_to(&r->storage, (want + 7) / 8);
 }
 
 const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
@@ -323,14 +357,16 @@ void light_faces(int32_t c) {
     ChunkRecords* r = &frame.light_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
-    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
-        const SceneFace* face = &object->faces[f];
-        size_t size;
+    reserve_records(r, ch.count);
+    uint32_t entries[face_chunk_size];
+    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
+    for (int32_t i = 0; i < n; i++) {
+        const SceneFace* face = &object->faces[entries[i] >> 2];
+        const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (!object_pass_light_face(&fo.light, object, face, view, room, &size)) continue;
         mark_corners(marks, object, face);
-        r->used += size;
+        if (action != CLIP_DROP) r->used += object_pass_light_record(&fo.light, object, face, view, action, room);
     }
     group_by_band(r);
 }
@@ -356,15 +392,17 @@ void camera_faces(int32_t c, LightViews source) {
     ChunkRecords* r = &frame.camera_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
-    for (int32_t f = ch.first; f < ch.first + ch.count; f++) {
-        const SceneFace* face = &object->faces[f];
-        size_t size;
+    reserve_records(r, ch.count);
+    uint32_t entries[face_chunk_size];
+    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, entries);
+    for (int32_t i = 0; i < n; i++) {
+        const SceneFace* face = &object->faces[entries[i] >> 2];
+        const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (!object_pass_camera_face(&fo.camera, object, face, view, &light, fo.scene->materials,
-                                     fo.scene->material_count, room, &size))
-            continue;
-        r->used += size;
+        if (action != CLIP_DROP)
+            r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light,
+                                                 fo.scene->materials, fo.scene->material_count, room);
         if (source == LIGHT_VIEWS_SHARED) mark_corners(marks, object, face);
     }
     group_by_band(r);
@@ -442,18 +480,23 @@ void store_light_view(const Pass* pass, int32_t c) {
 
 void job_vertices(void* context, int32_t item) { transform_vertices((const Pass*)context, item); }
 
+// With two eyes, job 2 makes only the light records: the camera records
+// (which read no marks) are made in job 3 beside the light bands, filling
+// the gaps the bands leave towards the job's end.
 void job_faces(void* context, int32_t item) {
-    if (((const Pass*)context)->shared) {
+    if (((const Pass*)context)->shared)
         camera_faces(item, LIGHT_VIEWS_SHARED);
-    } else {
+    else
         light_faces(item);
-        camera_faces(item, LIGHT_VIEWS_FRESH);
-    }
 }
 
 void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIEWS_MARKED); }
 
 void job_light_rows(void* context, int32_t item) {
+    if (item >= frame.band_count) {  // a face chunk's camera records (two eyes only)
+        camera_faces(item - frame.band_count, LIGHT_VIEWS_FRESH);
+        return;
+    }
     int32_t b = frame.light_order[(size_t)item];
     double t0 = frame_clock_ms();
     light_rows((const Pass*)context, b);
@@ -547,7 +590,7 @@ void render_passes(Pass* pass, FrameReport* report) {
     double t1 = frame_clock_ms();
     workers_run(job_faces, pass, face_chunks);
     double t2 = frame_clock_ms();
-    workers_run(job_light_rows, pass, frame.band_count);
+    workers_run(job_light_rows, pass, frame.band_count + (pass->shared ? 0 : face_chunks));
     const std::vector<ChunkRecords>& light_records = pass->shared ? frame.camera_records : frame.light_records;
     report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
                                                 nullptr, &report->light_spans);

@@ -3,7 +3,8 @@
 // warnings, in that order. This is the only place that order is written.
 //
 // How the work is divided: every vertex is transformed once per pass; faces
-// are cut into fixed chunks that become polygon records, kept in face order;
+// are cut into chunks (their size set by the world alone) that become
+// polygon records, kept in face order;
 // the screen is cut into fixed bands of rows, each with its own span lists
 // and pool, into which the records are walked and which are then resolved.
 // Chunks and bands are the same whatever the thread count and every band
@@ -47,8 +48,8 @@ struct FrameTargets {
 // each on every thread.
 struct FrameReport {
     double vertices;           // ms: every vertex into both views
-    double faces;              // ms: polygon records of both passes
-    double light_rows;         // ms: light rows walked and resolved, cone
+    double faces;              // ms: the light pass's polygon records (both passes' when the eyes are one)
+    double light_rows;         // ms: light rows walked and resolved, cone; the camera records when the eyes differ
     double camera_rows;        // ms: camera rows walked, shaded and resolved
     double total;              // ms, the whole frame
     int32_t light_spans;       // visible spans after each pass

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "math/clip.h"
 #include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
@@ -46,11 +50,16 @@ const float row_slack = 1.0f / 65536.0f;
 // row's edge positions can reach them, since every span then has its left
 // and right end in that column. (Setup also rejects corners off the screen;
 // those are left to it.)
-int face_action(const ViewVertex* const v[3]) {
-    int action = clip_triangle_action(v[0]->sides, v[1]->sides, v[2]->sides);
-    if (action != CLIP_KEEP) return action;
-    for (int k = 0; k < 3; k++)
-        if ((double)v[k]->z < near_limit) return CLIP_DROP;
+inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3]) {
+    uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
+    // Every corner inside every plane: kept whole (clip_triangle_action's
+    // first case, without the call); otherwise its verdict, on the frustum
+    // bits alone.
+    if ((s0 & s1 & s2 & CLIP_SIDES_INSIDE) != CLIP_SIDES_INSIDE) {
+        const uint32_t planes = 0xFF;
+        return clip_triangle_action(s0 & planes, s1 & planes, s2 & planes);
+    }
+    if ((s0 | s1 | s2) & VIEW_VERTEX_NEAR) return CLIP_DROP;
     float top = v[0]->sy, bottom = v[0]->sy, left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
         top = v[k]->sy < top ? v[k]->sy : top;
@@ -58,11 +67,25 @@ int face_action(const ViewVertex* const v[3]) {
         left = v[k]->sx < left ? v[k]->sx : left;
         right = v[k]->sx > right ? v[k]->sx : right;
     }
-    float first_row = std::ceil(top), end_row = std::ceil(bottom);
+    float first_row = setup_ceil(top), end_row = setup_ceil(bottom), column = setup_floor(left);
     if (!(first_row < end_row)) return CLIP_DROP;
-    float column = std::floor(left), slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
+    float slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
     if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
     return CLIP_KEEP;
+}
+
+// The corners' view vertices into v and their view positions into the
+// polygon's first three vertices (other clip fields cleared).
+void face_corners(const SceneObject* object, const SceneFace* face, const ViewVertex* view, const ViewVertex* v[3],
+                  ClipPolygon* polygon) {
+    for (int k = 0; k < 3; k++) {
+        v[k] = corner_view(object, face, k, view);
+        ClipVertex c = {};
+        c.x = v[k]->x;
+        c.y = v[k]->y;
+        c.z = v[k]->z;
+        polygon->v[k] = c;
+    }
 }
 
 // The start of both passes for one face: the facing test, the corners' view
@@ -78,13 +101,7 @@ int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace
     for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
     int action = face_action(v);
     if (action == CLIP_DROP) return action;
-    for (int k = 0; k < 3; k++) {
-        ClipVertex c = {};
-        c.x = v[k]->x;
-        c.y = v[k]->y;
-        c.z = v[k]->z;
-        polygon->v[k] = c;
-    }
+    face_corners(object, face, view, v, polygon);
     return action;
 }
 
@@ -145,7 +162,54 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     const ViewFrustum* frustum = &view->screen->frustum;
     const float focal = view->screen->focal_length;
     const float centre_x = (float)view->screen->centre_x, centre_y = (float)view->screen->centre_y;
-    for (int32_t i = 0; i < count; i++) {
+    int32_t i = 0;
+#ifdef __SSE2__
+    // Four vertices at a time, one per lane, through the same single-precision
+    // operations in the same order as the loop below (and as
+    // clip_vertex_sides), so every lane gets the scalar code's numbers.
+    const Plane* p = frustum->planes;
+    const __m128 zero = _mm_setzero_ps();
+    // (double)z < 0.1 is z < 0.1f for every float z: 0.1f is the float
+    // nearest 0.1 and lies above it, so no float is >= 0.1 and < 0.1f.
+    const __m128 near = _mm_set1_ps(0.1f);
+    for (; i + 4 <= count; i += 4) {
+        const SceneVertex* s = &vertices[i];
+        const __m128 x = _mm_setr_ps(s[0].x, s[1].x, s[2].x, s[3].x);
+        const __m128 y = _mm_setr_ps(s[0].y, s[1].y, s[2].y, s[3].y);
+        const __m128 z = _mm_setr_ps(s[0].z, s[1].z, s[2].z, s[3].z);
+        __m128 c[3];
+        for (int k = 0; k < 3; k++)
+            c[k] = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[k])), _mm_mul_ps(y, _mm_set1_ps(m[4 + k]))),
+                           _mm_mul_ps(z, _mm_set1_ps(m[8 + k]))),
+                _mm_set1_ps(m[12 + k]));
+        const __m128 sx = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[0]), c[2]), _mm_set1_ps(centre_x));
+        const __m128 sy = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[1]), c[2]), _mm_set1_ps(centre_y));
+        __m128i sides =
+            _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(c[2], near)), _mm_set1_epi32((int)VIEW_VERTEX_NEAR));
+        for (int k = 0; k < 4; k++) {
+            const __m128 distance = _mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p[k].a), c[0]), _mm_mul_ps(_mm_set1_ps(p[k].b), c[1])),
+                           _mm_mul_ps(_mm_set1_ps(p[k].c), c[2])),
+                _mm_set1_ps(p[k].d));
+            const __m128i inside = _mm_castps_si128(_mm_cmpge_ps(distance, zero));
+            const __m128i outside = _mm_castps_si128(_mm_cmple_ps(distance, zero));
+            sides = _mm_or_si128(sides, _mm_and_si128(inside, _mm_set1_epi32(1 << k)));
+            sides = _mm_or_si128(sides, _mm_and_si128(outside, _mm_set1_epi32(16 << k)));
+        }
+        alignas(16) float lanes[5][4];
+        alignas(16) uint32_t lane_sides[4];
+        _mm_store_ps(lanes[0], c[0]);
+        _mm_store_ps(lanes[1], c[1]);
+        _mm_store_ps(lanes[2], c[2]);
+        _mm_store_ps(lanes[3], sx);
+        _mm_store_ps(lanes[4], sy);
+        _mm_store_si128((__m128i*)lane_sides, sides);
+        for (int k = 0; k < 4; k++)
+            out[i + k] = ViewVertex{lanes[0][k], lanes[1][k], lanes[2][k], lanes[3][k], lanes[4][k], lane_sides[k]};
+    }
+#endif
+    for (; i < count; i++) {
         const SceneVertex* s = &vertices[i];
         ViewVertex* v = &out[i];
         float x = s->x, y = s->y, z = s->z;
@@ -158,31 +222,24 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         v->z = c.z;
         v->sx = focal * c.x / c.z + centre_x;
         v->sy = focal * c.y / c.z + centre_y;
-        v->sides = clip_vertex_sides(frustum, &c);
+        v->sides = clip_vertex_sides(frustum, &c) | ((double)c.z < near_limit ? VIEW_VERTEX_NEAR : 0u);
     }
 }
 
-int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                           const ViewVertex* view, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
-    if (clip_and_project(eye->screen, action, v, &polygon))
-        *size = polygon_record_light(&polygon, eye->screen, (uint32_t)face->face_id, record);
-    return 1;
+namespace {
+
+size_t light_record(const ObjectView* eye, const SceneFace* face, int action, const ViewVertex* const v[3],
+                    ClipPolygon* polygon, void* record) {
+    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
+    return polygon_record_light(polygon, eye->screen, (uint32_t)face->face_id, record);
 }
 
-int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
-                            int32_t material_count, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
+size_t camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face, int action,
+                     const ViewVertex* const v[3], const LightViewSource* light, const Material* materials,
+                     int32_t material_count, ClipPolygon* polygon, void* record) {
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
-        ClipVertex* c = &polygon.v[k];
+        ClipVertex* c = &polygon->v[k];
         c->u = vertex->u;
         c->v = vertex->v;
         ptrdiff_t i = vertex - object->vertices;
@@ -196,13 +253,70 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
             c->lz = vertex->lz;
         }
     }
-    if (!clip_and_project(eye->screen, action, v, &polygon)) return 1;
+    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
     // Faces without a material (index -1) or whose material has no texture
     // get the neutral checker; setup substitutes it for a null texture.
     int32_t m = face->material_index;
     Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-    *size = polygon_record_camera(&polygon, eye->screen, texture, (uint32_t)face->face_id, record);
+    return polygon_record_camera(polygon, eye->screen, texture, (uint32_t)face->face_id, record);
+}
+
+}  // namespace
+
+int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                           const ViewVertex* view, void* record, size_t* size) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
+    *size = light_record(eye, face, action, v, &polygon, record);
     return 1;
+}
+
+int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
+                            int32_t material_count, void* record, size_t* size) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    if (action < 0 || action == CLIP_DROP) return action >= 0;
+    *size = camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
+    return 1;
+}
+
+int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, uint32_t* out) {
+    // faces_eye and face_action, with the eye's position held in registers.
+    const float* e = &eye->view_to_object.m[12];
+    const float ex = e[0], ey = e[1], ez = e[2];
+    const SceneVertex* vertices = object->vertices;
+    int32_t n = 0;
+    for (int32_t f = first; f < first + count; f++) {
+        const SceneFace* face = &object->faces[f];
+        float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
+        if ((double)s > facing_limit) continue;
+        const ViewVertex* v[3] = {&view[face->corners[0] - vertices], &view[face->corners[1] - vertices],
+                                  &view[face->corners[2] - vertices]};
+        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v);
+    }
+    return n;
+}
+
+size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                const ViewVertex* view, int action, void* record) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    face_corners(object, face, view, v, &polygon);
+    return light_record(eye, face, action, v, &polygon, record);
+}
+
+size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                 const ViewVertex* view, int action, const LightViewSource* light,
+                                 const Material* materials, int32_t material_count, void* record) {
+    const ViewVertex* v[3];
+    ClipPolygon polygon;
+    face_corners(object, face, view, v, &polygon);
+    return camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
 }
 
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,

@@ -34,8 +34,10 @@ struct ObjectView {
 struct ViewVertex {
     float x, y, z;   // view space
     float sx, sy;    // screen position: focal * x / z + centre; meaningful only at z >= 0.1
-    uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it
+    uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it;
+                     // VIEW_VERTEX_NEAR: z below the near limit 0.1
 };
+enum : uint32_t { VIEW_VERTEX_NEAR = 0x100 };
 
 // Where the camera pass finds each corner's light-view position: in the
 // vertex itself, or, for vertex i with marked[i] set, in the light pass's
@@ -65,6 +67,23 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
 int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                             const ViewVertex* view, const LightViewSource* light, const Material* materials,
                             int32_t material_count, void* record, size_t* size);
+
+// The same steps for a run of faces, split in two so that a caller can
+// handle every face that turns towards the eye (the light pass marks their
+// corners) and build records only for those that are drawn:
+// object_pass_classify writes, for each face of [first, first + count) that
+// turns towards the eye, in order, one entry f << 2 | action, with f the
+// face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
+// (the face makes no polygon); it returns the number of entries (at most
+// count). The record functions take a face with its action (not CLIP_DROP)
+// and return the record's size, 0 as the face functions' *size above.
+int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, uint32_t* out);
+size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                const ViewVertex* view, int action, void* record);
+size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                 const ViewVertex* view, int action, const LightViewSource* light,
+                                 const Material* materials, int32_t material_count, void* record);
 
 // Both passes for a whole object straight into one row set, single-threaded
 // (the frame runs them in parts, on every core). Pass 1 stores every

@@ -33,7 +33,8 @@ static_assert(sizeof level_thresholds / sizeof level_thresholds[0] == top_level,
 
 // Float to 16.16 by truncation, saturating instead of overflowing: only the
 // steps of one-row edges can get this large, and those are never added.
-int32_t fixed_from_float(float value) {
+inline int32_t fixed_from_float(float value) {
+    if (std::fabs(value) < 2147483520.0f) return (int32_t)value;  // the common case, one test
     if (value >= 2147483520.0f) return INT32_MAX;  // largest float below 2^31
     if (value <= -2147483648.0f) return INT32_MIN;
     if (!(value == value)) return 0;
@@ -112,7 +113,8 @@ int attribute_planes(const ClipPolygon* polygon, int32_t tw, int32_t th, Attribu
 
 // setup_edge with the rows ceil(a.y) and ceil(b.y) already worked out: a
 // chain's vertices are each the end of one edge and the start of the next.
-int edge_between(const ClipVertex* a, const ClipVertex* b, float top, float bottom, EdgeStep* edge) {
+inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, const ClipVertex* b, float top,
+                                                       float bottom, EdgeStep* edge) {
     int32_t count = (int32_t)(bottom - top);
     if (count <= 0) return 0;  // a negative count would never end the walk
     // count >= 1 means b->y > a->y, so the division is safe.
@@ -150,8 +152,9 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->level_index = 0;
     record->texture = nullptr;
     EdgeStep* edges = (EdgeStep*)((char*)(record + 1) + planes_bytes(planes));
-    std::memcpy(edges, c->left, sizeof(EdgeStep) * (size_t)c->left_count);
-    std::memcpy(edges + c->left_count, c->right, sizeof(EdgeStep) * (size_t)c->right_count);
+    // A few 16-byte entries: copied in place, cheaper than a memcpy call.
+    for (int32_t i = 0; i < c->left_count; i++) edges[i] = c->left[i];
+    for (int32_t i = 0; i < c->right_count; i++) edges[c->left_count + i] = c->right[i];
     size_t size = sizeof(PolygonRecord) + planes_bytes(planes) +
                   sizeof(EdgeStep) * (size_t)(c->left_count + c->right_count);
     record->size = (uint16_t)size;
@@ -299,7 +302,7 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 }  // namespace
 
 int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
-    return edge_between(a, b, std::ceil(a->y), std::ceil(b->y), edge);
+    return edge_between(a, b, setup_ceil(a->y), setup_ceil(b->y), edge);
 }
 
 int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
@@ -321,7 +324,7 @@ int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChai
     float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
     for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
         float y = polygon->v[i].y;
-        row[i] = std::ceil(y);
+        row[i] = setup_ceil(y);
         if (y < min_y) min_y = y, top = i;
         if (y > max_y) max_y = y, bottom = i;
     }

@@ -8,6 +8,7 @@
 // all rows would have given it.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,6 +56,22 @@ struct PolygonGradients {
     PlaneGradient ly;
     PlaneGradient lz;
 };
+
+// std::ceil and std::floor through a truncation where that is exact
+// (|x| < 2^23, which holds for every position on a screen), std::'s
+// elsewhere; SSE2 has no rounding instruction of its own. A zero result may
+// have the other sign; setup only compares, subtracts and converts them.
+inline float setup_ceil(float x) {
+    if (!(std::fabs(x) < 8388608.0f)) return std::ceil(x);
+    float t = (float)(int32_t)x;
+    return t < x ? t + 1.0f : t;
+}
+
+inline float setup_floor(float x) {
+    if (!(std::fabs(x) < 8388608.0f)) return std::floor(x);
+    float t = (float)(int32_t)x;
+    return t > x ? t - 1.0f : t;
+}
 
 // -- the steps of setup ------------------------------------------------------
 // Fills both chains from a projected polygon; 0 when it covers no integer

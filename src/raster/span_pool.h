@@ -16,9 +16,13 @@ struct Texture;
 // One span of one row; also the record polygon setup fills and hands to
 // insert_span. Always copied whole. The six plane values are given at column
 // 0 of the row: the value at column x is value + x * gradient.
+// The links and the range come first: a walk that only skips spans reads
+// one cache line of a node instead of two.
 struct SpanNode {
     SpanNode* prev;       // previous node of the chain; null for the first
     SpanNode* next;       // next node of the chain; null for the last
+    int32_t x_left;       // first column covered
+    int32_t x_right;      // one past the last column; x_left >= x_right covers nothing
     float inv_z;          // 1/z at column 0; larger is nearer
     float u_over_z;       // texture u in texels of the chosen level, times 1/z
     float v_over_z;       // texture v in texels of the chosen level, times 1/z
@@ -31,8 +35,6 @@ struct SpanNode {
     float d_lx_over_z;
     float d_ly_over_z;
     float d_lz_over_z;
-    int32_t x_left;       // first column covered
-    int32_t x_right;      // one past the last column; x_left >= x_right covers nothing
     Texture* texture;     // the face's texture (camera pass only)
     int32_t level_index;  // level record within that texture
     uint32_t face_id;     // face that produced the span

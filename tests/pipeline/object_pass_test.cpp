@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "pipeline/object_pass.h"
@@ -203,6 +204,55 @@ TEST_F(ObjectPass, AnObjectWithoutFacesDrawsNothing) {
     Scene* s = w.finish();
     EXPECT_TRUE(camera(s, identity()).empty());
     EXPECT_TRUE(light(s, identity()).empty());
+}
+
+// The view vertices, four at a time where the build has SSE2, against one
+// vertex at a time written out here: positions on frustum planes, at and
+// around the near limit, behind the eye, huge and not a number; every count
+// from 0 to 11 so that the four-wide steps and the rest both run.
+TEST_F(ObjectPass, ViewVerticesMatchOneAtATime) {
+    const float nan = std::nanf("");
+    const float near_below = std::nextafter(0.1f, 0.0f);
+    const Vec3 points[] = {{0, 0, 10},    {-5, 3, 0.1f},  {1, 1, near_below}, {2, -1, 0.0f}, {3, 3, -4},
+                           {4e30f, 1, 1}, {nan, 0, 5},    {0, nan, 5},        {0, 0, nan},   {-7, 2, 0.25f},
+                           {100, -80, 3}, {0, 0, 0},      {0.5f, 0.5f, 1e-30f}};
+    const int total = (int)(sizeof points / sizeof points[0]);
+    // The identity keeps the depths above as they are; the other pose mixes
+    // every matrix entry in.
+    for (const Matrix4& pose : {identity(), synthetic::look_at({1, 2, -3}, {0, 0, 10}, {0, 1, 0})}) {
+    ObjectView eye;
+    Matrix4 object = identity();
+    object_view_begin(&eye, &object, &pose, &synthetic::test_screen);
+    std::vector<SceneVertex> vertices((size_t)total);
+    for (int i = 0; i < total; i++) {
+        vertices[(size_t)i] = SceneVertex{};
+        vertices[(size_t)i].x = points[i].x;
+        vertices[(size_t)i].y = points[i].y;
+        vertices[(size_t)i].z = points[i].z;
+    }
+    const float* m = eye.object_to_view.m;
+    const Screen* screen = &synthetic::test_screen;
+    for (int count = 0; count <= total; count++) {
+        std::vector<ViewVertex> out((size_t)count + 1);
+        out[(size_t)count].sides = 0xDEAD;  // nothing past the count is written
+        object_view_vertices(&eye, vertices.data(), count, out.data());
+        EXPECT_EQ(out[(size_t)count].sides, 0xDEADu);
+        for (int i = 0; i < count; i++) {
+            const SceneVertex& s = vertices[(size_t)i];
+            ClipVertex c = {};
+            c.x = s.x * m[0] + s.y * m[4] + s.z * m[8] + m[12];
+            c.y = s.x * m[1] + s.y * m[5] + s.z * m[9] + m[13];
+            c.z = s.x * m[2] + s.y * m[6] + s.z * m[10] + m[14];
+            float sx = screen->focal_length * c.x / c.z + (float)screen->centre_x;
+            float sy = screen->focal_length * c.y / c.z + (float)screen->centre_y;
+            uint32_t sides = clip_vertex_sides(&screen->frustum, &c) | ((double)c.z < 0.1 ? VIEW_VERTEX_NEAR : 0u);
+            const ViewVertex& v = out[(size_t)i];
+            float want[5] = {c.x, c.y, c.z, sx, sy}, got[5] = {v.x, v.y, v.z, v.sx, v.sy};
+            EXPECT_EQ(std::memcmp(want, got, sizeof want), 0) << "count " << count << " vertex " << i;
+            EXPECT_EQ(v.sides, sides) << "count " << count << " vertex " << i;
+        }
+    }
+    }
 }
 
 }  // namespace
