@@ -10,12 +10,25 @@
 #include "raster/resolve.h"
 
 // Stores the screen size, derives focal_length = width / 2, builds the view
-// frustum for a (width - 4) x (height - 4) viewport and the filter tables.
+// frustum for a (width - 4) x (height - 4) viewport and the filter tables,
+// and picks the widest instruction set the processor runs for the fills.
 // 1, or 0 for a size below 1 pixel.
 int engine_init(int width, int height);
 void build_filter_tables();
-// The fill routine for a filter setting: nonzero fill_bilinear, zero fill_nearest.
+// The fill routine for a filter setting at the engine's instruction set:
+// nonzero fill_bilinear, zero fill_nearest, or their SSE2 or AVX2 versions,
+// which write the same pixels.
 SpanFill select_span_fill(int bilinear);
+
+// Instruction sets of the fill routines, narrowest first.
+enum { SIMD_PLAIN, SIMD_SSE2, SIMD_AVX2, SIMD_LEVEL_COUNT };
+// Whether this build and processor run a level's fills: 1 or 0.
+int engine_simd_supported(int level);
+// Makes select_span_fill hand out the fills of `level` (tests and
+// benchmarks; engine_init picks the widest). 1, or 0 and unchanged when the
+// level is not supported. Not while frames are drawn.
+int engine_set_simd(int level);
+int engine_simd_level();
 
 int engine_width();
 int engine_height();
