@@ -1,5 +1,7 @@
-// The AVX2 fill routines: eight pixels at a time, texels, weights,
-// shade-table entries and the shadow buffer's centre words read by gathers.
+// The AVX2 fill routines: eight pixels at a time. Coordinates, texel and
+// shade-table indices, bilinear weights, the shadow range test and the
+// darkening are vector work; the bilinear texels and shade-table entries are
+// read by gathers, the rest one by one (whichever measured faster).
 // Only these functions are compiled for AVX2 (a target attribute, not a flag
 // for the whole file), so nothing shared with other files, inline functions
 // of headers included, can end up with AVX2 instructions; the engine calls
@@ -30,7 +32,6 @@ namespace {
 struct Fill8 {
     const uint8_t* texels;        // the level's palette indices
     const uint8_t* below;         // texels + row length - 2: a 4-byte read there holds the lower pair in bits 16-31
-    const uint32_t* weights;      // packed bilinear weights, W00 in the low byte
     const uint32_t* shades;       // the shade table
     const uint32_t* shadow;       // shadow buffer; read only where the range test passes
     int32_t stride;               // its row length
@@ -38,7 +39,7 @@ struct Fill8 {
     __m256i u_mask, v_mask;
     __m128i v_shift;
     __m256i range_x, range_y;     // range - 2^31: an unsigned compare as a signed one
-    __m256i stride8, id8;
+    __m256i stride8;
     __m256i factor;               // the shadow factor in every 16-bit lane
 };
 
@@ -46,7 +47,6 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     Fill8 f;
     f.texels = shade->texels;
     f.below = shade->texels + shade->row_length - 2;
-    f.weights = shade->weights;
     f.shades = shade->shade_table;
     f.shadow = shade->shadow_buffer;
     f.stride = shade->width;
@@ -57,7 +57,6 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     f.range_x = _mm256_set1_epi32((int32_t)shade->shadow_range_x + INT32_MIN);
     f.range_y = _mm256_set1_epi32((int32_t)shade->shadow_range_y + INT32_MIN);
     f.stride8 = _mm256_set1_epi32(shade->width);
-    f.id8 = _mm256_set1_epi32((int32_t)shade->face_id);
     f.factor = _mm256_set1_epi16((int16_t)shade->shadow_factor);
     return f;
 }
@@ -82,37 +81,45 @@ AVX2 inline __m256i texel_index8(const Fill8& f, __m256i us, __m256i vs) {
                             _mm256_and_si256(_mm256_srai_epi32(us, 16), f.u_mask));
 }
 
-// Shade step 63 of the texel under each lane. The 4-byte read at a texel
-// index up to last_texel ends at most 3 bytes on, inside the wrap-around
-// copy when the level is at least 2 texels wide.
+// Shade step 63 of the texel under each lane. The texel and shade-table
+// reads are one by one: for nearest they measured faster than two gathers.
 AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
-    __m256i texel = _mm256_and_si256(_mm256_i32gather_epi32((const int*)f.texels, texel_index8(f, us, vs), 1),
-                                     _mm256_set1_epi32(0xFF));
-    return _mm256_i32gather_epi32((const int*)(f.shades + (SHADE_STEPS - 1)), _mm256_slli_epi32(texel, 6), 4);
+    alignas(32) int32_t base[8];
+    alignas(32) uint32_t colour[8];
+    _mm256_store_si256((__m256i*)base, texel_index8(f, us, vs));
+    const uint32_t* shades = f.shades + (SHADE_STEPS - 1);
+    for (int k = 0; k < 8; k++) colour[k] = shades[f.texels[base[k]] * (uint32_t)SHADE_STEPS];
+    return _mm256_load_si256((const __m256i*)colour);
 }
 
-// The bilinear colour of each lane, as bilinear_colour in fill.cpp: the upper
-// texel pair is read as 4 bytes at the texel index, the lower pair as the top
-// half of 4 bytes two before the texel below. With a level at least 2 texels
-// wide both reads lie inside the texels and their wrap-around copy.
+// The bilinear colour of each lane, as bilinear_colour in fill.cpp. The
+// upper texel pair is the low half of 4 bytes read at the texel index, the
+// lower pair the top half of 4 bytes read two before the texel below; with a
+// level at least 2 texels wide both reads lie inside the texels and their
+// wrap-around copy. The weights are worked out as build_filter_tables does
+// (each rounded down, W00 the rest of 63; the products fit 16 bits) rather
+// than read: a gather fewer.
 AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
     const __m256i base = texel_index8(f, us, vs);
-    const __m256i fraction = _mm256_or_si256(_mm256_and_si256(_mm256_srai_epi32(vs, 4), _mm256_set1_epi32(0xFC0)),
-                                             _mm256_and_si256(_mm256_srai_epi32(us, 10), _mm256_set1_epi32(63)));
     const __m256i top = _mm256_i32gather_epi32((const int*)f.texels, base, 1);
-    const __m256i bottom = _mm256_i32gather_epi32((const int*)f.below, base, 1);
-    const __m256i w = _mm256_i32gather_epi32((const int*)f.weights, fraction, 4);
-    const __m256i byte = _mm256_set1_epi32(0xFF), texel = _mm256_set1_epi32(0xFF << 6);
+    const __m256i bottom = _mm256_srli_epi32(_mm256_i32gather_epi32((const int*)f.below, base, 1), 16);
+    const __m256i most = _mm256_set1_epi32(63);
+    const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
+    const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
+    const __m256i w10 = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
+    const __m256i w01 = _mm256_srli_epi32(_mm256_mullo_epi16(j, _mm256_sub_epi32(most, i)), 6);
+    const __m256i w11 = _mm256_srli_epi32(_mm256_mullo_epi16(i, j), 6);
+    const __m256i w00 = _mm256_sub_epi32(_mm256_sub_epi32(most, w10), _mm256_add_epi32(w01, w11));
     // shade-table index: palette index * 64 + weight
-    const __m256i i00 = _mm256_add_epi32(_mm256_slli_epi32(_mm256_and_si256(top, byte), 6), _mm256_and_si256(w, byte));
-    const __m256i i10 = _mm256_add_epi32(_mm256_and_si256(_mm256_srli_epi32(top, 2), texel),
-                                         _mm256_and_si256(_mm256_srli_epi32(w, 8), byte));
-    const __m256i i01 = _mm256_add_epi32(_mm256_and_si256(_mm256_srli_epi32(bottom, 10), texel),
-                                         _mm256_and_si256(_mm256_srli_epi32(w, 16), byte));
-    const __m256i i11 = _mm256_add_epi32(_mm256_and_si256(_mm256_srli_epi32(bottom, 18), texel), _mm256_srli_epi32(w, 24));
+    const __m256i low = _mm256_set1_epi32(0xFF), high = _mm256_set1_epi32(0xFF << 6);
+    const __m256i i00 = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(top, low), 6), w00);
+    const __m256i i10 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(top, 2), high), w10);
+    const __m256i i01 = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(bottom, low), 6), w01);
+    const __m256i i11 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(bottom, 2), high), w11);
     const int* shades = (const int*)f.shades;
-    return _mm256_add_epi32(_mm256_add_epi32(_mm256_i32gather_epi32(shades, i00, 4), _mm256_i32gather_epi32(shades, i10, 4)),
-                            _mm256_add_epi32(_mm256_i32gather_epi32(shades, i01, 4), _mm256_i32gather_epi32(shades, i11, 4)));
+    return _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_i32gather_epi32(shades, i00, 4), _mm256_i32gather_epi32(shades, i10, 4)),
+        _mm256_add_epi32(_mm256_i32gather_epi32(shades, i01, 4), _mm256_i32gather_epi32(shades, i11, 4)));
 }
 
 // darken() on eight colours: each channel times a factor of at most 256 fits
@@ -124,9 +131,12 @@ AVX2 inline __m256i darken8(__m256i colour, __m256i factor) {
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
 }
 
-// The shadow test of the lanes in `lanes` (a bit per lane): the centre words
-// of the lanes that pass the range test are gathered at once; only lanes
-// whose centre is not the face id look at the rest of the neighbourhood.
+// The shadow test of the lanes in `lanes` (a bit per lane): the range test
+// and the buffer offsets for all eight at once, then each lane that passed
+// looks at its centre word and, only when that is not the face id, at the
+// rest of its neighbourhood. Lit and shadowed pixels come in long stretches,
+// so these branches are well predicted; gathering the centre words measured
+// slower.
 AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i sys, int lanes) {
     const __m256i two = _mm256_set1_epi32(2), bias = _mm256_set1_epi32(INT32_MIN);
     const __m256i ix = _mm256_sub_epi32(_mm256_srai_epi32(sxs, 16), two);
@@ -137,20 +147,13 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
     int hits = 0;
     if (inside) {
         // (iy + 2) * stride + ix + 2 fits 32 bits for every lane that passed
-        const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
-                                            _mm256_add_epi32(ix, two));
-        const __m256i centre =
-            _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), (const int*)f.shadow, at, lane_mask8(inside), 4);
-        hits = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(centre, f.id8))) & inside;
-        int misses = inside & ~hits;
-        if (misses) {
-            alignas(32) int32_t offset[8];
-            _mm256_store_si256((__m256i*)offset, at);
-            do {
-                int k = __builtin_ctz((unsigned)misses);
-                misses &= misses - 1;
-                if (neighbourhood_has(f.shadow + offset[k], f.stride, f.face_id)) hits |= 1 << k;
-            } while (misses);
+        alignas(32) int32_t offset[8];
+        _mm256_store_si256((__m256i*)offset, _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
+                                                              _mm256_add_epi32(ix, two)));
+        for (int k = 0; k < 8; k++) {
+            if (!(inside >> k & 1)) continue;
+            const uint32_t* c = f.shadow + offset[k];
+            if (c[0] == f.face_id || neighbourhood_has(c, f.stride, f.face_id)) hits |= 1 << k;
         }
         if (hits == 0xFF) return colour;
     }
