@@ -202,7 +202,10 @@ AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int
     fill8<1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 
-int fill_avx2_supported() { return __builtin_cpu_supports("avx2"); }
+int fill_avx2_supported() {
+    __builtin_cpu_init();  // in case this runs before the run-time library has set its CPU record up
+    return __builtin_cpu_supports("avx2");
+}
 
 #else  // not x86: the plain routines stand in, and are never chosen
 
