@@ -1,10 +1,14 @@
 // Frame benchmark: a synthetic room of about 3,000 triangles (floor, walls,
 // boxes, spheres; see build_scene) rendered through the frame engine at
-// 400 x 300 on N threads (every core by default). Prints the median time of
-// every part of the frame, the spans per pass, the span-pool allocations
-// made after warm-up (there should be none) and a checksum of the last frame.
+// 400 x 300 (or --size) on N threads (every core by default). Prints the
+// median time of every part of the frame, the spans per pass, the span-pool
+// allocations made after warm-up (there should be none) and a checksum of
+// the last frame. --simd each draws the frames with the fill routines of
+// every instruction set the processor runs in turn, and prints the median
+// camera rows of each: one run compares them under the same load.
 //
-//   bench_frame [--frames N] [--threads N] [--nearest] [--grid]
+//   bench_frame [--frames N] [--threads N] [--nearest] [--grid] [--size WxH]
+//               [--simd plain|sse2|avx2|each]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,7 +27,8 @@ namespace {
 
 using synthetic::Mesh;
 
-const int W = 400, H = 300;
+int W = 400, H = 300;
+const char* const simd_names[SIMD_LEVEL_COUNT] = {"plain", "sse2", "avx2"};
 
 int pool_allocations = 0;
 void* counting_allocator(void* block, size_t bytes) {
@@ -68,23 +73,36 @@ void build_scene(synthetic::World* world, int grid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frames = 500, bilinear = 1, grid = 0;
+    int frames = 500, bilinear = 1, grid = 0, simd = -1, each = 0;
     int threads = (int)std::max(1u, std::thread::hardware_concurrency());
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) threads = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--nearest") == 0) bilinear = 0;
         else if (std::strcmp(argv[i], "--grid") == 0) grid = 1;
+        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) std::sscanf(argv[++i], "%dx%d", &W, &H);
+        else if (std::strcmp(argv[i], "--simd") == 0 && i + 1 < argc) {
+            i++;
+            each = std::strcmp(argv[i], "each") == 0;
+            for (int l = 0; l < SIMD_LEVEL_COUNT; l++)
+                if (std::strcmp(argv[i], simd_names[l]) == 0) simd = l;
+        }
     }
-    if (!synthetic::set_screen(W, H) || !(threads = frame_init(threads, &synthetic::test_screen))) {
-        std::fprintf(stderr, "bench_frame: set-up failed\n");
+    if (W < 16 || H < 16 || W > 8192 || H > 8192 || !synthetic::set_screen(W, H) ||
+        !(threads = frame_init(threads, &synthetic::test_screen)) || (simd >= 0 && !engine_set_simd(simd))) {
+        std::fprintf(stderr, "bench_frame: set-up failed (size or instruction set)\n");
         return 1;
     }
+    std::vector<int> levels;  // the instruction sets the frames cycle through
+    for (int l = 0; l < SIMD_LEVEL_COUNT; l++)
+        if (each ? engine_simd_supported(l) : l == engine_simd_level()) levels.push_back(l);
+    std::vector<std::vector<double>> t_camera_by_level(SIMD_LEVEL_COUNT);
     std::vector<uint32_t> shadow((size_t)W * H), frame((size_t)W * H);
     std::vector<uint8_t> cone((size_t)W * H);
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++)
-            cone[(size_t)(y * W + x)] = std::hypot((float)x - 200.0f, (float)y - 150.0f) < 170.0f ? 255 : 0;
+            cone[(size_t)y * W + x] =
+                std::hypot((float)(x - W / 2), (float)(y - H / 2)) < 0.425f * (float)W ? 255 : 0;
 
     auto texture = synthetic::checker_texture();
     synthetic::World world;
@@ -105,6 +123,8 @@ int main(int argc, char** argv) {
         // The camera circles the room's centre slowly, so every frame differs.
         float a = 0.01f * (float)f;
         Matrix4 camera = synthetic::look_at({26 * std::cos(a), 22, 26 * std::sin(a) - 4}, {0, 4, 0}, {0, 1, 0});
+        const int level = levels[(size_t)f % levels.size()];
+        engine_set_simd(level);
         double t0 = frame_clock_ms();
         FrameReport r = synthetic::render_frame(scene, light, camera, cone.data(), shadow.data(), frame.data(), shading);
         double t1 = frame_clock_ms();
@@ -113,6 +133,7 @@ int main(int argc, char** argv) {
         t_faces.push_back(r.faces);
         t_light_rows.push_back(r.light_rows);
         t_camera_rows.push_back(r.camera_rows);
+        t_camera_by_level[(size_t)level].push_back(r.camera_rows);
         t_total.push_back(t1 - t0);
         light_spans += r.light_spans;
         camera_spans += r.camera_spans;
@@ -131,6 +152,8 @@ int main(int argc, char** argv) {
     std::printf("  faces, both passes (clip, setup, records):   %.4f\n", median(t_faces));
     std::printf("  light rows (insert, resolve, cone):          %.4f\n", median(t_light_rows));
     std::printf("  camera rows (insert, shading, shadow test):  %.4f\n", median(t_camera_rows));
+    for (int l : levels)
+        std::printf("  camera rows with the %-5s fills:              %.4f\n", simd_names[l], median(t_camera_by_level[(size_t)l]));
     std::printf("spans per frame: light %ld, camera %ld; covered pixels in the last frame: %ld\n",
                 light_spans / frames, camera_spans / frames, covered);
     std::printf("span-pool allocations after warm-up: %d\n", pool_allocations);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "raster/fill.h"
+
 namespace {
 
 enum { FILTER_STEPS = 64, FILTER_TABLE = FILTER_STEPS * FILTER_STEPS };
@@ -9,13 +11,19 @@ enum { FILTER_STEPS = 64, FILTER_TABLE = FILTER_STEPS * FILTER_STEPS };
 struct Engine {
     uint8_t weights[4 * FILTER_TABLE];  // W00, W10, W01, W11, entry j * 64 + i, 0..63
     uint32_t packed_weights[FILTER_TABLE];  // the same four weights of an entry in one word
+    int32_t simd;                     // SIMD_PLAIN..SIMD_AVX2: the fills select_span_fill hands out
 };
 
 Engine engine = {};
 
-// Index 0: nearest, 1: bilinear.
-const SpanFill fill_routines[] = {fill_nearest, fill_bilinear};
-static_assert(sizeof fill_routines / sizeof fill_routines[0] == 2, "one fill per filter setting");
+// By instruction set, then filter setting (0: nearest, 1: bilinear).
+const SpanFill fill_routines[][2] = {
+    {fill_nearest, fill_bilinear},
+    {fill_nearest_sse2, fill_bilinear_sse2},
+    {fill_nearest_avx2, fill_bilinear_avx2},
+};
+static_assert(sizeof fill_routines / sizeof fill_routines[0] == SIMD_LEVEL_COUNT, "one row per instruction set");
+static_assert(sizeof fill_routines[0] / sizeof fill_routines[0][0] == 2, "one fill per filter setting");
 
 }  // namespace
 
@@ -30,6 +38,9 @@ int engine_init(int width, int height, Screen* screen) {
     screen->centre_y = height / 2;
     build_view_frustum((float)(width - 4), (float)(height - 4), screen->focal_length, &screen->frustum);
     build_filter_tables();
+    engine.simd = SIMD_PLAIN;
+    for (int level = SIMD_LEVEL_COUNT - 1; level > SIMD_PLAIN; level--)
+        if (engine_set_simd(level)) break;
     return width > 0 && height > 0;
 }
 
@@ -59,7 +70,24 @@ void build_filter_tables() {
         }
 }
 
-SpanFill select_span_fill(int bilinear) { return fill_routines[bilinear != 0]; }
+SpanFill select_span_fill(int bilinear) { return fill_routines[engine.simd][bilinear != 0]; }
+
+int engine_simd_supported(int level) {
+    switch (level) {
+    case SIMD_PLAIN: return 1;
+    case SIMD_SSE2: return fill_sse2_supported();
+    case SIMD_AVX2: return fill_avx2_supported();
+    default: return 0;
+    }
+}
+
+int engine_set_simd(int level) {
+    if (!engine_simd_supported(level)) return 0;
+    engine.simd = level;
+    return 1;
+}
+
+int engine_simd_level() { return engine.simd; }
 
 const uint8_t* engine_bilinear_weights() { return engine.weights; }
 const uint32_t* engine_bilinear_weights_packed() { return engine.packed_weights; }

@@ -1,13 +1,8 @@
 // Resolve passes and camera-pass shading; resolve.h states the contracts.
 #include "raster/resolve.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "display/font.h"
 #include "raster/engine.h"
@@ -81,18 +76,6 @@ inline int32_t remainder_step(int32_t start, int32_t end, double pixels) {
     return (int32_t)((double)(end - start) / pixels);
 }
 
-// A shadowed colour: each channel times the factor / 256, rounded down, top
-// byte cleared. Red and blue share one multiply: with a factor of at most
-// 256 neither product reaches the other's bits.
-inline uint32_t darken(uint32_t colour, uint32_t factor) {
-    return ((((colour & 0x00FF00FFu) * factor) >> 8) & 0x00FF00FFu) |
-           ((((colour & 0x0000FF00u) * factor) >> 8) & 0x0000FF00u);
-}
-
-
-
-
-
 // shade_coords, inlined into shade_span's run loop.
 inline ShadeCoords coords_at(const ShadeState* shade, float w, float u_over_z, float v_over_z,
                              float lx_over_z, float ly_over_z, float lz_over_z) {
@@ -108,21 +91,6 @@ inline ShadeCoords coords_at(const ShadeState* shade, float w, float u_over_z, f
         c.sx = c.sy = SHADE_NO_LIGHT_POSITION;
     }
     return c;
-}
-
-// Shadow pass over pixels a fill has just written: darkens every pixel whose
-// light-view position (sx, sy, 16.16, stepped per pixel) does not find the
-// span's face id in the 3 x 3 neighbourhood. Kept apart from the texture loop
-// so that each loop's state fits in registers.
-inline void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
-                          uint32_t* first, uint32_t* last) {
-    const ShadowLookup lookup = shadow_lookup(shade);
-    const uint32_t factor = shade->shadow_factor;
-    do {
-        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
-        sx += dsx;
-        sy += dsy;
-    } while (++first < last);
 }
 
 }  // namespace
@@ -193,107 +161,6 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
              remainder_step(start.v, end.v, pixels), start.sx, remainder_step(start.sx, end.sx, pixels),
              start.sy, remainder_step(start.sy, end.sy, pixels), destination, destination + count);
     }
-}
-
-// Fill contract (both routines): u, v are 16.16 texels of the loaded level,
-// sx, sy 16.16 pixels of the light's view. shade_span keeps every start and
-// end value in [-2^30, 2^30) and each step is (end - start) / pixels, so
-// start + k * step stays between the two ends for every k up to the pixel
-// count: no addition overflows. Texel indices are masked into the level
-// (base <= last_texel; its neighbours lie in the level's wrap-around copy
-// behind the last texel), so no read leaves the texel array whatever u and
-// v hold. At least one pixel is written.
-void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                  int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    const uint8_t* texels = shade->texels;
-    const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
-    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const int32_t v_shift = shade->v_shift;
-    uint32_t* out = first;
-    do {
-        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        *out = shades[texels[base] * (uint32_t)SHADE_STEPS];
-        u += du;
-        v += dv;
-    } while (++out < last);
-    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
-}
-
-// Two neighbouring texels in one read: texel i in bits 0-7, texel i + 1 in 8-15.
-inline uint32_t texel_pair(const uint8_t* at) {
-    uint16_t pair;
-    std::memcpy(&pair, at, 2);
-    return pair;
-}
-
-// Bilinear: the four texels around (u, v) weighted by the top six fraction
-// bits of u and v; the weights of one pixel add up to 63, so the sum of four
-// shade-table entries never carries between channels. The right neighbour
-// of a row's last texel is the next row's first; the bottom row wraps to the
-// top. The level's wrap-around copy behind its last texel (texture_finish)
-// makes texels[base + 1], texels[base + row] and texels[base + row + 1]
-// those wrapped neighbours for every base up to the last texel, so the two
-// rows are read as two texel pairs without masking.
-//
-// Where SSE2 is present (every x86-64) the texel index and the weight index
-// are worked out for four pixels at once, from u and v of pixels k .. k + 3
-// (u + k * du, exactly what k additions give: by the fill contract no
-// partial sum leaves 32 bits), and the four texels and shade entries of
-// each pixel are then read one by one.
-void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    const uint8_t* texels = shade->texels;
-    const uint8_t* below = texels + shade->row_length;
-    const uint32_t* shades = shade->shade_table;
-    const uint32_t* weights = shade->weights;  // four weights per word, W00 in the low byte
-    // The colour of one pixel from its texel index (masked to 0..last_texel)
-    // and its weight index (fraction of v * 64 + fraction of u).
-    auto colour = [&](uint32_t base, uint32_t f) {
-        uint32_t w = weights[f];
-        uint32_t top = texel_pair(texels + base), bottom = texel_pair(below + base);
-        return shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
-               shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
-               shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
-               shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
-    };
-    uint32_t* out = first;
-#ifdef __SSE2__
-    const __m128i u_mask = _mm_set1_epi32(shade->u_mask), v_mask = _mm_set1_epi32(shade->v_mask);
-    const __m128i v_shift = _mm_cvtsi32_si128(shade->v_shift);
-    const __m128i u_fraction = _mm_set1_epi32(63), v_fraction = _mm_set1_epi32(0xFC0);
-    const uint32_t u0 = (uint32_t)u, v0 = (uint32_t)v, du0 = (uint32_t)du, dv0 = (uint32_t)dv;
-    __m128i us = _mm_setr_epi32((int)u0, (int)(u0 + du0), (int)(u0 + 2 * du0), (int)(u0 + 3 * du0));
-    __m128i vs = _mm_setr_epi32((int)v0, (int)(v0 + dv0), (int)(v0 + 2 * dv0), (int)(v0 + 3 * dv0));
-    const __m128i du4 = _mm_set1_epi32((int)(4 * du0)), dv4 = _mm_set1_epi32((int)(4 * dv0));
-    alignas(16) uint32_t base[4], f[4];
-    for (;;) {
-        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(_mm_sra_epi32(vs, v_shift), v_mask),
-                                                      _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
-        _mm_store_si128((__m128i*)f, _mm_or_si128(_mm_and_si128(_mm_srai_epi32(vs, 4), v_fraction),
-                                                  _mm_and_si128(_mm_srai_epi32(us, 10), u_fraction)));
-        if (last - out < 4) {
-            for (int k = 0; out < last; k++) *out++ = colour(base[k], f[k]);
-            break;
-        }
-        out[0] = colour(base[0], f[0]);
-        out[1] = colour(base[1], f[1]);
-        out[2] = colour(base[2], f[2]);
-        out[3] = colour(base[3], f[3]);
-        out += 4;
-        us = _mm_add_epi32(us, du4);
-        vs = _mm_add_epi32(vs, dv4);
-    }
-#else
-    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const int32_t v_shift = shade->v_shift;
-    do {
-        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        *out = colour(base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
-        u += du;
-        v += dv;
-    } while (++out < last);
-#endif
-    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
 void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, int32_t width, ResolveCounts* counts) {

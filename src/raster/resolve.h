@@ -22,7 +22,9 @@ struct Screen;
 
 // Per-pixel fill: writes first..last-1 (at least one pixel), stepping the four
 // 16.16 values by their steps after each pixel; the span's texture level,
-// face id and the shadow settings come from `state`.
+// face id and the shadow settings come from `state`. fill.cpp states the
+// contract; fill_nearest and fill_bilinear are the plain versions, and the
+// engine hands out SSE2 or AVX2 ones that write the same pixels (fill.h).
 typedef void (*SpanFill)(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv,
                          int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
                          uint32_t* last);
@@ -35,7 +37,7 @@ void fill_nearest(const ShadeState* state, int32_t u, int32_t du, int32_t v, int
 struct ShadeSettings {
     const uint32_t* shadow_buffer;  // face id per light-view pixel, screen-sized; null: nothing is lit
     int32_t shadow_factor;          // 256ths of each channel a shadowed pixel keeps, clamped to 0..256
-    SpanFill fill;                  // fill_bilinear or fill_nearest
+    SpanFill fill;                  // select_span_fill: fill_bilinear, fill_nearest or a vector version
 };
 
 // Everything the fill routines read: the pass's settings and the span being
@@ -53,6 +55,7 @@ struct ShadeState {
     float focal_fixed;              // focal_length * 65536
     SpanFill fill;
     const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
+                                    // (the engine's table; the AVX2 fills work the same ones out)
     // set per span by shade_span_prepare
     float d_w;                      // per-column gradients of the six planes
     float d_u;

@@ -27,29 +27,51 @@ struct ShadowLookup {
     uint32_t face_id;
 };
 
-inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
+// The light pixel under (sx, sy) in the buffer, or null when the range test
+// fails (then the pixel is in shadow).
+inline const uint32_t* light_pixel(const ShadowLookup& s, int32_t sx, int32_t sy) {
     uint32_t ix = (uint32_t)((sx >> 16) - 2), iy = (uint32_t)((sy >> 16) - 2);
-    if (ix >= s.range_x || iy >= s.range_y) return 0;
-    const uint32_t* c = s.buffer + (int32_t)(iy + 2) * s.stride + (int32_t)(ix + 2);
-    uint32_t id = s.face_id;
-    if (c[0] == id) return 1;  // the common case for a lit pixel
+    if (ix >= s.range_x || iy >= s.range_y) return nullptr;
+    return s.buffer + (int32_t)(iy + 2) * s.stride + (int32_t)(ix + 2);
+}
+
+// Whether any of the nine words around c (c included) is id; c is a light
+// pixel that passed the range test. Word by word: the oracle of the vector
+// fill routines.
+inline int neighbourhood_has_plain(const uint32_t* c, int32_t stride, uint32_t id) {
+    const uint32_t* up = c - stride;
+    const uint32_t* down = c + stride;
+    return (up[-1] == id) | (up[0] == id) | (up[1] == id) | (c[-1] == id) | (c[0] == id) | (c[1] == id) |
+           (down[-1] == id) | (down[0] == id) | (down[1] == id);
+}
+
+inline int neighbourhood_has(const uint32_t* c, int32_t stride, uint32_t id) {
 #ifdef __SSE2__
     // The three rows as words -2..1 around the column, compared four at a
     // time; lanes 1..3 are the neighbourhood. Starting at -2 keeps every
     // read inside the buffer: columns from 0, rows from 1 to height - 1.
     const __m128i want = _mm_set1_epi32((int)id);
-    const __m128i up = _mm_loadu_si128((const __m128i*)(c - s.stride - 2));
+    const __m128i up = _mm_loadu_si128((const __m128i*)(c - stride - 2));
     const __m128i row = _mm_loadu_si128((const __m128i*)(c - 2));
-    const __m128i down = _mm_loadu_si128((const __m128i*)(c + s.stride - 2));
+    const __m128i down = _mm_loadu_si128((const __m128i*)(c + stride - 2));
     const __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(up, want), _mm_cmpeq_epi32(row, want)),
                                        _mm_cmpeq_epi32(down, want));
     return (_mm_movemask_ps(_mm_castsi128_ps(found)) & 0xE) != 0;
 #else
-    const uint32_t* up = c - s.stride;
-    const uint32_t* down = c + s.stride;
-    return (up[-1] == id) | (up[0] == id) | (up[1] == id) | (c[-1] == id) | (c[1] == id) |
-           (down[-1] == id) | (down[0] == id) | (down[1] == id);
+    return neighbourhood_has_plain(c, stride, id);
 #endif
+}
+
+inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
+    const uint32_t* c = light_pixel(s, sx, sy);
+    if (!c) return 0;
+    if (c[0] == s.face_id) return 1;  // the common case for a lit pixel
+    return neighbourhood_has(c, s.stride, s.face_id);
+}
+
+inline int lit_plain(const ShadowLookup& s, int32_t sx, int32_t sy) {
+    const uint32_t* c = light_pixel(s, sx, sy);
+    return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id));
 }
 
 inline ShadowLookup shadow_lookup(const ShadeState* shade) {

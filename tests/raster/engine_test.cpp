@@ -41,6 +41,10 @@ TEST(Engine, InitPreparesFrustumAndFills) {
         EXPECT_LT(distance_at(f->planes[FRUSTUM_BOTTOM], 200.0f, 299.0f, z), 0.0f);
     }
 
+    // The widest instruction set the processor runs; the plain fills on request.
+    EXPECT_EQ(engine_simd_level(), engine_simd_supported(SIMD_AVX2) ? SIMD_AVX2 : SIMD_SSE2);
+    EXPECT_EQ(engine_set_simd(SIMD_LEVEL_COUNT), 0);
+    ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
     EXPECT_EQ(select_span_fill(1), &fill_bilinear);
     EXPECT_EQ(select_span_fill(0), &fill_nearest);
     EXPECT_EQ(select_span_fill(7), &fill_bilinear);

@@ -1,0 +1,210 @@
+// The camera pass's fill routines: the plain versions (the oracle) and the
+// SSE2 versions. fill_avx2.cpp has the AVX2 ones.
+//
+// Fill contract (every routine): u, v are 16.16 texels of the loaded level,
+// sx, sy 16.16 pixels of the light's view. shade_span keeps every start and
+// end value in [-2^30, 2^30) and each step is (end - start) / pixels, so
+// start + k * step stays between the two ends for every k up to the pixel
+// count: no addition overflows. Texel indices are masked into the level
+// (base <= last_texel; its neighbours lie in the level's wrap-around copy
+// behind the last texel), so no read leaves the texel array whatever u and
+// v hold. At least one pixel is written, and none outside [first, last).
+#include "raster/fill.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <cstdint>
+#include <cstring>
+
+#include "raster/row_walk.h"
+#include "texture/texture.h"
+
+using namespace row_walk;
+
+namespace {
+
+// A shadowed colour: each channel times the factor / 256, rounded down, top
+// byte cleared. Red and blue share one multiply: with a factor of at most
+// 256 neither product reaches the other's bits.
+inline uint32_t darken(uint32_t colour, uint32_t factor) {
+    return ((((colour & 0x00FF00FFu) * factor) >> 8) & 0x00FF00FFu) |
+           ((((colour & 0x0000FF00u) * factor) >> 8) & 0x0000FF00u);
+}
+
+// Two neighbouring texels in one read: texel i in bits 0-7, texel i + 1 in 8-15.
+inline uint32_t texel_pair(const uint8_t* at) {
+    uint16_t pair;
+    std::memcpy(&pair, at, 2);
+    return pair;
+}
+
+// Bilinear colour of one pixel from its texel index (0..last_texel) and its
+// weight index (fraction of v * 64 + fraction of u): four shade-table
+// entries, weighted by the four weights of the entry, which add up to 63, so
+// the sum never carries between channels. The level's wrap-around copy
+// behind its last texel (texture_finish) makes texels[base + 1],
+// texels[base + row] and texels[base + row + 1] the wrapped right, lower and
+// lower-right neighbours for every base, so the two rows are read as two
+// texel pairs without masking.
+inline uint32_t bilinear_colour(const ShadeState* shade, uint32_t base, uint32_t f) {
+    const uint32_t* shades = shade->shade_table;
+    uint32_t w = shade->weights[f];  // W00 in the low byte
+    uint32_t top = texel_pair(shade->texels + base), bottom = texel_pair(shade->texels + shade->row_length + base);
+    return shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
+           shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
+           shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
+           shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
+}
+
+// Shadow pass over pixels a fill has just written: darkens every pixel whose
+// light-view position (sx, sy, 16.16, stepped per pixel) does not find the
+// span's face id in the 3 x 3 neighbourhood. Word by word, no vector
+// instructions: the oracle's.
+void shadow_pixels_plain(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
+                         uint32_t* first, uint32_t* last) {
+    const ShadowLookup lookup = shadow_lookup(shade);
+    const uint32_t factor = shade->shadow_factor;
+    do {
+        if (!lit_plain(lookup, sx, sy)) *first = darken(*first, factor);
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
+}
+
+}  // namespace
+
+// -- plain ------------------------------------------------------------------------
+
+void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                  int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade->texels;
+    const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const int32_t v_shift = shade->v_shift;
+    uint32_t* out = first;
+    do {
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = shades[texels[base] * (uint32_t)SHADE_STEPS];
+        u += du;
+        v += dv;
+    } while (++out < last);
+    shadow_pixels_plain(shade, sx, dsx, sy, dsy, first, last);
+}
+
+// Bilinear: the four texels around (u, v) weighted by the top six fraction
+// bits of u and v. The right neighbour of a row's last texel is the next
+// row's first; the bottom row wraps to the top.
+void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const int32_t v_shift = shade->v_shift;
+    uint32_t* out = first;
+    do {
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = bilinear_colour(shade, base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
+        u += du;
+        v += dv;
+    } while (++out < last);
+    shadow_pixels_plain(shade, sx, dsx, sy, dsy, first, last);
+}
+
+// -- SSE2 -------------------------------------------------------------------------
+//
+// Two passes over the pixels, as the plain routines: the texture, then the
+// shadow test. The texture pass works out the texel and weight indices of
+// four pixels at once, from u and v of pixels k .. k + 3 (u + k * du,
+// exactly what k additions give: by the fill contract no partial sum leaves
+// 32 bits; past the last pixel the lanes wrap, their indices are masked
+// like any other and they are never stored), and reads the texels and
+// shade-table entries one by one. The shadow pass is lit() (its 3 x 3 test
+// three rows of four words at a time) pixel by pixel: lit and shadowed
+// pixels come in long stretches, so its branches are well predicted; a
+// four-pixel version of the test with a vector blend measured no faster.
+
+#ifdef __SSE2__
+
+namespace {
+
+void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
+                   uint32_t* last) {
+    const ShadowLookup lookup = shadow_lookup(shade);
+    const uint32_t factor = shade->shadow_factor;
+    do {
+        if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
+        sx += dsx;
+        sy += dsy;
+    } while (++first < last);
+}
+
+inline __m128i lanes4(int32_t start, int32_t step) {
+    const uint32_t a = (uint32_t)start, d = (uint32_t)step;
+    return _mm_setr_epi32((int32_t)a, (int32_t)(a + d), (int32_t)(a + 2 * d), (int32_t)(a + 3 * d));
+}
+
+// The texture pass both SSE2 fills share; colour(base, f) is the colour of
+// a pixel from its texel index and weight index.
+template <class Colour>
+inline void texture_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, uint32_t* out,
+                         uint32_t* last, Colour colour) {
+    const __m128i u_mask = _mm_set1_epi32(shade->u_mask), v_mask = _mm_set1_epi32(shade->v_mask);
+    const __m128i v_shift = _mm_cvtsi32_si128(shade->v_shift);
+    const __m128i u_fraction = _mm_set1_epi32(63), v_fraction = _mm_set1_epi32(0xFC0);
+    __m128i us = lanes4(u, du), vs = lanes4(v, dv);
+    const __m128i du4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)du)), dv4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)dv));
+    alignas(16) uint32_t base[4], f[4];
+    for (;;) {
+        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(_mm_sra_epi32(vs, v_shift), v_mask),
+                                                      _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
+        _mm_store_si128((__m128i*)f, _mm_or_si128(_mm_and_si128(_mm_srai_epi32(vs, 4), v_fraction),
+                                                  _mm_and_si128(_mm_srai_epi32(us, 10), u_fraction)));
+        if (last - out < 4) {
+            for (int k = 0; out < last; k++) *out++ = colour(base[k], f[k]);
+            return;
+        }
+        out[0] = colour(base[0], f[0]);
+        out[1] = colour(base[1], f[1]);
+        out[2] = colour(base[2], f[2]);
+        out[3] = colour(base[3], f[3]);
+        if ((out += 4) == last) return;
+        us = _mm_add_epi32(us, du4);
+        vs = _mm_add_epi32(vs, dv4);
+    }
+}
+
+}  // namespace
+
+void fill_nearest_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                       int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const uint8_t* texels = shade->texels;
+    const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);
+    texture_sse2(shade, u, du, v, dv, first, last,
+                 [texels, shades](uint32_t base, uint32_t) { return shades[texels[base] * (uint32_t)SHADE_STEPS]; });
+    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
+}
+
+void fill_bilinear_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    texture_sse2(shade, u, du, v, dv, first, last,
+                 [shade](uint32_t base, uint32_t f) { return bilinear_colour(shade, base, f); });
+    shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
+}
+
+int fill_sse2_supported() { return 1; }
+
+#else  // no SSE2: the plain routines stand in
+
+void fill_nearest_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                       int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    fill_nearest(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+}
+
+void fill_bilinear_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
+                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    fill_bilinear(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+}
+
+int fill_sse2_supported() { return 0; }
+
+#endif

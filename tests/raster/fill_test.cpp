@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "raster/engine.h"
+#include "raster/resolve.h"
+#include "texture/texture.h"
+
+namespace {
+
+// `bytes` of memory whose start or end (`at_end`) touches a page that cannot
+// be read, so any read before the start or past the end faults.
+struct GuardedBlock {
+    uint8_t* map = nullptr;
+    size_t map_bytes = 0;
+    uint8_t* data = nullptr;
+    GuardedBlock(size_t bytes, bool at_end) {
+        size_t page = (size_t)sysconf(_SC_PAGESIZE), body = (bytes + page - 1) / page * page;
+        map_bytes = body + 2 * page;
+        void* m = mmap(nullptr, map_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED) return;
+        map = (uint8_t*)m;
+        if (mprotect(map + page, body, PROT_READ | PROT_WRITE) != 0) return;
+        data = at_end ? map + page + body - bytes : map + page;
+    }
+    ~GuardedBlock() {
+        if (map) munmap(map, map_bytes);
+    }
+};
+
+int32_t log2_of(int32_t n) {
+    int32_t k = 0;
+    while ((1 << k) < n) k++;
+    return k;
+}
+
+// Every instruction set's fills write exactly the pixels of the plain ones,
+// and none outside [first, last), and read nothing outside the texels and
+// their wrap-around copy or the shadow buffer (both lie against unreadable
+// pages). Random calls within the fill contract: 1..40 pixels, coordinates
+// anywhere in [-2^30, 2^30); levels from 1 texel wide to 16384; shadow
+// buffers of three strides with the face id scattered so that centre hits,
+// hits at each of the eight neighbours, misses and out-of-range positions
+// all happen; no shadow buffer at all.
+TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
+    Screen default_screen;
+    ASSERT_EQ(engine_init(400, 300, &default_screen), 1);  // the bilinear weights
+    const int first_level = engine_simd_level();
+    struct Screen {
+        int32_t width, height;  // also the shadow buffer's size; 0: none
+    } screens[] = {{400, 300}, {401, 9}, {1920, 1080}, {0, 0}};
+    struct Level {
+        int32_t width, height;
+    } levels[] = {{1, 1}, {1, 16}, {2, 2}, {4, 64}, {64, 4}, {128, 128}, {16384, 2}, {2, 16384}};
+    const uint32_t face = 0x1234;
+    std::mt19937 rng(17);
+    auto below = [&](uint32_t n) { return (int32_t)(rng() % n); };
+    auto anywhere = [&]() { return (int32_t)(rng() % (1u << 31)) - (1 << 30); };
+    int cases = 0;
+    long outside = 0, centre = 0, missed = 0;
+    uint32_t neighbours = 0;  // bit k: lit by neighbour k alone
+    for (int simd : {SIMD_SSE2, SIMD_AVX2}) {
+        if (!engine_simd_supported(simd)) {
+            std::printf("[  SKIP    ] instruction set %d: not on this processor\n", simd);
+            continue;
+        }
+        for (const Screen& screen : screens)
+            for (const Level& level : levels) {
+                const bool shadow_at_end = (cases++ & 1) != 0;
+                SCOPED_TRACE(testing::Message() << "simd " << simd << " screen " << screen.width << "x"
+                                                << screen.height << " level " << level.width << "x" << level.height);
+                const size_t texel_count = (size_t)level.width * level.height + level.width + 1;
+                GuardedBlock texels(texel_count, true);  // nothing is read before the texels
+                const size_t words = (size_t)screen.width * screen.height;
+                GuardedBlock shadow(words * 4, shadow_at_end);
+                ASSERT_TRUE(texels.data && shadow.data);
+                for (size_t i = 0; i < texel_count; i++) texels.data[i] = (uint8_t)rng();
+                uint32_t* ids = (uint32_t*)shadow.data;
+                for (size_t i = 0; i < words; i++) ids[i] = rng() % 7 == 0 ? face : rng() % 3 == 0 ? 0 : rng();
+                std::vector<uint32_t> shades(SHADE_PALETTE * SHADE_STEPS);
+                for (uint32_t p = 0; p < SHADE_PALETTE; p++) {
+                    uint32_t c = rng();
+                    for (uint32_t k = 0; k < SHADE_STEPS; k++)
+                        shades[p * SHADE_STEPS + k] = ((c >> 16 & 255) * k / 64) << 16 | ((c >> 8 & 255) * k / 64) << 8 |
+                                                      (c & 255) * k / 64;
+                }
+                ShadeState state = {};
+                state.shadow_buffer = screen.width ? ids : nullptr;
+                state.width = screen.width ? screen.width : 400;
+                state.height = screen.width ? screen.height : 300;
+                state.shadow_range_x = screen.width ? (uint32_t)screen.width - 3 : 0;
+                state.shadow_range_y = screen.width ? (uint32_t)screen.height - 3 : 0;
+                state.weights = engine_bilinear_weights_packed();
+                state.face_id = face;
+                state.shade_table = shades.data();
+                state.texels = texels.data;
+                state.row_length = level.width;
+                state.u_mask = level.width - 1;
+                state.v_mask = level.width * (level.height - 1);
+                state.v_shift = 16 - log2_of(level.width);
+                const uint32_t factors[] = {100, 0, 255, 256};
+                for (int call = 0; call < 300; call++) {
+                    state.shadow_factor = factors[call % 4];
+                    const int32_t count = 1 + below(40);
+                    // A light position near the view, a third of them near its
+                    // edges, stepping up to 3 pixels a pixel; a few far off.
+                    auto light = [&](int32_t size) {
+                        int32_t pixel = rng() % 3 == 0 ? (rng() & 1 ? below(5) : size - 5 + below(5)) : below((uint32_t)size + 1);
+                        return pixel * 65536 + below(65536);
+                    };
+                    auto step = [&](int32_t start, int32_t end) { return (end - start) / count; };
+                    int32_t u = anywhere(), v = anywhere(), sx = light(state.width), sy = light(state.height);
+                    int32_t du = step(u, anywhere()), dv = step(v, anywhere());
+                    int32_t dsx = step(sx, sx + (below(6 * 65536 + 1) - 3 * 65536) * count);
+                    int32_t dsy = step(sy, sy + (below(6 * 65536 + 1) - 3 * 65536) * count / 4);
+                    if (call % 50 == 0) sx = SHADE_NO_LIGHT_POSITION, dsx = 0;
+                    // What the light positions find, for the coverage checks.
+                    for (int32_t k = 0, x = sx, y = sy; k < count && screen.width; k++, x += dsx, y += dsy) {
+                        int32_t ix = x >> 16, iy = y >> 16;
+                        if (ix < 2 || ix > screen.width - 2 || iy < 2 || iy > screen.height - 2) {
+                            outside++;
+                            continue;
+                        }
+                        const uint32_t* c = ids + (size_t)iy * screen.width + ix;
+                        uint32_t found = 0;
+                        for (int n = 0, dy = -1; dy <= 1; dy++)
+                            for (int dx = -1; dx <= 1; dx++, n++) found |= (uint32_t)(c[dy * screen.width + dx] == face) << n;
+                        if (found & 16) centre++;
+                        else if (!found) missed++;
+                        else if ((found & (found - 1)) == 0) neighbours |= found;
+                    }
+                    for (int bilinear = 0; bilinear < 2; bilinear++) {
+                        ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
+                        SpanFill plain = select_span_fill(bilinear);
+                        ASSERT_EQ(engine_set_simd(simd), 1);
+                        SpanFill fast = select_span_fill(bilinear);
+                        std::vector<uint32_t> expected(count + 16, 0xDEADBEEF), actual(count + 16, 0xDEADBEEF);
+                        plain(&state, u, du, v, dv, sx, dsx, sy, dsy, &expected[8], &expected[8] + count);
+                        fast(&state, u, du, v, dv, sx, dsx, sy, dsy, &actual[8], &actual[8] + count);
+                        ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " count " << count;
+                    }
+                }
+            }
+    }
+    engine_set_simd(first_level);
+    EXPECT_GT(outside, 0);
+    EXPECT_GT(centre, 0);
+    EXPECT_GT(missed, 0);
+    EXPECT_EQ(neighbours, 0x1EFu);  // all eight around the centre (bit 4)
+}
+
+}  // namespace
