@@ -47,15 +47,26 @@ inline uint32_t texel_pair(const uint8_t* at) {
 // behind its last texel (texture_finish) makes texels[base + 1],
 // texels[base + row] and texels[base + row + 1] the wrapped right, lower and
 // lower-right neighbours for every base, so the two rows are read as two
-// texel pairs without masking.
-inline uint32_t bilinear_colour(const ShadeState* shade, uint32_t base, uint32_t f) {
-    const uint32_t* shades = shade->shade_table;
-    uint32_t w = shade->weights[f];  // W00 in the low byte
-    uint32_t top = texel_pair(shade->texels + base), bottom = texel_pair(shade->texels + shade->row_length + base);
-    return shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
-           shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
-           shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
-           shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
+// texel pairs without masking. The pointers are copied out of the state
+// before a loop: the pixels it writes could otherwise alias its fields.
+struct BilinearSource {
+    const uint8_t* texels;
+    const uint8_t* below;      // texels + row length
+    const uint32_t* shades;    // shade table
+    const uint32_t* weights;   // four weights per word, W00 in the low byte
+};
+
+inline BilinearSource bilinear_source(const ShadeState* shade) {
+    return BilinearSource{shade->texels, shade->texels + shade->row_length, shade->shade_table, shade->weights};
+}
+
+inline uint32_t bilinear_colour(const BilinearSource& s, uint32_t base, uint32_t f) {
+    uint32_t w = s.weights[f];
+    uint32_t top = texel_pair(s.texels + base), bottom = texel_pair(s.below + base);
+    return s.shades[(top & 0xFFu) * SHADE_STEPS + (w & 0xFFu)] +
+           s.shades[(top >> 8) * SHADE_STEPS + ((w >> 8) & 0xFFu)] +
+           s.shades[(bottom & 0xFFu) * SHADE_STEPS + ((w >> 16) & 0xFFu)] +
+           s.shades[(bottom >> 8) * SHADE_STEPS + (w >> 24)];
 }
 
 // Shadow pass over pixels a fill has just written: darkens every pixel whose
@@ -98,12 +109,13 @@ void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int
 // row's first; the bottom row wraps to the top.
 void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                    int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const BilinearSource source = bilinear_source(shade);
     const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
     const int32_t v_shift = shade->v_shift;
     uint32_t* out = first;
     do {
         uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        *out = bilinear_colour(shade, base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
+        *out = bilinear_colour(source, base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
         u += du;
         v += dv;
     } while (++out < last);
@@ -127,8 +139,8 @@ void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, in
 
 namespace {
 
-void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
-                   uint32_t* last) {
+inline void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
+                          uint32_t* first, uint32_t* last) {
     const ShadowLookup lookup = shadow_lookup(shade);
     const uint32_t factor = shade->shadow_factor;
     do {
@@ -186,8 +198,9 @@ void fill_nearest_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v
 
 void fill_bilinear_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                         int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    const BilinearSource source = bilinear_source(shade);
     texture_sse2(shade, u, du, v, dv, first, last,
-                 [shade](uint32_t base, uint32_t f) { return bilinear_colour(shade, base, f); });
+                 [source](uint32_t base, uint32_t f) { return bilinear_colour(source, base, f); });
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
