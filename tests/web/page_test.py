@@ -2,9 +2,9 @@
 """The page (build/web) in headless Chromium, driven over the DevTools protocol.
 
   page_test.py                 the tests: a scripted walk draws the frame
-                               varnel-render draws, isolated (threads) and not
-                               (one thread), at two sizes on one and two
-                               threads; a damaged data folder opened with the
+                               varnel-render draws, served isolated (threads),
+                               not isolated and from a file (one thread), at
+                               two sizes on one and two threads; a damaged data folder opened with the
                                folder picker is refused with varnel-render's
                                line; the page's keys reach the program
   page_test.py --bench         ms per frame in the page beside varnel-render's
@@ -32,7 +32,7 @@ WALK_FRAMES = 16
 SIZES = [(400, 300), (401, 301)]
 CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                  "--remote-debugging-port=0", "--window-size=1040,1000"]
+                  "--remote-debugging-port=0", "--window-size=880,1000"]
 
 
 def fnv1a_bmp(path):
@@ -148,7 +148,7 @@ class Server:
         self.process.wait()
 
 
-async def test(page, native, servers, data, scratch):
+async def test(page, native, servers, web, data, scratch):
     failures = []
 
     def check(ok, what):
@@ -156,9 +156,10 @@ async def test(page, native, servers, data, scratch):
         if not ok:
             failures.append(what)
 
-    for isolated, server in servers:
-        await page.open(server.url)
-        kind = "isolated" if isolated else "not isolated"
+    pages = [(isolated, "isolated" if isolated else "not isolated", server.url) for isolated, server in servers]
+    pages.append((False, "from a file", "file://" + os.path.join(web, "index.html")))
+    for isolated, kind, url in pages:
+        await page.open(url)
         note = await page.eval("document.getElementById('note').textContent")
         check(("one thread" in note) != isolated, f"{kind}: the page says whether it draws on one thread")
         for width, height in SIZES:
@@ -224,7 +225,9 @@ async def screenshot(page, servers, path):
         await page.key(name, code)
         await asyncio.sleep(0.05)
     await asyncio.sleep(2)
-    shot = await page.send("Page.captureScreenshot", format="png")
+    height = await page.eval("document.body.scrollHeight + 16")
+    shot = await page.send("Page.captureScreenshot", format="png",
+                           clip={"x": 0, "y": 0, "width": 880, "height": height, "scale": 1})
     open(path, "wb").write(base64.b64decode(shot["data"]))
 
 
@@ -248,7 +251,7 @@ def main():
                 return await bench(page, native, servers, data)
             if args.screenshot:
                 return await screenshot(page, servers, args.screenshot)
-            return await test(page, native, servers, data, scratch)
+            return await test(page, native, servers, args.web, data, scratch)
 
         try:
             failures = asyncio.run(drive())
