@@ -72,6 +72,7 @@ EMSCRIPTEN_KEEPALIVE int varnel_start(const char* folder, int width, int height,
         std::fprintf(stderr, "varnel: this page draws on 1 to %d threads, not %d\n", thread_limit(), threads);
         return 2;
     }
+    if (!events) events = "";
     std::vector<HeadlessEvent> script;
     if (frames > 0) {
         int count;
@@ -84,8 +85,8 @@ EMSCRIPTEN_KEEPALIVE int varnel_start(const char* folder, int width, int height,
         headless_parse_events(events, script.data(), count, &count, &error);
         script.resize((size_t)count);
     }
-    if (chdir(folder) != 0) {
-        std::fprintf(stderr, "varnel: cannot enter data folder %s\n", folder);
+    if (!folder || chdir(folder) != 0) {
+        std::fprintf(stderr, "varnel: cannot enter data folder %s\n", folder ? folder : "(none)");
         return 1;
     }
     platform_use(web_backend());

@@ -170,9 +170,10 @@ async def test(page, native, servers, web, data, scratch):
                     continue
                 code = await page.run(width=width, height=height, threads=threads, events=WALK,
                                       frames=WALK_FRAMES)
-                got = await page.eval("[varnel.checksum(), varnel.ticks(), varnel.threads()]")
+                got = await page.eval("[varnel.checksum(), varnel.ticks(), varnel.threads(), "
+                                      "document.getElementById('messages').textContent]")
                 want = native.checksum(data, width, height, threads, WALK, WALK_FRAMES)
-                check(code == 0 and got == [want, WALK_FRAMES, threads],
+                check(code == 0 and got == [want, WALK_FRAMES, threads, ""],
                       f"{kind}: {width}x{height} on {threads} thread(s): page {got}, varnel-render {want:#010x}")
 
     # A damaged world, opened with the folder picker: varnel-render's refusal line on the page.
