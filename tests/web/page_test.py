@@ -6,7 +6,8 @@
                                not isolated and from a file (one thread), at
                                two sizes on one and two threads; a damaged data folder opened with the
                                folder picker is refused with varnel-render's
-                               line; the page's keys reach the program
+                               line; the page's keys and mouse reach the
+                               program
   page_test.py --bench         ms per frame in the page beside varnel-render's
   page_test.py --screenshot F  the running page as a PNG image
 """
@@ -192,11 +193,39 @@ async def test(page, native, servers, web, data, scratch):
         shown = await page.eval("document.getElementById('messages').textContent")
         check(False, f"a damaged folder is refused with {refusal!r}; the page shows {shown!r}")
 
-    # The page's own keys: Tab to the next view and Escape to quit.
-    code = await page.run(folder="/demo")
+    # The page's own input, in a copy of the demo without its marker path, so
+    # that only the input changes the frame: the mouse turns the camera once
+    # the pointer is locked to the canvas (by a click), Tab shows the next
+    # view, Escape quits.
+    await page.eval("""(() => { const FS = Module.FS;
+        const copy = (from, to) => { FS.mkdirTree(to); for (const n of FS.readdir(from)) {
+            if (n === '.' || n === '..' || n === 'Pos.txt') continue;
+            if (FS.isDir(FS.stat(from + '/' + n).mode)) copy(from + '/' + n, to + '/' + n);
+            else FS.writeFile(to + '/' + n, FS.readFile(from + '/' + n)); } };
+        copy('/demo', '/still'); })()""")
+    box = await page.eval("(() => { const b = canvas.getBoundingClientRect(); return [b.x, b.y]; })()")
+
+    async def after_ticks(action=None):
+        ticks = await page.eval("varnel.ticks()")
+        if action:
+            await action()
+        await page.wait(f"varnel.ticks() >= {ticks + 3}", 10)
+        return await page.eval("varnel.checksum()")
+
+    async def mouse(*kinds):
+        for i, kind in enumerate(kinds):
+            await page.send("Input.dispatchMouseEvent", type=kind, x=box[0] + 100 + 30 * i, y=box[1] + 100,
+                            button="left" if kind != "mouseMoved" else "none", clickCount=1)
+
+    code = await page.run(folder="/still")
+    still = await after_ticks()
+    unlocked = await after_ticks(lambda: mouse("mouseMoved", "mouseMoved", "mouseMoved"))
+    locked = await after_ticks(lambda: mouse("mousePressed", "mouseReleased", "mouseMoved", "mouseMoved"))
+    check(code == 0 and unlocked == still and locked != still,
+          "the mouse turns the camera only while the pointer is locked")
     await page.key("Tab", 9)
     try:
-        await page.wait(f"{code} === 0 && varnel.view() === 1", 5)
+        await page.wait("varnel.view() === 1", 5)
         await page.key("Escape", 27)
         await page.wait("!varnel.running()", 5)
         check(True, "Tab and Escape from the page's keys reach the program")
