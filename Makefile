@@ -9,7 +9,12 @@ PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-d
 	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels \
 	libx11-dev xvfb
 
-.PHONY: run test test-release deps build data bench asan tsan fuzz soak clean
+.PHONY: run test test-release deps build data bench asan tsan fuzz soak clean web web-deps serve-web \
+	test-web bench-web
+
+# The page's build and test: emscripten, and the browser and the DevTools
+# client the test drives it with (without their recommended extras).
+WEB_PACKAGES := emscripten chromium python3-websockets
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -18,8 +23,11 @@ deps:
 	  echo "installing:" $$missing; \
 	  sudo=$$([ "$$(id -u)" -eq 0 ] || echo sudo); \
 	  $$sudo apt-get update -qq && \
-	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(APT_OPTIONS) $$missing; \
 	fi
+
+web-deps:
+	$(MAKE) deps PACKAGES="$(WEB_PACKAGES)" APT_OPTIONS=--no-install-recommends
 
 build: deps
 	cmake --preset $(PRESET) >/dev/null
@@ -33,6 +41,7 @@ run: build
 # ThreadSanitizer.
 test:
 	$(MAKE) test-release
+	$(MAKE) test-web
 	$(MAKE) test-release PRESET=asan
 	$(MAKE) tsan
 
@@ -85,6 +94,30 @@ soak: build
 	$(BUILD)/varnel-tool soak-events $(SOAK_FRAMES) $(SOAK_SEED) > $(SOAK_DIR)/events.txt
 	$(BUILD)/varnel-render --data $(SOAK_DIR)/data --frames $(SOAK_FRAMES) \
 	  --events-file $(SOAK_DIR)/events.txt --bench | tail -n 1
+
+# The page: build/web/index.html with the program built by emscripten (with
+# threads, and a one-thread fallback) and the demo data the native tool
+# makes. Emscripten finds its Node modules in Debian's folder even when the
+# machine's node is another one.
+web: web-deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target varnel_demo_data
+	cmake --preset web >/dev/null
+	NODE_PATH=/usr/share/nodejs cmake --build --preset web
+
+# Serves build/web on 127.0.0.1 with the headers that give the page threads.
+SERVE_PORT ?= 8000
+serve-web: web
+	python3 web/serve.py --dir build/web --port $(SERVE_PORT)
+
+# The page in headless Chromium against varnel-render's frames.
+test-web: web build
+	/usr/bin/python3 tests/web/page_test.py
+
+# Milliseconds per frame in the page beside varnel-render's, at 400 x 300 and
+# 1280 x 720 on one and two threads.
+bench-web: web build
+	/usr/bin/python3 tests/web/page_test.py --bench
 
 clean:
 	rm -rf build
