@@ -239,11 +239,14 @@ void surfaces_release() {
 
 const char* error() { return web.error ? web.error : "no error"; }
 
+// A page is closed by the browser, never by a signal during start-up.
+int quit_requested() { return 0; }
+
 const PlatformBackend backend = {
     "web",           window_create, desktop_size,   window_destroy,
     next_message,    post_quit,     show_cursor,    mouse_motion,   elapsed_ms,
     surfaces_create, surface_lock,  surface_unlock, surface_show,
-    surfaces_release, error,
+    surfaces_release, error,         quit_requested,
 };
 
 // One call of the browser's loop: one tick due, and every message due
