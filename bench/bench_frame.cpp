@@ -73,7 +73,7 @@ void build_scene(synthetic::World* world, int grid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frames = 500, bilinear = 1, grid = 0, simd = -1, each = 0;
+    int frames = 500, bilinear = 1, grid = 0, simd = -1, each = 0, bad_simd = 0;
     int threads = (int)std::max(1u, std::thread::hardware_concurrency());
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::max(1, std::atoi(argv[++i]));
@@ -86,9 +86,10 @@ int main(int argc, char** argv) {
             each = std::strcmp(argv[i], "each") == 0;
             for (int l = 0; l < SIMD_LEVEL_COUNT; l++)
                 if (std::strcmp(argv[i], simd_names[l]) == 0) simd = l;
+            bad_simd = !each && simd < 0;
         }
     }
-    if (W < 16 || H < 16 || W > 8192 || H > 8192 || !synthetic::set_screen(W, H) ||
+    if (bad_simd || W < 16 || H < 16 || W > 8192 || H > 8192 || !synthetic::set_screen(W, H) ||
         !(threads = frame_init(threads, &synthetic::test_screen)) || (simd >= 0 && !engine_set_simd(simd))) {
         std::fprintf(stderr, "bench_frame: set-up failed (size or instruction set)\n");
         return 1;

@@ -7,10 +7,10 @@
 // of headers included, can end up with AVX2 instructions; the engine calls
 // them only where fill_avx2_supported() says the processor has AVX2.
 //
-// The fill contract is fill.cpp's. Lanes past the last pixel hold wrapped
-// coordinates: their texel indices are masked and their light pixels
-// range-tested like any other, so they read nothing out of bounds, and they
-// are never stored.
+// The fill contract is fill.cpp's. In a call of fewer than eight pixels the
+// lanes past the last pixel hold wrapped coordinates: their texel indices
+// are masked and their light pixels range-tested like any other, so they
+// read nothing out of bounds, and they are never stored.
 #include "raster/fill.h"
 
 #include <cstdint>
@@ -31,7 +31,7 @@ namespace {
 // What the eight-pixel steps need, set up once per call.
 struct Fill8 {
     const uint8_t* texels;        // the level's palette indices
-    const uint8_t* below;         // texels + row length - 2: a 4-byte read there holds the lower pair in bits 16-31
+    int32_t row;                  // texels per row
     const uint32_t* shades;       // the shade table
     const uint32_t* shadow;       // shadow buffer; read only where the range test passes
     int32_t stride;               // its row length
@@ -46,7 +46,7 @@ struct Fill8 {
 AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     Fill8 f;
     f.texels = shade->texels;
-    f.below = shade->texels + shade->row_length - 2;
+    f.row = shade->row_length;
     f.shades = shade->shade_table;
     f.shadow = shade->shadow_buffer;
     f.stride = shade->width;
@@ -102,7 +102,8 @@ AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
 AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
     const __m256i base = texel_index8(f, us, vs);
     const __m256i top = _mm256_i32gather_epi32((const int*)f.texels, base, 1);
-    const __m256i bottom = _mm256_srli_epi32(_mm256_i32gather_epi32((const int*)f.below, base, 1), 16);
+    const uint8_t* below = f.texels + f.row - 2;  // a 4-byte read here holds the lower pair in bits 16-31
+    const __m256i bottom = _mm256_srli_epi32(_mm256_i32gather_epi32((const int*)below, base, 1), 16);
     const __m256i most = _mm256_set1_epi32(63);
     const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
     const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
@@ -160,42 +161,73 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
     return _mm256_blendv_epi8(darken8(colour, f.factor), colour, lane_mask8(hits));
 }
 
+// Stores lanes 0 .. count - 1 (count 1..7) without a masked store (slow on
+// some processors): the first four or two lanes, then the last four or two
+// moved down and stored over the end, writing some pixels twice with the
+// same values.
+AVX2 inline void store_first8(uint32_t* out, __m256i pixels, long count) {
+    const __m128i low = _mm256_castsi256_si128(pixels);
+    const __m256i from = _mm256_add_epi32(_mm256_set1_epi32((int32_t)count), _mm256_setr_epi32(-4, -3, -2, -1, 0, 0, 0, 0));
+    if (count >= 4) {
+        _mm_storeu_si128((__m128i*)out, low);
+        _mm_storeu_si128((__m128i*)(out + count - 4), _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(pixels, from)));
+    } else if (count >= 2) {
+        _mm_storel_epi64((__m128i*)out, low);
+        const __m256i last_two = _mm256_permutevar8x32_epi32(pixels, _mm256_add_epi32(from, _mm256_set1_epi32(2)));
+        _mm_storel_epi64((__m128i*)(out + count - 2), _mm256_castsi256_si128(last_two));
+    } else {
+        *out = (uint32_t)_mm_cvtsi128_si32(low);
+    }
+}
+
+template <int bilinear>
+AVX2 inline __m256i pixels8(const Fill8& f, __m256i us, __m256i vs, __m256i sxs, __m256i sys, int lanes) {
+    return shadow8(f, bilinear ? bilinear8(f, us, vs) : nearest8(f, us, vs), sxs, sys, lanes);
+}
+
+// Whole blocks of eight, then, for a count that is not a multiple of eight,
+// the last eight pixels again as one block (the pixels it shares with the
+// block before get the same values again); fewer than eight pixels are one
+// block stored lane by lane.
 template <int bilinear>
 AVX2 inline void fill8(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* out, uint32_t* last) {
     const Fill8 f = fill8_setup(shade);
+    const long count = last - out;
     __m256i us = lanes8(u, du), vs = lanes8(v, dv), sxs = lanes8(sx, dsx), sys = lanes8(sy, dsy);
+    if (count < 8) {
+        store_first8(out, pixels8<bilinear>(f, us, vs, sxs, sys, (1 << count) - 1), count);
+        return;
+    }
     const __m256i du8 = step8(du), dv8 = step8(dv), dsx8 = step8(dsx), dsy8 = step8(dsy);
     for (;;) {
-        __m256i colour = bilinear ? bilinear8(f, us, vs) : nearest8(f, us, vs);
-        const long left = last - out;
-        const int lanes = left >= 8 ? 0xFF : (1 << left) - 1;
-        __m256i pixels = shadow8(f, colour, sxs, sys, lanes);
-        if (left >= 8) {
-            _mm256_storeu_si256((__m256i*)out, pixels);
-            if (left == 8) break;
-        } else {
-            _mm256_maskstore_epi32((int*)out, lane_mask8(lanes), pixels);
-            break;
-        }
+        _mm256_storeu_si256((__m256i*)out, pixels8<bilinear>(f, us, vs, sxs, sys, 0xFF));
         out += 8;
+        if (last - out < 8) break;
         us = _mm256_add_epi32(us, du8);
         vs = _mm256_add_epi32(vs, dv8);
         sxs = _mm256_add_epi32(sxs, dsx8);
         sys = _mm256_add_epi32(sys, dsy8);
     }
+    if (out == last) return;
+    // start + (count - 8) * step, as count - 8 additions give
+    const uint32_t k = (uint32_t)(count - 8);
+    us = lanes8((int32_t)((uint32_t)u + k * (uint32_t)du), du);
+    vs = lanes8((int32_t)((uint32_t)v + k * (uint32_t)dv), dv);
+    sxs = lanes8((int32_t)((uint32_t)sx + k * (uint32_t)dsx), dsx);
+    sys = lanes8((int32_t)((uint32_t)sy + k * (uint32_t)dsy), dsy);
+    _mm256_storeu_si256((__m256i*)(last - 8), pixels8<bilinear>(f, us, vs, sxs, sys, 0xFF));
 }
 
 }  // namespace
 
-// A level 1 texel wide has a wrap-around copy of 2 bytes, too short for the
-// 4-byte reads: the SSE2 routine shades it.
 AVX2 void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                             int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    if (shade->row_length < 2) return fill_nearest_sse2(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
     fill8<0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 
+// A level 1 texel wide has a wrap-around copy of 2 bytes, too short for the
+// 4-byte reads of the texel pairs: the SSE2 routine shades it.
 AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                              int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     if (shade->row_length < 2) return fill_bilinear_sse2(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
