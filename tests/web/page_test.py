@@ -205,29 +205,32 @@ async def test(page, native, servers, web, data, scratch):
         copy('/demo', '/still'); })()""")
     box = await page.eval("(() => { const b = canvas.getBoundingClientRect(); return [b.x, b.y]; })()")
 
-    async def after_ticks(action=None):
+    async def moved(*kinds):
+        """Checksum 3 ticks after the page has seen these mouse events (it may hold moves back a while)."""
+        for i, kind in enumerate(kinds):
+            moving = kind == "mouseMoved"
+            await page.send("Input.dispatchMouseEvent", type=kind, x=box[0] + 100 + 30 * i * moving,
+                            y=box[1] + 100, button="none" if moving else "left", clickCount=1)
+        await page.wait(f"seen >= {kinds.count('mouseMoved')}", 20)
+        await page.eval("seen = 0")
         ticks = await page.eval("varnel.ticks()")
-        if action:
-            await action()
-        await page.wait(f"varnel.ticks() >= {ticks + 3}", 10)
+        await page.wait(f"varnel.ticks() >= {ticks + 3}", 20)
         return await page.eval("varnel.checksum()")
 
-    async def mouse(*kinds):
-        for i, kind in enumerate(kinds):
-            await page.send("Input.dispatchMouseEvent", type=kind, x=box[0] + 100 + 30 * i, y=box[1] + 100,
-                            button="left" if kind != "mouseMoved" else "none", clickCount=1)
-
+    await page.eval("window.seen = 0; canvas.addEventListener('mousemove', () => seen++)")
     code = await page.run(folder="/still")
-    still = await after_ticks()
-    unlocked = await after_ticks(lambda: mouse("mouseMoved", "mouseMoved", "mouseMoved"))
-    locked = await after_ticks(lambda: mouse("mousePressed", "mouseReleased", "mouseMoved", "mouseMoved"))
+    still = await moved()
+    unlocked = await moved("mouseMoved", "mouseMoved", "mouseMoved")
+    await moved("mousePressed", "mouseReleased")
+    await page.wait("document.pointerLockElement === canvas", 20)  # granted after the click, not at once
+    locked = await moved("mouseMoved", "mouseMoved", "mouseMoved")
     check(code == 0 and unlocked == still and locked != still,
           "the mouse turns the camera only while the pointer is locked")
     await page.key("Tab", 9)
     try:
-        await page.wait("varnel.view() === 1", 5)
+        await page.wait("varnel.view() === 1", 20)
         await page.key("Escape", 27)
-        await page.wait("!varnel.running()", 5)
+        await page.wait("!varnel.running()", 20)
         check(True, "Tab and Escape from the page's keys reach the program")
     except TimeoutError:
         check(False, "Tab and Escape from the page's keys reach the program")
