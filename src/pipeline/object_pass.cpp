@@ -43,14 +43,16 @@ const float row_slack = 1.0f / 65536.0f;
 // What becomes of a face whose view vertices are v: its clip action, where
 // CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
 // kept whole is drawn only when no corner lies nearer than the near limit
-// and its screen positions cover a pixel: polygon setup would make no span
+// and its screen positions cover a row: polygon setup would make no span
 // otherwise, so it is dropped here before its corners are gathered. It
-// covers no row when ceil(min y) = ceil(max y); it covers no column when
-// min x and max x lie inside one column, far enough from its sides that no
-// row's edge positions can reach them, since every span then has its left
-// and right end in that column. (Setup also rejects corners off the screen;
-// those are left to it.)
-inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3]) {
+// covers no row when ceil(min y) = ceil(max y). In the light pass
+// (`light`) it is also dropped when it covers no column: min x and max x
+// lie inside one column, far enough from its sides that no row's edge
+// positions can reach them, so every row's span would end in the column it
+// starts in, and the light pass stores no such span. (The camera pass keeps
+// those spans for the cuts they make; setup also rejects corners off the
+// screen, which are left to it.)
+inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3], int light) {
     uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
     // Every corner inside every plane: kept whole (clip_triangle_action's
     // first case, without the call); otherwise its verdict, on the frustum
@@ -70,7 +72,7 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
     float first_row = setup_ceil(top), end_row = setup_ceil(bottom), column = setup_floor(left);
     if (!(first_row < end_row)) return CLIP_DROP;
     float slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
-    if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
+    if (light && left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
     return CLIP_KEEP;
 }
 
@@ -95,11 +97,11 @@ void face_corners(const SceneObject* object, const SceneFace* face, const ViewVe
 // cleared); most faces are dropped before that. *size is set to 0: no record
 // yet.
 int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
-               const ViewVertex* v[3], ClipPolygon* polygon, size_t* size) {
+               int light, const ViewVertex* v[3], ClipPolygon* polygon, size_t* size) {
     *size = 0;
     if (!faces_eye(eye, face)) return -1;
     for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
-    int action = face_action(v);
+    int action = face_action(v, light);
     if (action == CLIP_DROP) return action;
     face_corners(object, face, view, v, polygon);
     return action;
@@ -267,7 +269,7 @@ int object_pass_light_face(const ObjectView* eye, const SceneObject* object, con
                            const ViewVertex* view, void* record, size_t* size) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    int action = face_begin(eye, object, face, view, 1, v, &polygon, size);
     if (action < 0 || action == CLIP_DROP) return action >= 0;
     *size = light_record(eye, face, action, v, &polygon, record);
     return 1;
@@ -278,14 +280,14 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
                             int32_t material_count, void* record, size_t* size) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, v, &polygon, size);
+    int action = face_begin(eye, object, face, view, 0, v, &polygon, size);
     if (action < 0 || action == CLIP_DROP) return action >= 0;
     *size = camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
     return 1;
 }
 
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, uint32_t* out) {
+                             const ViewVertex* view, int light, uint32_t* out) {
     // faces_eye and face_action, with the eye's position held in registers.
     const float* e = &eye->view_to_object.m[12];
     const float ex = e[0], ey = e[1], ez = e[2];
@@ -297,7 +299,7 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
         if ((double)s > facing_limit) continue;
         const ViewVertex* v[3] = {&view[face->corners[0] - vertices], &view[face->corners[1] - vertices],
                                   &view[face->corners[2] - vertices]};
-        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v);
+        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v, light);
     }
     return n;
 }

@@ -74,11 +74,12 @@ int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, co
 // object_pass_classify writes, for each face of [first, first + count) that
 // turns towards the eye, in order, one entry f << 2 | action, with f the
 // face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
-// (the face makes no polygon); it returns the number of entries (at most
-// count). The record functions take a face with its action (not CLIP_DROP)
+// (the face makes no polygon; `light` 1 for the light pass, which also
+// drops faces that cover no column); it returns the number of entries (at
+// most count). The record functions take a face with its action (not CLIP_DROP)
 // and return the record's size, 0 as the face functions' *size above.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, uint32_t* out);
+                             const ViewVertex* view, int light, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                 const ViewVertex* view, int action, void* record);
 size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
