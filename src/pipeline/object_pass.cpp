@@ -21,14 +21,6 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
-// Signed distance of the eye from the face's plane, compared against the
-// facing limit: 1 when the face turns towards the eye.
-int faces_eye(const ObjectView* eye, const SceneFace* face) {
-    const float* e = &eye->view_to_object.m[12];
-    float s = face->plane_nx * e[0] + face->plane_ny * e[1] + face->plane_nz * e[2] + face->plane_d;
-    return !((double)s > facing_limit);
-}
-
 const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, int k, const ViewVertex* view) {
     return &view[face->corners[k] - object->vertices];
 }
@@ -88,23 +80,6 @@ void face_corners(const SceneObject* object, const SceneFace* face, const ViewVe
         c.z = v[k]->z;
         polygon->v[k] = c;
     }
-}
-
-// The start of both passes for one face: the facing test, the corners' view
-// vertices into v, and face_action's verdict; -1 when the face turns away.
-// For a face that is to be drawn (CLIP_KEEP or CLIP_CUT) the corners' view
-// positions go into the polygon's first three vertices (other clip fields
-// cleared); most faces are dropped before that. *size is set to 0: no record
-// yet.
-int face_begin(const ObjectView* eye, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
-               int light, const ViewVertex* v[3], ClipPolygon* polygon, size_t* size) {
-    *size = 0;
-    if (!faces_eye(eye, face)) return -1;
-    for (int k = 0; k < 3; k++) v[k] = corner_view(object, face, k, view);
-    int action = face_action(v, light);
-    if (action == CLIP_DROP) return action;
-    face_corners(object, face, view, v, polygon);
-    return action;
 }
 
 // The face's corners, clip vertices with their view positions and the camera
@@ -265,30 +240,10 @@ size_t camera_record(const ObjectView* eye, const SceneObject* object, const Sce
 
 }  // namespace
 
-int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                           const ViewVertex* view, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, 1, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
-    *size = light_record(eye, face, action, v, &polygon, record);
-    return 1;
-}
-
-int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
-                            int32_t material_count, void* record, size_t* size) {
-    const ViewVertex* v[3];
-    ClipPolygon polygon;
-    int action = face_begin(eye, object, face, view, 0, v, &polygon, size);
-    if (action < 0 || action == CLIP_DROP) return action >= 0;
-    *size = camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
-    return 1;
-}
-
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, int light, uint32_t* out) {
-    // faces_eye and face_action, with the eye's position held in registers.
+    // The facing test: the signed distance of the eye (held in registers)
+    // from the face's plane against the facing limit; then face_action.
     const float* e = &eye->view_to_object.m[12];
     const float ex = e[0], ey = e[1], ez = e[2];
     const SceneVertex* vertices = object->vertices;
@@ -321,26 +276,35 @@ size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* objec
     return camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
 }
 
+// Both whole-object passes run the faces through object_pass_classify in
+// runs of this many, as the frame's chunks do.
+enum { WHOLE_OBJECT_RUN = 256 };
+
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                               SceneObject* object, SpanRows* rows) {
     ObjectView eye;
     std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, screen, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    uint32_t entries[WHOLE_OBJECT_RUN];
     SpanNode span = {};
-    for (int32_t f = 0; f < object->face_count; f++) {
-        const SceneFace* face = &object->faces[f];
-        size_t size;
-        if (!object_pass_light_face(&eye, object, face, view.data(), record, &size)) continue;
-        // Stored even where the face is clipped away or dropped: the camera
-        // pass needs it wherever the face is seen.
-        for (int k = 0; k < 3; k++) {
-            SceneVertex* vertex = face->corners[k];
-            const ViewVertex* v = &view[(size_t)(vertex - object->vertices)];
-            vertex->lx = v->x;
-            vertex->ly = v->y;
-            vertex->lz = v->z;
+    for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
+        int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), 1, entries);
+        for (int32_t i = 0; i < n; i++) {
+            const SceneFace* face = &object->faces[entries[i] >> 2];
+            const int action = (int)(entries[i] & 3);
+            // Stored even where the face is clipped away or dropped: the
+            // camera pass needs it wherever the face is seen.
+            for (int k = 0; k < 3; k++) {
+                SceneVertex* vertex = face->corners[k];
+                const ViewVertex* v = &view[(size_t)(vertex - object->vertices)];
+                vertex->lx = v->x;
+                vertex->ly = v->y;
+                vertex->lz = v->z;
+            }
+            if (action != CLIP_DROP && object_pass_light_record(&eye, object, face, view.data(), action, record))
+                polygon_walk((const PolygonRecord*)record, rows, &span);
         }
-        if (size) polygon_walk((const PolygonRecord*)record, rows, &span);
     }
 }
 
@@ -350,12 +314,17 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
     ObjectView eye;
     std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, screen, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+    uint32_t entries[WHOLE_OBJECT_RUN];
     SpanNode span = {};
-    for (int32_t f = 0; f < object->face_count; f++) {
-        size_t size;
-        if (object_pass_camera_face(&eye, object, &object->faces[f], view.data(), nullptr, materials,
-                                    material_count, record, &size) &&
-            size)
-            polygon_walk((const PolygonRecord*)record, rows, &span);
+    for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
+        int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), 0, entries);
+        for (int32_t i = 0; i < n; i++) {
+            const int action = (int)(entries[i] & 3);
+            if (action != CLIP_DROP &&
+                object_pass_camera_record(&eye, object, &object->faces[entries[i] >> 2], view.data(), action, nullptr,
+                                          materials, material_count, record))
+                polygon_walk((const PolygonRecord*)record, rows, &span);
+        }
     }
 }

@@ -54,30 +54,23 @@ void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Mat
 void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, int32_t count,
                           ViewVertex* out);
 
-// One face of `object`, whose view vertices are `view`, in either pass: 0
-// when the face turns away from the eye (its plane has the eye more than 0.1
-// in front of it); else 1, with its polygon's record in `record`
-// (POLYGON_RECORD_MAX bytes) and the record's size in *size, 0 when the
-// polygon was clipped away, came too near or covers no row. The light pass
-// leaves the corners' light-view positions to the caller (a face turned
-// away keeps its corners' old ones); the camera pass takes them from
-// `light` and the texture from the face's material.
-int object_pass_light_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                           const ViewVertex* view, void* record, size_t* size);
-int object_pass_camera_face(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                            const ViewVertex* view, const LightViewSource* light, const Material* materials,
-                            int32_t material_count, void* record, size_t* size);
-
-// The same steps for a run of faces, split in two so that a caller can
-// handle every face that turns towards the eye (the light pass marks their
-// corners) and build records only for those that are drawn:
+// The faces of `object`, whose view vertices are `view`, in either pass,
+// in two steps so that a caller can handle every face that turns towards
+// the eye (the light pass marks their corners) and build records only for
+// those that are drawn. A face turns away when its plane has the eye more
+// than 0.1 in front of it.
 // object_pass_classify writes, for each face of [first, first + count) that
 // turns towards the eye, in order, one entry f << 2 | action, with f the
 // face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
 // (the face makes no polygon; `light` 1 for the light pass, which also
 // drops faces that cover no column); it returns the number of entries (at
-// most count). The record functions take a face with its action (not CLIP_DROP)
-// and return the record's size, 0 as the face functions' *size above.
+// most count). The record functions take a face with its action (not
+// CLIP_DROP), write its polygon's record into `record` (POLYGON_RECORD_MAX
+// bytes) and return the record's size: 0 when the polygon was clipped away,
+// came too near or covers no row. The light record leaves the corners'
+// light-view positions to the caller; the camera record takes them from
+// `light` (null: the vertices hold them) and the texture from the face's
+// material.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, int light, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
