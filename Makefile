@@ -99,7 +99,7 @@ soak: build
 # threads, and a one-thread fallback) and the demo data the native tool
 # makes. Emscripten finds its Node modules in Debian's folder even when the
 # machine's node is another one.
-web: web-deps
+web: deps web-deps
 	cmake --preset release >/dev/null
 	cmake --build --preset release --target varnel_demo_data
 	cmake --preset web >/dev/null

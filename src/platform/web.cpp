@@ -274,7 +274,8 @@ void web_loop_start(int (*dispatch)(uint32_t message, uint32_t key)) {
     if (web.dispatch) return;
     web.dispatch = dispatch;
     // 50 calls a second on the browser's timer: each starts 20 ms after the
-    // one before began, or at once when that one overran.
+    // one before began (to the timer's whole milliseconds), or at once when
+    // that one overran.
     emscripten_set_main_loop(loop_call, 1000 / TICK_MS, 0);
 }
 
