@@ -342,6 +342,29 @@ SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl, int32_t* pos) {
     return a;
 }
 
+// A span that covers no column shows nothing; all it does is cut, at its
+// column x, the spans later inserted across x that it is nearer than (1/z
+// compared at x alone, existing span winning ties). Such spans at one column
+// lie next to each other in the row, and a span across x is cut iff the
+// nearest of them beats it, after which the nearest is still there: so one
+// node per column does the work of them all. `at` (empty, at x) keeps
+// whichever of the two is nearer at x; a NaN 1/z beats every span, as it
+// does in decide_outcome.
+int merge_empty(SpanNode* at, const SpanNode* record) {
+    int32_t x = record->x_left;
+    if (record->x_right != x || at->x_left != x || at->x_right != x) return 0;
+    double w_new = (double)record->inv_z + (double)x * (double)record->d_inv_z;
+    double w_old = (double)at->inv_z + (double)x * (double)at->d_inv_z;
+    if (std::isnan(w_new) || w_new > w_old) {
+        SpanNode* prev = at->prev;
+        SpanNode* next = at->next;
+        *at = *record;
+        at->prev = prev;
+        at->next = next;
+    }
+    return 1;
+}
+
 }  // namespace
 
 // Walks the row's visible spans left to right. N's remaining range never
@@ -390,7 +413,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
         int32_t sl = s->x_left, sr = s->x_right;
         if (sl >= nr) {
-            span_list_insert_before(list, s, record);
+            if (!merge_empty(s, record)) span_list_insert_before(list, s, record);
             done = 1;
             break;
         }
@@ -422,7 +445,8 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         nr = record->x_right;
     }
     // At the end of the visible part s is the chain's first spare (or null).
-    if (!done) span_list_append_at(list, s, record);
+    // A span that covers no column may end up behind one at its own column.
+    if (!done && !(anchor && merge_empty(anchor, record))) span_list_append_at(list, s, record);
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.

@@ -210,6 +210,39 @@ TEST_F(InsertTest, ReversedSpanKeepsTheRowSorted) {
     EXPECT_EQ(owner, (std::vector<uint32_t>{1, 1, 1, 1, 3, 3, 1, 1, 1, 1}));
 }
 
+TEST_F(InsertTest, EmptySpansAtOneColumnCutAsTheirNearestAlone) {
+    // Empty spans at column 50 of depths `empties` (last in the row, or in
+    // front of a span), then a span across 50: it is cut there iff one of
+    // them is at least as near, and the row keeps one empty node at 50
+    // whatever their number.
+    const float nan = std::nanf("");
+    struct Case {
+        std::vector<float> empties;
+        float across;
+        bool cut;
+    } cases[] = {
+        {{0.3f, 0.6f, 0.4f}, 0.5f, true},  {{0.3f, 0.6f, 0.4f}, 0.7f, false},
+        {{0.3f, 0.6f, 0.4f}, 0.6f, true},  {{0.2f, nan, 0.1f}, 0.9f, true},
+        {{nan}, nan, true},                {{0.2f, 0.1f}, nan, true},
+    };
+    for (const Case& c : cases) {
+        for (int neighbour : {0, 1}) {
+            row.active_count = 0;
+            if (neighbour) insert(make_span(60, 70, 0.05f, 0.0f, 90));  // the empties go in front of it
+            uint32_t id = 1;
+            for (float w : c.empties) insert(make_span(50, 50, w, 0.0f, id++));
+            EXPECT_EQ(row.active_count, 1 + neighbour);
+            insert(make_span(40, 60, c.across, 0.0f, 99));
+            std::vector<Piece> want = c.cut ? std::vector<Piece>{{40, 50, 99}, {50, 60, 99}}
+                                             : std::vector<Piece>{{40, 60, 99}};
+            std::vector<Piece> got;
+            for (const Piece& p : pieces())
+                if (p.left < p.right && p.face_id == 99) got.push_back(p);
+            EXPECT_EQ(got, want) << "across " << c.across << " neighbour " << neighbour;
+        }
+    }
+}
+
 void* no_memory(void*, size_t) { return nullptr; }
 
 TEST_F(InsertTest, ExhaustedPoolInterruptsTheInsertion) {
