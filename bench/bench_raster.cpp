@@ -41,12 +41,12 @@ std::vector<SpanNode> make_row(int count, unsigned seed) {
 void BM_InsertSpanRow(benchmark::State& state) {
     ScanlineSpanList list;
     SpanRows rows;
-    span_rows_create(&rows, &list, 0, 1);
+    span_rows_create(&rows, &list, 0, 1, 400);
     ScanlineSpanList* row = &list;
     std::vector<SpanNode> spans = make_row((int)state.range(0), 42);
     long visible = 0;
     for (auto _ : state) {
-        row->active_count = 0;
+        span_list_reset(row);
         for (const SpanNode& s : spans) {
             SpanNode record = s;
             insert_span(&record, row);

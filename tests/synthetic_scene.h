@@ -220,7 +220,7 @@ inline int set_screen(int width, int height) { return engine_init(width, height,
 struct ScreenRows {
     std::vector<ScanlineSpanList> lists;
     SpanRows rows = {};
-    explicit ScreenRows(int height) : lists((size_t)height) { span_rows_create(&rows, lists.data(), 0, height); }
+    explicit ScreenRows(int height) : lists((size_t)height) { span_rows_create(&rows, lists.data(), 0, height, test_screen.width); }
     ~ScreenRows() { span_rows_destroy(&rows); }
     ScreenRows(const ScreenRows&) = delete;
     ScreenRows& operator=(const ScreenRows&) = delete;

@@ -554,7 +554,8 @@ int make_rows(RowSet* set) {
     for (int32_t b = 0; b < frame.band_count; b++) {
         int32_t first = b * band_rows;
         int32_t count = height - first < band_rows ? height - first : band_rows;
-        if (!span_rows_create(&set->bands[(size_t)b], &set->lists[(size_t)first], first, count)) made = 0;
+        if (!span_rows_create(&set->bands[(size_t)b], &set->lists[(size_t)first], first, count, frame.screen.width))
+            made = 0;
     }
     return made;
 }

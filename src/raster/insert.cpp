@@ -14,9 +14,7 @@ struct Overlap {
     int32_t nl, nr;      // N's range [nl, nr)
     int32_t sl, sr;      // S's range [sl, sr)
     int32_t q;           // crossing column, when the crossing counts
-    int32_t pos;         // S's position among the visible spans
-    SpanNode* resume;    // continue: the first visible span right of this step's work
-    int32_t resume_pos;  // and its position
+    SpanNode* resume;    // continue: the first node right of this step's work
 };
 
 enum { STEP_STOP = 0, STEP_CONTINUE = 1 };
@@ -39,9 +37,8 @@ SpanNode* store_after(Overlap* o, SpanNode* at, const SpanNode* src, int32_t lef
 SpanNode* store_n_before(Overlap* o) { return store_before(o, o->s, o->n, o->n->x_left, o->n->x_right); }
 SpanNode* store_n_after(Overlap* o) { return store_after(o, o->s, o->n, o->n->x_left, o->n->x_right); }
 
-int resume_after(Overlap* o, SpanNode* node, int32_t pos) {
+int resume_after(Overlap* o, SpanNode* node) {
     o->resume = node->next;
-    o->resume_pos = pos;
     return STEP_CONTINUE;
 }
 
@@ -176,26 +173,26 @@ int past_end_n_left_winner(Overlap* o) {
     SpanNode* right_s = store_after(o, n, o->s, o->q, o->sr);
     if (!right_s) return STEP_STOP;
     o->n->x_left = o->sr;
-    return resume_after(o, right_s, o->pos + 3);
+    return resume_after(o, right_s);
 }
 
 // S keeps [.., Q), N goes on from Q.
 int s_left_n_runs_on(Overlap* o) {
     o->s->x_right = o->q;
     o->n->x_left = o->q;
-    return resume_after(o, o->s, o->pos + 1);
+    return resume_after(o, o->s);
 }
 
 // N starts inside S and is nearer: S ends where N begins.
 int past_end_n_wins(Overlap* o) {
     o->s->x_right = o->nl;
-    return resume_after(o, o->s, o->pos + 1);
+    return resume_after(o, o->s);
 }
 
 // S is nearer over the overlap: N goes on from S's end.
 int s_wins_n_runs_on(Overlap* o) {
     o->n->x_left = o->sr;
-    return resume_after(o, o->s, o->pos + 1);
+    return resume_after(o, o->s);
 }
 
 // N [nl, Q) in front of S, S [Q, sr), N goes on from sr.
@@ -203,7 +200,7 @@ int n_left_winner_covers(Overlap* o) {
     o->s->x_left = o->q;
     if (!store_before(o, o->s, o->n, o->nl, o->q)) return STEP_STOP;
     o->n->x_left = o->sr;
-    return resume_after(o, o->s, o->pos + 2);
+    return resume_after(o, o->s);
 }
 
 // N [nl, sl) in front of S, S [sl, Q), N goes on from Q.
@@ -211,15 +208,16 @@ int covers_s_left_winner(Overlap* o) {
     o->s->x_right = o->q;
     if (!store_before(o, o->s, o->n, o->nl, o->sl)) return STEP_STOP;
     o->n->x_left = o->q;
-    return resume_after(o, o->s, o->pos + 2);
+    return resume_after(o, o->s);
 }
 
 // N hides all of S: S becomes a spare; its successor takes its position.
+// When S ends the chain it stays there as the first spare, where N's rest
+// is then stored.
 int remove_s(Overlap* o) {
     SpanNode* next = o->s->next;
     span_list_remove(o->list, o->s);
-    o->resume = next;
-    o->resume_pos = o->pos;
+    o->resume = next ? next : o->list->first_spare;
     return STEP_CONTINUE;
 }
 
@@ -227,7 +225,7 @@ int remove_s(Overlap* o) {
 int covers_s_wins(Overlap* o) {
     if (!store_before(o, o->s, o->n, o->nl, o->sl)) return STEP_STOP;
     o->n->x_left = o->sr;
-    return resume_after(o, o->s, o->pos + 2);
+    return resume_after(o, o->s);
 }
 
 enum { REL_LESS = 0, REL_EQUAL = 1, REL_GREATER = 2 };
@@ -325,23 +323,6 @@ int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t
 
 namespace {
 
-// Where the walk may begin: the row's finger, moved back along prev while
-// N starts at or left of it. Starting at a node A is the same as walking from
-// `first` whenever N starts strictly right of A's x_left: every visible span
-// before A ends at or left of A.x_left, so the walk would only skip it. Sets
-// *pos to the node's position; null means start at `first`.
-SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl, int32_t* pos) {
-    SpanNode* a = list->finger;
-    if (!a || list->finger_stamp != list->active_count) return nullptr;
-    int32_t p = list->finger_pos;
-    while (a && nl <= a->x_left) {
-        a = p > 0 ? a->prev : nullptr;
-        p--;
-    }
-    *pos = p;
-    return a;
-}
-
 // A span that covers no column shows nothing; all it does is cut, at its
 // column x, the spans later inserted across x that it is nearer than (1/z
 // compared at x alone, existing span winning ties). Such spans at one column
@@ -365,6 +346,36 @@ int merge_empty(SpanNode* at, const SpanNode* record) {
     return 1;
 }
 
+// Where the walk may begin: a visible node A with A.x_left < nl, found
+// through the row's hints, or null for `first`. Starting at such a node is
+// the same as walking from `first`: every visible span before A ends at or
+// left of A.x_left, so the walk would only skip it. A hint that became a
+// spare is passed over; one that was stored again elsewhere is still
+// visible, and the row is sorted, so stepping back along prev finds the place.
+SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
+    if (!list->hints || list->hints_off || nl <= 0) return nullptr;
+    int32_t b = nl >> SPAN_HINT_SHIFT;
+    if (b >= list->hint_count) b = list->hint_count - 1;
+    for (int32_t tries = 0; tries < 4 && b >= 0; tries++, b--) {
+        SpanNode* a = list->hints[b];
+        if (!a || a->x_left == SPAN_SPARE_MARK) continue;
+        while (a && a->x_left >= nl) a = a->prev;
+        return a;
+    }
+    return nullptr;
+}
+
+// Records `anchor`, a visible node that no edit of this insertion touched
+// and that starts left of column nl (or at it), as the hint for nl's columns.
+void set_hint(ScanlineSpanList* list, int32_t nl, SpanNode* anchor) {
+    if (!list->hints || !anchor || nl < 0) return;
+    int32_t b = nl >> SPAN_HINT_SHIFT;
+    if (b >= list->hint_count) b = list->hint_count - 1;
+    list->hints[b] = anchor;
+    if (b < list->hint_low) list->hint_low = b;
+    if (b > list->hint_high) list->hint_high = b;
+}
+
 }  // namespace
 
 // Walks the row's visible spans left to right. N's remaining range never
@@ -372,10 +383,6 @@ int merge_empty(SpanNode* at, const SpanNode* record) {
 // walk or moves N's left end to at least the end of what S still owns. A
 // store that finds the pool exhausted ends the walk at once; what was done
 // before stays.
-//
-// The last span the walk skipped is left as the row's finger: no edit of
-// this call touched it or anything before it, so its position still holds,
-// and the next insertion near it starts there instead of at the row's start.
 void insert_span(SpanNode* record, ScanlineSpanList* list) {
     if (list->active_count <= 0) {
         span_list_append(list, record);
@@ -392,24 +399,17 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     Overlap o;
     o.list = list;
     o.n = record;
-    o.pos = 0;
-    o.s = walk_start(list, record->x_left, &o.pos);
-    SpanNode* anchor = o.s ? o.s->prev : nullptr;  // last node known untouched, at o.pos - 1
-    int32_t anchor_pos = o.pos - 1;
-    if (!o.s) {
-        o.s = list->first;
-        o.pos = 0;
-    }
-    int32_t stamp = list->finger_stamp;
+    const int32_t start_left = record->x_left;
+    SpanNode* start = walk_start(list, start_left);
+    SpanNode* anchor = start ? start->prev : nullptr;  // last node known untouched
     int done = 0;
     // The walk's position and N's ends live in locals while spans are
     // skipped; the step record gets them only for an overlap, and they are
-    // read back after each step (only steps edit N, the row, or its count).
-    SpanNode* s = o.s;
-    int32_t pos = o.pos;
-    int32_t active = list->active_count;
+    // read back after each step (only steps edit N or the row).
+    SpanNode* s = start ? start : list->first;
+    SpanNode* end = list->first_spare;
     int32_t nl = record->x_left, nr = record->x_right;
-    while (pos < active) {
+    while (s != end) {
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
         int32_t sl = s->x_left, sr = s->x_right;
         if (sl >= nr) {
@@ -419,13 +419,10 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         }
         if (nl >= sr) {
             anchor = s;
-            anchor_pos = pos;
             s = s->next;
-            pos++;
             continue;
         }
         o.s = s;
-        o.pos = pos;
         o.nl = nl;
         o.nr = nr;
         o.sl = sl;
@@ -439,8 +436,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
             break;
         }
         s = o.resume;
-        pos = o.resume_pos;
-        active = list->active_count;
+        end = list->first_spare;
         nl = record->x_left;
         nr = record->x_right;
     }
@@ -450,12 +446,6 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
-    if (span_pool_status(list->pool) != 0 || stamp < 0) {
-        list->finger = nullptr;
-        list->finger_stamp = -1;
-        return;
-    }
-    list->finger = anchor;
-    list->finger_pos = anchor_pos;
-    list->finger_stamp = list->active_count;
+    if (span_pool_status(list->pool) != 0) list->hints_off = 1;
+    set_hint(list, start_left, anchor);
 }

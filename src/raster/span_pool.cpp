@@ -23,6 +23,7 @@ SpanNode* pool_node(const SpanPool* pool) { return &pool->blocks[pool->current_b
 // some visible node lies in front of it) and returns it.
 SpanNode* detach_last(ScanlineSpanList* list) {
     SpanNode* node = list->last;
+    if (node == list->first_spare) list->first_spare = nullptr;  // it was the only spare
     list->last = node->prev;
     list->last->next = nullptr;
     return node;
@@ -161,16 +162,10 @@ int span_pool_advance(SpanPool* pool) {
 }
 
 SpanNode* span_list_append(ScanlineSpanList* list, SpanNode* record) {
-    SpanNode* spare = nullptr;
-    if (list->active_count < list->node_count) {
-        spare = list->first;
-        for (int32_t i = 0; i < list->active_count; i++) spare = spare->next;
-    }
-    return span_list_append_at(list, spare, record);
+    return span_list_append_at(list, list->first_spare, record);
 }
 
 SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, SpanNode* record) {
-    list->finger = nullptr;
     if (!span_pool_advance(list->pool)) return nullptr;
     if (first_spare) {
         SpanNode* node = first_spare;
@@ -178,6 +173,7 @@ SpanNode* span_list_append_at(ScanlineSpanList* list, SpanNode* first_spare, Spa
         record->next = node->next;
         *node = *record;
         list->active_count++;
+        list->first_spare = node->next;
         return node;
     }
     SpanNode* node = pool_node(list->pool);
@@ -200,7 +196,6 @@ namespace {
 // The two stores differ only in which side of `at` the node is linked.
 SpanNode* store_linked(ScanlineSpanList* list, SpanNode* at, const SpanNode* source, int32_t x_left,
                        int32_t x_right, void (*link)(ScanlineSpanList*, SpanNode*, SpanNode*)) {
-    list->finger = nullptr;
     int from_pool;
     SpanNode* node = node_for_insert(list, &from_pool);
     if (!node) return nullptr;
@@ -223,9 +218,13 @@ SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* at, const Span
 }
 
 void span_list_remove(ScanlineSpanList* list, SpanNode* node) {
-    list->finger = nullptr;
     list->active_count--;
-    if (!node->next) return;  // the chain's end: every node is visible already
+    node->x_left = SPAN_SPARE_MARK;  // a walk hint that still names it sees it is gone
+    if (!node->next) {  // the chain's end: every node was visible
+        list->first_spare = node;
+        return;
+    }
+    if (!list->first_spare) list->first_spare = node;
     if (node->prev)
         node->prev->next = node->next;
     else
@@ -243,40 +242,64 @@ int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
     list->active_count = 0;
     list->node_count = 0;
     list->pool = pool;
-    list->finger = nullptr;
-    list->finger_pos = 0;
-    list->finger_stamp = 0;
+    list->first_spare = nullptr;
+    list->hints = nullptr;
+    list->hint_count = 0;
+    list->hint_low = 0;
+    list->hint_high = -1;
+    list->hints_off = 0;
     for (int i = 0; i < node_count; i++) {
         if (!span_pool_advance(pool)) return 0;
         link_last(list, pool_node(pool));
         pool->used_in_block++;
         list->node_count++;
     }
+    list->first_spare = list->first;
     return 1;
 }
 
-int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count) {
+void span_list_reset(ScanlineSpanList* list) {
+    list->active_count = 0;
+    list->first_spare = list->first;
+    for (int32_t i = list->hint_low; i <= list->hint_high; i++) list->hints[i] = nullptr;
+    list->hint_low = list->hint_count;
+    list->hint_high = -1;
+    list->hints_off = 0;
+}
+
+int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count,
+                     int32_t width) {
     rows->lists = lists;
     rows->first_row = first_row;
     rows->row_count = row_count;
     rows->pool = SpanPool{};
+    rows->hints = nullptr;
     for (int32_t y = 0; y < row_count; y++) lists[y] = ScanlineSpanList{};
     if (!span_pool_create(&rows->pool)) return 0;
-    for (int32_t y = 0; y < row_count; y++)
-        if (!span_list_create(&rows->pool, SPAN_LIST_INITIAL_NODES, &lists[y])) return 0;
+    int32_t hint_count = width > 0 ? ((width - 1) >> SPAN_HINT_SHIFT) + 1 : 0;
+    if (hint_count > 0 && row_count > 0) {
+        rows->hints = (SpanNode**)std::calloc((size_t)row_count * (size_t)hint_count, sizeof(SpanNode*));
+        if (!rows->hints) return 0;
+    }
+    for (int32_t y = 0; y < row_count; y++) {
+        ScanlineSpanList* list = &lists[y];
+        if (!span_list_create(&rows->pool, SPAN_LIST_INITIAL_NODES, list)) return 0;
+        if (rows->hints) {
+            list->hints = rows->hints + (size_t)y * (size_t)hint_count;
+            list->hint_count = hint_count;
+            list->hint_low = hint_count;
+        }
+    }
     return 1;
 }
 
 void span_rows_destroy(SpanRows* rows) {
     span_pool_destroy(&rows->pool);
+    std::free(rows->hints);
+    rows->hints = nullptr;
     for (int32_t y = 0; rows->lists && y < rows->row_count; y++) rows->lists[y] = ScanlineSpanList{};
 }
 
 void span_rows_reset(SpanRows* rows) {
-    for (int32_t y = 0; y < rows->row_count; y++) {
-        ScanlineSpanList* list = &rows->lists[y];
-        list->active_count = 0;
-        list->finger = nullptr;
-        list->finger_stamp = 0;
-    }
+    for (int32_t y = 0; y < rows->row_count; y++) span_list_reset(&rows->lists[y]);
 }

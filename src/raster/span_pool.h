@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 
 struct Texture;
 
@@ -48,20 +49,26 @@ struct ScanlineSpanList {
     int32_t active_count;  // visible spans: the first active_count nodes
     int32_t node_count;    // nodes in the chain, visible and spare
     SpanPool* pool;        // where the row takes a node when every one of its own is visible
-    // Where insert_span may start its walk instead of at `first`: a visible
-    // node at position finger_pos with every visible node before it ending at
-    // or left of its x_left. Any list operation clears it; it counts only
-    // while active_count still equals finger_stamp.
-    SpanNode* finger;
-    int32_t finger_pos;
-    int32_t finger_stamp;  // active_count when set; -1: no finger until the next reset
+    SpanNode* first_spare; // the node behind the last visible one; null when every node is visible
+    // Where insert_span may start its walk instead of at `first`, by column:
+    // hints[x >> SPAN_HINT_SHIFT] is null or a node that was visible when
+    // set (it holds SPAN_SPARE_MARK as x_left once it has become a spare).
+    // Null hints: every walk starts at `first`. Entries hint_low..hint_high
+    // may be set; a reset clears them.
+    SpanNode** hints;
+    int32_t hint_count;
+    int32_t hint_low, hint_high;
+    int32_t hints_off;     // 1 after a failed store, until the next reset: the row may overlap
 };
 
 enum {
     SPAN_POOL_FIRST_BLOCK = 1024,  // nodes in block 0
     SPAN_POOL_BLOCK = 256,         // nodes in every later block
     SPAN_LIST_INITIAL_NODES = 20,  // spares each row starts with
+    SPAN_HINT_SHIFT = 3,           // a walk hint per 8 columns
 };
+// x_left of a node that span_list_remove made a spare; no span starts there.
+const int32_t SPAN_SPARE_MARK = INT32_MAX;
 
 // The node allocator: a table of blocks that only grows. Block 0 holds 1024
 // nodes, every later block 256. Nodes are handed out in order and never given
@@ -111,8 +118,10 @@ SpanNode* span_list_store_before(ScanlineSpanList* list, SpanNode* node, const S
 SpanNode* span_list_store_after(ScanlineSpanList* list, SpanNode* node, const SpanNode* source,
                                 int32_t x_left, int32_t x_right);
 void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> spare
-// A chain of node_count spares taken from `pool`, which the row keeps using.
+// A chain of node_count spares taken from `pool`, which the row keeps using;
+// no walk hints.
 int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list);
+void span_list_reset(ScanlineSpanList* list);  // every node a spare, hints cleared
 
 // -- row sets ------------------------------------------------------------------
 // Consecutive screen rows with the pool their nodes come from. Row sets never
@@ -122,9 +131,12 @@ struct SpanRows {
     int32_t first_row;
     int32_t row_count;
     SpanPool pool;
+    SpanNode** hints;         // every row's walk hints, one block
 };
-// Creates the pool and 20 spare nodes for each row; 1, or 0 on an allocation
-// failure (what was made is released by span_rows_destroy).
-int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count);
+// Creates the pool, 20 spare nodes for each row and walk hints for columns
+// 0..width-1 (none for width <= 0); 1, or 0 on an allocation failure (what
+// was made is released by span_rows_destroy).
+int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count,
+                     int32_t width);
 void span_rows_destroy(SpanRows* rows);  // safe on a zeroed or destroyed record
 void span_rows_reset(SpanRows* rows);    // every row empty, every node kept

@@ -56,7 +56,7 @@ TEST(Engine, InitPreparesFrustumAndFills) {
 TEST(Engine, RowSetsStartWithTwentySparesPerRow) {
     std::vector<ScanlineSpanList> lists(300);
     SpanRows rows = {};
-    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 1);
+    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300, 400), 1);
     for (int y = 0; y < 300; y++) {
         EXPECT_EQ(lists[y].node_count, 20);
         EXPECT_EQ(lists[y].active_count, 0);
@@ -124,12 +124,12 @@ TEST(Engine, FailedRowSetIsReleasedByDestroy) {
     SpanRows rows = {};
     span_pool_set_allocator(limited_realloc);
     allocations_left = 2;  // the table and block 0: rows run out after 51
-    EXPECT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 0);
+    EXPECT_EQ(span_rows_create(&rows, lists.data(), 0, 300, 400), 0);
     EXPECT_EQ(span_pool_status(&rows.pool), -1);
     span_rows_destroy(&rows);  // AddressSanitizer reports anything left behind
     allocations_left = -1;
     span_pool_set_allocator(nullptr);
-    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300), 1);
+    ASSERT_EQ(span_rows_create(&rows, lists.data(), 0, 300, 400), 1);
     span_rows_destroy(&rows);
 }
 

@@ -163,7 +163,7 @@ TEST_F(InsertTest, EveryConfigurationAssignsColumnsToTheirWinner) {
             // Stale spares that would hide everything if the walk ever ran
             // past the visible part.
             for (int i = 0; i < SPAN_LIST_INITIAL_NODES; i++) insert(make_span(-1000, 1000, 10.0f, 0.0f, 99));
-            row.active_count = 0;
+            span_list_reset(&row);
             insert(make_span(0, 5, 0.5f, 0.0f, 7));  // a neighbour on the left, maybe one on the right
             if (right_neighbour) insert(make_span(60, 70, 0.5f, 0.0f, 8));
             insert(make_span(20, 40, s_inv, s_d, 1));
@@ -227,7 +227,7 @@ TEST_F(InsertTest, EmptySpansAtOneColumnCutAsTheirNearestAlone) {
     };
     for (const Case& c : cases) {
         for (int neighbour : {0, 1}) {
-            row.active_count = 0;
+            span_list_reset(&row);
             if (neighbour) insert(make_span(60, 70, 0.05f, 0.0f, 90));  // the empties go in front of it
             uint32_t id = 1;
             for (float w : c.empties) insert(make_span(50, 50, w, 0.0f, id++));
@@ -240,6 +240,24 @@ TEST_F(InsertTest, EmptySpansAtOneColumnCutAsTheirNearestAlone) {
                 if (p.left < p.right && p.face_id == 99) got.push_back(p);
             EXPECT_EQ(got, want) << "across " << c.across << " neighbour " << neighbour;
         }
+    }
+}
+
+TEST_F(InsertTest, HidingTheLastSpanOfAFullChainKeepsTheNewSpan) {
+    // Every node visible (no spare behind them): the span that hides the
+    // last one and runs on past it must land in the freed node.
+    for (int nodes : {1, 2}) {
+        ScanlineSpanList full;
+        ASSERT_EQ(span_list_create(&test_pool, nodes, &full), 1);
+        for (int i = 0; i < nodes; i++) {
+            SpanNode s = make_span(10 + 20 * i, 20 + 20 * i, 0.1f, 0.0f, 1 + i);
+            insert_span(&s, &full);
+        }
+        SpanNode n = make_span(5 + 20 * (nodes - 1), 40 + 20 * nodes, 0.9f, 0.0f, 9);
+        insert_span(&n, &full);
+        std::vector<Piece> want = {{5 + 20 * (nodes - 1), 40 + 20 * nodes, 9}};
+        if (nodes == 2) want.insert(want.begin(), Piece{10, 20, 1});
+        EXPECT_EQ(visible(&full), want) << nodes;
     }
 }
 

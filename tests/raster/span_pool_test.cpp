@@ -151,7 +151,7 @@ TEST_F(SpanPoolTest, ResetKeepsNodesAndAppendReusesTheFirst) {
     }
     EXPECT_EQ(row.node_count, 25);
     EXPECT_EQ(pool_nodes_taken(), 25);
-    row.active_count = 0;  // what span_rows_reset does per row
+    span_list_reset(&row);  // what span_rows_reset does per row
     SpanNode s = make_span(0, 5, 0.5f, 0.0f, 99);
     EXPECT_EQ(span_list_append(&row, &s), first);
     EXPECT_EQ(row.node_count, 25);
