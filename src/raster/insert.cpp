@@ -356,13 +356,25 @@ SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
     if (!list->hints || list->hints_off || nl <= 0) return nullptr;
     int32_t b = nl >> SPAN_HINT_SHIFT;
     if (b >= list->hint_count) b = list->hint_count - 1;
-    for (int32_t tries = 0; tries < 4 && b >= 0; tries++, b--) {
-        SpanNode* a = list->hints[b];
-        if (!a || a->x_left == SPAN_SPARE_MARK) continue;
-        while (a && a->x_left >= nl) a = a->prev;
-        return a;
+    // The row's last anchor (where the previous insertion, mostly the same
+    // mesh's neighbouring face, began) or the hint of nl's columns,
+    // whichever starts nearer left of nl.
+    SpanNode* f = list->finger;
+    if (f && f->x_left == SPAN_SPARE_MARK) f = nullptr;
+    // A finger a little left of nl is as good as any hint: the hint's
+    // cache line is not even read.
+    if (f && f->x_left < nl && nl - f->x_left <= 2 << SPAN_HINT_SHIFT) return f;
+    SpanNode* a = list->hints[b];
+    if (a && a->x_left == SPAN_SPARE_MARK) a = nullptr;
+    if (!f) {
+        f = a;
+    } else if (a) {
+        // Left of nl the one further right; otherwise the one to step back from less.
+        int32_t fl = f->x_left, al = a->x_left;
+        if (fl < nl ? al < nl && al > fl : al < fl) f = a;
     }
-    return nullptr;
+    while (f && f->x_left >= nl) f = f->prev;
+    return f;
 }
 
 // Records `anchor`, a visible node that no edit of this insertion touched
@@ -392,9 +404,12 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // left end, it keeps the row sorted and cannot push pieces out of order.
     if (record->x_right < record->x_left) record->x_right = record->x_left;
     // A store takes the chain's last node, which has lain unused since it
-    // last became a spare: start fetching it while the walk runs.
-    __builtin_prefetch(list->last, 1);
-    __builtin_prefetch((const char*)list->last + 64, 1);
+    // last became a spare: start fetching it while the walk runs. A span
+    // that covers no column is mostly dropped or merged, storing nothing.
+    if (record->x_right > record->x_left) {
+        __builtin_prefetch(list->last, 1);
+        __builtin_prefetch((const char*)list->last + 64, 1);
+    }
 
     Overlap o;
     o.list = list;
@@ -402,7 +417,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     const int32_t start_left = record->x_left;
     SpanNode* start = walk_start(list, start_left);
     SpanNode* anchor = start ? start->prev : nullptr;  // last node known untouched
-    int done = 0;
+    int done = 0, skipped = 0;
     // The walk's position and N's ends live in locals while spans are
     // skipped; the step record gets them only for an overlap, and they are
     // read back after each step (only steps edit N or the row).
@@ -420,6 +435,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         if (nl >= sr) {
             anchor = s;
             s = s->next;
+            skipped++;
             continue;
         }
         o.s = s;
@@ -447,5 +463,8 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
     if (span_pool_status(list->pool) != 0) list->hints_off = 1;
-    set_hint(list, start_left, anchor);
+    // The finger follows every insertion; a hint is written only after a
+    // long walk, so rows that the finger serves never touch their hints.
+    list->finger = anchor;
+    if (skipped >= 4) set_hint(list, start_left, anchor);
 }

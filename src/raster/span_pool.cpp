@@ -244,6 +244,7 @@ int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
     list->pool = pool;
     list->first_spare = nullptr;
     list->hints = nullptr;
+    list->finger = nullptr;
     list->hint_count = 0;
     list->hint_low = 0;
     list->hint_high = -1;
@@ -265,6 +266,7 @@ void span_list_reset(ScanlineSpanList* list) {
     list->hint_low = list->hint_count;
     list->hint_high = -1;
     list->hints_off = 0;
+    list->finger = nullptr;
 }
 
 int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count,

@@ -56,6 +56,7 @@ struct ScanlineSpanList {
     // Null hints: every walk starts at `first`. Entries hint_low..hint_high
     // may be set; a reset clears them.
     SpanNode** hints;
+    SpanNode* finger;      // the last hint set, in any column; null after a reset
     int32_t hint_count;
     int32_t hint_low, hint_high;
     int32_t hints_off;     // 1 after a failed store, until the next reset: the row may overlap
