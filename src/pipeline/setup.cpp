@@ -206,6 +206,33 @@ inline void chains_step(ChainWalk* c) {
     }
 }
 
+// `rows` calls of chains_step at once. Edge x is 16.16 and advanced by
+// integer addition, so k additions are one multiply (modulo 2^32, as the
+// additions wrap); entries are left just as the row-by-row steps leave them.
+inline void chains_skip(ChainWalk* c, int32_t rows) {
+    int32_t k = rows;
+    while (k >= c->right_rows && c->right_entry > 0) {
+        k -= c->right_rows;
+        c->right_entry--;
+        c->xr = c->right[c->right_entry].x;
+        c->right_rows = c->right[c->right_entry].count;
+    }
+    c->xr = (int32_t)((uint32_t)c->xr + (uint32_t)k * (uint32_t)c->right[c->right_entry].dx);
+    c->right_rows -= k;
+    k = rows;
+    while (k >= c->left_rows && c->left_rows > 0 && c->left_entry + 1 < c->left_count) {
+        k -= c->left_rows;
+        c->left_entry++;
+        c->xl = c->left[c->left_entry].x;
+        c->left_rows = c->left[c->left_entry].count;
+    }
+    // The last entry adds its step until one row before it runs out, then
+    // keeps its x.
+    int32_t adds = k < c->left_rows ? k : c->left_rows > 0 ? c->left_rows - 1 : 0;
+    c->xl = (int32_t)((uint32_t)c->xl + (uint32_t)adds * (uint32_t)c->left[c->left_entry].dx);
+    c->left_rows -= k;
+}
+
 // The rows of the record that lie in the set: [first, end).
 inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_t* first, int32_t* end) {
     *first = record->first_row > rows->first_row ? record->first_row : rows->first_row;
@@ -241,10 +268,8 @@ void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     ChainWalk c = chains_begin(record);
     float w = planes.start[0];
     const float dw = planes.row_step[0];
-    for (int32_t y = record->first_row; y < first; y++) {
-        w += dw;
-        chains_step(&c);
-    }
+    for (int32_t y = record->first_row; y < first; y++) w += dw;
+    chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         span->inv_z = w;
         insert_row<1>(&c, span, rows, y);
@@ -269,8 +294,8 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     for (int32_t y = record->first_row; y < first; y++) {
         a = _mm_add_ps(a, da);
         b = _mm_add_ps(b, db);
-        chains_step(&c);
     }
+    chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         _mm_storeu_ps(&span->inv_z, a);
         _mm_storel_pi((__m64*)&span->ly_over_z, b);
@@ -283,10 +308,9 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 #else
     float a[6];
     for (int k = 0; k < 6; k++) a[k] = planes.start[k];
-    for (int32_t y = record->first_row; y < first; y++) {
+    for (int32_t y = record->first_row; y < first; y++)
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
-        chains_step(&c);
-    }
+    chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         span->inv_z = a[0];
         span->u_over_z = a[1];
