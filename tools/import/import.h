@@ -8,7 +8,8 @@
 //                   the materials with their diffuse images, images stored in
 //                   the file, and the model's own right, up and front;
 //   import_convert  this renderer's axes and its 3DS convention, placement in
-//                   the start view, names and objects within the 3DS limits,
+//                   the start view (three-quarter or square on), names and
+//                   objects within the 3DS limits,
 //                   one texture per material.
 //
 // The 3DS convention: the reader stores a file position (x, y, z) as the
@@ -35,7 +36,16 @@ struct ImportOptions {
     char front = 0;          // 0: from up; 'x', 'y' or 'z': the file axis that faces the camera
     int front_negative = 0;  // 1: the negative direction of `front`
     double turn = 0.0;         // degrees the model turns about its up, counter-clockwise seen from above
+    int view = 0;              // IMPORT_VIEW_*: how the placed model faces the start camera
 };
+
+// The start view the model is placed for. Three-quarter: the front turned
+// IMPORT_THREE_QUARTER_DEGREES towards the screen's right (counter-clockwise
+// seen from above), so the side on the screen's left shows too, and the
+// model set below the eye, so its top shows. Front: the front square on, the
+// eye level with the model's centre.
+enum { IMPORT_VIEW_THREE_QUARTER = 0, IMPORT_VIEW_FRONT = 1 };
+const double IMPORT_THREE_QUARTER_DEGREES = 35.0;
 
 struct ImportMaterial {
     std::string name;   // as the model names it, any bytes
