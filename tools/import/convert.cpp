@@ -90,8 +90,13 @@ ConvertState convert = {};
 // The view's turn of a world point about world y: the three-quarter view
 // turns the front (world -z) towards the screen's right (world -x), so the
 // side on the screen's left faces the camera too. A turn, so nothing is
-// mirrored.
+// mirrored. No turn leaves every point as it is, signed zeros included, so
+// the square-on world is what it always was, byte for byte.
 void view_turn(const double p[3], double out[3]) {
+    if (convert.turn_sin == 0.0) {
+        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+        return;
+    }
     const double x = p[0], z = p[2];
     out[0] = convert.turn_cos * x + convert.turn_sin * z;
     out[1] = p[1];

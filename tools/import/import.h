@@ -9,16 +9,16 @@
 //                   the file, and the model's own right, up and front;
 //   import_convert  this renderer's axes and its 3DS convention, placement in
 //                   the start view (three-quarter or square on), names and
-//                   objects within the 3DS limits,
-//                   one texture per material.
+//                   objects within the 3DS limits, one texture per material.
 //
 // The 3DS convention: the reader stores a file position (x, y, z) as the
 // world point (x, z, y), the world is right-handed and y-up, and the start
 // camera at (0, 30, -50) looks along +z, so world +x is on the left of the
 // screen. The model is turned so that its up is world +y and its front faces
-// the camera (world -z); MeshVertex holds world points and write3ds swaps
-// y and z back. A turn keeps the handedness, so faces stay counter-clockwise
-// seen from outside, which is what the facing test draws. Texture rows are
+// the camera (world -z), then, in the three-quarter view, further about y;
+// MeshVertex holds world points and write3ds swaps y and z back. A turn
+// keeps the handedness, so faces stay counter-clockwise seen from outside,
+// which is what the facing test draws. Texture rows are
 // stored top row first, so v = 1 - the library's v (which grows upwards).
 #pragma once
 
