@@ -1,13 +1,16 @@
 // A model with a known layout, written by the test as OBJ with MTL, as glTF
 // and as a z-up 3DS file, imported and rendered at the start view: the
 // front face is what is seen, not mirrored, not inside out, upright, with
-// its texture the right way up. A box whose front face shows four colours
-// (yellow top left, cyan top right, magenta bottom left, white bottom
+// its texture the right way up. A light grey box whose front face shows four
+// colours (yellow top left, cyan top right, magenta bottom left, white bottom
 // right), a red cube on its right, a blue one on its left, a green one on top.
+// Square on (--view front), and in the default three-quarter view, where the
+// box's left side and top show too, in the shades of the importer's light.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,7 @@ const FileAxes front_minus_x = {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}};
 
 enum { BODY, FRONT, RED, BLUE, GREEN, MATERIAL_COUNT };
 const char* const material_names[MATERIAL_COUNT] = {"Body", "Front", "Red", "Blue", "Green"};
-const float material_colours[MATERIAL_COUNT][3] = {{0.5f, 0.5f, 0.5f}, {1, 1, 1}, {1, 0, 0}, {0, 0, 1}, {0, 1, 0}};
+const float material_colours[MATERIAL_COUNT][3] = {{0.8f, 0.8f, 0.8f}, {1, 1, 1}, {1, 0, 0}, {0, 0, 1}, {0, 1, 0}};
 
 // A quad in model coordinates (right, up, front), counter-clockwise seen
 // from outside, with mapping coordinates whose v grows upwards.
@@ -273,9 +276,12 @@ std::string write_3ds(const std::string& dir) {
 
 // -- what the frame must show ----------------------------------------------------
 
-enum Seen { NONE, SEEN_RED, SEEN_BLUE, SEEN_GREEN, SEEN_YELLOW, SEEN_CYAN, SEEN_MAGENTA, SEEN_WHITE, SEEN_OTHER, SEEN_COUNT };
+enum Seen { NONE, SEEN_RED, SEEN_BLUE, SEEN_GREEN, SEEN_YELLOW, SEEN_CYAN, SEEN_MAGENTA, SEEN_WHITE,
+            SEEN_DARK_GREY, SEEN_GREY, SEEN_COUNT };
 
 // By which channels are strong: lit or in shadow, a colour keeps its hue.
+// The body's faces are grey: its top in a light shade (0.81 of its colour),
+// its left side in the darkest (0.3).
 Seen classify(uint32_t c) {
     int r = c >> 16 & 255, g = c >> 8 & 255, b = c & 255;
     int top = std::max(r, std::max(g, b));
@@ -283,7 +289,8 @@ Seen classify(uint32_t c) {
     int hr = r > top / 2, hg = g > top / 2, hb = b > top / 2;
     const Seen by_bits[8] = {NONE, SEEN_BLUE, SEEN_GREEN, SEEN_CYAN, SEEN_RED, SEEN_MAGENTA, SEEN_YELLOW, SEEN_WHITE};
     Seen s = by_bits[hr << 2 | hg << 1 | hb];
-    return s == SEEN_WHITE && top < 200 ? SEEN_OTHER : s;  // the grey body sides are not white
+    if (s != SEEN_WHITE || top >= 200) return s;
+    return top < 110 ? SEEN_DARK_GREY : SEEN_GREY;
 }
 
 struct Blob {
@@ -291,7 +298,7 @@ struct Blob {
     double x, y;  // centroid, screen pixels
 };
 
-void check_layout(const std::string& dir, const std::string& what) {
+void check_layout(const std::string& dir, const std::string& what, int three_quarter = 0) {
     SCOPED_TRACE(what);
     std::remove((dir + "/Pos.txt").c_str());  // no marker in the picture
     RgbImage* frame = render_start_frame(dir);
@@ -311,14 +318,32 @@ void check_layout(const std::string& dir, const std::string& what) {
     for (Blob& b : blob)
         if (b.count) b.x /= b.count, b.y /= b.count;
     for (Seen s : {SEEN_RED, SEEN_BLUE, SEEN_GREEN, SEEN_YELLOW, SEEN_CYAN, SEEN_MAGENTA, SEEN_WHITE})
-        ASSERT_GT(blob[s].count, 150) << "colour " << s << " is missing: the front is not what is seen";
-    EXPECT_GT(blob[SEEN_RED].x, blob[SEEN_BLUE].x + 100) << "red is right of blue: not mirrored";
+        ASSERT_GT(blob[s].count, three_quarter ? 40 : 150) << "colour " << s << " is missing: the front is not what is seen";
+    EXPECT_GT(blob[SEEN_RED].x, blob[SEEN_BLUE].x + (three_quarter ? 30 : 100)) << "red is right of blue: not mirrored";
     EXPECT_LT(blob[SEEN_GREEN].y, blob[SEEN_YELLOW].y) << "green is on top: upright";
     EXPECT_LT(blob[SEEN_GREEN].y, blob[SEEN_WHITE].y);
     EXPECT_LT(blob[SEEN_YELLOW].x, blob[SEEN_CYAN].x) << "top left quadrant left of top right";
     EXPECT_LT(blob[SEEN_MAGENTA].x, blob[SEEN_WHITE].x);
     EXPECT_LT(blob[SEEN_YELLOW].y, blob[SEEN_MAGENTA].y) << "texture the right way up";
     EXPECT_LT(blob[SEEN_CYAN].y, blob[SEEN_WHITE].y);
+    if (three_quarter) {
+        // The front turned to the screen's right still shows most; the left
+        // side beside it, the top above it, the eye above the whole model.
+        // Whole in view, centred across.
+        const long front = blob[SEEN_YELLOW].count + blob[SEEN_CYAN].count + blob[SEEN_MAGENTA].count +
+                           blob[SEEN_WHITE].count;
+        EXPECT_GT(blob[SEEN_DARK_GREY].count, 150) << "the left side shows";
+        EXPECT_GT(front, blob[SEEN_DARK_GREY].count) << "the front faces the camera more than the side";
+        EXPECT_LT(blob[SEEN_DARK_GREY].x, blob[SEEN_YELLOW].x) << "the left side is left of the front";
+        EXPECT_GT(blob[SEEN_GREY].count, 40) << "the top shows";
+        EXPECT_LT(blob[SEEN_GREY].y, blob[SEEN_YELLOW].y) << "the top is above the front";
+        EXPECT_GT(top, 150) << "the eye is above the model";
+        EXPECT_GT(left, 0);
+        EXPECT_LT(right, 399);
+        EXPECT_LT(bottom, 299);
+        EXPECT_NEAR((left + right) / 2.0, 200.0, 30.0);
+        return;
+    }
     // About half the view, centred.
     EXPECT_GT(right - left, 150);
     EXPECT_LT(right - left, 260);
@@ -338,39 +363,45 @@ protected:
 };
 
 TEST_F(ImportLayout, ObjWithMtl) {
-    std::string dir = import(write_obj(scratch_.path(), y_up));
+    std::string dir = import(write_obj(scratch_.path(), y_up), "--view front");
     check_layout(dir, "OBJ");
     EXPECT_TRUE(file_exists(dir + "/Textures/Front.tga"));
 }
 
 TEST_F(ImportLayout, ObjWrittenZUpWithUpOption) {
-    check_layout(import(write_obj(scratch_.path(), z_up), "--up z"), "OBJ, z-up, --up z");
+    check_layout(import(write_obj(scratch_.path(), z_up), "--view front --up z"), "OBJ, z-up, --up z");
 }
 
 // Models written along other axes, set right by --up (signed, any case),
-// --front and --turn (counter-clockwise seen from above).
+// --front and --turn (counter-clockwise seen from above), square on and in
+// the default three-quarter view.
 TEST_F(ImportLayout, ObjAlongOtherAxesWithOrientationOptions) {
     struct Case {
         const FileAxes* axes;
         const char* options;
     };
     const Case cases[] = {
-        {&z_up, "--up +Z"},
-        {&minus_y_up, "--up -y"},
-        {&front_x, "--front +x"},
-        {&front_x, "--turn -90"},
-        {&front_minus_x, "--up y --front -X"},
-        {&minus_y_up, "--up -y --front x --turn 90"},
+        {&z_up, "--view front --up +Z"},
+        {&minus_y_up, "--view front --up -y"},
+        {&front_x, "--view front --front +x"},
+        {&front_x, "--view front --turn -90"},
+        {&front_minus_x, "--view front --up y --front -X"},
+        {&minus_y_up, "--view front --up -y --front x --turn 90"},
+        {&y_up, ""},
+        {&front_x, "--view three-quarter --turn -90"},
     };
     for (const Case& c : cases) {
         std::string folder = scratch_.path() + "/" + std::to_string(&c - cases);
         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-        check_layout(import(write_obj(folder, *c.axes), std::string("--force ") + c.options), c.options);
+        check_layout(import(write_obj(folder, *c.axes), std::string("--force ") + c.options), c.options,
+                     std::strstr(c.options, "--view front") == nullptr);
     }
 }
 
-TEST_F(ImportLayout, GltfWithEmbeddedBufferAndImage) { check_layout(import(write_gltf(scratch_.path())), "glTF"); }
+TEST_F(ImportLayout, GltfWithEmbeddedBufferAndImage) {
+    check_layout(import(write_gltf(scratch_.path()), "--view front"), "glTF");
+}
 
-TEST_F(ImportLayout, ZUp3ds) { check_layout(import(write_3ds(scratch_.path())), "3DS"); }
+TEST_F(ImportLayout, ZUp3ds) { check_layout(import(write_3ds(scratch_.path()), "--view front"), "3DS"); }
 
 }  // namespace

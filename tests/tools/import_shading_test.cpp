@@ -13,7 +13,8 @@
 namespace {
 
 // A unit cube in OBJ without materials, turned 35 degrees about y and then
-// tilted 30 degrees about x, so its front, top and one side face the viewer.
+// tilted 30 degrees about x, so its front, top and one side face the viewer
+// of the square-on view.
 std::string write_tilted_cube(const std::string& path) {
     const double turn = 35 * M_PI / 180, tilt = 30 * M_PI / 180;
     std::string obj;
@@ -36,7 +37,7 @@ TEST(ImportShading, UntexturedCubeShowsThreeShades) {
     ScratchDir scratch("import_shading");
     ASSERT_TRUE(scratch.ok());
     std::string out, dir = scratch.path() + "/data";
-    ASSERT_EQ(import_model(write_tilted_cube(scratch.path() + "/cube.obj"), dir, "", &out), 0) << out;
+    ASSERT_EQ(import_model(write_tilted_cube(scratch.path() + "/cube.obj"), dir, "--view front", &out), 0) << out;
     std::remove((dir + "/Pos.txt").c_str());  // no marker in the picture
     RgbImage* frame = render_start_frame(dir);
     ASSERT_NE(frame, nullptr);

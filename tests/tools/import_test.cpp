@@ -240,45 +240,55 @@ TEST_F(Import, NonFiniteAndAreaLessTrianglesAreDroppedAndCounted) {
     EXPECT_NE(out.find("2 without area, 1 with corners not finite"), std::string::npos) << out;
 }
 
+// Square on and in the three-quarter view, which turns the model about y.
 TEST_F(Import, ScaleKeepsTheAuthorsSizeAndThePathCirclesTheModelInView) {
     write_text(at("box.obj"), "v -1 0 -3\nv 1 0 -3\nv 1 2 3\nv -1 2 3\nf 1 2 3 4\n");
-    std::string out;
-    ASSERT_EQ(import_model(at("box.obj"), at("data"), "--scale 2.5", &out), 0) << out;
-    EXPECT_NE(out.find("as --scale says"), std::string::npos) << out;
-    Scene* world = scene_load(at("data/Svet.3ds").c_str());
-    ASSERT_NE(world, nullptr);
-    float low[3] = {1e9f, 1e9f, 1e9f}, high[3] = {-1e9f, -1e9f, -1e9f};
-    for (int i = 0; i < world->object_count; i++)
-        for (int v = 0; v < world->objects[i].vertex_count; v++) {
-            const SceneVertex& p = world->objects[i].vertices[v];
-            const float c[3] = {p.x, p.y, p.z};
-            for (int k = 0; k < 3; k++) low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
+    for (const char* view : {"front", "three-quarter"}) {
+        SCOPED_TRACE(view);
+        const int front_view = std::string(view) == "front";
+        std::string out;
+        ASSERT_EQ(import_model(at("box.obj"), at("data"), std::string("--force --scale 2.5 --view ") + view, &out), 0)
+            << out;
+        EXPECT_NE(out.find("as --scale says"), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string("view       ") + view), std::string::npos) << out;
+        Scene* world = scene_load(at("data/Svet.3ds").c_str());
+        ASSERT_NE(world, nullptr);
+        float low[3] = {1e9f, 1e9f, 1e9f}, high[3] = {-1e9f, -1e9f, -1e9f};
+        for (int i = 0; i < world->object_count; i++)
+            for (int v = 0; v < world->objects[i].vertex_count; v++) {
+                const SceneVertex& p = world->objects[i].vertices[v];
+                const float c[3] = {p.x, p.y, p.z};
+                for (int k = 0; k < 3; k++) low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
+            }
+        scene_free(world);
+        // Turned 35 degrees about y: the corners (+-2.5, +-7.5) span
+        // 2 (2.5 cos 35 + 7.5 sin 35) across and 2 (7.5 cos 35 + 2.5 sin 35) deep.
+        const double angle = (front_view ? 0.0 : 35.0) * M_PI / 180.0;
+        EXPECT_NEAR(high[0] - low[0], 5.0 * std::cos(angle) + 15.0 * std::sin(angle), 1e-4);
+        EXPECT_NEAR(high[1] - low[1], 5.0f, 1e-4f);
+        EXPECT_NEAR(high[2] - low[2], 15.0 * std::cos(angle) + 5.0 * std::sin(angle), 1e-4);
+        // The marker path: every point in the start view, in front of the
+        // camera, and going all the way round the model's centre.
+        FILE* f = std::fopen(at("data/Pos.txt").c_str(), "r");
+        ASSERT_NE(f, nullptr);
+        int count = 0;
+        ASSERT_EQ(std::fscanf(f, "%d", &count), 1);
+        ASSERT_GE(count, 8);
+        int quadrants = 0;
+        for (int i = 0; i < count; i++) {
+            float x, y, z;
+            ASSERT_EQ(std::fscanf(f, "%f %f %f", &x, &y, &z), 3);
+            float depth = z + 50.0f;
+            ASSERT_GT(depth, 1.0f);
+            EXPECT_LT(std::fabs(200.0f * x / depth), 190.0f) << i;
+            EXPECT_LT(std::fabs(200.0f * (y - 30.0f) / depth), 140.0f) << i;
+            float cx = 0.5f * (low[0] + high[0]), cz = 0.5f * (low[2] + high[2]);
+            quadrants |= 1 << ((x > cx) * 2 + (z > cz));
+            EXPECT_GT(std::hypot(x - cx, z - cz), 2.5f) << "outside the model";
         }
-    scene_free(world);
-    EXPECT_NEAR(high[0] - low[0], 5.0f, 1e-4f);
-    EXPECT_NEAR(high[1] - low[1], 5.0f, 1e-4f);
-    EXPECT_NEAR(high[2] - low[2], 15.0f, 1e-4f);
-    // The marker path: every point in the start view, in front of the
-    // camera, and going all the way round the model's centre.
-    FILE* f = std::fopen(at("data/Pos.txt").c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    int count = 0;
-    ASSERT_EQ(std::fscanf(f, "%d", &count), 1);
-    ASSERT_GE(count, 8);
-    int quadrants = 0;
-    for (int i = 0; i < count; i++) {
-        float x, y, z;
-        ASSERT_EQ(std::fscanf(f, "%f %f %f", &x, &y, &z), 3);
-        float depth = z + 50.0f;
-        ASSERT_GT(depth, 1.0f);
-        EXPECT_LT(std::fabs(200.0f * x / depth), 190.0f) << i;
-        EXPECT_LT(std::fabs(200.0f * (y - 30.0f) / depth), 140.0f) << i;
-        float cx = 0.5f * (low[0] + high[0]), cz = 0.5f * (low[2] + high[2]);
-        quadrants |= 1 << ((x > cx) * 2 + (z > cz));
-        EXPECT_GT(std::hypot(x - cx, z - cz), 2.5f) << "outside the model";
+        std::fclose(f);
+        EXPECT_EQ(quadrants, 15);
     }
-    std::fclose(f);
-    EXPECT_EQ(quadrants, 15);
 }
 
 // -- the converter and the image lookup, without the library ---------------

@@ -18,9 +18,9 @@ namespace {
 // The start view: the eye at (0, 30, -50) looks along +z with a focal length
 // of half the frame's width W, whatever its size, so a thing of width E' at
 // distance d covers E' / 2d of the columns, and one of height E covers
-// E W / 2dH of the H rows. At d = 4/3 of the view extent max(E, 3/4 E') the
-// model fills half the columns or half the rows of a 4:3 frame (the
-// default); a wider frame shows it taller, still whole up to 8:3 (16:9 and
+// E W / 2dH of the H rows. Square on, at d = 4/3 of the view extent
+// max(E, 3/4 E') the model fills half the columns or half the rows of a 4:3
+// frame (the default); a wider frame shows it taller, still whole up to 8:3 (16:9 and
 // 21:9 included), and a narrower one shows it whole with more room.
 const double eye[3] = {0.0, 30.0, -50.0};
 const double pi = 3.14159265358979323846;
@@ -28,13 +28,27 @@ const double half_view_distance = 4.0 / 3.0;
 const double fitted_extent = 60.0;   // world units of the view extent when fitting
 const double path_margin = 0.15;     // marker path beyond the model, in view extents
 const double path_rise = 0.05;       // its rise and fall, in view extents
+// The three-quarter view keeps the model's square-on size and looks down on
+// it: it stands far enough away that it is no wider than half the columns at
+// its nearest depth, and that its top there lies at least
+// `look_down_least` below the view axis (as y / z, about 7 degrees, so the
+// top shows) and its bottom no lower than `bottom_room` (a 16:9 frame shows
+// y / z down to 9/16, a 4:3 frame down to 3/4). A model that is wide for its
+// height has room to spare and is looked down on more, up to `look_down`.
+// Frames wider than 16:9 may cut off the bottom of a tall model; the square-on
+// view keeps it whole up to 8:3.
+const double bottom_room = 0.54;
+const double look_down_least = 0.12;
+const double look_down = 0.2;
+const double half_columns = 0.5;
 const int path_points = 12;
 // Faces without an image are shaded by a fixed light: one texel column per
 // shade, from the ambient share of the colour to the whole of it, and each
 // face's corners sample the column of its normal's shade. The light comes
-// from above, in front of the model and from the screen's right (world -x),
-// so the top, the front and the two sides each get a shade of their own.
-const double light_towards[3] = {-0.45, 0.8, -0.6};  // towards the light, world axes, normalised when used
+// from above, in front of the model and from its right (the screen's right,
+// world -x, in the square-on view; it turns with the model), so the top, the
+// front and the two sides each get a shade of their own.
+const double light_towards[3] = {-0.45, 0.8, -0.6};  // towards the light, square-on world axes, normalised when used
 const double ambient = 0.3;
 const int shade_max = 16;            // shades of a ramp, at most; fewer when --max is smaller
 const int ramp_rows = 2;
@@ -67,9 +81,27 @@ struct ConvertState {
     std::vector<MaterialUse> uses;        // output material i shows uses[i]
     std::vector<std::string> raw_names;   // per output mesh: the part's own name
     std::vector<MadeTexture> made;
+    double turn_cos, turn_sin;            // the view's turn about world y (see view_turn)
+    double light[3];                      // light_towards turned with the model
 };
 
 ConvertState convert = {};
+
+// The view's turn of a world point about world y: the three-quarter view
+// turns the front (world -z) towards the screen's right (world -x), so the
+// side on the screen's left faces the camera too. A turn, so nothing is
+// mirrored. No turn leaves every point as it is, signed zeros included, so
+// the square-on world is what it always was, byte for byte.
+void view_turn(const double p[3], double out[3]) {
+    if (convert.turn_sin == 0.0) {
+        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+        return;
+    }
+    const double x = p[0], z = p[2];
+    out[0] = convert.turn_cos * x + convert.turn_sin * z;
+    out[1] = p[1];
+    out[2] = convert.turn_cos * z - convert.turn_sin * x;
+}
 
 bool finite3(const double p[3]) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 bool finite_vertex(const MeshVertex& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
@@ -149,7 +181,7 @@ float shade_u(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c) {
     double v[3] = {(double)c.x - a.x, (double)c.y - a.y, (double)c.z - a.z};
     double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
     double ln = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    const double* l = light_towards;
+    const double* l = convert.light;
     double ll = std::sqrt(l[0] * l[0] + l[1] * l[1] + l[2] * l[2]);
     double lit = ln > 0.0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / (ln * ll) : 0.0;
     if (!(lit > 0.0)) lit = 0.0;
@@ -164,36 +196,54 @@ struct PartGeometry {
     std::vector<uint8_t> keep;   // per triangle
 };
 
-// Turns every part into world axes, drops triangles with a corner that is not
-// finite or with no area, and measures what is left. 0 when nothing is.
-int measure(std::vector<PartGeometry>* geometry, double low[3], double high[3]) {
+// Turns every part into world axes and the view's turn, drops triangles with
+// a corner that is not finite or with no area, and measures what is left:
+// low and high bound it as placed, `own` is its extent in world axes before
+// the view's turn (along the model's right, up and front). 0 when nothing is.
+int measure(std::vector<PartGeometry>* geometry, double low[3], double high[3], double own[3]) {
     ImportCounts* counts = &convert.result->counts;
-    for (int k = 0; k < 3; k++) low[k] = HUGE_VAL, high[k] = -HUGE_VAL;
+    double own_low[3], own_high[3];
+    for (int k = 0; k < 3; k++) low[k] = own_low[k] = HUGE_VAL, high[k] = own_high[k] = -HUGE_VAL;
     long kept = 0;
     for (const ImportPart& part : convert.model->parts) {
         PartGeometry g;
         size_t n = part.positions.size() / 3;
         g.points.resize(3 * n);
-        for (size_t i = 0; i < n; i++) import_world_axes(&convert.model->axes, &part.positions[3 * i], &g.points[3 * i]);
+        std::vector<double> unturned(3 * n);
+        for (size_t i = 0; i < n; i++) {
+            import_world_axes(&convert.model->axes, &part.positions[3 * i], &unturned[3 * i]);
+            view_turn(&unturned[3 * i], &g.points[3 * i]);
+        }
         g.keep.assign(part.corners.size() / 3, 0);
         for (size_t t = 0; t < g.keep.size(); t++) {
-            const double* c[3];
-            for (int k = 0; k < 3; k++) c[k] = &g.points[3 * (size_t)part.corners[3 * t + k]];
-            if (!finite3(c[0]) || !finite3(c[1]) || !finite3(c[2])) {
+            // Tested before the view's turn, whose rounding would give
+            // corners on one line an area.
+            const double *c[3], *o[3];
+            for (int k = 0; k < 3; k++) {
+                c[k] = &g.points[3 * (size_t)part.corners[3 * t + k]];
+                o[k] = &unturned[3 * (size_t)part.corners[3 * t + k]];
+            }
+            if (!finite3(o[0]) || !finite3(o[1]) || !finite3(o[2]) || !finite3(c[0]) || !finite3(c[1]) ||
+                !finite3(c[2])) {
                 counts->not_finite++;
                 continue;
             }
-            if (!has_area(c[0], c[1], c[2])) {
+            if (!has_area(o[0], o[1], o[2])) {
                 counts->no_area++;
                 continue;
             }
             g.keep[t] = 1;
             kept++;
-            for (int k = 0; k < 3; k++)
-                for (int j = 0; j < 3; j++) low[j] = std::min(low[j], c[k][j]), high[j] = std::max(high[j], c[k][j]);
+            for (int k = 0; k < 3; k++) {
+                for (int j = 0; j < 3; j++) {
+                    low[j] = std::min(low[j], c[k][j]), high[j] = std::max(high[j], c[k][j]);
+                    own_low[j] = std::min(own_low[j], o[k][j]), own_high[j] = std::max(own_high[j], o[k][j]);
+                }
+            }
         }
         geometry->push_back(std::move(g));
     }
+    for (int k = 0; k < 3; k++) own[k] = own_high[k] - own_low[k];
     return kept > 0;
 }
 
@@ -417,26 +467,40 @@ std::string import_fit_name(const std::string& raw, size_t limit, const char* fa
 int import_convert(const ImportModel* model, const ImportOptions* options,
                    const std::vector<std::string>& reserved, ImportResult* result) {
     *result = ImportResult{};
-    convert = ConvertState{model, options, result, {}, {}, {}};
+    convert = ConvertState{model, options, result, {}, {}, {}, 1.0, 0.0, {}};
+    const int three_quarter = options->view != IMPORT_VIEW_FRONT;
+    if (three_quarter) {
+        const double angle = IMPORT_THREE_QUARTER_DEGREES * pi / 180.0;
+        convert.turn_cos = std::cos(angle), convert.turn_sin = std::sin(angle);
+    }
+    view_turn(light_towards, convert.light);
     std::vector<PartGeometry> geometry;
-    double low[3], high[3];
-    if (!measure(&geometry, low, high)) {
+    double low[3], high[3], own[3];
+    if (!measure(&geometry, low, high, own)) {
         convert = ConvertState{};
         return import_fail("no triangle with an area and finite corners (" + std::to_string(result->counts.no_area) +
                            " without area, " + std::to_string(result->counts.not_finite) + " not finite)");
     }
     double size[3], centre[3];
     for (int k = 0; k < 3; k++) size[k] = high[k] - low[k], centre[k] = 0.5 * (low[k] + high[k]);
-    result->size[0] = size[0], result->size[1] = size[1], result->size[2] = size[2];
-    const double model_extent = std::max(size[1], 0.75 * size[0]);
+    result->size[0] = own[0], result->size[1] = own[1], result->size[2] = own[2];
+    const double model_extent = std::max(own[1], 0.75 * own[0]);  // as square on, whatever the view
     result->scale = options->scale > 0.0 ? options->scale : fitted_extent / model_extent;
     const double extent = model_extent * result->scale;
-    if (!std::isfinite(result->scale) || !(result->scale > 0.0) || !std::isfinite(extent) || !(extent > 0.0)) {
+    const double width = size[0] * result->scale, height = size[1] * result->scale;
+    const double distance = std::max(width / (2.0 * half_columns), height / (bottom_room - look_down_least));
+    if (!std::isfinite(result->scale) || !(result->scale > 0.0) || !std::isfinite(extent) || !(extent > 0.0) ||
+        !std::isfinite(distance)) {
         convert = ConvertState{};
         return import_fail("the model has no extent to scale");
     }
-    // Front face half the view away from the eye, centred on the view axis.
-    const double target[3] = {eye[0], eye[1], eye[2] + half_view_distance * extent + 0.5 * size[2] * result->scale};
+    // Square on: the front face half the view away from the eye, centred on
+    // the view axis. Three-quarter: the nearest face `distance` away, centred
+    // across, its top `below` the eye.
+    const double below = std::min(look_down * distance, bottom_room * distance - height);
+    const double half_depth = 0.5 * size[2] * result->scale;
+    const double target[3] = {eye[0], three_quarter ? eye[1] - below - 0.5 * height : eye[1],
+                              eye[2] + (three_quarter ? distance : half_view_distance * extent) + half_depth};
     for (size_t p = 0; p < model->parts.size(); p++) emit_part(model->parts[p], geometry[p], centre, result->scale, target);
     if (result->counts.triangles == 0) {
         convert = ConvertState{};
@@ -453,7 +517,7 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     if (model->axes.guessed)
         result->guesses.push_back(std::string("up axis ") + model->axes.up_axis + ": " + model->axes.why +
                                   "; --up sets it (+x -x +y -y +z -z), --front the side that faces the camera, "
-                                  "--turn DEG turns the model about its up");
+                                  "--turn DEG turns the model about its up, --view front shows it square on");
     int ok = make_textures();
     const double half[3] = {0.5 * size[0] * result->scale, 0.5 * size[1] * result->scale, 0.5 * size[2] * result->scale};
     result->path_text = path_text(target, half, extent);

@@ -8,16 +8,17 @@
 //                   the materials with their diffuse images, images stored in
 //                   the file, and the model's own right, up and front;
 //   import_convert  this renderer's axes and its 3DS convention, placement in
-//                   the start view, names and objects within the 3DS limits,
-//                   one texture per material.
+//                   the start view (three-quarter or square on), names and
+//                   objects within the 3DS limits, one texture per material.
 //
 // The 3DS convention: the reader stores a file position (x, y, z) as the
 // world point (x, z, y), the world is right-handed and y-up, and the start
 // camera at (0, 30, -50) looks along +z, so world +x is on the left of the
 // screen. The model is turned so that its up is world +y and its front faces
-// the camera (world -z); MeshVertex holds world points and write3ds swaps
-// y and z back. A turn keeps the handedness, so faces stay counter-clockwise
-// seen from outside, which is what the facing test draws. Texture rows are
+// the camera (world -z), then, in the three-quarter view, further about y;
+// MeshVertex holds world points and write3ds swaps y and z back. A turn
+// keeps the handedness, so faces stay counter-clockwise seen from outside,
+// which is what the facing test draws. Texture rows are
 // stored top row first, so v = 1 - the library's v (which grows upwards).
 #pragma once
 
@@ -35,7 +36,16 @@ struct ImportOptions {
     char front = 0;          // 0: from up; 'x', 'y' or 'z': the file axis that faces the camera
     int front_negative = 0;  // 1: the negative direction of `front`
     double turn = 0.0;         // degrees the model turns about its up, counter-clockwise seen from above
+    int view = 0;              // IMPORT_VIEW_*: how the placed model faces the start camera
 };
+
+// The start view the model is placed for. Three-quarter: the front turned
+// IMPORT_THREE_QUARTER_DEGREES towards the screen's right (counter-clockwise
+// seen from above), so the side on the screen's left shows too, and the
+// model set below the eye, so its top shows. Front: the front square on, the
+// eye level with the model's centre.
+enum { IMPORT_VIEW_THREE_QUARTER = 0, IMPORT_VIEW_FRONT = 1 };
+const double IMPORT_THREE_QUARTER_DEGREES = 35.0;
 
 struct ImportMaterial {
     std::string name;   // as the model names it, any bytes

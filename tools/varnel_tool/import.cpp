@@ -1,4 +1,4 @@
-// varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--scale S] [--max N] MODEL DIR: a data
+// varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--scale S] [--max N] MODEL DIR: a data
 // folder that `cd DIR && varnel` runs, made from a model in any format the
 // reader library knows.
 //
@@ -46,7 +46,8 @@ const char* const import_marker = ".varnel-import";
 const char* const import_marker_text =
     "This folder was made by varnel-tool import; varnel-tool import --force may replace it whole.\n";
 const char* const usage_text =
-    "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--scale S] [--max N] MODEL DIR\n"
+    "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--scale S] [--max N]\n"
+    "                          MODEL DIR\n"
     "  (varnel-tool import --help tells the options)\n";
 
 const long child_address_budget = 4L << 30;  // bytes the reader may map beyond what it has at the start
@@ -158,6 +159,13 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
                 options.front ? "as --front says" : "--front sets it");
     if (a.turn != 0.0) std::printf(", turned %g degrees about up", a.turn);
     std::printf("\n");
+    if (options.view == IMPORT_VIEW_FRONT)
+        std::printf("  view       front: square on, the eye level with the model's centre (as --view front says)\n");
+    else
+        std::printf("  view       three-quarter: the front turned %g degrees to the screen's right, seen from a "
+                    "little above, so the side on the screen's left and the top show; --view front shows it square "
+                    "on\n",
+                    IMPORT_THREE_QUARTER_DEGREES);
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
                 options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
@@ -350,6 +358,12 @@ int parse_options(const Arguments& a, ImportOptions* o) {
         if (end == turn || *end || !(o->turn >= -360.0 && o->turn <= 360.0))
             return bad("--turn", turn, "takes degrees from -360 to 360");
     }
+    if (const char* view = option_value(a, "--view")) {
+        if (std::strcmp(view, "front") == 0)
+            o->view = IMPORT_VIEW_FRONT;
+        else if (std::strcmp(view, "three-quarter") != 0)
+            return bad("--view", view, "takes front or three-quarter");
+    }
     if (const char* scale = option_value(a, "--scale")) {
         char* end;
         o->scale = std::strtod(scale, &end);
@@ -366,7 +380,7 @@ int parse_options(const Arguments& a, ImportOptions* o) {
 
 int tool_import(int argc, char** argv) {
     Arguments a;
-    const char* const valued[] = {"--up", "--front", "--turn", "--scale", "--max", nullptr};
+    const char* const valued[] = {"--up", "--front", "--turn", "--view", "--scale", "--max", nullptr};
     const char* bad = nullptr;
     ImportOptions options;
     if (!parse_arguments(argc, argv, valued, &a, &bad)) {
