@@ -423,6 +423,9 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // read back after each step (only steps edit N or the row).
     SpanNode* s = start ? start : list->first;
     SpanNode* end = list->first_spare;
+    // Taking that node also unlinks it from the node before it: fetch that
+    // one too, now that the last node's own words have had time to arrive.
+    if (end && record->x_right > record->x_left) __builtin_prefetch(list->last->prev, 1);
     int32_t nl = record->x_left, nr = record->x_right;
     while (s != end) {
         if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
