@@ -246,9 +246,8 @@ inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_
 // also leaves out a span whose edges meet within one column (the tips of
 // triangles, thin geometry far off): it shows nothing, and since light spans
 // carry only a face id, the cut it would make in the span it lies on changes
-// no id; deep rows of thin faces would otherwise pile such nodes up without
-// bound. The camera pass keeps them, as their cuts decide where a camera
-// span's exact divisions fall.
+// no id. The camera pass keeps them, as their cuts decide where a camera
+// span's exact divisions fall; insert_span keeps one of them per column.
 template <int skip_empty>
 inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y) {
     int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
