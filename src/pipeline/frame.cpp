@@ -359,7 +359,7 @@ void light_faces(int32_t c) {
     r->failed = 0;
     reserve_records(r, ch.count);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, 1, entries);
+    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
@@ -394,7 +394,7 @@ void camera_faces(int32_t c, LightViews source) {
     r->failed = 0;
     reserve_records(r, ch.count);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, 0, entries);
+    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);

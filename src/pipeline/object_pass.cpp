@@ -35,16 +35,14 @@ const float row_slack = 1.0f / 65536.0f;
 // What becomes of a face whose view vertices are v: its clip action, where
 // CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
 // kept whole is drawn only when no corner lies nearer than the near limit
-// and its screen positions cover a row: polygon setup would make no span
+// and its screen positions cover a pixel: polygon setup would make no span
 // otherwise, so it is dropped here before its corners are gathered. It
-// covers no row when ceil(min y) = ceil(max y). In the light pass
-// (`light`) it is also dropped when it covers no column: min x and max x
-// lie inside one column, far enough from its sides that no row's edge
-// positions can reach them, so every row's span would end in the column it
-// starts in, and the light pass stores no such span. (The camera pass keeps
-// those spans for the cuts they make; setup also rejects corners off the
-// screen, which are left to it.)
-inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3], int light) {
+// covers no row when ceil(min y) = ceil(max y); it covers no column when
+// min x and max x lie inside one column, far enough from its sides that no
+// row's edge positions can reach them, since every span then has its left
+// and right end in that column. (Setup also rejects corners off the screen;
+// those are left to it.)
+inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3]) {
     uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
     // Every corner inside every plane: kept whole (clip_triangle_action's
     // first case, without the call); otherwise its verdict, on the frustum
@@ -64,7 +62,7 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
     float first_row = setup_ceil(top), end_row = setup_ceil(bottom), column = setup_floor(left);
     if (!(first_row < end_row)) return CLIP_DROP;
     float slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
-    if (light && left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
+    if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
     return CLIP_KEEP;
 }
 
@@ -241,7 +239,7 @@ size_t camera_record(const ObjectView* eye, const SceneObject* object, const Sce
 }  // namespace
 
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, int light, uint32_t* out) {
+                             const ViewVertex* view, uint32_t* out) {
     // The facing test: the signed distance of the eye (held in registers)
     // from the face's plane against the facing limit; then face_action.
     const float* e = &eye->view_to_object.m[12];
@@ -254,7 +252,7 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
         if ((double)s > facing_limit) continue;
         const ViewVertex* v[3] = {&view[face->corners[0] - vertices], &view[face->corners[1] - vertices],
                                   &view[face->corners[2] - vertices]};
-        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v, light);
+        out[n++] = (uint32_t)f << 2 | (uint32_t)face_action(v);
     }
     return n;
 }
@@ -289,7 +287,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
     SpanNode span = {};
     for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
         int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
-        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), 1, entries);
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), entries);
         for (int32_t i = 0; i < n; i++) {
             const SceneFace* face = &object->faces[entries[i] >> 2];
             const int action = (int)(entries[i] & 3);
@@ -318,7 +316,7 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
     SpanNode span = {};
     for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
         int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
-        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), 0, entries);
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), entries);
         for (int32_t i = 0; i < n; i++) {
             const int action = (int)(entries[i] & 3);
             if (action != CLIP_DROP &&

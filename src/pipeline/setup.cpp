@@ -241,17 +241,14 @@ inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_
     return *first < *end;
 }
 
-// Inserts the span of the current row if it ends right of column 0 (one
-// ending at or left of it shows nothing). The light pass (`skip_empty`)
-// also leaves out a span whose edges meet within one column (the tips of
-// triangles, thin geometry far off): it shows nothing, and since light spans
-// carry only a face id, the cut it would make in the span it lies on changes
-// no id. The camera pass keeps them, as their cuts decide where a camera
-// span's exact divisions fall; insert_span keeps one of them per column.
-template <int skip_empty>
+// Inserts the span of the current row if it covers a column right of
+// column 0. A span that covers none (it ends at or left of column 0, or
+// the edges meet within one column: the tips of triangles, and thin
+// geometry far off) would show nothing yet take a node, and could cut the
+// spans it lies on; deep rows of thin faces would pile such nodes up.
 inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y) {
     int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
-    if (x_right <= 0 || (skip_empty && x_right <= x_left)) return;
+    if (x_right <= 0 || x_right <= x_left) return;
     span->x_left = x_left;
     span->x_right = x_right;
     insert_span(span, &rows->lists[y - rows->first_row]);
@@ -271,7 +268,7 @@ void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         span->inv_z = w;
-        insert_row<1>(&c, span, rows, y);
+        insert_row(&c, span, rows, y);
         if (++y >= end) return;
         w += dw;
         chains_step(&c);
@@ -298,7 +295,7 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     for (int32_t y = first;;) {
         _mm_storeu_ps(&span->inv_z, a);
         _mm_storel_pi((__m64*)&span->ly_over_z, b);
-        insert_row<0>(&c, span, rows, y);
+        insert_row(&c, span, rows, y);
         if (++y >= end) return;
         a = _mm_add_ps(a, da);
         b = _mm_add_ps(b, db);
@@ -317,7 +314,7 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
         span->lx_over_z = a[3];
         span->ly_over_z = a[4];
         span->lz_over_z = a[5];
-        insert_row<0>(&c, span, rows, y);
+        insert_row(&c, span, rows, y);
         if (++y >= end) return;
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
         chains_step(&c);
