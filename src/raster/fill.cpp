@@ -88,19 +88,32 @@ void shadow_pixels_plain(const ShadeState* shade, int32_t sx, int32_t dsx, int32
 
 // -- plain ------------------------------------------------------------------------
 
+namespace {
+
+// The texture pass both plain fills share, a pixel at a time; colour(base,
+// f) is the colour of a pixel from its texel index (0..last_texel) and its
+// weight index (fraction of v * 64 + fraction of u).
+template <class Colour>
+inline void texture_plain(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, uint32_t* out,
+                          uint32_t* last, Colour colour) {
+    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
+    const int32_t v_shift = shade->v_shift;
+    do {
+        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
+        *out = colour(base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
+        u += du;
+        v += dv;
+    } while (++out < last);
+}
+
+}  // namespace
+
 void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade->texels;
     const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);  // step 63 of index 0
-    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const int32_t v_shift = shade->v_shift;
-    uint32_t* out = first;
-    do {
-        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        *out = shades[texels[base] * (uint32_t)SHADE_STEPS];
-        u += du;
-        v += dv;
-    } while (++out < last);
+    texture_plain(shade, u, du, v, dv, first, last,
+                  [texels, shades](uint32_t base, uint32_t) { return shades[texels[base] * (uint32_t)SHADE_STEPS]; });
     shadow_pixels_plain(shade, sx, dsx, sy, dsy, first, last);
 }
 
@@ -110,15 +123,8 @@ void fill_nearest(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int
 void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                    int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const BilinearSource source = bilinear_source(shade);
-    const uint32_t u_mask = (uint32_t)shade->u_mask, v_mask = (uint32_t)shade->v_mask;
-    const int32_t v_shift = shade->v_shift;
-    uint32_t* out = first;
-    do {
-        uint32_t base = ((uint32_t)(v >> v_shift) & v_mask) + ((uint32_t)(u >> 16) & u_mask);
-        *out = bilinear_colour(source, base, ((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u));
-        u += du;
-        v += dv;
-    } while (++out < last);
+    texture_plain(shade, u, du, v, dv, first, last,
+                  [source](uint32_t base, uint32_t f) { return bilinear_colour(source, base, f); });
     shadow_pixels_plain(shade, sx, dsx, sy, dsy, first, last);
 }
 

@@ -346,6 +346,12 @@ int merge_empty(SpanNode* at, const SpanNode* record) {
     return 1;
 }
 
+// The hint entry of column x >= 0; columns right of the screen share the last.
+inline int32_t hint_bucket(const ScanlineSpanList* list, int32_t x) {
+    int32_t b = x >> SPAN_HINT_SHIFT;
+    return b < list->hint_count ? b : list->hint_count - 1;
+}
+
 // Where the walk may begin: a visible node A with A.x_left < nl, found
 // through the row's hints, or null for `first`. Starting at such a node is
 // the same as walking from `first`: every visible span before A ends at or
@@ -354,8 +360,6 @@ int merge_empty(SpanNode* at, const SpanNode* record) {
 // visible, and the row is sorted, so stepping back along prev finds the place.
 SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
     if (!list->hints || list->hints_off || nl <= 0) return nullptr;
-    int32_t b = nl >> SPAN_HINT_SHIFT;
-    if (b >= list->hint_count) b = list->hint_count - 1;
     // The row's last anchor (where the previous insertion, mostly the same
     // mesh's neighbouring face, began) or the hint of nl's columns,
     // whichever starts nearer left of nl.
@@ -364,7 +368,7 @@ SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
     // A finger a little left of nl is as good as any hint: the hint's
     // cache line is not even read.
     if (f && f->x_left < nl && nl - f->x_left <= 2 << SPAN_HINT_SHIFT) return f;
-    SpanNode* a = list->hints[b];
+    SpanNode* a = list->hints[hint_bucket(list, nl)];
     if (a && a->x_left == SPAN_SPARE_MARK) a = nullptr;
     if (!f) {
         f = a;
@@ -381,8 +385,7 @@ SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
 // and that starts left of column nl (or at it), as the hint for nl's columns.
 void set_hint(ScanlineSpanList* list, int32_t nl, SpanNode* anchor) {
     if (!list->hints || !anchor || nl < 0) return;
-    int32_t b = nl >> SPAN_HINT_SHIFT;
-    if (b >= list->hint_count) b = list->hint_count - 1;
+    int32_t b = hint_bucket(list, nl);
     list->hints[b] = anchor;
     if (b < list->hint_low) list->hint_low = b;
     if (b > list->hint_high) list->hint_high = b;
