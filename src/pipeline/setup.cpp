@@ -210,6 +210,7 @@ inline void chains_step(ChainWalk* c) {
 // integer addition, so k additions are one multiply (modulo 2^32, as the
 // additions wrap); entries are left just as the row-by-row steps leave them.
 inline void chains_skip(ChainWalk* c, int32_t rows) {
+    if (rows <= 0) return;  // most records start in the band they are walked for
     int32_t k = rows;
     while (k >= c->right_rows && c->right_entry > 0) {
         k -= c->right_rows;
