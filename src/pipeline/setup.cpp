@@ -8,6 +8,7 @@
 // evaluate any column with one multiply-add.
 #include "pipeline/setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -242,34 +243,97 @@ inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_
     return *first < *end;
 }
 
-// Inserts the span of the current row if it covers a column right of
-// column 0. A span that covers none (it ends at or left of column 0, or
-// the edges meet within one column: the tips of triangles, and thin
-// geometry far off) would show nothing yet take a node, and could cut the
-// spans it lies on; deep rows of thin faces would pile such nodes up.
-inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y) {
-    int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
-    if (x_right <= 0 || x_right <= x_left) return;
-    span->x_left = x_left;
-    span->x_right = x_right;
-    insert_span(span, &rows->lists[y - rows->first_row]);
+// What a walk asks rows' floors with, worked out when it first meets a row
+// that has them. A row whose floors lie above the top of the whole face
+// over the face's columns gets no span from it, whatever that row's span is.
+struct FaceFloors {
+    double margin;             // of every row's 1/z line (span_line_margin); negative: not worked out
+    double top;                // the face's highest 1/z over its columns, with every rounding; NaN: unknown
+    int32_t x_left, x_right;   // every span of the face lies within [x_left, x_right]
+};
+
+// Rows step 1/z as a float sum of row steps: each row's value stays within
+// w_abs = |start| + rows * |step| (doubled for rounding) and within
+// rows * 2^-24 * w_abs of the exact plane. Edge x is 16.16 and stays
+// between the two ends of each edge entry.
+void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
+    const RecordPlanes planes = polygon_record_planes(record);
+    double w0 = planes.start[0], dw = planes.row_step[0], d = planes.column_step[0];
+    double rows = (double)record->row_count;
+    double w_abs = std::fabs(w0) + rows * std::fabs(dw);
+    f->margin = span_line_margin(2.0 * w_abs, d);
+    const EdgeStep* edges = polygon_record_edges(record);
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (int32_t i = 0; i < record->left_count + record->right_count; i++) {
+        int64_t x0 = edges[i].x, x1 = x0 + (int64_t)(edges[i].count - 1) * edges[i].dx;
+        if (i < record->left_count) {
+            lo = std::min(lo, std::min(x0, x1));
+        } else {
+            hi = std::max(hi, std::max(x0, x1));
+        }
+    }
+    f->x_left = (int32_t)(lo >> 16);
+    f->x_right = (int32_t)(hi >> 16);
+    double high = std::max(w0, w0 + (rows - 1.0) * dw) + std::max((double)f->x_left * d, (double)f->x_right * d);
+    f->top = high + rows * 0x1p-23 * w_abs + f->margin;
+    // Edges that wrapped in 32 bits (never on a screen) leave the columns unknown.
+    if (lo < INT32_MIN || hi > INT32_MAX || f->x_left < 0) f->top = NAN;
 }
 
-// The light pass's walk: depth only. Rows above the set are stepped over
-// (the same sums, no spans), so each row's value is the one a walk over all
-// rows reaches there.
+// How many rows from y on (before end) the floors hide the whole face in;
+// 0 when the row at y has no floors or they do not.
+inline int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int32_t end, FaceFloors* f) {
+    const ScanlineSpanList* list = &rows->lists[y - rows->first_row];
+    if (list->floor_credit < 0) return 0;
+    if (f->margin < 0.0) face_floors_make(record, f);
+    int32_t k = 0;
+    while (y + k < end && span_list_hides(list + k, f->x_left, f->x_right, f->top)) k++;
+    return k;
+}
+
+// Inserts the span of the current row if it covers a column right of
+// column 0 and the row's floors do not hide it. A span that covers none
+// (it ends at or left of column 0, or the edges meet within one column: the
+// tips of triangles, and thin geometry far off) would show nothing yet take
+// a node, and could cut the spans it lies on; deep rows of thin faces would
+// pile such nodes up.
+inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
+                       FaceFloors* f) {
+    int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
+    if (x_right <= 0 || x_right <= x_left) return;
+    ScanlineSpanList* list = &rows->lists[y - rows->first_row];
+    if (list->floor_credit >= 0) {
+        if (f->margin < 0.0) face_floors_make(record, f);
+        double top = span_line_top(span->inv_z, span->d_inv_z, x_left, x_right, f->margin);
+        if (span_list_hides(list, x_left, x_right, top)) return;
+    }
+    span->x_left = x_left;
+    span->x_right = x_right;
+    insert_span(span, list);
+}
+
+// The light pass's walk: depth only. Rows above the set, and runs of rows
+// whose floors hide the face, are stepped over (the same sums, no spans),
+// so each row's value is the one a walk over all rows reaches there.
 void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
     ChainWalk c = chains_begin(record);
+    FaceFloors f = {-1.0, 0.0, 0, 0};
     float w = planes.start[0];
     const float dw = planes.row_step[0];
     for (int32_t y = record->first_row; y < first; y++) w += dw;
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
+        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
+            if ((y += k) >= end) return;
+            for (int32_t i = 0; i < k; i++) w += dw;
+            chains_skip(&c, k);
+            continue;
+        }
         span->inv_z = w;
-        insert_row(&c, span, rows, y);
+        insert_row(&c, span, rows, y, record, &f);
         if (++y >= end) return;
         w += dw;
         chains_step(&c);
@@ -283,6 +347,7 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
     ChainWalk c = chains_begin(record);
+    FaceFloors f = {-1.0, 0.0, 0, 0};
 #ifdef __SSE2__
     __m128 a = _mm_loadu_ps(planes.start);                                  // W, U, V, LX
     __m128 b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.start + 4));  // LY, LZ
@@ -294,9 +359,18 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     }
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
+        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
+            if ((y += k) >= end) return;
+            for (int32_t i = 0; i < k; i++) {
+                a = _mm_add_ps(a, da);
+                b = _mm_add_ps(b, db);
+            }
+            chains_skip(&c, k);
+            continue;
+        }
         _mm_storeu_ps(&span->inv_z, a);
         _mm_storel_pi((__m64*)&span->ly_over_z, b);
-        insert_row(&c, span, rows, y);
+        insert_row(&c, span, rows, y, record, &f);
         if (++y >= end) return;
         a = _mm_add_ps(a, da);
         b = _mm_add_ps(b, db);
@@ -309,13 +383,20 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
+        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
+            if ((y += k) >= end) return;
+            for (int32_t i = 0; i < k; i++)
+                for (int j = 0; j < 6; j++) a[j] += planes.row_step[j];
+            chains_skip(&c, k);
+            continue;
+        }
         span->inv_z = a[0];
         span->u_over_z = a[1];
         span->v_over_z = a[2];
         span->lx_over_z = a[3];
         span->ly_over_z = a[4];
         span->lz_over_z = a[5];
-        insert_row(&c, span, rows, y);
+        insert_row(&c, span, rows, y, record, &f);
         if (++y >= end) return;
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
         chains_step(&c);

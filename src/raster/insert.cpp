@@ -253,6 +253,13 @@ const OverlapStep overlap_steps[3][3][4] = {
 };
 static_assert(sizeof overlap_steps / sizeof overlap_steps[0][0][0] == 36, "9 configurations x 4 outcomes");
 
+// 1 where the step edits the row: all but drop_n and s_wins_n_runs_on.
+const uint8_t overlap_changes[3][3][4] = {
+    {{1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}},
+    {{1, 1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 0}},
+    {{1, 1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 0}},
+};
+
 int relation(int32_t a, int32_t b) { return a < b ? REL_LESS : a == b ? REL_EQUAL : REL_GREATER; }
 
 // Q = trunc(x), x = fl(fl(a / b) + 0.5), a and b the two differences below.
@@ -358,7 +365,7 @@ inline int32_t hint_bucket(const ScanlineSpanList* list, int32_t x) {
 // left of A.x_left, so the walk would only skip it. A hint that became a
 // spare is passed over; one that was stored again elsewhere is still
 // visible, and the row is sorted, so stepping back along prev finds the place.
-SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
+inline __attribute__((always_inline)) SpanNode* walk_start(const ScanlineSpanList* list, int32_t nl) {
     if (!list->hints || list->hints_off || nl <= 0) return nullptr;
     // The row's last anchor (where the previous insertion, mostly the same
     // mesh's neighbouring face, began) or the hint of nl's columns,
@@ -391,6 +398,72 @@ void set_hint(ScanlineSpanList* list, int32_t nl, SpanNode* anchor) {
     if (b > list->hint_high) list->hint_high = b;
 }
 
+// -- depth floors (see span_list_hides) -------------------------------------
+
+enum { FLOOR_RETRY = 1 };  // pure drops in an unknown block before its floor is worked out
+const int32_t FLOOR_GAVE_UP = INT32_MIN / 2;  // misses of a block found uncovered: wait for a change
+
+inline double line_at(const SpanNode* s, int32_t x) { return (double)s->inv_z + (double)x * (double)s->d_inv_z; }
+
+inline double line_margin(const SpanNode* s) {
+    return span_line_margin(std::fabs((double)s->inv_z), (double)s->d_inv_z);
+}
+
+// Works out block b's floor from the visible spans that touch its closed
+// range [lo, hi]: the lowest end of each, less its margin; -infinity when a
+// column is uncovered or a span there is empty or reversed (those sit between
+// pieces, where the argument above does not reach).
+void floor_update(ScanlineSpanList* list, int32_t b) {
+    int32_t lo = b << SPAN_FLOOR_SHIFT, hi = lo + (1 << SPAN_FLOOR_SHIFT);
+    double floor = INFINITY;
+    int32_t covered = lo;  // columns lo..covered-1 are covered
+    SpanNode* s = walk_start(list, lo);  // spans before it end left of lo
+    for (s = s ? s : list->first; s != list->first_spare && s->x_left <= hi; s = s->next) {
+        int32_t sl = s->x_left, sr = s->x_right;
+        if (sr < lo) continue;
+        if (sr <= sl || sl > covered) {
+            covered = lo;
+            break;
+        }
+        if (sr > covered) covered = sr;
+        double a = line_at(s, sl > lo ? sl : lo), c = line_at(s, sr < hi ? sr : hi);
+        double v = (a < c ? a : c) - line_margin(s);
+        if (v != v) {
+            covered = lo;
+            break;
+        }
+        if (v < floor) floor = v;
+    }
+    list->floors[b] = covered >= hi ? SpanFloor{floor, 0, 0} : SpanFloor{-INFINITY, FLOOR_GAVE_UP, 0};
+}
+
+// After an insertion over [nl, nr]: a change there leaves the floors of the
+// blocks whose closed ranges meet it unknown (spans elsewhere only shrink,
+// which keeps a floor); a walk that only dropped counts towards working an
+// unknown floor out.
+void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
+    if (nr < 0) return;
+    int32_t b = (nl > 0 ? nl - 1 : 0) >> SPAN_FLOOR_SHIFT, e = nr >> SPAN_FLOOR_SHIFT;
+    if (e >= list->floor_count) e = list->floor_count - 1;
+    for (; b <= e; b++) {
+        SpanFloor* f = &list->floors[b];
+        if (changed)
+            *f = SpanFloor{-INFINITY, 0, 0};
+        else if (f->inv_z == -INFINITY && ++f->misses >= FLOOR_RETRY)
+            floor_update(list, b);
+    }
+}
+
+// A row keeps floors once its walks have mostly dropped their spans (its
+// credit reaches 0): there they save whole walks; where spans mostly change
+// the row they would only be thrown away.
+inline void floors_after(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
+    if (list->floor_credit >= 0)
+        floors_note(list, nl, nr, changed);
+    else
+        list->floor_credit += changed ? -2 : 1;
+}
+
 }  // namespace
 
 // Walks the row's visible spans left to right. N's remaining range never
@@ -401,6 +474,7 @@ void set_hint(ScanlineSpanList* list, int32_t nl, SpanNode* anchor) {
 void insert_span(SpanNode* record, ScanlineSpanList* list) {
     if (list->active_count <= 0) {
         span_list_append(list, record);
+        floors_after(list, record->x_left, record->x_right, 1);
         return;
     }
     // A reversed span (x_left > x_right) covers no column; made empty at its
@@ -420,7 +494,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     const int32_t start_left = record->x_left;
     SpanNode* start = walk_start(list, start_left);
     SpanNode* anchor = start ? start->prev : nullptr;  // last node known untouched
-    int done = 0, skipped = 0;
+    int done = 0, skipped = 0, changed = 0;
     // The walk's position and N's ends live in locals while spans are
     // skipped; the step record gets them only for an overlap, and they are
     // read back after each step (only steps edit N or the row).
@@ -430,12 +504,13 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // one too, now that the last node's own words have had time to arrive.
     if (end && record->x_right > record->x_left) __builtin_prefetch(list->last->prev, 1);
     int32_t nl = record->x_left, nr = record->x_right;
+    const int32_t start_right = nr;
     while (s != end) {
-        if (s->x_right < s->x_left) s->x_right = s->x_left;  // only a row's first span can be reversed
+        if (s->x_right < s->x_left) s->x_right = s->x_left, changed = 1;  // only a row's first span can be reversed
         int32_t sl = s->x_left, sr = s->x_right;
         if (sl >= nr) {
             if (!merge_empty(s, record)) span_list_insert_before(list, s, record);
-            done = 1;
+            done = changed = 1;
             break;
         }
         if (nl >= sr) {
@@ -452,7 +527,9 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         int32_t lo = nl > sl ? nl : sl;
         int32_t hi = nr < sr ? nr : sr;
         int outcome = decide_outcome(&o, lo, hi);
-        OverlapStep step = overlap_steps[relation(nl, sl)][relation(nr, sr)][outcome];
+        int rl = relation(nl, sl), rr = relation(nr, sr);
+        changed |= overlap_changes[rl][rr][outcome];
+        OverlapStep step = overlap_steps[rl][rr][outcome];
         if (step(&o) == STEP_STOP) {
             done = 1;
             break;
@@ -464,13 +541,20 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     }
     // At the end of the visible part s is the chain's first spare (or null).
     // A span that covers no column may end up behind one at its own column.
-    if (!done && !(anchor && merge_empty(anchor, record))) span_list_append_at(list, s, record);
+    if (!done) {
+        if (!(anchor && merge_empty(anchor, record))) span_list_append_at(list, s, record);
+        changed = 1;
+    }
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
-    if (span_pool_status(list->pool) != 0) list->hints_off = 1;
+    if (span_pool_status(list->pool) != 0) {
+        list->hints_off = 1;
+        span_list_floors_off(list);
+    }
     // The finger follows every insertion; a hint is written only after a
     // long walk, so rows that the finger serves never touch their hints.
     list->finger = anchor;
     if (skipped >= 4) set_hint(list, start_left, anchor);
+    floors_after(list, start_left, start_right, changed);
 }

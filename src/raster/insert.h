@@ -1,6 +1,8 @@
 // Hidden-surface step: merges one span into its row, comparing 1/z.
 #pragma once
 
+#include <cmath>
+
 #include "raster/span_pool.h"
 
 // Merges `record` (a filled span; prev and next need not be set) into `list`
@@ -20,3 +22,38 @@ int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_
 // a division; 0 when only crossing_column can tell. Never 1 when the crossing
 // counts.
 int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi);
+
+// -- depth floors --------------------------------------------------------------
+// In a deep row most spans lie behind what is already there, and a walk
+// would only drop them. A row whose walks mostly drop keeps floors (see
+// SpanFloor), and a caller may then ask whether a span is hidden before it
+// builds and inserts it.
+
+// A line w + x * d of float coefficients evaluated in double at a column
+// (|x| < 8192) is off by at most 2^-52 (|w| + |x d|); this margin, for any
+// w_abs >= |w|, is 2^-30 of that bound. Two lines kept apart by their margins
+// at both ends of an overlap can neither be judged to cross inside it (the
+// crossing lies too far out for the division's rounding to bring it in) nor
+// trade places at the probe, so the span already there wins all of it.
+inline double span_line_margin(double w_abs, double d) { return 0x1p-30 * (w_abs + 8192.0 * std::fabs(d)); }
+
+// The highest value over the closed range [x_left, x_right] of the line
+// inv_z + x * d_inv_z, plus `margin` (at least that line's margin).
+inline double span_line_top(float inv_z, float d_inv_z, int32_t x_left, int32_t x_right, double margin) {
+    double d = (double)d_inv_z;
+    return (double)inv_z + (double)(d > 0.0 ? x_right : x_left) * d + margin;
+}
+
+// 1 when a span covering [x_left, x_right) (0 <= x_left < x_right) whose
+// 1/z line with its margin stays below `top` over that closed range (see
+// span_line_top) would lose every overlap: the floors of all blocks its
+// closed range touches lie above top, so those blocks are covered without a
+// gap by spans that win. insert_span would only drop it. NaN never hides.
+inline int span_list_hides(const ScanlineSpanList* list, int32_t x_left, int32_t x_right, double top) {
+    if (list->floor_credit < 0) return 0;
+    int32_t b = x_left >> SPAN_FLOOR_SHIFT, e = (x_right - 1) >> SPAN_FLOOR_SHIFT;
+    if (x_left < 0 || e >= list->floor_count) return 0;
+    for (; b <= e; b++)
+        if (!(top < list->floors[b].inv_z)) return 0;
+    return 1;
+}

@@ -1,6 +1,7 @@
 #include "raster/span_pool.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -249,6 +250,9 @@ int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
     list->hint_low = 0;
     list->hint_high = -1;
     list->hints_off = 0;
+    list->floors = nullptr;
+    list->floor_count = 0;
+    list->floor_credit = SPAN_FLOORS_OFF;
     for (int i = 0; i < node_count; i++) {
         if (!span_pool_advance(pool)) return 0;
         link_last(list, pool_node(pool));
@@ -259,7 +263,15 @@ int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
     return 1;
 }
 
+void span_list_floors_off(ScanlineSpanList* list) {
+    if (list->floor_credit >= 0)
+        for (int32_t i = 0; i < list->floor_count; i++) list->floors[i] = SpanFloor{-INFINITY, 0, 0};
+    list->floor_credit = SPAN_FLOORS_OFF;
+}
+
 void span_list_reset(ScanlineSpanList* list) {
+    span_list_floors_off(list);
+    if (list->floors) list->floor_credit = -SPAN_FLOOR_CREDIT;
     list->active_count = 0;
     list->first_spare = list->first;
     for (int32_t i = list->hint_low; i <= list->hint_high; i++) list->hints[i] = nullptr;
@@ -276,12 +288,18 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
     rows->row_count = row_count;
     rows->pool = SpanPool{};
     rows->hints = nullptr;
+    rows->floors = nullptr;
     for (int32_t y = 0; y < row_count; y++) lists[y] = ScanlineSpanList{};
     if (!span_pool_create(&rows->pool)) return 0;
     int32_t hint_count = width > 0 ? ((width - 1) >> SPAN_HINT_SHIFT) + 1 : 0;
     if (hint_count > 0 && row_count > 0) {
         rows->hints = (SpanNode**)std::calloc((size_t)row_count * (size_t)hint_count, sizeof(SpanNode*));
         if (!rows->hints) return 0;
+        int32_t floor_count = ((width - 1) >> SPAN_FLOOR_SHIFT) + 1;
+        size_t floors = (size_t)row_count * (size_t)floor_count;
+        rows->floors = (SpanFloor*)std::malloc(floors * sizeof(SpanFloor));
+        if (!rows->floors) return 0;
+        for (size_t i = 0; i < floors; i++) rows->floors[i] = SpanFloor{-INFINITY, 0, 0};
     }
     for (int32_t y = 0; y < row_count; y++) {
         ScanlineSpanList* list = &lists[y];
@@ -290,6 +308,9 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
             list->hints = rows->hints + (size_t)y * (size_t)hint_count;
             list->hint_count = hint_count;
             list->hint_low = hint_count;
+            list->floor_count = ((width - 1) >> SPAN_FLOOR_SHIFT) + 1;
+            list->floors = rows->floors + (size_t)y * (size_t)list->floor_count;
+            list->floor_credit = -SPAN_FLOOR_CREDIT;
         }
     }
     return 1;
@@ -299,6 +320,8 @@ void span_rows_destroy(SpanRows* rows) {
     span_pool_destroy(&rows->pool);
     std::free(rows->hints);
     rows->hints = nullptr;
+    std::free(rows->floors);
+    rows->floors = nullptr;
     for (int32_t y = 0; rows->lists && y < rows->row_count; y++) rows->lists[y] = ScanlineSpanList{};
 }
 

@@ -43,6 +43,16 @@ struct SpanNode {
 
 struct SpanPool;
 
+// What a deep row knows of one block of 1 << SPAN_FLOOR_SHIFT columns: a
+// value below the 1/z line of every visible span over the part of the
+// block's closed column range it lies on, less that line's rounding margin;
+// set only while the block's columns are all covered. -infinity: unknown.
+struct SpanFloor {
+    double inv_z;
+    int32_t misses;  // walks that only dropped their span since the floor became unknown
+    int32_t unused;
+};
+
 struct ScanlineSpanList {
     SpanNode* first;       // first node of the chain
     SpanNode* last;        // last node (a spare whenever active_count < node_count)
@@ -60,6 +70,10 @@ struct ScanlineSpanList {
     int32_t hint_count;
     int32_t hint_low, hint_high;
     int32_t hints_off;     // 1 after a failed store, until the next reset: the row may overlap
+    SpanFloor* floors;     // floor_count blocks, or null (as for hints)
+    int32_t floor_count;
+    int32_t floor_credit;  // floors are kept from 0 on; pure drops raise it, changes lower it;
+                           // SPAN_FLOORS_OFF without floors and after a failed store
 };
 
 enum {
@@ -67,7 +81,10 @@ enum {
     SPAN_POOL_BLOCK = 256,         // nodes in every later block
     SPAN_LIST_INITIAL_NODES = 20,  // spares each row starts with
     SPAN_HINT_SHIFT = 3,           // a walk hint per 8 columns
+    SPAN_FLOOR_SHIFT = 2,          // a depth floor per 4 columns
+    SPAN_FLOOR_CREDIT = 32,        // floor_credit after a reset: -32
 };
+const int32_t SPAN_FLOORS_OFF = INT32_MIN / 2;
 // x_left of a node that span_list_remove made a spare; no span starts there.
 const int32_t SPAN_SPARE_MARK = INT32_MAX;
 
@@ -122,7 +139,8 @@ void span_list_remove(ScanlineSpanList* list, SpanNode* node);  // visible -> sp
 // A chain of node_count spares taken from `pool`, which the row keeps using;
 // no walk hints.
 int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list);
-void span_list_reset(ScanlineSpanList* list);  // every node a spare, hints cleared
+void span_list_reset(ScanlineSpanList* list);  // every node a spare, hints and floors cleared
+void span_list_floors_off(ScanlineSpanList* list);  // no floors until the next reset
 
 // -- row sets ------------------------------------------------------------------
 // Consecutive screen rows with the pool their nodes come from. Row sets never
@@ -133,9 +151,10 @@ struct SpanRows {
     int32_t row_count;
     SpanPool pool;
     SpanNode** hints;         // every row's walk hints, one block
+    SpanFloor* floors;        // every row's depth floors, one block
 };
-// Creates the pool, 20 spare nodes for each row and walk hints for columns
-// 0..width-1 (none for width <= 0); 1, or 0 on an allocation failure (what
+// Creates the pool, 20 spare nodes for each row and walk hints and depth
+// floors for columns 0..width-1 (none for width <= 0); 1, or 0 on an allocation failure (what
 // was made is released by span_rows_destroy).
 int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count,
                      int32_t width);
