@@ -149,7 +149,8 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->left_count = (uint8_t)c->left_count;
     record->right_count = (uint8_t)c->right_count;
     record->planes = (uint8_t)planes;
-    record->unused[0] = record->unused[1] = record->unused[2] = 0;
+    record->checkpoints = 0;
+    record->unused[0] = record->unused[1] = 0;
     record->level_index = 0;
     record->texture = nullptr;
     EdgeStep* edges = (EdgeStep*)((char*)(record + 1) + planes_bytes(planes));
@@ -158,6 +159,45 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     for (int32_t i = 0; i < c->right_count; i++) edges[c->left_count + i] = c->right[i];
     size_t size = sizeof(PolygonRecord) + planes_bytes(planes) +
                   sizeof(EdgeStep) * (size_t)(c->left_count + c->right_count);
+    record->size = (uint16_t)size;
+    return size;
+}
+
+// Checkpoints: up to 8, one per 16 rows or more, none for 16 rows or fewer.
+// With n <= (rows - 1) / 16 and spacing = ceil(rows / (n + 1)), the last
+// one, n * spacing, lies inside the record.
+int32_t checkpoint_count(int32_t rows) { return rows > 16 ? std::min(8, (rows - 1) / 16) : 0; }
+int32_t checkpoint_spacing(int32_t rows, int32_t count) { return (rows + count) / (count + 1); }
+
+// Appends the checkpoints to a record whose planes are filled, stepping the
+// planes as the walk does; returns the record's new size.
+size_t record_finish(PolygonRecord* record, size_t size) {
+    int32_t count = checkpoint_count(record->row_count);
+    if (!count) return size;
+    int32_t spacing = checkpoint_spacing(record->row_count, count);
+    const int planes = record->planes;
+    const float* p = record_planes(record);
+    float* out = (float*)((char*)record + size);
+    if (planes == 1) {
+        float w = p[0];
+        for (int32_t j = 0; j < count; j++) {
+            for (int32_t r = 0; r < spacing; r++) w += p[1];
+            out[j] = w;
+        }
+    } else {
+        // Six lanes stepped as the camera walk steps them: W, U, V, LX and LY, LZ.
+        float a[4], b[4], da[4], db[4];
+        for (int k = 0; k < 4; k++) a[k] = p[k], da[k] = p[6 + k], b[k] = k < 2 ? p[4 + k] : 0.0f,
+                                    db[k] = k < 2 ? p[10 + k] : 0.0f;
+        for (int32_t j = 0; j < count; j++, out += 6) {
+            for (int32_t r = 0; r < spacing; r++)
+                for (int k = 0; k < 4; k++) a[k] += da[k], b[k] += db[k];
+            for (int k = 0; k < 4; k++) out[k] = a[k];
+            out[4] = b[0], out[5] = b[1];
+        }
+    }
+    record->checkpoints = (uint8_t)count;
+    size += ((size_t)(count * planes) * sizeof(float) + 7) & ~(size_t)7;
     record->size = (uint16_t)size;
     return size;
 }
@@ -312,23 +352,38 @@ inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32
     insert_span(span, list);
 }
 
+// The checkpoint a walk from relative row `at` to row `to` (at <= to) may
+// jump to: its number j (row j * spacing), or 0 when none lies in (at, to].
+inline int32_t checkpoint_between(const RecordCheckpoints& ck, int32_t at, int32_t to) {
+    if (!ck.count) return 0;
+    int32_t j = std::min(to / ck.spacing, ck.count);
+    return j * ck.spacing > at ? j : 0;
+}
+
 // The light pass's walk: depth only. Rows above the set, and runs of rows
-// whose floors hide the face, are stepped over (the same sums, no spans),
-// so each row's value is the one a walk over all rows reaches there.
+// whose floors hide the face, are stepped over (the same sums, no spans,
+// from the nearest checkpoint), so each row's value is the one a walk over
+// all rows reaches there.
 void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
+    const RecordCheckpoints ck = polygon_record_checkpoints(record);
     ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
     float w = planes.start[0];
     const float dw = planes.row_step[0];
-    for (int32_t y = record->first_row; y < first; y++) w += dw;
+    // w from relative row `at` to row `to`.
+    auto advance = [&](int32_t at, int32_t to) {
+        if (int32_t j = checkpoint_between(ck, at, to)) w = ck.values[j - 1], at = j * ck.spacing;
+        for (; at < to; at++) w += dw;
+    };
+    advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
             if ((y += k) >= end) return;
-            for (int32_t i = 0; i < k; i++) w += dw;
+            advance(y - k - record->first_row, y - record->first_row);
             chains_skip(&c, k);
             continue;
         }
@@ -346,6 +401,7 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
+    const RecordCheckpoints ck = polygon_record_checkpoints(record);
     ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
 #ifdef __SSE2__
@@ -353,18 +409,24 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     __m128 b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.start + 4));  // LY, LZ
     const __m128 da = _mm_loadu_ps(planes.row_step);
     const __m128 db = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.row_step + 4));
-    for (int32_t y = record->first_row; y < first; y++) {
-        a = _mm_add_ps(a, da);
-        b = _mm_add_ps(b, db);
-    }
+    auto advance = [&](int32_t at, int32_t to) {
+        if (int32_t j = checkpoint_between(ck, at, to)) {
+            const float* v = ck.values + (size_t)(j - 1) * 6;
+            a = _mm_loadu_ps(v);
+            b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(v + 4));
+            at = j * ck.spacing;
+        }
+        for (; at < to; at++) {
+            a = _mm_add_ps(a, da);
+            b = _mm_add_ps(b, db);
+        }
+    };
+    advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
             if ((y += k) >= end) return;
-            for (int32_t i = 0; i < k; i++) {
-                a = _mm_add_ps(a, da);
-                b = _mm_add_ps(b, db);
-            }
+            advance(y - k - record->first_row, y - record->first_row);
             chains_skip(&c, k);
             continue;
         }
@@ -379,14 +441,20 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 #else
     float a[6];
     for (int k = 0; k < 6; k++) a[k] = planes.start[k];
-    for (int32_t y = record->first_row; y < first; y++)
-        for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
+    auto advance = [&](int32_t at, int32_t to) {
+        if (int32_t j = checkpoint_between(ck, at, to)) {
+            for (int k = 0; k < 6; k++) a[k] = ck.values[(size_t)(j - 1) * 6 + k];
+            at = j * ck.spacing;
+        }
+        for (; at < to; at++)
+            for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
+    };
+    advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
         if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
             if ((y += k) >= end) return;
-            for (int32_t i = 0; i < k; i++)
-                for (int j = 0; j < 6; j++) a[j] += planes.row_step[j];
+            advance(y - k - record->first_row, y - record->first_row);
             chains_skip(&c, k);
             continue;
         }
@@ -493,6 +561,12 @@ const EdgeStep* polygon_record_edges(const PolygonRecord* record) {
     return (const EdgeStep*)((const char*)(record + 1) + planes_bytes(record->planes));
 }
 
+RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record) {
+    const EdgeStep* end = polygon_record_edges(record) + record->left_count + record->right_count;
+    int32_t count = record->checkpoints;
+    return RecordCheckpoints{(const float*)end, count, count ? checkpoint_spacing(record->row_count, count) : 0};
+}
+
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
     EdgeChains c;
     if (!setup_edge_chains(polygon, screen, &c)) return 0;
@@ -508,7 +582,7 @@ size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, ui
     planes[0] = gw.at_origin + (float)record->first_row * gw.dy;
     planes[1] = gw.dy;
     planes[2] = gw.dx;
-    return size;
+    return record_finish(record, size);
 }
 
 size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
@@ -541,7 +615,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
         planes[6 + k] = g.dy[k];
         planes[12 + k] = g.dx[k];
     }
-    return size;
+    return record_finish(record, size);
 }
 
 void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {

@@ -103,7 +103,8 @@ struct PolygonRecord {
     uint8_t left_count;    // left edges, top to bottom; the right edges follow them, bottom to top
     uint8_t right_count;
     uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
-    uint8_t unused[3];
+    uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints)
+    uint8_t unused[2];
     int32_t level_index;   // camera pass: level record within the texture
     Texture* texture;      // camera pass: the face's texture
 };
@@ -117,7 +118,17 @@ struct RecordPlanes {
     const float* column_step;
 };
 
-enum { POLYGON_RECORD_MAX = 512 };  // bytes: header, planes and 14 edges fit
+// A tall record keeps the plane values of a few rows, spaced evenly, so a
+// walk that starts in a lower row set, or passes hidden rows, adds the row
+// steps from the nearest of them instead of from its first row. They are
+// the very float sums a walk from the first row reaches there.
+struct RecordCheckpoints {
+    const float* values;  // count rows of `planes` values; entry j - 1 holds relative row j * spacing
+    int32_t count;        // 0..8
+    int32_t spacing;      // rows between them
+};
+
+enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, planes, 14 edges and 8 checkpoints fit
 
 // Builds the record of a projected polygon in `out` (POLYGON_RECORD_MAX bytes,
 // 8-byte aligned). Returns its size, or 0 when setup rejects the polygon
@@ -128,6 +139,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
                              void* out);
 RecordPlanes polygon_record_planes(const PolygonRecord* record);
 const EdgeStep* polygon_record_edges(const PolygonRecord* record);
+RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record);
 
 // Inserts the record's spans that fall on the rows of `rows`, top to bottom:
 // one insert_span per covered row whose span ends right of column 0. `span`
