@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "pipeline/neutral_texture.h"
@@ -371,6 +372,73 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
     }
     EXPECT_EQ(first_span(150), nullptr);
     EXPECT_EQ(first_span(49), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Every field of every visible span of rows [first, first + count), links aside.
+std::vector<SpanNode> row_spans(const SpanRows* rows) {
+    std::vector<SpanNode> out;
+    for (int32_t r = 0; r < rows->row_count; r++) {
+        const SpanNode* n = rows->lists[r].first;
+        for (int32_t i = 0; i < rows->lists[r].active_count; i++, n = n->next) {
+            SpanNode s = *n;
+            s.prev = s.next = nullptr;
+            out.push_back(s);
+        }
+    }
+    return out;
+}
+
+// A tall face in front of the top half, then thin faces behind it reaching
+// below it: rows with floors skip the hidden parts (and whole runs of rows),
+// walks into lower row sets start from the records' kept rows. Walked into
+// 12-row sets, every span must equal, bit for bit, the span of one walk over
+// all rows without floors.
+TEST(SetupWalk, RowSetsWithFloorsGiveTheSpansOfOneWalk) {
+    ASSERT_EQ(synthetic::set_screen(400, 300), 1);
+    auto t = synthetic::checker_texture();
+    std::vector<ClipPolygon> faces;
+    faces.push_back(polygon({at(2, 2, 5, 0, 0), at(398, 160, 6, 1, 1), at(398, 2, 5, 1, 0)}));
+    faces.push_back(polygon({at(2, 2, 5, 0, 0), at(2, 150, 6, 0, 1), at(398, 160, 6, 1, 1)}));
+    for (int i = 0; i < 240; i++) {
+        float x = 10.0f + (float)(i % 120) * 3.1f, z = 20.0f + (float)i * 0.2f;
+        faces.push_back(polygon({at(x, 290, z, 0, 0), at(x + 2.5f, 290, z + 0.5f, 1, 0), at(x + 1.2f, 8, z, 0.5f, 1)}));
+    }
+    for (auto& f : faces)
+        for (int i = 0; i < f.count; i++) f.v[i].lx = f.v[i].x * 0.9f, f.v[i].ly = f.v[i].y, f.v[i].lz = f.v[i].z;
+    for (int camera = 0; camera < 2; camera++) {
+        std::vector<ScanlineSpanList> whole_lists(300), band_lists(300);
+        SpanRows whole;
+        ASSERT_EQ(span_rows_create(&whole, whole_lists.data(), 0, 300, 0), 1);  // no hints, no floors
+        std::vector<SpanRows> bands(25);
+        for (int b = 0; b < 25; b++) ASSERT_EQ(span_rows_create(&bands[b], &band_lists[b * 12], b * 12, 12, 400), 1);
+        alignas(8) unsigned char record[POLYGON_RECORD_MAX];
+        SpanNode a = {}, b = {};
+        uint32_t id = 1;
+        long floored = 0;
+        for (const ClipPolygon& f : faces) {
+            size_t size = camera ? polygon_record_camera(&f, &synthetic::test_screen, t->texture, id++, record)
+                                 : polygon_record_light(&f, &synthetic::test_screen, id++, record);
+            ASSERT_GT(size, 0u);
+            polygon_walk((const PolygonRecord*)record, &whole, &a);
+            for (SpanRows& band : bands) polygon_walk((const PolygonRecord*)record, &band, &b);
+        }
+        for (int r = 0; r < 25; r++) {
+            SpanRows part = whole;
+            part.lists = &whole_lists[r * 12], part.first_row = r * 12, part.row_count = 12;
+            std::vector<SpanNode> want = row_spans(&part), got = row_spans(&bands[r]);
+            ASSERT_EQ(want.size(), got.size()) << "band " << r;
+            for (size_t i = 0; i < want.size(); i++)
+                ASSERT_EQ(std::memcmp(&want[i], &got[i], sizeof(SpanNode)), 0) << "band " << r << " span " << i;
+            for (int i = 0; i < 12; i++) floored += band_lists[r * 12 + i].floor_credit >= 0;
+        }
+        EXPECT_GT(floored, 100) << "rows that kept floors";
+        span_rows_destroy(&whole);
+        for (SpanRows& band : bands) span_rows_destroy(&band);
+    }
 }
 
 }  // namespace
