@@ -400,9 +400,6 @@ void set_hint(ScanlineSpanList* list, int32_t nl, SpanNode* anchor) {
 
 // -- depth floors (see span_list_hides) -------------------------------------
 
-enum { FLOOR_RETRY = 1 };  // pure drops in an unknown block before its floor is worked out
-const int32_t FLOOR_GAVE_UP = INT32_MIN / 2;  // misses of a block found uncovered: wait for a change
-
 inline double line_at(const SpanNode* s, int32_t x) { return (double)s->inv_z + (double)x * (double)s->d_inv_z; }
 
 inline double line_margin(const SpanNode* s) {
@@ -412,7 +409,7 @@ inline double line_margin(const SpanNode* s) {
 // Works out block b's floor from the visible spans that touch its closed
 // range [lo, hi]: the lowest end of each, less its margin; -infinity when a
 // column is uncovered or a span there is empty or reversed (those sit between
-// pieces, where the argument above does not reach).
+// pieces, where the argument of span_list_hides does not reach).
 void floor_update(ScanlineSpanList* list, int32_t b) {
     int32_t lo = b << SPAN_FLOOR_SHIFT, hi = lo + (1 << SPAN_FLOOR_SHIFT);
     double floor = INFINITY;
@@ -434,13 +431,13 @@ void floor_update(ScanlineSpanList* list, int32_t b) {
         }
         if (v < floor) floor = v;
     }
-    list->floors[b] = covered >= hi ? SpanFloor{floor, 0, 0} : SpanFloor{-INFINITY, FLOOR_GAVE_UP, 0};
+    list->floors[b] = SpanFloor{covered >= hi ? floor : -INFINITY, 0, 0};
 }
 
 // After an insertion over [nl, nr]: a change there leaves the floors of the
 // blocks whose closed ranges meet it unknown (spans elsewhere only shrink,
-// which keeps a floor); a walk that only dropped counts towards working an
-// unknown floor out.
+// which keeps a floor); after a walk that only dropped, their unknown floors
+// are worked out.
 void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
     if (nr < 0) return;
     int32_t b = (nl > 0 ? nl - 1 : 0) >> SPAN_FLOOR_SHIFT, e = nr >> SPAN_FLOOR_SHIFT;
@@ -448,8 +445,8 @@ void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
     for (; b <= e; b++) {
         SpanFloor* f = &list->floors[b];
         if (changed)
-            *f = SpanFloor{-INFINITY, 0, 0};
-        else if (f->inv_z == -INFINITY && ++f->misses >= FLOOR_RETRY)
+            *f = SpanFloor{-INFINITY, 1, 0};
+        else if (f->look && f->inv_z == -INFINITY)
             floor_update(list, b);
     }
 }

@@ -49,8 +49,8 @@ struct SpanPool;
 // set only while the block's columns are all covered. -infinity: unknown.
 struct SpanFloor {
     double inv_z;
-    int32_t misses;  // walks that only dropped their span since the floor became unknown
-    int32_t unused;
+    int32_t look;    // 1: an unknown floor is worked out after the next walk that only drops
+    int32_t unused;  // (0 once a look found a gap: only a change can fill it)
 };
 
 struct ScanlineSpanList {
