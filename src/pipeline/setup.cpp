@@ -320,12 +320,11 @@ void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
     if (lo < INT32_MIN || hi > INT32_MAX || f->x_left < 0) f->top = NAN;
 }
 
-// How many rows from y on (before end) the floors hide the whole face in;
-// 0 when the row at y has no floors or they do not.
-inline int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int32_t end, FaceFloors* f) {
-    const ScanlineSpanList* list = &rows->lists[y - rows->first_row];
-    if (list->floor_credit < 0) return 0;
+// How many rows from y on (before end) the floors hide the whole face in.
+// Asked after a row with floors got no span, so rows without them pay nothing.
+int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int32_t end, FaceFloors* f) {
     if (f->margin < 0.0) face_floors_make(record, f);
+    const ScanlineSpanList* list = &rows->lists[y - rows->first_row];
     int32_t k = 0;
     while (y + k < end && span_list_hides(list + k, f->x_left, f->x_right, f->top)) k++;
     return k;
@@ -336,28 +335,34 @@ inline int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t 
 // (it ends at or left of column 0, or the edges meet within one column: the
 // tips of triangles, and thin geometry far off) would show nothing yet take
 // a node, and could cut the spans it lies on; deep rows of thin faces would
-// pile such nodes up.
-inline void insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
-                       FaceFloors* f) {
+// pile such nodes up. 1 when the row has floors and got no span: the rows
+// below may then hide the whole face.
+inline int insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
+                      FaceFloors* f) {
     int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
-    if (x_right <= 0 || x_right <= x_left) return;
     ScanlineSpanList* list = &rows->lists[y - rows->first_row];
+    if (x_right <= 0 || x_right <= x_left) return list->floor_credit >= 0;
     if (list->floor_credit >= 0) {
         if (f->margin < 0.0) face_floors_make(record, f);
         double top = span_line_top(span->inv_z, span->d_inv_z, x_left, x_right, f->margin);
-        if (span_list_hides(list, x_left, x_right, top)) return;
+        if (span_list_hides(list, x_left, x_right, top)) return 1;
     }
     span->x_left = x_left;
     span->x_right = x_right;
     insert_span(span, list);
+    return 0;
 }
 
-// The checkpoint a walk from relative row `at` to row `to` (at <= to) may
-// jump to: its number j (row j * spacing), or 0 when none lies in (at, to].
-inline int32_t checkpoint_between(const RecordCheckpoints& ck, int32_t at, int32_t to) {
-    if (!ck.count) return 0;
+// The plane values of the checkpoint a walk from relative row `at` to row
+// `to` (at <= to) may jump to, with its row in *row; null when none lies in
+// (at, to].
+inline const float* checkpoint_between(const PolygonRecord* record, int32_t at, int32_t to, int32_t* row) {
+    if (!record->checkpoints) return nullptr;
+    const RecordCheckpoints ck = polygon_record_checkpoints(record);
     int32_t j = std::min(to / ck.spacing, ck.count);
-    return j * ck.spacing > at ? j : 0;
+    if (j * ck.spacing <= at) return nullptr;
+    *row = j * ck.spacing;
+    return ck.values + (size_t)(j - 1) * record->planes;
 }
 
 // The light pass's walk: depth only. Rows above the set, and runs of rows
@@ -368,27 +373,27 @@ void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
-    const RecordCheckpoints ck = polygon_record_checkpoints(record);
     ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
     float w = planes.start[0];
     const float dw = planes.row_step[0];
     // w from relative row `at` to row `to`.
     auto advance = [&](int32_t at, int32_t to) {
-        if (int32_t j = checkpoint_between(ck, at, to)) w = ck.values[j - 1], at = j * ck.spacing;
+        if (const float* v = checkpoint_between(record, at, to, &at)) w = v[0];
         for (; at < to; at++) w += dw;
     };
     advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
-        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
-            if ((y += k) >= end) return;
-            advance(y - k - record->first_row, y - record->first_row);
-            chains_skip(&c, k);
-            continue;
-        }
         span->inv_z = w;
-        insert_row(&c, span, rows, y, record, &f);
+        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
+            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
+                if ((y += 1 + k) >= end) return;
+                advance(y - 1 - k - record->first_row, y - record->first_row);
+                chains_skip(&c, 1 + k);
+                continue;
+            }
+        }
         if (++y >= end) return;
         w += dw;
         chains_step(&c);
@@ -401,7 +406,6 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     const RecordPlanes planes = polygon_record_planes(record);
-    const RecordCheckpoints ck = polygon_record_checkpoints(record);
     ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
 #ifdef __SSE2__
@@ -410,11 +414,9 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     const __m128 da = _mm_loadu_ps(planes.row_step);
     const __m128 db = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.row_step + 4));
     auto advance = [&](int32_t at, int32_t to) {
-        if (int32_t j = checkpoint_between(ck, at, to)) {
-            const float* v = ck.values + (size_t)(j - 1) * 6;
+        if (const float* v = checkpoint_between(record, at, to, &at)) {
             a = _mm_loadu_ps(v);
             b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(v + 4));
-            at = j * ck.spacing;
         }
         for (; at < to; at++) {
             a = _mm_add_ps(a, da);
@@ -424,15 +426,16 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
-        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
-            if ((y += k) >= end) return;
-            advance(y - k - record->first_row, y - record->first_row);
-            chains_skip(&c, k);
-            continue;
-        }
         _mm_storeu_ps(&span->inv_z, a);
         _mm_storel_pi((__m64*)&span->ly_over_z, b);
-        insert_row(&c, span, rows, y, record, &f);
+        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
+            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
+                if ((y += 1 + k) >= end) return;
+                advance(y - 1 - k - record->first_row, y - record->first_row);
+                chains_skip(&c, 1 + k);
+                continue;
+            }
+        }
         if (++y >= end) return;
         a = _mm_add_ps(a, da);
         b = _mm_add_ps(b, db);
@@ -442,29 +445,28 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     float a[6];
     for (int k = 0; k < 6; k++) a[k] = planes.start[k];
     auto advance = [&](int32_t at, int32_t to) {
-        if (int32_t j = checkpoint_between(ck, at, to)) {
-            for (int k = 0; k < 6; k++) a[k] = ck.values[(size_t)(j - 1) * 6 + k];
-            at = j * ck.spacing;
-        }
+        if (const float* v = checkpoint_between(record, at, to, &at))
+            for (int k = 0; k < 6; k++) a[k] = v[k];
         for (; at < to; at++)
             for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
     };
     advance(0, first - record->first_row);
     chains_skip(&c, first - record->first_row);
     for (int32_t y = first;;) {
-        if (int32_t k = hidden_rows(record, rows, y, end, &f)) {
-            if ((y += k) >= end) return;
-            advance(y - k - record->first_row, y - record->first_row);
-            chains_skip(&c, k);
-            continue;
-        }
         span->inv_z = a[0];
         span->u_over_z = a[1];
         span->v_over_z = a[2];
         span->lx_over_z = a[3];
         span->ly_over_z = a[4];
         span->lz_over_z = a[5];
-        insert_row(&c, span, rows, y, record, &f);
+        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
+            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
+                if ((y += 1 + k) >= end) return;
+                advance(y - 1 - k - record->first_row, y - record->first_row);
+                chains_skip(&c, 1 + k);
+                continue;
+            }
+        }
         if (++y >= end) return;
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
         chains_step(&c);
