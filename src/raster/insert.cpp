@@ -453,12 +453,17 @@ void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
 
 // A row keeps floors once its walks have mostly dropped their spans (its
 // credit reaches 0): there they save whole walks; where spans mostly change
-// the row they would only be thrown away.
+// the row they would only be thrown away. The credit sinks no lower than
+// -64, so the drops behind a front drawn first soon win it back; rows
+// without floors (SPAN_FLOORS_OFF) stay far below.
 inline void floors_after(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
-    if (list->floor_credit >= 0)
+    int32_t credit = list->floor_credit;
+    if (credit >= 0)
         floors_note(list, nl, nr, changed);
-    else
-        list->floor_credit += changed ? -2 : 1;
+    else if (!changed)
+        list->floor_credit = credit + 1;
+    else if (credit > -64)
+        list->floor_credit = credit - 2;
 }
 
 }  // namespace
