@@ -431,7 +431,10 @@ void floor_update(ScanlineSpanList* list, int32_t b) {
         }
         if (v < floor) floor = v;
     }
-    list->floors[b] = SpanFloor{covered >= hi ? floor : -INFINITY, 0, 0};
+    // Kept as a float no greater than the floor.
+    float kept = (float)floor;
+    if ((double)kept > floor) kept = std::nextafter(kept, -INFINITY);
+    list->floors[b] = covered >= hi ? kept : NAN;
 }
 
 // After an insertion over [nl, nr]: a change there leaves the floors of the
@@ -443,10 +446,9 @@ void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
     int32_t b = (nl > 0 ? nl - 1 : 0) >> SPAN_FLOOR_SHIFT, e = nr >> SPAN_FLOOR_SHIFT;
     if (e >= list->floor_count) e = list->floor_count - 1;
     for (; b <= e; b++) {
-        SpanFloor* f = &list->floors[b];
         if (changed)
-            *f = SpanFloor{-INFINITY, 1, 0};
-        else if (f->look && f->inv_z == -INFINITY)
+            list->floors[b] = SPAN_FLOOR_LOOK;
+        else if (list->floors[b] == SPAN_FLOOR_LOOK)
             floor_update(list, b);
     }
 }

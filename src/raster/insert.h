@@ -26,7 +26,7 @@ int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t
 // -- depth floors --------------------------------------------------------------
 // In a deep row most spans lie behind what is already there, and a walk
 // would only drop them. A row whose walks mostly drop keeps floors (see
-// SpanFloor), and a caller may then ask whether a span is hidden before it
+// SPAN_FLOOR_LOOK), and a caller may then ask whether a span is hidden before it
 // builds and inserts it.
 
 // A line w + x * d of float coefficients evaluated in double at a column
@@ -54,6 +54,6 @@ inline int span_list_hides(const ScanlineSpanList* list, int32_t x_left, int32_t
     int32_t b = x_left >> SPAN_FLOOR_SHIFT, e = (x_right - 1) >> SPAN_FLOOR_SHIFT;
     if (x_left < 0 || e >= list->floor_count) return 0;
     for (; b <= e; b++)
-        if (!(top < list->floors[b].inv_z)) return 0;
+        if (!(top < list->floors[b])) return 0;
     return 1;
 }

@@ -265,7 +265,7 @@ int span_list_create(SpanPool* pool, int node_count, ScanlineSpanList* list) {
 
 void span_list_floors_off(ScanlineSpanList* list) {
     if (list->floor_credit >= 0)
-        for (int32_t i = 0; i < list->floor_count; i++) list->floors[i] = SpanFloor{-INFINITY, 1, 0};
+        for (int32_t i = 0; i < list->floor_count; i++) list->floors[i] = SPAN_FLOOR_LOOK;
     list->floor_credit = SPAN_FLOORS_OFF;
 }
 
@@ -297,9 +297,9 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
         if (!rows->hints) return 0;
         int32_t floor_count = ((width - 1) >> SPAN_FLOOR_SHIFT) + 1;
         size_t floors = (size_t)row_count * (size_t)floor_count;
-        rows->floors = (SpanFloor*)std::malloc(floors * sizeof(SpanFloor));
+        rows->floors = (float*)std::malloc(floors * sizeof(float));
         if (!rows->floors) return 0;
-        for (size_t i = 0; i < floors; i++) rows->floors[i] = SpanFloor{-INFINITY, 1, 0};
+        for (size_t i = 0; i < floors; i++) rows->floors[i] = SPAN_FLOOR_LOOK;
     }
     for (int32_t y = 0; y < row_count; y++) {
         ScanlineSpanList* list = &lists[y];

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <climits>
+#include <cmath>
 
 struct Texture;
 
@@ -43,15 +44,13 @@ struct SpanNode {
 
 struct SpanPool;
 
-// What a deep row knows of one block of 1 << SPAN_FLOOR_SHIFT columns: a
-// value below the 1/z line of every visible span over the part of the
-// block's closed column range it lies on, less that line's rounding margin;
-// set only while the block's columns are all covered. -infinity: unknown.
-struct SpanFloor {
-    double inv_z;
-    int32_t look;    // 1: an unknown floor is worked out after the next walk that only drops
-    int32_t unused;  // (0 once a look found a gap: only a change can fill it)
-};
+// A deep row's depth floor, one float per block of 1 << SPAN_FLOOR_SHIFT
+// columns: a value below the 1/z line of every visible span over the part
+// of the block's closed column range it lies on, less that line's rounding
+// margin, set only while the block's columns are all covered. Unknown
+// floors pass no span: SPAN_FLOOR_LOOK is worked out after the next walk
+// that only drops; NaN was found uncovered, and waits for a change.
+const float SPAN_FLOOR_LOOK = -INFINITY;
 
 struct ScanlineSpanList {
     SpanNode* first;       // first node of the chain
@@ -70,7 +69,7 @@ struct ScanlineSpanList {
     int32_t hint_count;
     int32_t hint_low, hint_high;
     int32_t hints_off;     // 1 after a failed store, until the next reset: the row may overlap
-    SpanFloor* floors;     // floor_count blocks, or null (as for hints)
+    float* floors;         // floor_count blocks, or null (as for hints)
     int32_t floor_count;
     int32_t floor_credit;  // floors are kept from 0 on; pure drops raise it, changes lower it;
                            // SPAN_FLOORS_OFF without floors and after a failed store
@@ -151,7 +150,7 @@ struct SpanRows {
     int32_t row_count;
     SpanPool pool;
     SpanNode** hints;         // every row's walk hints, one block
-    SpanFloor* floors;        // every row's depth floors, one block
+    float* floors;            // every row's depth floors, one block
 };
 // Creates the pool, 20 spare nodes for each row and walk hints and depth
 // floors for columns 0..width-1 (none for width <= 0); 1, or 0 on an allocation failure (what
