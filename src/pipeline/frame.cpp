@@ -129,7 +129,7 @@ struct FrameEngine {
     std::vector<ViewVertex> camera_vertices;   // and in the camera's
     std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: a light-facing face uses it
     size_t light_facing_size;
-    std::atomic<long> storage_allocated;    // bytes ever allocated for the storage above
+    std::atomic<long> storage_allocated;    // bytes allocated for the storage above since frame_init
     long storage_limit = -1;                // test hook: storage_allocated may not grow past it; -1: none
     int storage_failed;                     // the frame's objects and chunks found no memory: nothing drawn
     int share_eyes;                         // the shortcut above may be taken (tests turn it off)
@@ -706,6 +706,18 @@ void frame_shutdown() {
     destroy_rows(&frame.picture_rows);
     frame.picture_ready = 0;
     std::vector<uint32_t>().swap(frame.picture_shadow);
+    // The objects, chunks, records and view vertices go too: the next
+    // frame_init starts from nothing, as the first one did.
+    std::vector<FrameObject>().swap(frame.objects);
+    std::vector<Chunk>().swap(frame.vertex_chunks);
+    std::vector<Chunk>().swap(frame.face_chunks);
+    std::vector<ChunkRecords>().swap(frame.light_records);
+    std::vector<ChunkRecords>().swap(frame.camera_records);
+    std::vector<ViewVertex>().swap(frame.light_vertices);
+    std::vector<ViewVertex>().swap(frame.camera_vertices);
+    frame.light_facing.reset();
+    frame.light_facing_size = 0;
+    frame.storage_allocated = 0;
     frame.ready = frame.drawn = 0;
 }
 

@@ -80,9 +80,9 @@ long frame_span_pool_nodes();
 // Test hook: 0 makes frames with the light at the camera run both passes in
 // full instead of sharing one (they must draw the same); frame_init sets 1.
 void frame_share_eyes(int allow);
-// Bytes the frame has allocated for its own working storage so far
-// (records, per-vertex arrays); it grows only while frames need more than
-// every frame before them.
+// Bytes the frame has allocated for its own working storage since
+// frame_init (records, per-vertex arrays); it grows only while frames need
+// more than every frame before them, and frame_shutdown releases it.
 long frame_storage_bytes();
 // Test hook: growth of that storage past `bytes` in all fails as if memory
 // ran out; -1 (the default) lifts the limit.
