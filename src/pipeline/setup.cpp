@@ -353,6 +353,14 @@ inline int insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_
     return 0;
 }
 
+// One row of a walk: its span, and when the row has floors and got none, how
+// many rows after it the floors let the walk pass (0 otherwise).
+inline int32_t walk_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, int32_t end,
+                        const PolygonRecord* record, FaceFloors* f) {
+    if (!insert_row(c, span, rows, y, record, f) || y + 1 >= end) return 0;
+    return hidden_rows(record, rows, y + 1, end, f);
+}
+
 // The plane values of the checkpoint a walk from relative row `at` to row
 // `to` (at <= to) may jump to, with its row in *row; null when none lies in
 // (at, to].
@@ -377,22 +385,19 @@ void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     FaceFloors f = {-1.0, 0.0, 0, 0};
     float w = planes.start[0];
     const float dw = planes.row_step[0];
-    // w from relative row `at` to row `to`.
-    auto advance = [&](int32_t at, int32_t to) {
+    // The walk from relative row `at` to row `to`, making no spans.
+    auto skip_rows = [&](int32_t at, int32_t to) {
+        chains_skip(&c, to - at);
         if (const float* v = checkpoint_between(record, at, to, &at)) w = v[0];
         for (; at < to; at++) w += dw;
     };
-    advance(0, first - record->first_row);
-    chains_skip(&c, first - record->first_row);
+    skip_rows(0, first - record->first_row);
     for (int32_t y = first;;) {
         span->inv_z = w;
-        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
-            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
-                if ((y += 1 + k) >= end) return;
-                advance(y - 1 - k - record->first_row, y - record->first_row);
-                chains_skip(&c, 1 + k);
-                continue;
-            }
+        if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
+            if ((y += 1 + k) >= end) return;
+            skip_rows(y - 1 - k - record->first_row, y - record->first_row);
+            continue;
         }
         if (++y >= end) return;
         w += dw;
@@ -413,7 +418,8 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     __m128 b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.start + 4));  // LY, LZ
     const __m128 da = _mm_loadu_ps(planes.row_step);
     const __m128 db = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.row_step + 4));
-    auto advance = [&](int32_t at, int32_t to) {
+    auto skip_rows = [&](int32_t at, int32_t to) {
+        chains_skip(&c, to - at);
         if (const float* v = checkpoint_between(record, at, to, &at)) {
             a = _mm_loadu_ps(v);
             b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(v + 4));
@@ -423,18 +429,14 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
             b = _mm_add_ps(b, db);
         }
     };
-    advance(0, first - record->first_row);
-    chains_skip(&c, first - record->first_row);
+    skip_rows(0, first - record->first_row);
     for (int32_t y = first;;) {
         _mm_storeu_ps(&span->inv_z, a);
         _mm_storel_pi((__m64*)&span->ly_over_z, b);
-        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
-            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
-                if ((y += 1 + k) >= end) return;
-                advance(y - 1 - k - record->first_row, y - record->first_row);
-                chains_skip(&c, 1 + k);
-                continue;
-            }
+        if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
+            if ((y += 1 + k) >= end) return;
+            skip_rows(y - 1 - k - record->first_row, y - record->first_row);
+            continue;
         }
         if (++y >= end) return;
         a = _mm_add_ps(a, da);
@@ -444,14 +446,14 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 #else
     float a[6];
     for (int k = 0; k < 6; k++) a[k] = planes.start[k];
-    auto advance = [&](int32_t at, int32_t to) {
+    auto skip_rows = [&](int32_t at, int32_t to) {
+        chains_skip(&c, to - at);
         if (const float* v = checkpoint_between(record, at, to, &at))
             for (int k = 0; k < 6; k++) a[k] = v[k];
         for (; at < to; at++)
             for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
     };
-    advance(0, first - record->first_row);
-    chains_skip(&c, first - record->first_row);
+    skip_rows(0, first - record->first_row);
     for (int32_t y = first;;) {
         span->inv_z = a[0];
         span->u_over_z = a[1];
@@ -459,13 +461,10 @@ void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
         span->lx_over_z = a[3];
         span->ly_over_z = a[4];
         span->lz_over_z = a[5];
-        if (insert_row(&c, span, rows, y, record, &f) && y + 1 < end) {
-            if (int32_t k = hidden_rows(record, rows, y + 1, end, &f)) {
-                if ((y += 1 + k) >= end) return;
-                advance(y - 1 - k - record->first_row, y - record->first_row);
-                chains_skip(&c, 1 + k);
-                continue;
-            }
+        if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
+            if ((y += 1 + k) >= end) return;
+            skip_rows(y - 1 - k - record->first_row, y - record->first_row);
+            continue;
         }
         if (++y >= end) return;
         for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
