@@ -22,16 +22,6 @@ void append(ClipPolygon* polygon, const ClipVertex& v) {
 
 }  // namespace
 
-// A plane all three corners are on or inside leaves the triangle alone; one
-// they are all on or outside of (and not all on) removes it.
-int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c) {
-    uint32_t all = sides_a & sides_b & sides_c;
-    uint32_t inside = all & CLIP_SIDES_INSIDE;
-    if (inside == CLIP_SIDES_INSIDE) return CLIP_KEEP;
-    if ((all >> 4) & ~inside) return CLIP_DROP;
-    return CLIP_CUT;
-}
-
 Plane plane_from_points(Vec3 p1, Vec3 p2, Vec3 p3) {
     float ax = p2.x - p1.x, ay = p2.y - p1.y, az = p2.z - p1.z;
     float bx = p3.x - p1.x, by = p3.y - p1.y, bz = p3.z - p1.z;

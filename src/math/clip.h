@@ -88,7 +88,16 @@ ClipPolygon clip_triangle(const ClipVertex vertices[3], const ViewFrustum* frust
 // CLIP_KEEP returns it as given, CLIP_DROP returns nothing (all three on or
 // outside one plane), CLIP_CUT clips it.
 enum { CLIP_KEEP = 0, CLIP_DROP = 1, CLIP_CUT = 2 };
-int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c);
+// A plane all three corners are on or inside leaves the triangle alone; one
+// they are all on or outside of (and not all on) removes it. Inline: the
+// object pass asks it for every face that turns towards the eye.
+inline int clip_triangle_action(uint32_t sides_a, uint32_t sides_b, uint32_t sides_c) {
+    uint32_t all = sides_a & sides_b & sides_c;
+    uint32_t inside = all & CLIP_SIDES_INSIDE;
+    if (inside == CLIP_SIDES_INSIDE) return CLIP_KEEP;
+    if ((all >> 4) & ~inside) return CLIP_DROP;
+    return CLIP_CUT;
+}
 // One Sutherland-Hodgman pass: the part of the polygon inside the plane.
 ClipPolygon clip_polygon_to_plane(const ClipPolygon* polygon, const Plane* plane);
 // The point where edge A-B crosses the plane; a copy of A when the edge is

@@ -136,16 +136,20 @@ float* record_planes(PolygonRecord* record) { return (float*)(record + 1); }
 // Fills the header and the edges of a record from its chains, leaving the
 // planes to the caller; the walk starts at the first left edge's row.
 // Returns the record's size.
-size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id, int planes) {
-    int32_t first_row = c->left[0].y;
+// The rows a walk of the chains makes, from the first left edge's row: it
+// ends when the right chain is used up or at the polygon's end row,
+// whichever comes first; its first row is always made.
+int32_t chain_rows(const EdgeChains* c) {
     int32_t right_rows = 0;
     for (int32_t i = 0; i < c->right_count; i++) right_rows += c->right[i].count;
-    // The walk ends when the right chain is used up or at the polygon's end
-    // row, whichever comes first; its first row is always made.
-    int32_t to_end = c->end_row - first_row;
+    int32_t to_end = c->end_row - c->left[0].y;
+    return to_end < 1 ? 1 : right_rows < to_end ? right_rows : to_end;
+}
+
+size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id, int planes) {
     record->face_id = face_id;
-    record->first_row = first_row;
-    record->row_count = to_end < 1 ? 1 : right_rows < to_end ? right_rows : to_end;
+    record->first_row = c->left[0].y;
+    record->row_count = chain_rows(c);
     record->left_count = (uint8_t)c->left_count;
     record->right_count = (uint8_t)c->right_count;
     record->planes = (uint8_t)planes;
@@ -213,18 +217,23 @@ struct ChainWalk {
     int32_t xl, xr;
 };
 
-ChainWalk chains_begin(const PolygonRecord* record) {
+ChainWalk chains_start(const EdgeStep* left, int32_t left_count, const EdgeStep* right, int32_t right_count) {
     ChainWalk c;
-    c.left = polygon_record_edges(record);
-    c.right = c.left + record->left_count;
-    c.left_count = record->left_count;
+    c.left = left;
+    c.right = right;
+    c.left_count = left_count;
     c.left_entry = 0;
-    c.xl = c.left[0].x;
-    c.left_rows = c.left[0].count;
-    c.right_entry = record->right_count - 1;
-    c.xr = c.right[c.right_entry].x;
-    c.right_rows = c.right[c.right_entry].count;
+    c.xl = left[0].x;
+    c.left_rows = left[0].count;
+    c.right_entry = right_count - 1;
+    c.xr = right[c.right_entry].x;
+    c.right_rows = right[c.right_entry].count;
     return c;
+}
+
+ChainWalk chains_begin(const PolygonRecord* record) {
+    const EdgeStep* edges = polygon_record_edges(record);
+    return chains_start(edges, record->left_count, edges + record->left_count, record->right_count);
 }
 
 // One row down: the right chain (never used up before the last row: a
@@ -244,6 +253,22 @@ inline void chains_step(ChainWalk* c) {
         c->left_entry++;
         c->xl = c->left[c->left_entry].x;
         c->left_rows = c->left[c->left_entry].count;
+    }
+}
+
+// 1 when some row of the chains' walk rounds to columns x_left < x_right
+// with x_right > 0: the only rows insert_row makes a span for. A polygon
+// without one (a sliver between pixel centres, a tip off the left edge)
+// would make a record whose walks change no row; it is dropped before its
+// planes are built. Mostly the first row answers.
+int chains_make_a_span(const EdgeChains* chains) {
+    ChainWalk c = chains_start(chains->left, chains->left_count, chains->right, chains->right_count);
+    const int32_t rows = chain_rows(chains);
+    for (int32_t y = 0;;) {
+        int32_t x_left = c.xl >> 16, x_right = c.xr >> 16;
+        if (x_right > 0 && x_right > x_left) return 1;
+        if (++y >= rows) return 0;
+        chains_step(&c);
     }
 }
 
@@ -479,6 +504,30 @@ int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
     return edge_between(a, b, setup_ceil(a->y), setup_ceil(b->y), edge);
 }
 
+namespace {
+
+// 1 when 0 <= x <= width and 0 <= y <= height at each of the n vertices (NaN
+// fails every comparison).
+inline int on_screen(const ClipVertex* v, int32_t n, float width, float height) {
+#ifdef __SSE2__
+    // Two vertices' x, y per vector; an odd count takes the last one twice.
+    const __m128 low = _mm_setzero_ps(), high = _mm_setr_ps(width, height, width, height);
+    int inside = 0xF;
+    for (int32_t i = 0; i < n; i += 2) {
+        const ClipVertex* b = &v[i + 1 < n ? i + 1 : i];
+        const __m128 p = _mm_loadh_pi(_mm_loadl_pi(low, (const __m64*)&v[i].x), (const __m64*)&b->x);
+        inside &= _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(p, low), _mm_cmple_ps(p, high)));
+    }
+    return inside == 0xF;
+#else
+    for (int32_t i = 0; i < n; i++)
+        if (!(v[i].x >= 0.0f && v[i].x <= width && v[i].y >= 0.0f && v[i].y <= height)) return 0;
+    return 1;
+#endif
+}
+
+}  // namespace
+
 int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
     c->left_count = c->right_count = 0;
     int32_t n = polygon->count;
@@ -487,11 +536,7 @@ int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChai
     // Rows and columns are written unchecked, so every vertex must lie on the
     // screen; the frustum keeps projected vertices 2 pixels inside, and this
     // only rejects geometry that was not finite to begin with.
-    const float width = (float)screen->width, height = (float)screen->height;
-    for (int32_t i = 0; i < n; i++) {
-        const ClipVertex* v = &polygon->v[i];
-        if (!(v->x >= 0.0f && v->x <= width && v->y >= 0.0f && v->y <= height)) return 0;
-    }
+    if (!on_screen(polygon->v, n, (float)screen->width, (float)screen->height)) return 0;
 
     float min_y = 65536.0f, max_y = -65536.0f;
     int32_t top = 0, bottom = 0;
@@ -570,7 +615,7 @@ RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record) {
 
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
     EdgeChains c;
-    if (!setup_edge_chains(polygon, screen, &c)) return 0;
+    if (!setup_edge_chains(polygon, screen, &c) || !chains_make_a_span(&c)) return 0;
     // Only depth matters to the light: the W plane is the one compute_gradients
     // would build, without the five texture and light-view planes.
     float d = screen_determinant(polygon);
@@ -595,7 +640,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
         texture = pipeline_neutral_texture();
     if (!texture) return 0;  // not even the neutral one could be built: out of memory
     EdgeChains c;
-    if (!setup_edge_chains(polygon, screen, &c)) return 0;
+    if (!setup_edge_chains(polygon, screen, &c) || !chains_make_a_span(&c)) return 0;
 
     int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
     int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;

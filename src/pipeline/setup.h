@@ -132,8 +132,8 @@ enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, planes, 14 edges and 8 che
 
 // Builds the record of a projected polygon in `out` (POLYGON_RECORD_MAX bytes,
 // 8-byte aligned). Returns its size, or 0 when setup rejects the polygon
-// (no row covered, off the screen, collinear). Faces without a usable
-// texture are given the neutral one.
+// (no row covered, no row with a span, off the screen, collinear). Faces
+// without a usable texture are given the neutral one.
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out);
 size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
                              void* out);

@@ -185,10 +185,16 @@ TEST_F(Setup, RowsAreSampledAtIntegerYAndColumnsAtTheFloorOfTheEdges) {
     EXPECT_EQ(s[5].right, 30);
 }
 
+// Polygons none of whose rows would get a span make no record: nothing
+// reaches column 1, or every row's edges lie within one column.
 TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
-    ClipPolygon p = polygon({at(0, 10), at(0, 20), at(0.9f, 15)});
-    EXPECT_EQ(emit_polygon_light(&p, &synthetic::test_screen, 1, rows()), 1);  // walked, but nothing reaches column 1
-    EXPECT_TRUE(all_spans().empty());
+    const ClipPolygon cases[] = {polygon({at(0, 10), at(0, 20), at(0.9f, 15)}),
+                                 polygon({at(10.2f, 10), at(10.2f, 20), at(10.8f, 15)})};
+    for (const ClipPolygon& p : cases) {
+        EXPECT_EQ(emit_polygon_light(&p, &synthetic::test_screen, 1, rows()), 0);
+        EXPECT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, nullptr, 1, rows()), 0);
+        EXPECT_TRUE(all_spans().empty());
+    }
 }
 
 // Columns of every row against the edges evaluated in double precision at the
@@ -212,6 +218,7 @@ TEST_F(Setup, CoverageFollowsAFloatReference) {
             continue;
         }
         if (area == 0) continue;
+        EXPECT_EQ(emitted, spans.empty() ? 0 : 1) << "a record exactly when a row gets a span";
         size_t next = 0;
         for (int y = (int)std::ceil(min_y); y < (int)std::ceil(max_y); y++) {
             // Crossings of the row's centre line y with the triangle's edges.
