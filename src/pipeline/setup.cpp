@@ -260,10 +260,13 @@ inline void chains_step(ChainWalk* c) {
 // with x_right > 0: the only rows insert_row makes a span for. A polygon
 // without one (a sliver between pixel centres, a tip off the left edge)
 // would make a record whose walks change no row; it is dropped before its
-// planes are built. Mostly the first row answers.
+// planes are built. Mostly the first row answers. Taller polygons are left
+// to their walks: there deep rows' floors pass runs of hidden rows at once,
+// cheaper than asking each row here.
 int chains_make_a_span(const EdgeChains* chains) {
-    ChainWalk c = chains_start(chains->left, chains->left_count, chains->right, chains->right_count);
     const int32_t rows = chain_rows(chains);
+    if (rows > 4) return 1;
+    ChainWalk c = chains_start(chains->left, chains->left_count, chains->right, chains->right_count);
     for (int32_t y = 0;;) {
         int32_t x_left = c.xl >> 16, x_right = c.xr >> 16;
         if (x_right > 0 && x_right > x_left) return 1;
