@@ -133,9 +133,6 @@ size_t planes_bytes(int planes) { return ((size_t)planes * 3 * sizeof(float) + 7
 
 float* record_planes(PolygonRecord* record) { return (float*)(record + 1); }
 
-// Fills the header and the edges of a record from its chains, leaving the
-// planes to the caller; the walk starts at the first left edge's row.
-// Returns the record's size.
 // The rows a walk of the chains makes, from the first left edge's row: it
 // ends when the right chain is used up or at the polygon's end row,
 // whichever comes first; its first row is always made.
@@ -146,6 +143,9 @@ int32_t chain_rows(const EdgeChains* c) {
     return to_end < 1 ? 1 : right_rows < to_end ? right_rows : to_end;
 }
 
+// Fills the header and the edges of a record from its chains, leaving the
+// planes to the caller; the walk starts at the first left edge's row.
+// Returns the record's size.
 size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id, int planes) {
     record->face_id = face_id;
     record->first_row = c->left[0].y;
@@ -173,35 +173,93 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
 int32_t checkpoint_count(int32_t rows) { return rows > 16 ? std::min(8, (rows - 1) / 16) : 0; }
 int32_t checkpoint_spacing(int32_t rows, int32_t count) { return (rows + count) / (count + 1); }
 
-// Appends the checkpoints to a record whose planes are filled, stepping the
-// planes as the walk does; returns the record's new size.
+// A walk's plane values, stepped row by row in float: the depth plane
+// alone (light pass) or all six (camera pass), kept in the record's and the
+// span's order W, U, V, LX, LY, LZ. The walks and the checkpoints step them
+// alike, so a checkpoint holds the very sums a walk reaches at its row.
+struct DepthPlanes {
+    float w, dw;
+    explicit DepthPlanes(const RecordPlanes& p) : w(p.start[0]), dw(p.row_step[0]) {}
+    void load(const float* v) { w = v[0]; }
+    void save(float* out) const { out[0] = w; }
+    void put(SpanNode* span) const { span->inv_z = w; }
+    void step() { w += dw; }
+};
+
+#ifdef __SSE2__
+struct FullPlanes {
+    __m128 a, b;    // W, U, V, LX and LY, LZ, 0, 0
+    __m128 da, db;  // their row steps
+    explicit FullPlanes(const RecordPlanes& p)
+        : da(_mm_loadu_ps(p.row_step)), db(_mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(p.row_step + 4))) {
+        load(p.start);
+    }
+    void load(const float* v) {
+        a = _mm_loadu_ps(v);
+        b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(v + 4));
+    }
+    void save(float* out) const {
+        _mm_storeu_ps(out, a);
+        _mm_storel_pi((__m64*)(out + 4), b);
+    }
+    void put(SpanNode* span) const {  // inv_z .. lz_over_z lie in this order
+        _mm_storeu_ps(&span->inv_z, a);
+        _mm_storel_pi((__m64*)&span->ly_over_z, b);
+    }
+    void step() {
+        a = _mm_add_ps(a, da);
+        b = _mm_add_ps(b, db);
+    }
+};
+#else
+struct FullPlanes {
+    float a[6], da[6];
+    explicit FullPlanes(const RecordPlanes& p) {
+        for (int k = 0; k < 6; k++) a[k] = p.start[k], da[k] = p.row_step[k];
+    }
+    void load(const float* v) {
+        for (int k = 0; k < 6; k++) a[k] = v[k];
+    }
+    void save(float* out) const {
+        for (int k = 0; k < 6; k++) out[k] = a[k];
+    }
+    void put(SpanNode* span) const {
+        span->inv_z = a[0];
+        span->u_over_z = a[1];
+        span->v_over_z = a[2];
+        span->lx_over_z = a[3];
+        span->ly_over_z = a[4];
+        span->lz_over_z = a[5];
+    }
+    void step() {
+        for (int k = 0; k < 6; k++) a[k] += da[k];
+    }
+};
+#endif
+
+// The values of `count` checkpoints `spacing` rows apart into `out`.
+template <typename Planes>
+void checkpoints_fill(const PolygonRecord* record, int32_t count, int32_t spacing, float* out) {
+    Planes p(polygon_record_planes(record));
+    for (int32_t j = 0; j < count; j++, out += record->planes) {
+        for (int32_t r = 0; r < spacing; r++) p.step();
+        p.save(out);
+    }
+}
+
+// Appends the checkpoints to a record whose planes are filled; returns the
+// record's new size.
 size_t record_finish(PolygonRecord* record, size_t size) {
     int32_t count = checkpoint_count(record->row_count);
     if (!count) return size;
     int32_t spacing = checkpoint_spacing(record->row_count, count);
-    const int planes = record->planes;
-    const float* p = record_planes(record);
     float* out = (float*)((char*)record + size);
-    if (planes == 1) {
-        float w = p[0];
-        for (int32_t j = 0; j < count; j++) {
-            for (int32_t r = 0; r < spacing; r++) w += p[1];
-            out[j] = w;
-        }
-    } else {
-        // Six lanes stepped as the camera walk steps them: W, U, V, LX and LY, LZ.
-        float a[4], b[4], da[4], db[4];
-        for (int k = 0; k < 4; k++) a[k] = p[k], da[k] = p[6 + k], b[k] = k < 2 ? p[4 + k] : 0.0f,
-                                    db[k] = k < 2 ? p[10 + k] : 0.0f;
-        for (int32_t j = 0; j < count; j++, out += 6) {
-            for (int32_t r = 0; r < spacing; r++)
-                for (int k = 0; k < 4; k++) a[k] += da[k], b[k] += db[k];
-            for (int k = 0; k < 4; k++) out[k] = a[k];
-            out[4] = b[0], out[5] = b[1];
-        }
-    }
+    if (record->planes == 1)
+        checkpoints_fill<DepthPlanes>(record, count, spacing, out);
+    else
+        checkpoints_fill<FullPlanes>(record, count, spacing, out);
     record->checkpoints = (uint8_t)count;
-    size += ((size_t)(count * planes) * sizeof(float) + 7) & ~(size_t)7;
+    size += ((size_t)(count * record->planes) * sizeof(float) + 7) & ~(size_t)7;
     record->size = (uint16_t)size;
     return size;
 }
@@ -401,104 +459,35 @@ inline const float* checkpoint_between(const PolygonRecord* record, int32_t at, 
     return ck.values + (size_t)(j - 1) * record->planes;
 }
 
-// The light pass's walk: depth only. Rows above the set, and runs of rows
-// whose floors hide the face, are stepped over (the same sums, no spans,
-// from the nearest checkpoint), so each row's value is the one a walk over
-// all rows reaches there.
-void walk_depth(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+// The walk of a record's rows that lie in the set, with its planes. Rows
+// above the set, and runs of rows whose floors hide the face, are stepped
+// over (the same sums, no spans, from the nearest checkpoint), so each
+// row's values are the ones a walk over all rows reaches there.
+template <typename Planes>
+void walk_planes(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
-    const RecordPlanes planes = polygon_record_planes(record);
+    Planes p(polygon_record_planes(record));
     ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
-    float w = planes.start[0];
-    const float dw = planes.row_step[0];
     // The walk from relative row `at` to row `to`, making no spans.
     auto skip_rows = [&](int32_t at, int32_t to) {
         chains_skip(&c, to - at);
-        if (const float* v = checkpoint_between(record, at, to, &at)) w = v[0];
-        for (; at < to; at++) w += dw;
+        if (const float* v = checkpoint_between(record, at, to, &at)) p.load(v);
+        for (; at < to; at++) p.step();
     };
     skip_rows(0, first - record->first_row);
     for (int32_t y = first;;) {
-        span->inv_z = w;
+        p.put(span);
         if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
             if ((y += 1 + k) >= end) return;
             skip_rows(y - 1 - k - record->first_row, y - record->first_row);
             continue;
         }
         if (++y >= end) return;
-        w += dw;
+        p.step();
         chains_step(&c);
     }
-}
-
-// The camera pass's walk: the six planes, which lie in the record and in the
-// span in the same order (W, U, V, LX, LY, LZ), stepped lane by lane.
-void walk_full(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
-    int32_t first, end;
-    if (!rows_in_set(record, rows, &first, &end)) return;
-    const RecordPlanes planes = polygon_record_planes(record);
-    ChainWalk c = chains_begin(record);
-    FaceFloors f = {-1.0, 0.0, 0, 0};
-#ifdef __SSE2__
-    __m128 a = _mm_loadu_ps(planes.start);                                  // W, U, V, LX
-    __m128 b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.start + 4));  // LY, LZ
-    const __m128 da = _mm_loadu_ps(planes.row_step);
-    const __m128 db = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(planes.row_step + 4));
-    auto skip_rows = [&](int32_t at, int32_t to) {
-        chains_skip(&c, to - at);
-        if (const float* v = checkpoint_between(record, at, to, &at)) {
-            a = _mm_loadu_ps(v);
-            b = _mm_loadl_pi(_mm_setzero_ps(), (const __m64*)(v + 4));
-        }
-        for (; at < to; at++) {
-            a = _mm_add_ps(a, da);
-            b = _mm_add_ps(b, db);
-        }
-    };
-    skip_rows(0, first - record->first_row);
-    for (int32_t y = first;;) {
-        _mm_storeu_ps(&span->inv_z, a);
-        _mm_storel_pi((__m64*)&span->ly_over_z, b);
-        if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
-            if ((y += 1 + k) >= end) return;
-            skip_rows(y - 1 - k - record->first_row, y - record->first_row);
-            continue;
-        }
-        if (++y >= end) return;
-        a = _mm_add_ps(a, da);
-        b = _mm_add_ps(b, db);
-        chains_step(&c);
-    }
-#else
-    float a[6];
-    for (int k = 0; k < 6; k++) a[k] = planes.start[k];
-    auto skip_rows = [&](int32_t at, int32_t to) {
-        chains_skip(&c, to - at);
-        if (const float* v = checkpoint_between(record, at, to, &at))
-            for (int k = 0; k < 6; k++) a[k] = v[k];
-        for (; at < to; at++)
-            for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
-    };
-    skip_rows(0, first - record->first_row);
-    for (int32_t y = first;;) {
-        span->inv_z = a[0];
-        span->u_over_z = a[1];
-        span->v_over_z = a[2];
-        span->lx_over_z = a[3];
-        span->ly_over_z = a[4];
-        span->lz_over_z = a[5];
-        if (int32_t k = walk_row(&c, span, rows, y, end, record, &f)) {
-            if ((y += 1 + k) >= end) return;
-            skip_rows(y - 1 - k - record->first_row, y - record->first_row);
-            continue;
-        }
-        if (++y >= end) return;
-        for (int k = 0; k < 6; k++) a[k] += planes.row_step[k];
-        chains_step(&c);
-    }
-#endif
 }
 
 }  // namespace
@@ -616,9 +605,19 @@ RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record) {
     return RecordCheckpoints{(const float*)end, count, count ? checkpoint_spacing(record->row_count, count) : 0};
 }
 
+namespace {
+
+// A record's chains: setup_edge_chains, less the short polygons that would
+// give no row a span.
+int record_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
+    return setup_edge_chains(polygon, screen, c) && chains_make_a_span(c);
+}
+
+}  // namespace
+
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
     EdgeChains c;
-    if (!setup_edge_chains(polygon, screen, &c) || !chains_make_a_span(&c)) return 0;
+    if (!record_chains(polygon, screen, &c)) return 0;
     // Only depth matters to the light: the W plane is the one compute_gradients
     // would build, without the five texture and light-view planes.
     float d = screen_determinant(polygon);
@@ -643,7 +642,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
         texture = pipeline_neutral_texture();
     if (!texture) return 0;  // not even the neutral one could be built: out of memory
     EdgeChains c;
-    if (!setup_edge_chains(polygon, screen, &c) || !chains_make_a_span(&c)) return 0;
+    if (!record_chains(polygon, screen, &c)) return 0;
 
     int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
     int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
@@ -679,9 +678,9 @@ void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
         span->d_lz_over_z = column_step[5];
         span->texture = record->texture;
         span->level_index = record->level_index;
-        walk_full(record, rows, span);
+        walk_planes<FullPlanes>(record, rows, span);
     } else {
-        walk_depth(record, rows, span);
+        walk_planes<DepthPlanes>(record, rows, span);
     }
 }
 
