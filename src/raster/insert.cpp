@@ -253,13 +253,6 @@ const OverlapStep overlap_steps[3][3][4] = {
 };
 static_assert(sizeof overlap_steps / sizeof overlap_steps[0][0][0] == 36, "9 configurations x 4 outcomes");
 
-// 1 where the step edits the row: all but drop_n and s_wins_n_runs_on.
-const uint8_t overlap_changes[3][3][4] = {
-    {{1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}},
-    {{1, 1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 0}},
-    {{1, 1, 1, 0}, {1, 1, 1, 0}, {1, 1, 1, 0}},
-};
-
 int relation(int32_t a, int32_t b) { return a < b ? REL_LESS : a == b ? REL_EQUAL : REL_GREATER; }
 
 // Q = trunc(x), x = fl(fl(a / b) + 0.5), a and b the two differences below.
@@ -456,15 +449,15 @@ void floors_note(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
 // A row keeps floors once its walks have mostly dropped their spans (its
 // credit reaches 0): there they save whole walks; where spans mostly change
 // the row they would only be thrown away. The credit sinks no lower than
-// -64, so the drops behind a front drawn first soon win it back; rows
-// without floors (SPAN_FLOORS_OFF) stay far below.
+// twice its start, so the drops behind a front drawn first soon win it
+// back; rows without floors (SPAN_FLOORS_OFF) stay far below.
 inline void floors_after(ScanlineSpanList* list, int32_t nl, int32_t nr, int changed) {
     int32_t credit = list->floor_credit;
     if (credit >= 0)
         floors_note(list, nl, nr, changed);
     else if (!changed)
         list->floor_credit = credit + 1;
-    else if (credit > -64)
+    else if (credit > -2 * SPAN_FLOOR_CREDIT)
         list->floor_credit = credit - 2;
 }
 
@@ -531,9 +524,9 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         int32_t lo = nl > sl ? nl : sl;
         int32_t hi = nr < sr ? nr : sr;
         int outcome = decide_outcome(&o, lo, hi);
-        int rl = relation(nl, sl), rr = relation(nr, sr);
-        changed |= overlap_changes[rl][rr][outcome];
-        OverlapStep step = overlap_steps[rl][rr][outcome];
+        OverlapStep step = overlap_steps[relation(nl, sl)][relation(nr, sr)][outcome];
+        // Every step but these two edits the row.
+        changed |= step != drop_n && step != s_wins_n_runs_on;
         if (step(&o) == STEP_STOP) {
             done = 1;
             break;

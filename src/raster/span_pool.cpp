@@ -292,10 +292,10 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
     for (int32_t y = 0; y < row_count; y++) lists[y] = ScanlineSpanList{};
     if (!span_pool_create(&rows->pool)) return 0;
     int32_t hint_count = width > 0 ? ((width - 1) >> SPAN_HINT_SHIFT) + 1 : 0;
+    int32_t floor_count = width > 0 ? ((width - 1) >> SPAN_FLOOR_SHIFT) + 1 : 0;
     if (hint_count > 0 && row_count > 0) {
         rows->hints = (SpanNode**)std::calloc((size_t)row_count * (size_t)hint_count, sizeof(SpanNode*));
         if (!rows->hints) return 0;
-        int32_t floor_count = ((width - 1) >> SPAN_FLOOR_SHIFT) + 1;
         size_t floors = (size_t)row_count * (size_t)floor_count;
         rows->floors = (float*)std::malloc(floors * sizeof(float));
         if (!rows->floors) return 0;
@@ -308,7 +308,7 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
             list->hints = rows->hints + (size_t)y * (size_t)hint_count;
             list->hint_count = hint_count;
             list->hint_low = hint_count;
-            list->floor_count = ((width - 1) >> SPAN_FLOOR_SHIFT) + 1;
+            list->floor_count = floor_count;
             list->floors = rows->floors + (size_t)y * (size_t)list->floor_count;
             list->floor_credit = -SPAN_FLOOR_CREDIT;
         }
