@@ -4,7 +4,6 @@
 #include <vector>
 
 #ifdef __SSE2__
-#include <xmmintrin.h>
 #include <emmintrin.h>
 #endif
 
@@ -237,16 +236,11 @@ size_t camera_record(const ObjectView* eye, const SceneObject* object, const Sce
     return polygon_record_camera(polygon, eye->screen, texture, (uint32_t)face->face_id, record);
 }
 
-}  // namespace
-
-namespace {
-
 // The entry of face f, which turns towards the eye.
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view) {
     const SceneFace* face = &object->faces[f];
-    const SceneVertex* vertices = object->vertices;
-    const ViewVertex* v[3] = {&view[face->corners[0] - vertices], &view[face->corners[1] - vertices],
-                              &view[face->corners[2] - vertices]};
+    const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
+                              corner_view(object, face, 2, view)};
     return (uint32_t)f << 2 | (uint32_t)face_action(v);
 }
 

@@ -393,7 +393,7 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
 
 namespace {
 
-// Every field of every visible span of rows [first, first + count), links aside.
+// Every field of every visible span of the set's rows, top to bottom, links aside.
 std::vector<SpanNode> row_spans(const SpanRows* rows) {
     std::vector<SpanNode> out;
     for (int32_t r = 0; r < rows->row_count; r++) {
