@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -13,6 +14,22 @@ std::atomic<SpanPoolRealloc> pool_realloc{nullptr};  // null: std::realloc
 void* pool_allocate(void* block, size_t bytes) {
     SpanPoolRealloc hook = pool_realloc.load(std::memory_order_relaxed);
     return hook ? hook(block, bytes) : std::realloc(block, bytes);
+}
+
+// A block of `count` nodes aligned as SpanNode asks; the byte in front of
+// it says how far into its allocation it starts (1 to alignof(SpanNode)).
+SpanNode* block_allocate(size_t count) {
+    const uintptr_t align = alignof(SpanNode);
+    unsigned char* raw = (unsigned char*)pool_allocate(nullptr, count * sizeof(SpanNode) + align);
+    if (!raw) return nullptr;
+    unsigned char* block = (unsigned char*)(((uintptr_t)raw + align) & ~(align - 1));
+    block[-1] = (unsigned char)(block - raw);
+    return (SpanNode*)block;
+}
+
+void block_free(SpanNode* block) {
+    unsigned char* start = (unsigned char*)block;
+    std::free(start - start[-1]);
 }
 
 // Take step: the next unused node of the current block. Only valid right
@@ -100,7 +117,7 @@ int span_pool_create(SpanPool* pool) {
     pool->status = 0;
     SpanNode** table = (SpanNode**)pool_allocate(nullptr, sizeof(SpanNode*));
     if (!table) return 0;
-    table[0] = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_FIRST_BLOCK);
+    table[0] = block_allocate(SPAN_POOL_FIRST_BLOCK);
     if (!table[0]) {
         std::free(table);
         return 0;
@@ -114,12 +131,12 @@ int span_pool_create(SpanPool* pool) {
 int span_pool_grow(SpanPool* pool) {
     pool->status = -1;
     if (!pool->blocks) return 0;
-    SpanNode* block = (SpanNode*)pool_allocate(nullptr, sizeof(SpanNode) * SPAN_POOL_BLOCK);
+    SpanNode* block = block_allocate(SPAN_POOL_BLOCK);
     if (!block) return 0;
     size_t entries = (size_t)pool->last_block + 2;
     SpanNode** table = (SpanNode**)pool_allocate(pool->blocks, entries * sizeof(SpanNode*));
     if (!table) {
-        std::free(block);
+        block_free(block);
         return 0;
     }
     pool->blocks = table;
@@ -135,7 +152,7 @@ int span_pool_status(const SpanPool* pool) { return pool->status; }
 
 void span_pool_destroy(SpanPool* pool) {
     if (pool->blocks) {
-        for (int32_t i = 0; i <= pool->last_block; i++) std::free(pool->blocks[i]);
+        for (int32_t i = 0; i <= pool->last_block; i++) block_free(pool->blocks[i]);
         std::free(pool->blocks);
     }
     pool->blocks = nullptr;

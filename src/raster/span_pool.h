@@ -18,22 +18,23 @@ struct Texture;
 // One span of one row; also the record polygon setup fills and hands to
 // insert_span. Always copied whole. The six plane values are given at column
 // 0 of the row: the value at column x is value + x * gradient.
-// The links and the range come first: a walk that only skips spans reads
-// one cache line of a node instead of two.
-struct SpanNode {
+// Everything insertion's walk reads (the links, the range and the 1/z line)
+// lies in the first 32 bytes, and a node starts on a 32-byte boundary: a
+// walk touches one cache line per span it passes.
+struct alignas(32) SpanNode {
     SpanNode* prev;       // previous node of the chain; null for the first
     SpanNode* next;       // next node of the chain; null for the last
     int32_t x_left;       // first column covered
     int32_t x_right;      // one past the last column; x_left >= x_right covers nothing
+    float d_inv_z;        // per-column gradient of inv_z
     float inv_z;          // 1/z at column 0; larger is nearer
     float u_over_z;       // texture u in texels of the chosen level, times 1/z
     float v_over_z;       // texture v in texels of the chosen level, times 1/z
     float lx_over_z;      // light-view x times 1/z
     float ly_over_z;      // light-view y times 1/z
     float lz_over_z;      // light-view depth times 1/z
-    float d_u_over_z;     // per-column gradients; note d_inv_z comes third
+    float d_u_over_z;     // per-column gradients of the other five
     float d_v_over_z;
-    float d_inv_z;
     float d_lx_over_z;
     float d_ly_over_z;
     float d_lz_over_z;
@@ -41,6 +42,8 @@ struct SpanNode {
     int32_t level_index;  // level record within that texture
     uint32_t face_id;     // face that produced the span
 };
+static_assert(offsetof(SpanNode, inv_z) + sizeof(float) <= alignof(SpanNode) && sizeof(SpanNode) == 96,
+              "the walked words in one aligned 32 bytes");
 
 struct SpanPool;
 
