@@ -94,7 +94,7 @@ const int32_t SPAN_SPARE_MARK = INT32_MAX;
 // nodes, every later block 256. Nodes are handed out in order and never given
 // back; a row keeps every node it has taken until shutdown.
 struct SpanPool {
-    SpanNode** blocks;       // one entry per allocated block, 0..last_block
+    SpanNode** blocks;       // each block's first node, 0..last_block (its allocation starts a little before)
     int32_t last_block;      // index of the last allocated block
     int32_t block_capacity;  // nodes in the block being handed out: 1024, then 256
     int32_t current_block;   // index of the block being handed out
