@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "pipeline/object_pass.h"
@@ -86,6 +88,36 @@ TEST_F(ObjectPass, FacingLimitIsAPointOne) {
     f->plane_d = 0.11f;
     EXPECT_TRUE(camera(s, identity()).empty());
     EXPECT_TRUE(light(s, identity()).empty());
+}
+
+// Faces are tested four at a time with a scalar tail: each plane distance
+// must get the same verdict in every lane and in the tail. Seven faces side
+// by side, each distance tried at each position.
+TEST_F(ObjectPass, FacingVerdictIsTheSameInEveryLaneAndInTheTail) {
+    const float below = std::nextafter(0.1f, 0.0f);
+    const struct {
+        float s;   // the eye's distance in front of the plane
+        bool kept;
+    } cases[] = {{0.0f, true}, {below, true}, {0.1f, false}, {-1.0f, true}, {NAN, true}, {0.11f, false}};
+    for (const auto& c : cases)
+        for (int at = 0; at < 7; at++) {
+            Mesh m;
+            for (int k = 0; k < 7; k++) {
+                float x = -7.0f + 2.0f * (float)k;
+                int a = m.vertex({x, -1, 10}, 0, 0), b = m.vertex({x + 1.5f, -1, 10}, 1, 0);
+                m.face(a, b, m.vertex({x, 1, 10}, 0, 1), {0, 0, -1}, -1);
+            }
+            World w;
+            w.add(m);
+            Scene* scene = w.finish();
+            SceneObject* o = &scene->objects[0];
+            for (int k = 0; k < 7; k++) o->faces[k].plane_d = k == at ? c.s : 0.0f;
+            const uint32_t id = (uint32_t)o->faces[at].face_id;
+            std::vector<uint32_t> ids;
+            for (const Span& span : camera(scene, identity())) ids.push_back(span.node->face_id);
+            EXPECT_EQ(std::count(ids.begin(), ids.end(), id) > 0, c.kept) << "s " << c.s << " at " << at;
+            EXPECT_EQ(std::set<uint32_t>(ids.begin(), ids.end()).size(), c.kept ? 7u : 6u) << c.s << " at " << at;
+        }
 }
 
 TEST_F(ObjectPass, PolygonsReachingNearerThanAPointOneAreDroppedWhole) {

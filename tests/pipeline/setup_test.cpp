@@ -296,6 +296,30 @@ TEST_F(Setup, VerticesOffTheScreenOrNotFiniteAreRejected) {
     EXPECT_TRUE(all_spans().empty());
 }
 
+// The screen test takes vertices two at a time (an odd last one twice): a
+// vertex just off any side, or not finite, fails the polygon wherever it
+// stands; vertices on the edges pass.
+TEST_F(Setup, ScreenTestFindsAnOffScreenVertexAtEveryPosition) {
+    const float w = (float)synthetic::test_screen.width, h = (float)synthetic::test_screen.height;
+    const ClipVertex ring[] = {at(0, 0), at(w, 1), at(w, h), at(w / 2, h), at(0, h / 2)};  // on the edges
+    const ClipVertex off[] = {at(-0.01f, 50), at(w + 0.01f, 50), at(50, -0.01f), at(50, h + 0.01f), at(NAN, 50),
+                              at(50, INFINITY)};
+    EdgeChains chains;
+    for (int n = 3; n <= 5; n++) {
+        ClipPolygon p = {};
+        p.count = n;
+        for (int i = 0; i < n; i++) p.v[i] = ring[i];
+        EXPECT_EQ(setup_edge_chains(&p, &synthetic::test_screen, &chains), 1) << n;
+        for (int i = 0; i < n; i++)
+            for (const ClipVertex& bad : off) {
+                ClipPolygon q = p;
+                q.v[i] = bad;
+                EXPECT_EQ(setup_edge_chains(&q, &synthetic::test_screen, &chains), 0)
+                    << n << " vertices, " << bad.x << ", " << bad.y << " at " << i;
+            }
+    }
+}
+
 TEST(TextureLevel, ThresholdsSitNearThePowersOfFour) {
     EXPECT_EQ(select_texture_level(0.0f), 0);
     EXPECT_EQ(select_texture_level(5.0f), 0);
