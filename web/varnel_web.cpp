@@ -18,9 +18,11 @@ namespace {
 enum { TICK_TIMES = 1024 };  // the latest ticks' times kept for the figures
 
 struct WebProgram {
-    int started;                // app_startup ran; app_shutdown is owed
-    int ticks;                  // ticks handed to window_proc in this run
-    double tick_ms[TICK_TIMES]; // ms of tick k at k % TICK_TIMES
+    int started;                 // app_startup ran; app_shutdown is owed
+    int ticks;                   // ticks handed to window_proc in this run
+    double tick_ms[TICK_TIMES];  // ms of tick k at k % TICK_TIMES
+    double frame_ms[TICK_TIMES]; // the same less its present phase (the canvas
+                                 // put among it): the part varnel-render times too
 };
 
 WebProgram program = {};
@@ -30,9 +32,21 @@ int dispatch(uint32_t message, uint32_t key) {
     if (message != MSG_TIMER) return window_proc(message, key);
     double t0 = frame_clock_ms();
     window_proc(message, key);
-    program.tick_ms[program.ticks % TICK_TIMES] = frame_clock_ms() - t0;
+    double ms = frame_clock_ms() - t0;
+    program.tick_ms[program.ticks % TICK_TIMES] = ms;
+    program.frame_ms[program.ticks % TICK_TIMES] = ms - app_frame_phases()->present;
     program.ticks++;
     return 0;
+}
+
+// Median of the latest `count` entries of `times` (at most 1024); 0 before the first tick.
+double median_of_latest(const double* times, int count) {
+    count = std::min(std::min(count, program.ticks), (int)TICK_TIMES);
+    if (count <= 0) return 0.0;
+    std::vector<double> latest;
+    for (int k = program.ticks - count; k < program.ticks; k++) latest.push_back(times[k % TICK_TIMES]);
+    std::nth_element(latest.begin(), latest.begin() + count / 2, latest.end());
+    return latest[(size_t)count / 2];
 }
 
 // Closes the window of a program still running, as its close button would,
@@ -121,15 +135,10 @@ EMSCRIPTEN_KEEPALIVE uint32_t varnel_frame_checksum() {
 
 EMSCRIPTEN_KEEPALIVE int varnel_ticks() { return program.ticks; }
 
-// Median ms of the latest `count` ticks (at most 1024); 0 before the first.
-EMSCRIPTEN_KEEPALIVE double varnel_median_ms(int count) {
-    count = std::min(std::min(count, program.ticks), (int)TICK_TIMES);
-    if (count <= 0) return 0.0;
-    std::vector<double> times;
-    for (int k = program.ticks - count; k < program.ticks; k++) times.push_back(program.tick_ms[k % TICK_TIMES]);
-    std::nth_element(times.begin(), times.begin() + count / 2, times.end());
-    return times[(size_t)count / 2];
-}
+// Median ms of the latest `count` ticks (at most 1024), whole or without
+// their present phase; 0 before the first.
+EMSCRIPTEN_KEEPALIVE double varnel_median_ms(int count) { return median_of_latest(program.tick_ms, count); }
+EMSCRIPTEN_KEEPALIVE double varnel_median_frame_ms(int count) { return median_of_latest(program.frame_ms, count); }
 
 // Threads the running program draws on, and the most this build can.
 EMSCRIPTEN_KEEPALIVE int varnel_threads() { return program.started ? frame_threads() : 0; }

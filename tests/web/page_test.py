@@ -178,10 +178,12 @@ async def test(page, native, servers, web, data, scratch):
                     continue
                 code = await page.run(width=width, height=height, threads=threads, events=WALK,
                                       frames=WALK_FRAMES)
+                # the frame's time is the tick's less the canvas put: never more
                 got = await page.eval("[varnel.checksum(), varnel.ticks(), varnel.threads(), "
-                                      "document.getElementById('messages').textContent]")
+                                      "document.getElementById('messages').textContent, "
+                                      "varnel.medianFrameMs(16) > 0 && varnel.medianFrameMs(16) <= varnel.medianMs(16)]")
                 want = native.checksum(data, width, height, threads, WALK, WALK_FRAMES)
-                check(code == 0 and got == [want, WALK_FRAMES, threads, ""],
+                check(code == 0 and got == [want, WALK_FRAMES, threads, "", True],
                       f"{kind}: {width}x{height} on {threads} thread(s): page {got}, varnel-render {want:#010x}")
 
     # A damaged world, opened with the folder picker: varnel-render's refusal line on the page.
@@ -250,19 +252,23 @@ async def bench(page, native, servers, data, reps=3):
     # The browser compiles the module's hot functions fully only after they
     # have run a while: 500 frames first.
     await page.run(width=640, height=480, threads=1, events="1:mouse:1,0", frames=500)
-    print("size        threads  page ms/frame  native ms/frame  page/native")
+    # A page's tick also puts the frame on the canvas (its present phase),
+    # which varnel-render's headless present does not: the frame column is
+    # the tick without it, the work both time.
+    print("size        threads  page ms/tick  page ms/frame  native ms/frame  tick/native  frame/native")
     for width, height in ((400, 300), (1280, 720)):
         for threads in (1, 2):
-            page_ms, native_ms = [], []
+            page_ms, frame_ms, native_ms = [], [], []
             for _ in range(reps):
                 await page.run(width=width, height=height, threads=threads, events="1:mouse:1,0", frames=300)
                 page_ms.append(await page.eval("varnel.medianMs(300)"))
+                frame_ms.append(await page.eval("varnel.medianFrameMs(300)"))
                 r = native.run(data, "--frames", 300, "--bench", "--events", "1:mouse:1,0", "--size",
                                f"{width}x{height}", "--threads", threads)
                 native_ms.append(json.loads(r.stdout.strip().splitlines()[-1])["ms_per_frame"]["median"])
-            best, best_native = min(page_ms), min(native_ms)
-            print(f"{width}x{height:<6} {threads:^7}  {best:13.2f}  {best_native:15.2f}  {best / best_native:11.2f}",
-                  flush=True)
+            tick, frame, native_best = min(page_ms), min(frame_ms), min(native_ms)
+            print(f"{width}x{height:<6} {threads:^7}  {tick:12.2f}  {frame:13.2f}  {native_best:15.2f}  "
+                  f"{tick / native_best:11.2f}  {frame / native_best:12.2f}", flush=True)
 
 
 async def screenshot(page, servers, path):
