@@ -130,9 +130,9 @@ void BM_Fill(benchmark::State& state) {
     ShadeSettings settings = {state.range(2) == 2 ? nullptr : shadow.data(), 100, fill};
     ShadeState shade;
     shade_begin(&shade, &settings, &screen);
+    const SpanShading shading = {0, 0, 0, 0, 0, 0, texture};
     SpanNode span = {};
-    span.texture = texture;
-    span.level_index = 0;
+    span.shading = &shading;
     span.face_id = face;
     shade_span_prepare(&shade, &span);
 

@@ -100,10 +100,12 @@ struct ChunkRecords {
     int failed;                       // 1: this frame's records found no memory; the chunk draws nothing
 };
 
-// Every screen row's span list, cut into bands that each own a pool.
+// Every screen row's span list, cut into bands that each own a pool, and
+// the camera records (per face chunk) whose shading the spans point to.
 struct RowSet {
     std::vector<ScanlineSpanList> lists;    // every row, row 0 first
     std::vector<SpanRows> bands;
+    std::vector<ChunkRecords> camera_records;
 };
 
 struct FrameEngine {
@@ -123,8 +125,7 @@ struct FrameEngine {
     std::vector<FrameObject> objects;
     std::vector<Chunk> vertex_chunks;
     std::vector<Chunk> face_chunks;
-    std::vector<ChunkRecords> light_records;   // per face chunk
-    std::vector<ChunkRecords> camera_records;
+    std::vector<ChunkRecords> light_records;   // per face chunk (the camera's are the rows')
     std::vector<ViewVertex> light_vertices;    // per vertex of the frame's objects, in the light's view
     std::vector<ViewVertex> camera_vertices;   // and in the camera's
     std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: a light-facing face uses it
@@ -208,9 +209,10 @@ int size_band_tables(std::vector<ChunkRecords>* records) {
     return 1;
 }
 
-// The frame's objects, chunks and per-vertex arrays; storage only grows.
-// 0 when memory ran out (the object and chunk lists throw instead).
-int gather_objects(const FrameScene* scene) {
+// The frame's objects, chunks, per-vertex arrays and the records' band
+// tables; storage only grows. 0 when memory ran out (the object and chunk
+// lists throw instead).
+int gather_objects(const FrameScene* scene, RowSet* rows) {
     frame.objects.clear();
     int32_t vertices = 0;
     add_objects(scene->world, &vertices);
@@ -229,8 +231,8 @@ int gather_objects(const FrameScene* scene) {
         add_chunks(&frame.face_chunks, o, fo->object->face_count, face_chunk);
     }
     if (!grow_to(&frame.light_records, frame.face_chunks.size()) ||
-        !grow_to(&frame.camera_records, frame.face_chunks.size()) || !size_band_tables(&frame.light_records) ||
-        !size_band_tables(&frame.camera_records) || !grow_to(&frame.light_vertices, (size_t)vertices) ||
+        !grow_to(&rows->camera_records, frame.face_chunks.size()) || !size_band_tables(&frame.light_records) ||
+        !size_band_tables(&rows->camera_records) || !grow_to(&frame.light_vertices, (size_t)vertices) ||
         !grow_to(&frame.camera_vertices, (size_t)vertices))
         return 0;
     if (frame.light_facing_size < (size_t)vertices) {
@@ -245,10 +247,10 @@ int gather_objects(const FrameScene* scene) {
 
 // gather_objects; when memory ran out, no chunks at all: the frame then
 // draws nothing and reports the memory warning in both passes.
-void gather_frame(const FrameScene* scene) {
+void gather_frame(const FrameScene* scene, RowSet* rows) {
     int ok;
     try {
-        ok = gather_objects(scene);
+        ok = gather_objects(scene, rows);
     } catch (const std::bad_alloc&) {
         ok = 0;
     }
@@ -271,10 +273,10 @@ void* record_room(ChunkRecords* r) {
 }
 
 // Before a chunk's faces: room for a record of a typical size per face
-// (a triangle's camera record is 152 bytes), so the storage is sized once
+// (a triangle's camera record is 176 bytes), so the storage is sized once
 // instead of doubling along the way. Where that much cannot be had,
 // record_room still grows it as far as it needs.
-const size_t typical_record = 160;
+const size_t typical_record = 176;
 
 void reserve_records(ChunkRecords* r, int32_t faces) {
     size_t want = (size_t)faces * typical_record + POLYGON_RECORD_MAX;
@@ -379,7 +381,7 @@ enum LightViews {
                              // so its corners are marked, with their camera-view positions
 };
 
-void camera_faces(int32_t c, LightViews source) {
+void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
@@ -389,7 +391,7 @@ void camera_faces(int32_t c, LightViews source) {
     const LightViewSource light = source == LIGHT_VIEWS_SHARED ? LightViewSource{view, nullptr}
                                   : source == LIGHT_VIEWS_FRESH ? LightViewSource{light_view, nullptr}
                                                                 : LightViewSource{light_view, marks};
-    ChunkRecords* r = &frame.camera_records[(size_t)c];
+    ChunkRecords* r = &pass->rows->camera_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
     reserve_records(r, ch.count);
@@ -442,7 +444,7 @@ void cone_sweep(const Pass* pass, int32_t first_row, int32_t row_count) {
 }
 
 void light_rows(const Pass* pass, int32_t b) {
-    walk_band(pass, b, pass->shared ? frame.camera_records : frame.light_records);
+    walk_band(pass, b, pass->shared ? pass->rows->camera_records : frame.light_records);
     const SpanRows* rows = &pass->rows->bands[(size_t)b];
     resolve_light_rows(rows, pass->targets->shadow_buffer, pass->screen->width, &frame.light_counts[(size_t)b]);
     cone_sweep(pass, rows->first_row, rows->row_count);
@@ -450,7 +452,7 @@ void light_rows(const Pass* pass, int32_t b) {
 
 // The band's rows also go to the display while they are in the cache.
 void camera_rows(const Pass* pass, int32_t b) {
-    if (!pass->shared) walk_band(pass, b, frame.camera_records);
+    if (!pass->shared) walk_band(pass, b, pass->rows->camera_records);
     const SpanRows* rows = &pass->rows->bands[(size_t)b];
     ShadeState state;
     shade_begin(&state, &pass->shade, pass->screen);
@@ -484,17 +486,20 @@ void job_vertices(void* context, int32_t item) { transform_vertices((const Pass*
 // (which read no marks) are made in job 3 beside the light bands, filling
 // the gaps the bands leave towards the job's end.
 void job_faces(void* context, int32_t item) {
-    if (((const Pass*)context)->shared)
-        camera_faces(item, LIGHT_VIEWS_SHARED);
+    const Pass* pass = (const Pass*)context;
+    if (pass->shared)
+        camera_faces(pass, item, LIGHT_VIEWS_SHARED);
     else
         light_faces(item);
 }
 
-void job_marked_camera_faces(void*, int32_t item) { camera_faces(item, LIGHT_VIEWS_MARKED); }
+void job_marked_camera_faces(void* context, int32_t item) {
+    camera_faces((const Pass*)context, item, LIGHT_VIEWS_MARKED);
+}
 
 void job_light_rows(void* context, int32_t item) {
     if (item >= frame.band_count) {  // a face chunk's camera records (two eyes only)
-        camera_faces(item - frame.band_count, LIGHT_VIEWS_FRESH);
+        camera_faces((const Pass*)context, item - frame.band_count, LIGHT_VIEWS_FRESH);
         return;
     }
     int32_t b = frame.light_order[(size_t)item];
@@ -564,6 +569,7 @@ void destroy_rows(RowSet* set) {
     for (SpanRows& rows : set->bands) span_rows_destroy(&rows);
     set->bands.clear();
     set->lists.clear();
+    std::vector<ChunkRecords>().swap(set->camera_records);
 }
 
 size_t screen_pixels() { return (size_t)frame.screen.width * (size_t)frame.screen.height; }
@@ -583,7 +589,7 @@ void render_passes(Pass* pass, FrameReport* report) {
         }
     pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
-    gather_frame(scene);
+    gather_frame(scene, pass->rows);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
@@ -592,7 +598,7 @@ void render_passes(Pass* pass, FrameReport* report) {
     workers_run(job_faces, pass, face_chunks);
     double t2 = frame_clock_ms();
     workers_run(job_light_rows, pass, frame.band_count + (pass->shared ? 0 : face_chunks));
-    const std::vector<ChunkRecords>& light_records = pass->shared ? frame.camera_records : frame.light_records;
+    const std::vector<ChunkRecords>& light_records = pass->shared ? pass->rows->camera_records : frame.light_records;
     report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
                                                 nullptr, &report->light_spans);
     if (report->light_warnings) {
@@ -601,7 +607,7 @@ void render_passes(Pass* pass, FrameReport* report) {
     }
     double t3 = frame_clock_ms();
     workers_run(job_camera_rows, pass, frame.band_count + (pass->write_vertices ? vertex_chunks : 0));
-    report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, frame.camera_records,
+    report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, pass->rows->camera_records,
                                                  targets->frame_buffer, pass->display, &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
     order_bands(&frame.camera_order, frame.camera_cost);
@@ -712,7 +718,6 @@ void frame_shutdown() {
     std::vector<Chunk>().swap(frame.vertex_chunks);
     std::vector<Chunk>().swap(frame.face_chunks);
     std::vector<ChunkRecords>().swap(frame.light_records);
-    std::vector<ChunkRecords>().swap(frame.camera_records);
     std::vector<ViewVertex>().swap(frame.light_vertices);
     std::vector<ViewVertex>().swap(frame.camera_vertices);
     frame.light_facing.reset();

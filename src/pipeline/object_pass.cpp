@@ -344,7 +344,7 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
             if (action != CLIP_DROP &&
                 object_pass_camera_record(&eye, object, &object->faces[entries[i] >> 2], view.data(), action, nullptr,
                                           materials, material_count, record))
-                polygon_walk((const PolygonRecord*)record, rows, &span);
+                polygon_walk_kept((const PolygonRecord*)record, rows, &span);
         }
     }
 }

@@ -81,6 +81,8 @@ size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* objec
 // Both passes for a whole object straight into one row set, single-threaded
 // (the frame runs them in parts, on every core). Pass 1 stores every
 // light-facing corner's light-view position in its vertex's lx, ly, lz.
+// Pass 2's spans point to shading kept for the rest of the process
+// (polygon_walk_kept): these serve tests and tools, not the frame.
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                               SceneObject* object, SpanRows* rows);
 void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,

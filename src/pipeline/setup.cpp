@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #ifdef __SSE2__
 #include <xmmintrin.h>
@@ -155,8 +157,7 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->planes = (uint8_t)planes;
     record->checkpoints = 0;
     record->unused[0] = record->unused[1] = 0;
-    record->level_index = 0;
-    record->texture = nullptr;
+    record->shading = SpanShading{};
     EdgeStep* edges = (EdgeStep*)((char*)(record + 1) + planes_bytes(planes));
     // A few 16-byte entries: copied in place, cheaper than a memcpy call.
     for (int32_t i = 0; i < c->left_count; i++) edges[i] = c->left[i];
@@ -654,8 +655,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
 
     PolygonRecord* record = (PolygonRecord*)out;
     size_t size = record_begin(record, &c, face_id, 6);
-    record->level_index = level_v * levels_u + level_u;
-    record->texture = texture;
+    record->shading = SpanShading{g.dx[1], g.dx[2], g.dx[3], g.dx[4], g.dx[5], level_v * levels_u + level_u, texture};
     float row = (float)record->first_row;
     float* planes = record_planes(record);
     for (int k = 0; k < 6; k++) {
@@ -666,22 +666,42 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
     return record_finish(record, size);
 }
 
-void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
-    const float* column_step = polygon_record_planes(record).column_step;
+namespace {
+
+void walk_with(const PolygonRecord* record, SpanRows* rows, SpanNode* span, const SpanShading* shading) {
     span->face_id = record->face_id;
-    span->d_inv_z = column_step[0];
+    span->d_inv_z = polygon_record_planes(record).column_step[0];
+    span->shading = shading;
     if (record->planes == 6) {
-        span->d_u_over_z = column_step[1];
-        span->d_v_over_z = column_step[2];
-        span->d_lx_over_z = column_step[3];
-        span->d_ly_over_z = column_step[4];
-        span->d_lz_over_z = column_step[5];
-        span->texture = record->texture;
-        span->level_index = record->level_index;
         walk_planes<FullPlanes>(record, rows, span);
     } else {
         walk_planes<DepthPlanes>(record, rows, span);
     }
+}
+
+// Copies of the shading of records that die before their spans, for the
+// whole process: std::deque never moves what it holds.
+struct KeptShadings {
+    std::mutex mutex;
+    std::deque<SpanShading> kept;
+};
+
+KeptShadings& kept_shadings = *new KeptShadings;  // never destroyed: spans may point into it until exit
+
+const SpanShading* keep_shading(const SpanShading* shading) {
+    std::lock_guard<std::mutex> lock(kept_shadings.mutex);
+    kept_shadings.kept.push_back(*shading);
+    return &kept_shadings.kept.back();
+}
+
+}  // namespace
+
+void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+    walk_with(record, rows, span, record->planes == 6 ? &record->shading : nullptr);
+}
+
+void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+    walk_with(record, rows, span, record->planes == 6 ? keep_shading(&record->shading) : nullptr);
 }
 
 namespace {
@@ -691,7 +711,7 @@ namespace {
 int walk_built(size_t size, const void* record, SpanRows* rows) {
     if (!size) return 0;
     SpanNode span = {};
-    polygon_walk((const PolygonRecord*)record, rows, &span);
+    polygon_walk_kept((const PolygonRecord*)record, rows, &span);
     return 1;
 }
 

@@ -105,8 +105,7 @@ struct PolygonRecord {
     uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
     uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints)
     uint8_t unused[2];
-    int32_t level_index;   // camera pass: level record within the texture
-    Texture* texture;      // camera pass: the face's texture
+    SpanShading shading;   // camera pass: what its spans share (level 0 and no texture in a light record)
 };
 
 // Attribute planes of a record, `planes` of each: values at column 0 of
@@ -144,9 +143,12 @@ RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record);
 // Inserts the record's spans that fall on the rows of `rows`, top to bottom:
 // one insert_span per covered row whose span ends right of column 0. `span`
 // is the record handed to insert_span, filled here; a light record leaves
-// the fields it does not carry as they are, so one scratch record (zeroed
-// once) can serve a whole pass.
+// the plane values it does not carry as they are, so one scratch record
+// (zeroed once) can serve a whole pass. A camera record's spans point to its
+// shading, so the record must outlive them; polygon_walk_kept is for records
+// that do not (it keeps a copy of the shading for the rest of the process).
 void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
+void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
 
 // A record built and walked into one row set at once; 1 when the polygon was
 // walked, 0 when setup rejected it.

@@ -114,13 +114,14 @@ void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen*
 }
 
 int shade_span_prepare(ShadeState* state, const SpanNode* span) {
-    if (!load_level(state, span->texture, span->level_index)) return 0;
+    const SpanShading* s = span->shading;
+    if (!s || !load_level(state, s->texture, s->level_index)) return 0;
     state->d_w = span->d_inv_z;
-    state->d_u = span->d_u_over_z;
-    state->d_v = span->d_v_over_z;
-    state->d_lx = span->d_lx_over_z;
-    state->d_ly = span->d_ly_over_z;
-    state->d_lz = span->d_lz_over_z;
+    state->d_u = s->d_u_over_z;
+    state->d_v = s->d_v_over_z;
+    state->d_lx = s->d_lx_over_z;
+    state->d_ly = s->d_ly_over_z;
+    state->d_lz = s->d_lz_over_z;
     state->face_id = span->face_id;
     return 1;
 }
@@ -180,11 +181,9 @@ void resolve_camera_rows(const SpanRows* rows, uint32_t* frame_buffer, ShadeStat
                      if (!shade_span_prepare(state, span)) return 0;
                      float column = (float)a;
                      shade_span(state, b - a, span->inv_z + column * span->d_inv_z,
-                                span->u_over_z + column * span->d_u_over_z,
-                                span->v_over_z + column * span->d_v_over_z,
-                                span->lx_over_z + column * span->d_lx_over_z,
-                                span->ly_over_z + column * span->d_ly_over_z,
-                                span->lz_over_z + column * span->d_lz_over_z, line + a);
+                                span->u_over_z + column * state->d_u, span->v_over_z + column * state->d_v,
+                                span->lx_over_z + column * state->d_lx, span->ly_over_z + column * state->d_ly,
+                                span->lz_over_z + column * state->d_lz, line + a);
                      return 1;
                  });
 }

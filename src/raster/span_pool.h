@@ -15,13 +15,26 @@
 
 struct Texture;
 
+// What every span of one polygon shares for shading, kept once with the
+// polygon (in its record) rather than in each span: the per-column
+// gradients of the five texture and light planes, and the texture level.
+struct SpanShading {
+    float d_u_over_z;
+    float d_v_over_z;
+    float d_lx_over_z;
+    float d_ly_over_z;
+    float d_lz_over_z;
+    int32_t level_index;  // level record within the texture
+    Texture* texture;     // the face's texture
+};
+
 // One span of one row; also the record polygon setup fills and hands to
 // insert_span. Always copied whole. The six plane values are given at column
-// 0 of the row: the value at column x is value + x * gradient.
-// Everything insertion's walk reads (the links, the range and the 1/z line)
-// lies in the first 32 bytes, and a node starts on a 32-byte boundary: a
-// walk touches one cache line per span it passes.
-struct alignas(32) SpanNode {
+// 0 of the row: the value at column x is value + x * gradient (the 1/z
+// gradient here, the others in `shading`). A node is one cache line and
+// starts on one: a walk touches one line per span it passes, and a store
+// writes one.
+struct alignas(64) SpanNode {
     SpanNode* prev;       // previous node of the chain; null for the first
     SpanNode* next;       // next node of the chain; null for the last
     int32_t x_left;       // first column covered
@@ -33,17 +46,10 @@ struct alignas(32) SpanNode {
     float lx_over_z;      // light-view x times 1/z
     float ly_over_z;      // light-view y times 1/z
     float lz_over_z;      // light-view depth times 1/z
-    float d_u_over_z;     // per-column gradients of the other five
-    float d_v_over_z;
-    float d_lx_over_z;
-    float d_ly_over_z;
-    float d_lz_over_z;
-    Texture* texture;     // the face's texture (camera pass only)
-    int32_t level_index;  // level record within that texture
     uint32_t face_id;     // face that produced the span
+    const SpanShading* shading;  // the polygon's; null for depth-only spans (light pass)
 };
-static_assert(offsetof(SpanNode, inv_z) + sizeof(float) <= alignof(SpanNode) && sizeof(SpanNode) == 96,
-              "the walked words in one aligned 32 bytes");
+static_assert(sizeof(SpanNode) == 64, "a node is one cache line");
 
 struct SpanPool;
 

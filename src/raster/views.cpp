@@ -77,9 +77,9 @@ void view_levels(const SpanRows* rows, uint32_t* out, int32_t width) {
     ResolveCounts counts;
     resolve_rows(rows, out, width, &counts, [&](const SpanNode* span, int32_t a, int32_t b, uint32_t* line) {
         if (!shade_span_prepare(&state, span)) return 0;  // the frame leaves it black too
-        int32_t columns = span->texture->level_count_x;
-        uint32_t colour = level_ramp(span->level_index % columns) << 16 |
-                          level_ramp(span->level_index / columns) << 8 | VIEW_LEVEL_BLUE;
+        int32_t columns = span->shading->texture->level_count_x;
+        uint32_t colour = level_ramp(span->shading->level_index % columns) << 16 |
+                          level_ramp(span->shading->level_index / columns) << 8 | VIEW_LEVEL_BLUE;
         for (int32_t x = a; x < b; x++) line[x] = colour;
         return 1;
     });

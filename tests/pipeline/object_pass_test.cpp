@@ -199,9 +199,9 @@ TEST_F(ObjectPass, LightAtTheCameraPoseMapsPixelsOntoThemselves) {
     for (const Span& sp : spans) {
         const SpanNode* n = sp.node;
         for (int x = n->x_left; x < n->x_right; x += 7) {
-            float lx = n->lx_over_z + (float)x * n->d_lx_over_z;
-            float ly = n->ly_over_z + (float)x * n->d_ly_over_z;
-            float lz = n->lz_over_z + (float)x * n->d_lz_over_z;
+            float lx = n->lx_over_z + (float)x * n->shading->d_lx_over_z;
+            float ly = n->ly_over_z + (float)x * n->shading->d_ly_over_z;
+            float lz = n->lz_over_z + (float)x * n->shading->d_lz_over_z;
             EXPECT_NEAR(200.0f * lx / lz + 200.0f, (float)x, 0.01f);
             EXPECT_NEAR(200.0f * ly / lz + 150.0f, (float)sp.y, 0.01f);
         }
@@ -224,7 +224,7 @@ TEST_F(ObjectPass, FacesWithoutAUsableMaterialAreDrawnWithTheNeutralTexture) {
         for (int k = 0; k < 4; k++)
             if (sp.node->face_id == (uint32_t)s->objects[k].faces[0].face_id) {
                 counts[k]++;
-                EXPECT_EQ(sp.node->texture, k == 0 ? tex->texture : pipeline_neutral_texture());
+                EXPECT_EQ(sp.node->shading->texture, k == 0 ? tex->texture : pipeline_neutral_texture());
             }
     }
     for (int k = 0; k < 4; k++) EXPECT_GT(counts[k], 10) << k;

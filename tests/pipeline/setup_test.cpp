@@ -357,11 +357,11 @@ TEST_F(Setup, LevelIsClampedPerAxis) {
     ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 9, rows()), 1);
     const SpanNode* s = first_span(100);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->level_index, 34);
-    EXPECT_EQ(s->texture, t->texture);
+    EXPECT_EQ(s->shading->level_index, 34);
+    EXPECT_EQ(s->shading->texture, t->texture);
     EXPECT_EQ(s->face_id, 9u);
     // u runs 0..100 over 4 columns at level width 2: u/z gradient 100 * 2 / 10 / 4.
-    EXPECT_FLOAT_EQ(s->d_u_over_z, 5.0f);
+    EXPECT_FLOAT_EQ(s->shading->d_u_over_z, 5.0f);
     EXPECT_FLOAT_EQ(s->d_inv_z, 0.0f);
     EXPECT_FLOAT_EQ(s->inv_z, 0.1f);
 }
@@ -379,12 +379,12 @@ TEST_F(Setup, FacesWithoutATextureGetTheNeutralChecker) {
     ClipPolygon p = polygon({at(10, 10), at(10, 40), at(40, 10)});
     ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, nullptr, 3, rows()), 1);
     ASSERT_NE(first_span(10), nullptr);
-    EXPECT_EQ(first_span(10)->texture, neutral);
+    EXPECT_EQ(first_span(10)->shading->texture, neutral);
     Texture levelless = *neutral;
     levelless.level_count_y = 0;
     span_rows_reset(rows());
     ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, &levelless, 3, rows()), 1);
-    EXPECT_EQ(first_span(10)->texture, neutral);
+    EXPECT_EQ(first_span(10)->shading->texture, neutral);
 }
 
 // Per row the template carries the planes at column 0 of that row; every
@@ -407,8 +407,8 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
         ASSERT_NE(s, nullptr) << y;
         float x = (float)s->x_left;
         EXPECT_NEAR(s->inv_z + x * s->d_inv_z, g->w.at_origin + x * g->w.dx + y * g->w.dy, 1e-6f);
-        EXPECT_NEAR(s->lz_over_z + x * s->d_lz_over_z, g->lz.at_origin + x * g->lz.dx + y * g->lz.dy, 1e-4f);
-        EXPECT_EQ(s->d_v_over_z, g->v.dx);
+        EXPECT_NEAR(s->lz_over_z + x * s->shading->d_lz_over_z, g->lz.at_origin + x * g->lz.dx + y * g->lz.dy, 1e-4f);
+        EXPECT_EQ(s->shading->d_v_over_z, g->v.dx);
     }
     EXPECT_EQ(first_span(150), nullptr);
     EXPECT_EQ(first_span(49), nullptr);
@@ -418,9 +418,9 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
 
 namespace {
 
-// The bytes of a span's fields, without the tail padding that its
-// alignment adds (copies need not keep that).
-const size_t span_bytes = offsetof(SpanNode, face_id) + sizeof(uint32_t);
+// The bytes of a span's fields, without any tail padding its alignment
+// may add (copies need not keep that).
+const size_t span_bytes = offsetof(SpanNode, shading) + sizeof(const SpanShading*);
 
 // Every field of every visible span of the set's rows, top to bottom, links aside.
 std::vector<SpanNode> row_spans(const SpanRows* rows) {

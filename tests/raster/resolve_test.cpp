@@ -46,9 +46,9 @@ protected:
         settings = ShadeSettings{shadow.data(), 100, fill_bilinear};
         begin();
         texture = position_texture();
+        shading = SpanShading{0, 0, 0, 0, 0, 0, texture->texture};
         span = SpanNode{};
-        span.texture = texture->texture;
-        span.level_index = 0;
+        span.shading = &shading;
         span.face_id = 77;
         calls.clear();
         screen.reset(new synthetic::ScreenRows(H));
@@ -68,6 +68,7 @@ protected:
     ShadeSettings settings;
     ShadeState state;
     std::unique_ptr<synthetic::OwnedTexture> texture;
+    SpanShading shading;
     SpanNode span;
     std::unique_ptr<synthetic::ScreenRows> screen;
 };
@@ -76,11 +77,11 @@ protected:
 // pixels and past the last one; linear steps in between.
 TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
     span.d_inv_z = -0.0004f;
-    span.d_u_over_z = 0.31f;
-    span.d_v_over_z = -0.07f;
-    span.d_lx_over_z = 0.9f;
-    span.d_ly_over_z = 0.2f;
-    span.d_lz_over_z = -0.01f;
+    shading.d_u_over_z = 0.31f;
+    shading.d_v_over_z = -0.07f;
+    shading.d_lx_over_z = 0.9f;
+    shading.d_ly_over_z = 0.2f;
+    shading.d_lz_over_z = -0.01f;
     const float w = 0.1f, u = 3.0f, v = 2.0f, lx = 10.0f, ly = -3.0f, lz = 1.5f;
     // The planes after `runs` whole runs and `rest` more pixels, accumulated
     // in float the way the shader steps them.
@@ -89,9 +90,9 @@ TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
             for (int i = 0; i < runs; i++) value += 16.0f * d;
             return rest ? value + (float)rest * d : value;
         };
-        return shade_coords(&state, plane(w, span.d_inv_z), plane(u, span.d_u_over_z), plane(v, span.d_v_over_z),
-                            plane(lx, span.d_lx_over_z), plane(ly, span.d_ly_over_z),
-                            plane(lz, span.d_lz_over_z));
+        return shade_coords(&state, plane(w, span.d_inv_z), plane(u, shading.d_u_over_z), plane(v, shading.d_v_over_z),
+                            plane(lx, shading.d_lx_over_z), plane(ly, shading.d_ly_over_z),
+                            plane(lz, shading.d_lz_over_z));
     };
     uint32_t row[64];
     record_base = row;
@@ -255,12 +256,12 @@ TEST_F(Resolve, OutOfRangeCoordinatesAreWrappedOrShadowed) {
     // everywhere; one that crosses the light's eye plane stays in bounds.
     std::fill(shadow.begin(), shadow.end(), 77u);
     uint32_t row[40];
-    span.d_lz_over_z = 0.0f;
+    shading.d_lz_over_z = 0.0f;
     ASSERT_EQ(shade_span_prepare(&state, &span), 1);
     shade_span(&state, 40, 0.1f, 0.0f, 0.0f, 0.0f, 0.0f, -1.0f, row);
     for (uint32_t p : row) EXPECT_EQ(p, ((texture->shade()[63] & 0xFF00FFu) * 100 >> 8 & 0xFF00FFu) | ((texture->shade()[63] & 0xFF00u) * 100 >> 8 & 0xFF00u));
-    span.d_lz_over_z = 0.05f;
-    span.d_u_over_z = 3e7f;
+    shading.d_lz_over_z = 0.05f;
+    shading.d_u_over_z = 3e7f;
     ASSERT_EQ(shade_span_prepare(&state, &span), 1);
     shade_span(&state, 40, 1e-3f, -1e9f, 0.0f, 0.3f, 0.3f, -1.0f, row);
 }
@@ -305,21 +306,26 @@ TEST_F(Resolve, CameraViewSkipsSpansWithoutAUsableLevel) {
     SpanNode s = span;
     s.inv_z = 0.1f, s.lz_over_z = 1.0f, s.x_left = 10, s.x_right = 20;
     ASSERT_NE(span_list_append(&rows[5], &s), nullptr);
-    s.level_index = 25;  // 5 x 5 levels: 0..24
+    SpanShading no_level = shading, no_texture = shading;
+    no_level.level_index = 25;  // 5 x 5 levels: 0..24
+    s.shading = &no_level;
     ASSERT_NE(span_list_append(&rows[6], &s), nullptr);
-    s.texture = nullptr;
-    s.level_index = 0;  // same level as the last usable span: must still be refused
+    no_texture.texture = nullptr;  // same level as the last usable span: must still be refused
+    s.shading = &no_texture;
     ASSERT_NE(span_list_append(&rows[7], &s), nullptr);
-    s.texture = texture->texture;  // usable again after refused ones
+    s.shading = &shading;  // usable again after refused ones
     ASSERT_NE(span_list_append(&rows[8], &s), nullptr);
+    s.shading = nullptr;  // a depth-only span
+    ASSERT_NE(span_list_append(&rows[9], &s), nullptr);
     ResolveCounts counts;
     resolve_camera_rows(&screen->rows, frame.data(), &state, &counts);
-    EXPECT_EQ(counts.spans, 4);
+    EXPECT_EQ(counts.spans, 5);
     EXPECT_NE(frame[5 * W + 10], 0u);
     EXPECT_EQ(frame[5 * W + 20], 0u);
     EXPECT_EQ(frame[6 * W + 10], 0u);
     EXPECT_EQ(frame[7 * W + 10], 0u);
     EXPECT_EQ(frame[8 * W + 10], frame[5 * W + 10]);
+    EXPECT_EQ(frame[9 * W + 10], 0u);
 }
 
 void* failing_allocator(void*, size_t) { return nullptr; }

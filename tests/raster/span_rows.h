@@ -24,16 +24,10 @@ inline SpanNode make_span(int32_t left, int32_t right, float inv_z, float d_inv_
     s.lx_over_z = f + 1.25f;
     s.ly_over_z = f + 1.5f;
     s.lz_over_z = f + 1.75f;
-    s.d_u_over_z = -f;
-    s.d_v_over_z = f * 2.0f;
-    s.d_lx_over_z = f * 3.0f;
-    s.d_ly_over_z = f * 4.0f;
-    s.d_lz_over_z = f * 5.0f;
     s.x_left = left;
     s.x_right = right;
-    s.texture = reinterpret_cast<Texture*>(static_cast<uintptr_t>(0x1000 + face_id));
-    s.level_index = (int32_t)face_id * 7;
     s.face_id = face_id;
+    s.shading = reinterpret_cast<const SpanShading*>(static_cast<uintptr_t>(0x1000 + 64 * face_id));  // only compared
     return s;
 }
 
@@ -41,10 +35,7 @@ inline SpanNode make_span(int32_t left, int32_t right, float inv_z, float d_inv_
 inline bool same_surface(const SpanNode& a, const SpanNode& b) {
     return a.inv_z == b.inv_z && a.u_over_z == b.u_over_z && a.v_over_z == b.v_over_z &&
            a.lx_over_z == b.lx_over_z && a.ly_over_z == b.ly_over_z && a.lz_over_z == b.lz_over_z &&
-           a.d_u_over_z == b.d_u_over_z && a.d_v_over_z == b.d_v_over_z && a.d_inv_z == b.d_inv_z &&
-           a.d_lx_over_z == b.d_lx_over_z && a.d_ly_over_z == b.d_ly_over_z &&
-           a.d_lz_over_z == b.d_lz_over_z && a.texture == b.texture && a.level_index == b.level_index &&
-           a.face_id == b.face_id;
+           a.d_inv_z == b.d_inv_z && a.shading == b.shading && a.face_id == b.face_id;
 }
 
 // Checks that the chain is linked both ways with node_count nodes and
