@@ -273,9 +273,9 @@ void* record_room(ChunkRecords* r) {
 }
 
 // Before a chunk's faces: room for a record of a typical size per face
-// (a triangle's camera record is 176 bytes), so the storage is sized once
-// instead of doubling along the way. Where that much cannot be had,
-// record_room still grows it as far as it needs.
+// (a triangle's camera record is 176 bytes, its light record 88), so the
+// storage is sized once instead of doubling along the way. Where that much
+// cannot be had, record_room still grows it as far as it needs.
 const size_t typical_record = 176;
 
 void reserve_records(ChunkRecords* r, int32_t faces) {

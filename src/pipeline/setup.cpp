@@ -129,11 +129,17 @@ inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, cons
     return 1;
 }
 
-// Record layout: the header, the planes (start, row steps, column steps),
-// padded to 8 bytes, then the left and right edges.
+// Record layout: the header; a camera record's shading; the planes (start,
+// row steps, column steps), padded to 8 bytes; then the left and right edges.
+size_t shading_bytes(int planes) { return planes == 6 ? sizeof(SpanShading) : 0; }
 size_t planes_bytes(int planes) { return ((size_t)planes * 3 * sizeof(float) + 7) & ~(size_t)7; }
+size_t edges_offset(int planes) { return sizeof(PolygonRecord) + shading_bytes(planes) + planes_bytes(planes); }
+static_assert(sizeof(PolygonRecord) % alignof(SpanShading) == 0, "the shading starts aligned");
+static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 6 * 3 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
+                      8 * 6 * sizeof(float) <= POLYGON_RECORD_MAX,
+              "the largest camera record fits");
 
-float* record_planes(PolygonRecord* record) { return (float*)(record + 1); }
+float* record_planes(PolygonRecord* record) { return (float*)((char*)(record + 1) + shading_bytes(record->planes)); }
 
 // The rows a walk of the chains makes, from the first left edge's row: it
 // ends when the right chain is used up or at the polygon's end row,
@@ -156,14 +162,12 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->right_count = (uint8_t)c->right_count;
     record->planes = (uint8_t)planes;
     record->checkpoints = 0;
-    record->unused[0] = record->unused[1] = 0;
-    record->shading = SpanShading{};
-    EdgeStep* edges = (EdgeStep*)((char*)(record + 1) + planes_bytes(planes));
+    std::memset(record->unused, 0, sizeof record->unused);
+    EdgeStep* edges = (EdgeStep*)((char*)record + edges_offset(planes));
     // A few 16-byte entries: copied in place, cheaper than a memcpy call.
     for (int32_t i = 0; i < c->left_count; i++) edges[i] = c->left[i];
     for (int32_t i = 0; i < c->right_count; i++) edges[c->left_count + i] = c->right[i];
-    size_t size = sizeof(PolygonRecord) + planes_bytes(planes) +
-                  sizeof(EdgeStep) * (size_t)(c->left_count + c->right_count);
+    size_t size = edges_offset(planes) + sizeof(EdgeStep) * (size_t)(c->left_count + c->right_count);
     record->size = (uint16_t)size;
     return size;
 }
@@ -591,13 +595,17 @@ int select_texture_level(float ratio) {
     return 0;
 }
 
+const SpanShading* polygon_record_shading(const PolygonRecord* record) {
+    return record->planes == 6 ? (const SpanShading*)(record + 1) : nullptr;
+}
+
 RecordPlanes polygon_record_planes(const PolygonRecord* record) {
-    const float* p = (const float*)(record + 1);
+    const float* p = (const float*)((const char*)(record + 1) + shading_bytes(record->planes));
     return RecordPlanes{p, p + record->planes, p + 2 * record->planes};
 }
 
 const EdgeStep* polygon_record_edges(const PolygonRecord* record) {
-    return (const EdgeStep*)((const char*)(record + 1) + planes_bytes(record->planes));
+    return (const EdgeStep*)((const char*)record + edges_offset(record->planes));
 }
 
 RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record) {
@@ -655,7 +663,8 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
 
     PolygonRecord* record = (PolygonRecord*)out;
     size_t size = record_begin(record, &c, face_id, 6);
-    record->shading = SpanShading{g.dx[1], g.dx[2], g.dx[3], g.dx[4], g.dx[5], level_v * levels_u + level_u, texture};
+    *(SpanShading*)(record + 1) =
+        SpanShading{g.dx[1], g.dx[2], g.dx[3], g.dx[4], g.dx[5], level_v * levels_u + level_u, texture};
     float row = (float)record->first_row;
     float* planes = record_planes(record);
     for (int k = 0; k < 6; k++) {
@@ -697,11 +706,12 @@ const SpanShading* keep_shading(const SpanShading* shading) {
 }  // namespace
 
 void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
-    walk_with(record, rows, span, record->planes == 6 ? &record->shading : nullptr);
+    walk_with(record, rows, span, polygon_record_shading(record));
 }
 
 void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
-    walk_with(record, rows, span, record->planes == 6 ? keep_shading(&record->shading) : nullptr);
+    const SpanShading* shading = polygon_record_shading(record);
+    walk_with(record, rows, span, shading ? keep_shading(shading) : nullptr);
 }
 
 namespace {

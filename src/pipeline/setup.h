@@ -92,9 +92,10 @@ float texel_area_ratio(const ClipPolygon* polygon, const Texture* texture);
 int select_texture_level(float ratio);
 
 // -- polygon records -----------------------------------------------------------
-// A record starts with this header; its planes and its edges follow it (see
-// polygon_record_planes and polygon_record_edges). Records are stored back to
-// back, each a multiple of 8 bytes long.
+// A record starts with this header; a camera record's shading, then its
+// planes and its edges follow it (see polygon_record_shading,
+// polygon_record_planes and polygon_record_edges). Records are stored back
+// to back, each a multiple of 8 bytes long.
 struct PolygonRecord {
     uint32_t face_id;
     int32_t first_row;     // row of the first span (the first left edge's row)
@@ -104,8 +105,7 @@ struct PolygonRecord {
     uint8_t right_count;
     uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
     uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints)
-    uint8_t unused[2];
-    SpanShading shading;   // camera pass: what its spans share (level 0 and no texture in a light record)
+    uint8_t unused[6];     // the header is 24 bytes: the shading behind it starts on 8
 };
 
 // Attribute planes of a record, `planes` of each: values at column 0 of
@@ -127,7 +127,7 @@ struct RecordCheckpoints {
     int32_t spacing;      // rows between them
 };
 
-enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, planes, 14 edges and 8 checkpoints fit
+enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, shading, planes, 14 edges and 8 checkpoints fit
 
 // Builds the record of a projected polygon in `out` (POLYGON_RECORD_MAX bytes,
 // 8-byte aligned). Returns its size, or 0 when setup rejects the polygon
@@ -136,6 +136,8 @@ enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, planes, 14 edges and 8 che
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out);
 size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
                              void* out);
+// What a camera record's spans share; null for a light record.
+const SpanShading* polygon_record_shading(const PolygonRecord* record);
 RecordPlanes polygon_record_planes(const PolygonRecord* record);
 const EdgeStep* polygon_record_edges(const PolygonRecord* record);
 RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record);
