@@ -272,13 +272,12 @@ void* record_room(ChunkRecords* r) {
     return (char*)r->storage.data() + r->used;
 }
 
-// Before a chunk's faces: room for a record of a typical size per face
-// (a triangle's camera record is 176 bytes, its light record 88), so the
-// storage is sized once instead of doubling along the way. Where that much
-// cannot be had, record_room still grows it as far as it needs.
-const size_t typical_record = 176;
+// Before a chunk's faces: room for a record of a triangle's size per face,
+// so the storage is sized once instead of doubling along the way. Where
+// that much cannot be had, record_room still grows it as far as it needs.
+const size_t light_triangle_record = 88, camera_triangle_record = 176;  // bytes
 
-void reserve_records(ChunkRecords* r, int32_t faces) {
+void reserve_records(ChunkRecords* r, int32_t faces, size_t typical_record) {
     size_t want = (size_t)faces * typical_record + POLYGON_RECORD_MAX;
     if (r->storage.size() * 8 < want) grow_to(&r->storage, (want + 7) / 8);
 }
@@ -359,7 +358,7 @@ void light_faces(int32_t c) {
     ChunkRecords* r = &frame.light_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
-    reserve_records(r, ch.count);
+    reserve_records(r, ch.count, light_triangle_record);
     uint32_t entries[face_chunk_size];
     const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
     for (int32_t i = 0; i < n; i++) {
@@ -394,7 +393,7 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     ChunkRecords* r = &pass->rows->camera_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
-    reserve_records(r, ch.count);
+    reserve_records(r, ch.count, camera_triangle_record);
     uint32_t entries[face_chunk_size];
     const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, entries);
     for (int32_t i = 0; i < n; i++) {
