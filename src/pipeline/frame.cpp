@@ -154,6 +154,8 @@ struct Pass {
     int shared;            // light and camera see through one eye
     int write_vertices;    // the light-view positions go into the vertices
     uint32_t* display;     // gets each band of the frame as it is finished, or null
+    int32_t lit_first;     // rows [lit_first, lit_end) of the light's view hold every
+    int32_t lit_end;       // pixel the cone lets light through (set by render_passes)
 };
 
 FrameEngine frame = {};
@@ -349,7 +351,15 @@ void mark_corners(std::atomic<uint8_t>* marks, const SceneObject* object, const 
     }
 }
 
-void light_faces(int32_t c) {
+// Whether a light record has a row in [first, end). Each row is walked and
+// resolved on its own, so a record with none changes no lit row: its rows
+// are all dark, cleared by the cone whatever their spans, and it is not kept.
+int record_in_rows(const void* record, int32_t first, int32_t end) {
+    const PolygonRecord* p = (const PolygonRecord*)record;
+    return p->first_row < end && p->first_row + p->row_count > first;
+}
+
+void light_faces(const Pass* pass, int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const SceneObject* object = fo.object;
@@ -367,7 +377,9 @@ void light_faces(int32_t c) {
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
         mark_corners(marks, object, face);
-        if (action != CLIP_DROP) r->used += object_pass_light_record(&fo.light, object, face, view, action, room);
+        if (action == CLIP_DROP) continue;
+        size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
+        if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
     }
     group_by_band(r);
 }
@@ -489,7 +501,7 @@ void job_faces(void* context, int32_t item) {
     if (pass->shared)
         camera_faces(pass, item, LIGHT_VIEWS_SHARED);
     else
-        light_faces(item);
+        light_faces(pass, item);
 }
 
 void job_marked_camera_faces(void* context, int32_t item) {
@@ -588,6 +600,14 @@ void render_passes(Pass* pass, FrameReport* report) {
         }
     pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
+    pass->lit_first = 0;
+    pass->lit_end = frame.screen.height;
+    if (scene->cone_runs) {
+        pass->lit_first = scene->cone_runs->lit_first;
+        pass->lit_end = scene->cone_runs->lit_end;
+    } else if (scene->cone_mask) {
+        cone_mask_lit_rows(scene->cone_mask, &pass->lit_first, &pass->lit_end);
+    }
     gather_frame(scene, pass->rows);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
@@ -643,7 +663,7 @@ void draw_light(uint32_t* out) {
     FrameScene scene = frame.drawn_scene;
     scene.camera_pose = scene.light_pose;
     FrameTargets targets = {out, frame.picture_shadow.data(), nullptr, FRAME_VIEW_FRAME};
-    Pass pass = {&scene, &targets, &frame.screen, &frame.picture_rows, {}, 0, 0, nullptr};
+    Pass pass = {&scene, &targets, &frame.screen, &frame.picture_rows, {}, 0, 0, nullptr, 0, 0};
     FrameReport report;
     render_passes(&pass, &report);
 }
@@ -739,7 +759,8 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         return;
     }
     const int show_frame = targets->view == FRAME_VIEW_FRAME || frame_view_name(targets->view) == nullptr;
-    Pass pass = {scene, targets, &frame.screen, &frame.frame_rows, {}, 0, 1, show_frame ? targets->display : nullptr};
+    Pass pass = {scene, targets, &frame.screen, &frame.frame_rows, {}, 0, 1,
+                 show_frame ? targets->display : nullptr, 0, 0};
     render_passes(&pass, report);
     frame.drawn = 1;
     frame.drawn_scene = *scene;

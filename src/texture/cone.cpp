@@ -136,7 +136,22 @@ int cone_runs_build(const RgbImage* mask, ConeRuns* runs) {
     find_runs(mask, runs->row_start, runs->runs);
     runs->width = mask->width;
     runs->height = mask->height;
+    cone_mask_lit_rows(mask, &runs->lit_first, &runs->lit_end);
     return 1;
+}
+
+void cone_mask_lit_rows(const RgbImage* mask, int32_t* first, int32_t* end) {
+    auto dark_row = [mask](int32_t y) {
+        const size_t row = (size_t)y * (size_t)mask->width;
+        for (int32_t x = 0; x < mask->width; x++)
+            if (!dark(mask, row + (size_t)x)) return false;
+        return true;
+    };
+    int32_t a = 0, b = mask->height;
+    while (a < b && dark_row(a)) a++;
+    while (b > a && dark_row(b - 1)) b--;
+    *first = a;
+    *end = b;
 }
 
 void cone_runs_free(ConeRuns* runs) {

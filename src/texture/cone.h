@@ -21,6 +21,8 @@ RgbImage* cone_mask_resample(RgbImage* image, int target_width, int target_heigh
 struct ConeRuns {
     int32_t width;        // the mask's size
     int32_t height;
+    int32_t lit_first;    // rows [lit_first, lit_end) hold every pixel the cone lets light
+    int32_t lit_end;      // through; every other row is one dark run (equal: none is lit)
     int32_t* row_start;   // height + 1 entries: row y's runs are run pairs row_start[y] .. row_start[y + 1] - 1
     int32_t* runs;        // left, right, left, right, ...
 };
@@ -31,3 +33,6 @@ void cone_runs_free(ConeRuns* runs);  // safe on a zeroed or freed record
 // Clears rows [first_row, first_row + row_count) of a buffer of the mask's
 // size where the cone lets no light through.
 void cone_runs_clear(const ConeRuns* runs, int32_t first_row, int32_t row_count, uint32_t* buffer);
+// The rows [*first, *end) of a mask that hold every pixel it lets light
+// through (what cone_runs_build keeps in lit_first and lit_end).
+void cone_mask_lit_rows(const RgbImage* mask, int32_t* first, int32_t* end);

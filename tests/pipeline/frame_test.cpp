@@ -231,6 +231,27 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
     }
 }
 
+// Faces that lie only in rows the cone leaves dark give the light pass no
+// spans; every other row's ids are those a full cone gives, and the frame
+// is the same wherever the light-view rows it reads are lit.
+TEST_F(Frame, RowsTheConeLeavesDarkTakeNoLightSpans) {
+    Matrix4 light = synthetic::add_floor_box_ball(&world, 0);
+    Scene* s = world.finish();
+    Matrix4 camera = synthetic::look_at({-10, 30, -50}, {0, 5, 0}, {0, 1, 0});
+    const int dark_from = 2 * H / 3;  // the bottom third: the near floor, in small faces
+    std::vector<uint8_t> full((size_t)W * H, 200), banded = full;
+    std::fill(banded.begin() + (size_t)dark_from * W, banded.end(), 100);
+    std::vector<uint32_t> full_shadow((size_t)W * H);
+    FrameReport all = synthetic::render_frame(s, light, camera, full.data(), full_shadow.data(), frame.data());
+    FrameReport some = synthetic::render_frame(s, light, camera, banded.data(), shadow.data(), frame.data());
+    EXPECT_LT(some.light_spans, all.light_spans);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            size_t i = (size_t)(y * W + x);
+            ASSERT_EQ(shadow[i], y < dark_from ? full_shadow[i] : 0u) << x << ", " << y;
+        }
+}
+
 // A deep field of thin upright faces (grass, a fence): far off, most rows
 // of a face lie within one column and show nothing. Such rows are not
 // stored, so every visible span covers a column and the pools grow only by

@@ -138,25 +138,43 @@ TEST(ConeMask, FlatImageStaysFlatUpToTheEdges) {
 }
 
 // Clearing a buffer by the mask's runs gives what testing every pixel
-// gives: masks of noise around the threshold, all dark, all lit, and dark
-// columns at both ends of the rows, over any band of rows.
+// gives, and the lit rows are those with a pixel the test passes: masks of
+// noise around the threshold, all dark, all lit, dark columns at both ends
+// of the rows, and a disc (dark rows above and below it), over any band of
+// rows.
 TEST(ConeRuns, ClearExactlyWhatThePerPixelTestClears) {
     std::srand(11);
     const struct {
         int width, height;
-        int kind;  // 0 noise, 1 all dark, 2 all lit, 3 dark ends
-    } masks[] = {{1, 1, 0}, {7, 3, 0}, {401, 31, 0}, {16, 4, 1}, {16, 4, 2}, {33, 5, 3}};
+        int kind;  // 0 noise, 1 all dark, 2 all lit, 3 dark ends, 4 a disc
+    } masks[] = {{1, 1, 0}, {7, 3, 0}, {401, 31, 0}, {16, 4, 1}, {16, 4, 2}, {33, 5, 3}, {40, 30, 4}, {1, 9, 4}};
     for (const auto& m : masks) {
         std::vector<uint32_t> pixels((size_t)m.width * m.height);
+        int lit_first = m.height, lit_end = 0;
         for (int y = 0; y < m.height; y++)
             for (int x = 0; x < m.width; x++) {
-                uint32_t level = m.kind == 1 ? 119 : m.kind == 2 ? 120 : m.kind == 3 ? (x < 2 || x > m.width - 3 ? 0 : 255)
-                                                                                     : 117 + std::rand() % 6;
+                const int dx = 2 * x + 1 - m.width, dy = 2 * y + 1 - m.height;  // doubled offsets from the centre
+                uint32_t level = m.kind == 1   ? 119
+                                 : m.kind == 2 ? 120
+                                 : m.kind == 3 ? (x < 2 || x > m.width - 3 ? 0 : 255)
+                                 : m.kind == 4 ? (dx * dx + dy * dy < m.height * m.height / 2 ? 200 : 10)
+                                               : 117 + std::rand() % 6;
                 pixels[(size_t)(y * m.width + x)] = level | 0xAB5500u;  // only the low byte counts
+                if (level >= CONE_THRESHOLD) lit_first = std::min(lit_first, y), lit_end = std::max(lit_end, y + 1);
             }
         RgbImage mask = {pixels.data(), m.width, m.height};
         ConeRuns runs;
         ASSERT_EQ(cone_runs_build(&mask, &runs), 1);
+        const int32_t first_lit = runs.lit_first, end_lit = runs.lit_end;
+        if (lit_end == 0) {
+            EXPECT_EQ(first_lit, end_lit) << m.width << "x" << m.height;
+        } else {
+            EXPECT_EQ(first_lit, lit_first) << m.width << "x" << m.height;
+            EXPECT_EQ(end_lit, lit_end) << m.width << "x" << m.height;
+        }
+        if (m.kind == 4) {
+            EXPECT_GT(lit_first, 0);  // the disc leaves dark rows to skip
+        }
         for (int first = 0; first < m.height; first += 2) {
             int count = std::min(2, m.height - first);
             std::vector<uint32_t> by_runs(pixels.size()), by_pixels(pixels.size());
