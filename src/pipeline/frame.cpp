@@ -277,7 +277,7 @@ void* record_room(ChunkRecords* r) {
 // Before a chunk's faces: room for a record of a triangle's size per face,
 // so the storage is sized once instead of doubling along the way. Where
 // that much cannot be had, record_room still grows it as far as it needs.
-const size_t light_triangle_record = 88, camera_triangle_record = 176;  // bytes
+const size_t light_triangle_record = 88, camera_triangle_record = 160;  // bytes
 
 void reserve_records(ChunkRecords* r, int32_t faces, size_t typical_record) {
     size_t want = (size_t)faces * typical_record + POLYGON_RECORD_MAX;

@@ -129,13 +129,14 @@ inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, cons
     return 1;
 }
 
-// Record layout: the header; a camera record's shading; the planes (start,
-// row steps, column steps), padded to 8 bytes; then the left and right edges.
+// Record layout: the header; a camera record's shading; the planes (starts,
+// row steps, W's column step), padded to 8 bytes; then the left and right
+// edges.
 size_t shading_bytes(int planes) { return planes == 6 ? sizeof(SpanShading) : 0; }
-size_t planes_bytes(int planes) { return ((size_t)planes * 3 * sizeof(float) + 7) & ~(size_t)7; }
+size_t planes_bytes(int planes) { return ((size_t)(2 * planes + 1) * sizeof(float) + 7) & ~(size_t)7; }
 size_t edges_offset(int planes) { return sizeof(PolygonRecord) + shading_bytes(planes) + planes_bytes(planes); }
 static_assert(sizeof(PolygonRecord) % alignof(SpanShading) == 0, "the shading starts aligned");
-static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 6 * 3 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
+static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 13 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
                       8 * 6 * sizeof(float) <= POLYGON_RECORD_MAX,
               "the largest camera record fits");
 
@@ -670,8 +671,8 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
     for (int k = 0; k < 6; k++) {
         planes[k] = g.at_origin[k] + row * g.dy[k];
         planes[6 + k] = g.dy[k];
-        planes[12 + k] = g.dx[k];
     }
+    planes[12] = g.dx[0];
     return record_finish(record, size);
 }
 

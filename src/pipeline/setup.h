@@ -109,12 +109,13 @@ struct PolygonRecord {
 };
 
 // Attribute planes of a record, `planes` of each: values at column 0 of
-// first_row, steps per row (added row by row, in float) and per column. In
-// the order W, U, V, LX, LY, LZ.
+// first_row and steps per row (added row by row, in float), in the order
+// W, U, V, LX, LY, LZ; then W's step per column (a camera record's shading
+// holds the other five).
 struct RecordPlanes {
     const float* start;
     const float* row_step;
-    const float* column_step;
+    const float* column_step;  // W's alone
 };
 
 // A tall record keeps the plane values of a few rows, spaced evenly, so a
