@@ -232,8 +232,7 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
 }
 
 // Faces that lie only in rows the cone leaves dark give the light pass no
-// spans; every other row's ids are those a full cone gives, and the frame
-// is the same wherever the light-view rows it reads are lit.
+// spans; every other row's ids are those a full cone gives.
 TEST_F(Frame, RowsTheConeLeavesDarkTakeNoLightSpans) {
     Matrix4 light = synthetic::add_floor_box_ball(&world, 0);
     Scene* s = world.finish();

@@ -181,7 +181,7 @@ TEST_F(SpanPoolTest, GrowsAtThe1025thNodeThenEvery256) {
     EXPECT_EQ(p->last_block, 8);
     EXPECT_EQ(p->status, 0);
     // Every block starts on SpanNode's alignment, whatever the allocator
-    // returned, so no node's walked words straddle a cache line.
+    // returned, so no node straddles a cache line.
     for (int32_t b = 0; b <= p->last_block; b++) EXPECT_EQ((uintptr_t)p->blocks[b] % alignof(SpanNode), 0u) << b;
     std::vector<ScanlineSpanList*> all;
     for (ScanlineSpanList& r : rows) all.push_back(&r);
