@@ -131,15 +131,15 @@ void fill_bilinear(const ShadeState* shade, int32_t u, int32_t du, int32_t v, in
 // -- SSE2 -------------------------------------------------------------------------
 //
 // Two passes over the pixels, as the plain routines: the texture, then the
-// shadow test. The texture pass works out the texel and weight indices of
-// four pixels at once, from u and v of pixels k .. k + 3 (u + k * du,
-// exactly what k additions give: by the fill contract no partial sum leaves
-// 32 bits; past the last pixel the lanes wrap, their indices are masked
-// like any other and they are never stored), and reads the texels and
-// shade-table entries one by one. The shadow pass is lit() (its 3 x 3 test
-// three rows of four words at a time) pixel by pixel: lit and shadowed
-// pixels come in long stretches, so its branches are well predicted; a
-// four-pixel version of the test with a vector blend measured no faster.
+// shadow test. The texture pass works out the texel indices of four pixels
+// at once, from u and v of pixels k .. k + 3 (u + k * du, exactly what k
+// additions give: by the fill contract no partial sum leaves 32 bits; past
+// the last pixel the lanes wrap, their indices are masked like any other
+// and they are never stored), and reads the texels one by one. The shadow
+// pass is lit() (its 3 x 3 test three rows of four words at a time) pixel by
+// pixel: lit and shadowed pixels come in long stretches, so its branches are
+// well predicted; a four-pixel version of the test with a vector blend
+// measured no faster.
 
 #ifdef __SSE2__
 
@@ -161,34 +161,77 @@ inline __m128i lanes4(int32_t start, int32_t step) {
     return _mm_setr_epi32((int32_t)a, (int32_t)(a + d), (int32_t)(a + 2 * d), (int32_t)(a + 3 * d));
 }
 
-// The texture pass both SSE2 fills share; colour(base, f) is the colour of
-// a pixel from its texel index and weight index.
-template <class Colour>
+// The texture pass both SSE2 fills share; colours(base, us, vs) gives four
+// pixels' colours from their texel indices and coordinates.
+template <class Colours>
 inline void texture_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, uint32_t* out,
-                         uint32_t* last, Colour colour) {
+                         uint32_t* last, Colours colours) {
     const __m128i u_mask = _mm_set1_epi32(shade->u_mask), v_mask = _mm_set1_epi32(shade->v_mask);
     const __m128i v_shift = _mm_cvtsi32_si128(shade->v_shift);
-    const __m128i u_fraction = _mm_set1_epi32(63), v_fraction = _mm_set1_epi32(0xFC0);
     __m128i us = lanes4(u, du), vs = lanes4(v, dv);
     const __m128i du4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)du)), dv4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)dv));
-    alignas(16) uint32_t base[4], f[4];
+    alignas(16) int32_t base[4];
+    alignas(16) uint32_t tail[4];
     for (;;) {
         _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(_mm_sra_epi32(vs, v_shift), v_mask),
                                                       _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
-        _mm_store_si128((__m128i*)f, _mm_or_si128(_mm_and_si128(_mm_srai_epi32(vs, 4), v_fraction),
-                                                  _mm_and_si128(_mm_srai_epi32(us, 10), u_fraction)));
+        const __m128i pixels = colours(base, us, vs);
         if (last - out < 4) {
-            for (int k = 0; out < last; k++) *out++ = colour(base[k], f[k]);
+            _mm_store_si128((__m128i*)tail, pixels);
+            for (int k = 0; out < last; k++) *out++ = tail[k];
             return;
         }
-        out[0] = colour(base[0], f[0]);
-        out[1] = colour(base[1], f[1]);
-        out[2] = colour(base[2], f[2]);
-        out[3] = colour(base[3], f[3]);
+        _mm_storeu_si128((__m128i*)out, pixels);
         if ((out += 4) == last) return;
         us = _mm_add_epi32(us, du4);
         vs = _mm_add_epi32(vs, dv4);
     }
+}
+
+// Each colour's channels times its weight / 64, rounded down: the shade
+// table's entry at that step. Red and blue (0x00RR00BB) share one 16-bit
+// multiply, green another; products stay below 2^14.
+inline __m128i shade_terms4(__m128i colours, __m128i weights) {
+    const __m128i low = _mm_set1_epi32(0x00FF00FF), byte = _mm_set1_epi32(0xFF);
+    const __m128i rb = _mm_srli_epi16(_mm_mullo_epi16(_mm_and_si128(colours, low), weights), 6);
+    const __m128i g = _mm_srli_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi32(colours, 8), byte), weights), 6);
+    return _mm_or_si128(rb, _mm_slli_epi32(g, 8));
+}
+
+// The colour pairs (a texel and its right neighbour, one 8-byte read) at
+// two texel indices.
+inline __m128i pairs2(const uint32_t* row, int32_t first, int32_t second) {
+    return _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i*)(row + first)),
+                              _mm_loadl_epi64((const __m128i*)(row + second)));
+}
+
+inline __m128i in_both_halves(__m128i w) { return _mm_or_si128(w, _mm_slli_epi32(w, 16)); }
+
+// The bilinear colours of four pixels, as bilinear_colour works them out
+// from the shade table, from the level's colours: the upper pair at the
+// texel index, the lower pair a row further (the wrap-around copy holds
+// both for every index). The weights are worked out as build_filter_tables
+// does (each rounded down, W00 the rest of 63; products fit 16 bits), in
+// both 16-bit halves of their lane; the four weighted colours of a pixel
+// add up without carries between channels.
+inline __m128i bilinear4(const uint32_t* top, const uint32_t* bottom, const int32_t* base, __m128i us, __m128i vs) {
+    const __m128i most = _mm_set1_epi32(63);
+    const __m128i i = _mm_and_si128(_mm_srai_epi32(us, 10), most);  // top six fraction bits of u
+    const __m128i j = _mm_and_si128(_mm_srai_epi32(vs, 10), most);  // and of v
+    const __m128i right = _mm_srli_epi32(_mm_mullo_epi16(i, _mm_sub_epi32(most, j)), 6);
+    const __m128i below = _mm_srli_epi32(_mm_mullo_epi16(j, _mm_sub_epi32(most, i)), 6);
+    const __m128i below_right = _mm_srli_epi32(_mm_mullo_epi16(i, j), 6);
+    const __m128i w00 = in_both_halves(_mm_sub_epi32(_mm_sub_epi32(most, right), _mm_add_epi32(below, below_right)));
+    const __m128i w10 = in_both_halves(right), w01 = in_both_halves(below), w11 = in_both_halves(below_right);
+    // pixels 0 and 1, then 2 and 3: each 64-bit lane holds one pixel's terms
+    const __m128i a = _mm_add_epi32(shade_terms4(pairs2(top, base[0], base[1]), _mm_unpacklo_epi32(w00, w10)),
+                                    shade_terms4(pairs2(bottom, base[0], base[1]), _mm_unpacklo_epi32(w01, w11)));
+    const __m128i b = _mm_add_epi32(shade_terms4(pairs2(top, base[2], base[3]), _mm_unpackhi_epi32(w00, w10)),
+                                    shade_terms4(pairs2(bottom, base[2], base[3]), _mm_unpackhi_epi32(w01, w11)));
+    // add each pixel's two halves, keep the low words
+    const __m128 sum_a = _mm_castsi128_ps(_mm_add_epi32(a, _mm_srli_epi64(a, 32)));
+    const __m128 sum_b = _mm_castsi128_ps(_mm_add_epi32(b, _mm_srli_epi64(b, 32)));
+    return _mm_castps_si128(_mm_shuffle_ps(sum_a, sum_b, _MM_SHUFFLE(2, 0, 2, 0)));
 }
 
 }  // namespace
@@ -197,16 +240,20 @@ void fill_nearest_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v
                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const uint8_t* texels = shade->texels;
     const uint32_t* shades = shade->shade_table + (SHADE_STEPS - 1);
-    texture_sse2(shade, u, du, v, dv, first, last,
-                 [texels, shades](uint32_t base, uint32_t) { return shades[texels[base] * (uint32_t)SHADE_STEPS]; });
+    texture_sse2(shade, u, du, v, dv, first, last, [texels, shades](const int32_t* base, __m128i, __m128i) {
+        auto at = [&](int k) { return (int32_t)shades[texels[base[k]] * (uint32_t)SHADE_STEPS]; };
+        return _mm_setr_epi32(at(0), at(1), at(2), at(3));
+    });
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 
 void fill_bilinear_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                         int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    const BilinearSource source = bilinear_source(shade);
-    texture_sse2(shade, u, du, v, dv, first, last,
-                 [source](uint32_t base, uint32_t f) { return bilinear_colour(source, base, f); });
+    const uint32_t* top = shade->colours;
+    const uint32_t* bottom = top + shade->row_length;
+    texture_sse2(shade, u, du, v, dv, first, last, [top, bottom](const int32_t* base, __m128i us, __m128i vs) {
+        return bilinear4(top, bottom, base, us, vs);
+    });
     shadow_pixels(shade, sx, dsx, sy, dsy, first, last);
 }
 

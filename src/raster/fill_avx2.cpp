@@ -1,7 +1,7 @@
-// The AVX2 fill routines: eight pixels at a time. Coordinates, texel and
-// shade-table indices, bilinear weights, the shadow range test and the
-// darkening are vector work; the bilinear texels and shade-table entries are
-// read by gathers, the rest one by one (whichever measured faster).
+// The AVX2 fill routines: eight pixels at a time. Coordinates, texel
+// indices, bilinear weights and shading, the shadow range test and the
+// darkening are vector work; texels and shadow words are read one by one
+// (gathers measured slower).
 // Only these functions are compiled for AVX2 (a target attribute, not a flag
 // for the whole file), so nothing shared with other files, inline functions
 // of headers included, can end up with AVX2 instructions; the engine calls
@@ -14,6 +14,7 @@
 #include "raster/fill.h"
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 
@@ -31,6 +32,7 @@ namespace {
 // What the eight-pixel steps need, set up once per call.
 struct Fill8 {
     const uint8_t* texels;        // the level's palette indices
+    const uint32_t* colours;      // and their colours
     int32_t row;                  // texels per row
     const uint32_t* shades;       // the shade table
     const uint32_t* shadow;       // shadow buffer; read only where the range test passes
@@ -46,6 +48,7 @@ struct Fill8 {
 AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     Fill8 f;
     f.texels = shade->texels;
+    f.colours = shade->colours;
     f.row = shade->row_length;
     f.shades = shade->shade_table;
     f.shadow = shade->shadow_buffer;
@@ -92,35 +95,68 @@ AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
     return _mm256_load_si256((const __m256i*)colour);
 }
 
-// The bilinear colour of each lane, as bilinear_colour in fill.cpp. The
-// upper texel pair is the low half of 4 bytes read at the texel index, the
-// lower pair the top half of 4 bytes read two before the texel below; with a
-// level at least 2 texels wide both reads lie inside the texels and their
-// wrap-around copy. The weights are worked out as build_filter_tables does
-// (each rounded down, W00 the rest of 63; the products fit 16 bits) rather
-// than read: a gather fewer.
-AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
-    const __m256i base = texel_index8(f, us, vs);
-    const __m256i top = _mm256_i32gather_epi32((const int*)f.texels, base, 1);
-    const uint8_t* below = f.texels + f.row - 2;  // a 4-byte read here holds the lower pair in bits 16-31
-    const __m256i bottom = _mm256_srli_epi32(_mm256_i32gather_epi32((const int*)below, base, 1), 16);
+// The bilinear weights of each lane, as build_filter_tables works them out
+// (each rounded down, W00 the rest of 63; the products fit 16 bits), in
+// both 16-bit halves of the lane.
+AVX2 inline void weights8(__m256i us, __m256i vs, __m256i* w00, __m256i* w10, __m256i* w01, __m256i* w11) {
     const __m256i most = _mm256_set1_epi32(63);
     const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
     const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
-    const __m256i w10 = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
-    const __m256i w01 = _mm256_srli_epi32(_mm256_mullo_epi16(j, _mm256_sub_epi32(most, i)), 6);
-    const __m256i w11 = _mm256_srli_epi32(_mm256_mullo_epi16(i, j), 6);
-    const __m256i w00 = _mm256_sub_epi32(_mm256_sub_epi32(most, w10), _mm256_add_epi32(w01, w11));
-    // shade-table index: palette index * 64 + weight
-    const __m256i low = _mm256_set1_epi32(0xFF), high = _mm256_set1_epi32(0xFF << 6);
-    const __m256i i00 = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(top, low), 6), w00);
-    const __m256i i10 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(top, 2), high), w10);
-    const __m256i i01 = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(bottom, low), 6), w01);
-    const __m256i i11 = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(bottom, 2), high), w11);
-    const int* shades = (const int*)f.shades;
-    return _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_i32gather_epi32(shades, i00, 4), _mm256_i32gather_epi32(shades, i10, 4)),
-        _mm256_add_epi32(_mm256_i32gather_epi32(shades, i01, 4), _mm256_i32gather_epi32(shades, i11, 4)));
+    const __m256i right = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
+    const __m256i below = _mm256_srli_epi32(_mm256_mullo_epi16(j, _mm256_sub_epi32(most, i)), 6);
+    const __m256i below_right = _mm256_srli_epi32(_mm256_mullo_epi16(i, j), 6);
+    const __m256i self = _mm256_sub_epi32(_mm256_sub_epi32(most, right), _mm256_add_epi32(below, below_right));
+    *w00 = _mm256_or_si256(self, _mm256_slli_epi32(self, 16));
+    *w10 = _mm256_or_si256(right, _mm256_slli_epi32(right, 16));
+    *w01 = _mm256_or_si256(below, _mm256_slli_epi32(below, 16));
+    *w11 = _mm256_or_si256(below_right, _mm256_slli_epi32(below_right, 16));
+}
+
+// Each colour's channels times its weight / 64, rounded down: what the
+// shade table holds at that step. Red and blue (0x00RR00BB) share one 16-bit
+// multiply, green another; products stay below 2^14.
+AVX2 inline __m256i shade_terms8(__m256i colours, __m256i weights) {
+    const __m256i low = _mm256_set1_epi32(0x00FF00FF), byte = _mm256_set1_epi32(0xFF);
+    const __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(colours, low), weights), 6);
+    const __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(colours, 8), byte), weights), 6);
+    return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
+}
+
+// An 8-byte read of a texel's colour and its right neighbour's.
+inline long long colour_pair(const uint32_t* at) {
+    long long pair;
+    std::memcpy(&pair, at, 8);
+    return pair;
+}
+
+// The colour pairs at texel indices k, k + 1, k + 4 and k + 5 of `base`.
+AVX2 inline __m256i pairs8(const uint32_t* row, const int32_t* base, int k) {
+    return _mm256_setr_epi64x(colour_pair(row + base[k]), colour_pair(row + base[k + 1]), colour_pair(row + base[k + 4]),
+                              colour_pair(row + base[k + 5]));
+}
+
+// The bilinear colour of each lane, as bilinear_colour in fill.cpp, from the
+// level's colours: a texel and its right neighbour are one 8-byte read at
+// the texel index, the lower pair one a row further (the wrap-around copy
+// holds both for every index). Pixels 0, 1, 4, 5 and 2, 3, 6, 7 go
+// together, the order in which unpacking interleaves each half's weights.
+// The four weighted colours of a pixel add up without carries between
+// channels, as the shade-table entries do.
+AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
+    alignas(32) int32_t base[8];
+    _mm256_store_si256((__m256i*)base, texel_index8(f, us, vs));
+    __m256i w00, w10, w01, w11;
+    weights8(us, vs, &w00, &w10, &w01, &w11);
+    const uint32_t* top = f.colours;
+    const uint32_t* bottom = f.colours + f.row;
+    const __m256i a = _mm256_add_epi32(shade_terms8(pairs8(top, base, 0), _mm256_unpacklo_epi32(w00, w10)),
+                                       shade_terms8(pairs8(bottom, base, 0), _mm256_unpacklo_epi32(w01, w11)));
+    const __m256i b = _mm256_add_epi32(shade_terms8(pairs8(top, base, 2), _mm256_unpackhi_epi32(w00, w10)),
+                                       shade_terms8(pairs8(bottom, base, 2), _mm256_unpackhi_epi32(w01, w11)));
+    // each 64-bit lane holds a pixel's two halves: add them, keep the low words
+    const __m256 sum_a = _mm256_castsi256_ps(_mm256_add_epi32(a, _mm256_srli_epi64(a, 32)));
+    const __m256 sum_b = _mm256_castsi256_ps(_mm256_add_epi32(b, _mm256_srli_epi64(b, 32)));
+    return _mm256_castps_si256(_mm256_shuffle_ps(sum_a, sum_b, _MM_SHUFFLE(2, 0, 2, 0)));
 }
 
 // darken() on eight colours: each channel times a factor of at most 256 fits
@@ -226,11 +262,8 @@ AVX2 void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int3
     fill8<0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 
-// A level 1 texel wide has a wrap-around copy of 2 bytes, too short for the
-// 4-byte reads of the texel pairs: the SSE2 routine shades it.
 AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                              int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    if (shade->row_length < 2) return fill_bilinear_sse2(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
     fill8<1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 

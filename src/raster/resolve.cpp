@@ -34,9 +34,10 @@ int load_level(ShadeState* shade, const Texture* t, int32_t level_index) {
         return 0;
     if (level_index < 0 || level_index >= t->level_count_x * t->level_count_y) return 0;
     const TextureLevel* level = &t->levels[level_index];
-    if (!level->texels) return 0;
+    if (!level->texels || !level->colours) return 0;
     shade->shade_table = t->shade_table;
     shade->texels = level->texels;
+    shade->colours = level->colours;
     shade->row_length = level->width;
     shade->u_mask = level->width_mask;
     shade->v_mask = level->last_row_offset;

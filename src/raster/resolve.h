@@ -66,6 +66,7 @@ struct ShadeState {
     uint32_t face_id;               // the id that lights a pixel when found
     const uint32_t* shade_table;    // 64 steps per palette index
     const uint8_t* texels;          // palette indices of the span's level
+    const uint32_t* colours;        // and their colours (TextureLevel::colours)
     int32_t row_length;             // texels per row
     int32_t u_mask;                 // width - 1
     int32_t v_mask;                 // width * (height - 1)

@@ -45,8 +45,10 @@ int32_t floor_log2(int32_t n) {
 // Allocates a level's texels (zeroed, with room for the wrap-around copy)
 // and derives its masks.
 int level_init(TextureLevel* level, int32_t width, int32_t height) {
-    level->texels = (uint8_t*)std::calloc((size_t)width * (size_t)height + (size_t)width + 1, 1);
-    if (!level->texels) return 0;
+    const size_t count = (size_t)width * (size_t)height + (size_t)width + 1;
+    level->texels = (uint8_t*)std::calloc(count, 1);
+    level->colours = (uint32_t*)std::calloc(count, sizeof(uint32_t));
+    if (!level->texels || !level->colours) return 0;
     level->width = width;
     level->height = height;
     level->width_mask = width - 1;
@@ -62,11 +64,15 @@ int level_init(TextureLevel* level, int32_t width, int32_t height) {
 // rounded down. Every one of the 256 entries exists, so any texel byte can
 // be shaded. Behind each level's last texel come its first width + 1 again:
 // the bilinear fill reads texel i + 1, i + width and i + width + 1 for any
-// i up to the last, which is then the texel the wrapped index names.
+// i up to the last, which is then the texel the wrapped index names. Each
+// level's colours are its texels (copy included) looked up in the palette:
+// the vector fills shade them by multiplying rather than by reading the
+// table, with the same numbers.
 void texture_finish(Texture* texture, const uint32_t* palette, int32_t count) {
     uint32_t* table = texture->shade_table;
+    uint32_t colour_of[SHADE_PALETTE];
     for (int p = 0; p < SHADE_PALETTE; p++) {
-        uint32_t c = p < count ? palette[p] : 0;
+        uint32_t c = colour_of[p] = p < count ? palette[p] & 0x00FFFFFFu : 0;
         uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
         for (uint32_t k = 0; k < SHADE_STEPS; k++)
             table[p * SHADE_STEPS + k] = (r * k / SHADE_STEPS) << 16 | (g * k / SHADE_STEPS) << 8 |
@@ -75,6 +81,7 @@ void texture_finish(Texture* texture, const uint32_t* palette, int32_t count) {
     for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++) {
         TextureLevel* level = &texture->levels[i];
         std::memcpy(level->texels + level->last_texel + 1, level->texels, (size_t)level->width + 1);
+        for (int32_t k = 0; k <= level->last_texel + level->width + 1; k++) level->colours[k] = colour_of[level->texels[k]];
     }
 }
 
@@ -193,8 +200,10 @@ const char* texture_error() { return textures.error; }
 void texture_free(Texture* texture) {
     if (!texture) return;
     if (texture->levels)
-        for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++)
+        for (int32_t i = 0; i < texture->level_count_x * texture->level_count_y; i++) {
             std::free(texture->levels[i].texels);
+            std::free(texture->levels[i].colours);
+        }
     std::free(texture->levels);
     std::free(texture->shade_table);
     std::free(texture);

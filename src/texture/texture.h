@@ -16,6 +16,7 @@ struct TextureLevel {
     uint8_t* texels;          // width * height palette indices, top row first, then a copy
                               // of the first width + 1 (texture_finish), so a texel's right,
                               // lower and lower-right neighbours are read without wrapping
+    uint32_t* colours;        // the same texels and copy as their palette colours, 0x00RRGGBB
     int32_t width_mask;       // width - 1: (u >> 16) & width_mask wraps the column
     int32_t last_row_offset;  // width * (height - 1): (v >> coord_shift) & this wraps the row
     int32_t last_texel;       // width * height - 1: the wrap-around copy starts behind it

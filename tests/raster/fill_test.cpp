@@ -78,13 +78,14 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 GuardedBlock texels(texel_count, true);  // nothing is read before the texels
                 const size_t words = (size_t)screen.width * screen.height;
                 GuardedBlock shadow(words * 4, shadow_at_end);
-                ASSERT_TRUE(texels.data && shadow.data);
+                GuardedBlock colour_block(texel_count * 4, true);
+                ASSERT_TRUE(texels.data && shadow.data && colour_block.data);
                 for (size_t i = 0; i < texel_count; i++) texels.data[i] = (uint8_t)rng();
                 uint32_t* ids = (uint32_t*)shadow.data;
                 for (size_t i = 0; i < words; i++) ids[i] = rng() % 7 == 0 ? face : rng() % 3 == 0 ? 0 : rng();
-                std::vector<uint32_t> shades(SHADE_PALETTE * SHADE_STEPS);
+                std::vector<uint32_t> shades(SHADE_PALETTE * SHADE_STEPS), palette(SHADE_PALETTE);
                 for (uint32_t p = 0; p < SHADE_PALETTE; p++) {
-                    uint32_t c = rng();
+                    uint32_t c = palette[p] = rng() & 0x00FFFFFFu;
                     for (uint32_t k = 0; k < SHADE_STEPS; k++)
                         shades[p * SHADE_STEPS + k] = ((c >> 16 & 255) * k / 64) << 16 | ((c >> 8 & 255) * k / 64) << 8 |
                                                       (c & 255) * k / 64;
@@ -99,6 +100,9 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 state.face_id = face;
                 state.shade_table = shades.data();
                 state.texels = texels.data;
+                uint32_t* colours = (uint32_t*)colour_block.data;
+                for (size_t i = 0; i < texel_count; i++) colours[i] = palette[texels.data[i]];
+                state.colours = colours;
                 state.row_length = level.width;
                 state.u_mask = level.width - 1;
                 state.v_mask = level.width * (level.height - 1);

@@ -20,8 +20,8 @@ Bytes texture_file(int width, int height) {
     return tga_indexed_file(width, height, palette, indices);
 }
 
-// Checks every level's fields and its texels against the rectangle it must
-// come from: column W - (W >> a), row H - (H >> b).
+// Checks every level's fields, texels and colours against the rectangle it
+// must come from: column W - (W >> a), row H - (H >> b).
 void expect_rip_map(const Texture* t, int w, int h) {
     for (int b = 0; b < t->level_count_y; b++)
         for (int a = 0; a < t->level_count_x; a++) {
@@ -38,6 +38,9 @@ void expect_rip_map(const Texture* t, int w, int h) {
             for (int y = 0; y < lh; y++)
                 for (int x = 0; x < lw; x++)
                     wrong += level->texels[y * lw + x] != texel_at(w - (w >> a) + x, h - (h >> b) + y);
+            // the colours follow the texels through the wrap-around copy
+            for (int k = 0; k <= level->last_texel + lw + 1; k++)
+                wrong += level->colours[k] != ((uint32_t)level->texels[k] << 16 | (255u - level->texels[k]));
             EXPECT_EQ(wrong, 0);
         }
 }
