@@ -116,6 +116,7 @@ TEST(Texture, ShadeTableSteps) {
     // Colours the palette lacks exist and are black: any texel byte can be shaded.
     for (int i = 3 * 64; i < 256 * 64; i++) ASSERT_EQ(t->shade_table[i], 0u) << i;
     EXPECT_EQ(t->levels[0].texels[0], 200);
+    EXPECT_EQ(t->levels[0].colours[0], 0u);  // and its colour is black too
     texture_free(t);
 }
 
