@@ -13,7 +13,7 @@ void fill_nearest_sse2(const ShadeState* state, int32_t u, int32_t du, int32_t v
                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
 void fill_bilinear_sse2(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                         int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
-// Eight pixels at a time with gathers; only where fill_avx2_supported().
+// Eight pixels at a time; only where fill_avx2_supported().
 void fill_nearest_avx2(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
 void fill_bilinear_avx2(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,

@@ -55,7 +55,8 @@ struct ShadeState {
     float focal_fixed;              // focal_length * 65536
     SpanFill fill;
     const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
-                                    // (the engine's table; the AVX2 fills work the same ones out)
+                                    // (the engine's table, which the plain fills read; the
+                                    // vector fills work the same ones out)
     // set per span by shade_span_prepare
     float d_w;                      // per-column gradients of the six planes
     float d_u;
