@@ -279,13 +279,12 @@ inline int ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t h
     return gl > ml || gr < -mr;
 }
 
-// Which span owns which part of the overlap [lo, hi); sets o->q for a crossing.
-// Both lines are evaluated in double precision; the existing span wins ties.
-int decide_outcome(Overlap* o, int32_t lo, int32_t hi) {
-    const SpanNode* n = o->n;
-    const SpanNode* s = o->s;
+// Which of the new span n and the visible span s owns which part of their
+// overlap [lo, hi); sets *q for a crossing. Both lines are evaluated in
+// double precision; the existing span wins ties.
+inline int decide_outcome(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi, int32_t* q) {
     int counts = 0;
-    if (!ruled_out(n, s, lo, hi)) o->q = crossing_column(n, s, lo, hi, &counts);
+    if (!ruled_out(n, s, lo, hi)) *q = crossing_column(n, s, lo, hi, &counts);
     if (counts) {
         // Far left of every screen column, the left winner's line is above.
         double wn = (double)n->inv_z - 4096.0 * (double)n->d_inv_z;
@@ -502,8 +501,10 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     if (end && record->x_right > record->x_left) __builtin_prefetch(list->last->prev, 1);
     int32_t nl = record->x_left, nr = record->x_right;
     const int32_t start_right = nr;
+    // Only a row's first span can be reversed (stored as it came into an
+    // empty row), and the walk meets it only as its first node.
+    if (s != end && s->x_right < s->x_left) s->x_right = s->x_left, changed = 1;
     while (s != end) {
-        if (s->x_right < s->x_left) s->x_right = s->x_left, changed = 1;  // only a row's first span can be reversed
         int32_t sl = s->x_left, sr = s->x_right;
         if (sl >= nr) {
             if (!merge_empty(s, record)) span_list_insert_before(list, s, record);
@@ -516,17 +517,30 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
             skipped++;
             continue;
         }
+        int32_t lo = nl > sl ? nl : sl;
+        int32_t hi = nr < sr ? nr : sr;
+        int outcome = decide_outcome(record, s, lo, hi, &o.q);
+        // The commonest steps that leave the row alone, without the step
+        // record: S nearer over an overlap that N starts inside (or with).
+        // N is dropped when it ends inside S (drop_n), otherwise goes on
+        // from S's end (s_wins_n_runs_on).
+        if (outcome == S_WINS && nl >= sl) {
+            if (nr <= sr) {
+                done = 1;
+                break;
+            }
+            record->x_left = nl = sr;
+            s = s->next;
+            continue;
+        }
         o.s = s;
         o.nl = nl;
         o.nr = nr;
         o.sl = sl;
         o.sr = sr;
-        int32_t lo = nl > sl ? nl : sl;
-        int32_t hi = nr < sr ? nr : sr;
-        int outcome = decide_outcome(&o, lo, hi);
         OverlapStep step = overlap_steps[relation(nl, sl)][relation(nr, sr)][outcome];
-        // Every step but these two edits the row.
-        changed |= step != drop_n && step != s_wins_n_runs_on;
+        // Every step but drop_n and s_wins_n_runs_on, taken above, edits the row.
+        changed = 1;
         if (step(&o) == STEP_STOP) {
             done = 1;
             break;
@@ -545,7 +559,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
 
     // After a failed store the row may overlap; it walks from `first` until
     // the next reset.
-    if (span_pool_status(list->pool) != 0) {
+    if (list->pool->status != 0) {
         list->hints_off = 1;
         span_list_floors_off(list);
     }
