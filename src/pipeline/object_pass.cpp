@@ -1,5 +1,6 @@
 // Object pass; pipeline.h describes the steps.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -147,6 +148,14 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     // (double)z < 0.1 is z < 0.1f for every float z: 0.1f is the float
     // nearest 0.1 and lies above it, so no float is >= 0.1 and < 0.1f.
     const __m128 near = _mm_set1_ps(0.1f);
+    // Every factor in all four lanes, once: the stores below could alias the
+    // matrix and the planes, so the loop would load and spread them again.
+    __m128 matrix[16], plane[4][4];
+    for (int k = 0; k < 16; k++) matrix[k] = _mm_set1_ps(m[k]);
+    for (int k = 0; k < 4; k++)
+        plane[k][0] = _mm_set1_ps(p[k].a), plane[k][1] = _mm_set1_ps(p[k].b), plane[k][2] = _mm_set1_ps(p[k].c),
+        plane[k][3] = _mm_set1_ps(p[k].d);
+    const __m128 focal4 = _mm_set1_ps(focal), centre_x4 = _mm_set1_ps(centre_x), centre_y4 = _mm_set1_ps(centre_y);
     for (; i + 4 <= count; i += 4) {
         const SceneVertex* s = &vertices[i];
         const __m128 x = _mm_setr_ps(s[0].x, s[1].x, s[2].x, s[3].x);
@@ -154,34 +163,38 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         const __m128 z = _mm_setr_ps(s[0].z, s[1].z, s[2].z, s[3].z);
         __m128 c[3];
         for (int k = 0; k < 3; k++)
-            c[k] = _mm_add_ps(
-                _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[k])), _mm_mul_ps(y, _mm_set1_ps(m[4 + k]))),
-                           _mm_mul_ps(z, _mm_set1_ps(m[8 + k]))),
-                _mm_set1_ps(m[12 + k]));
-        const __m128 sx = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[0]), c[2]), _mm_set1_ps(centre_x));
-        const __m128 sy = _mm_add_ps(_mm_div_ps(_mm_mul_ps(_mm_set1_ps(focal), c[1]), c[2]), _mm_set1_ps(centre_y));
+            c[k] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, matrix[k]), _mm_mul_ps(y, matrix[4 + k])),
+                                         _mm_mul_ps(z, matrix[8 + k])),
+                              matrix[12 + k]);
+        const __m128 sx = _mm_add_ps(_mm_div_ps(_mm_mul_ps(focal4, c[0]), c[2]), centre_x4);
+        const __m128 sy = _mm_add_ps(_mm_div_ps(_mm_mul_ps(focal4, c[1]), c[2]), centre_y4);
         __m128i sides =
             _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(c[2], near)), _mm_set1_epi32((int)VIEW_VERTEX_NEAR));
         for (int k = 0; k < 4; k++) {
             const __m128 distance = _mm_add_ps(
-                _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p[k].a), c[0]), _mm_mul_ps(_mm_set1_ps(p[k].b), c[1])),
-                           _mm_mul_ps(_mm_set1_ps(p[k].c), c[2])),
-                _mm_set1_ps(p[k].d));
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(plane[k][0], c[0]), _mm_mul_ps(plane[k][1], c[1])),
+                           _mm_mul_ps(plane[k][2], c[2])),
+                plane[k][3]);
             const __m128i inside = _mm_castps_si128(_mm_cmpge_ps(distance, zero));
             const __m128i outside = _mm_castps_si128(_mm_cmple_ps(distance, zero));
             sides = _mm_or_si128(sides, _mm_and_si128(inside, _mm_set1_epi32(1 << k)));
             sides = _mm_or_si128(sides, _mm_and_si128(outside, _mm_set1_epi32(16 << k)));
         }
-        alignas(16) float lanes[5][4];
-        alignas(16) uint32_t lane_sides[4];
-        _mm_store_ps(lanes[0], c[0]);
-        _mm_store_ps(lanes[1], c[1]);
-        _mm_store_ps(lanes[2], c[2]);
-        _mm_store_ps(lanes[3], sx);
-        _mm_store_ps(lanes[4], sy);
-        _mm_store_si128((__m128i*)lane_sides, sides);
-        for (int k = 0; k < 4; k++)
-            out[i + k] = ViewVertex{lanes[0][k], lanes[1][k], lanes[2][k], lanes[3][k], lanes[4][k], lane_sides[k]};
+        // Lanes to records: x, y, z, sx of a vertex are one transposed row,
+        // sy and sides one pair of an interleaving.
+        static_assert(offsetof(ViewVertex, sx) == 12 && offsetof(ViewVertex, sides) == 20, "six words in order");
+        __m128 row[4] = {c[0], c[1], c[2], sx};
+        _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
+        const __m128 last[2] = {_mm_unpacklo_ps(sy, _mm_castsi128_ps(sides)),
+                                _mm_unpackhi_ps(sy, _mm_castsi128_ps(sides))};
+        for (int k = 0; k < 4; k++) {
+            ViewVertex* v = &out[i + k];
+            _mm_storeu_ps(&v->x, row[k]);  // x, y, z, sx
+            if (k & 1)
+                _mm_storeh_pi((__m64*)&v->sy, last[k >> 1]);  // sy, sides
+            else
+                _mm_storel_pi((__m64*)&v->sy, last[k >> 1]);
+        }
     }
 #endif
     for (; i < count; i++) {
