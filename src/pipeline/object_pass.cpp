@@ -152,9 +152,10 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     // matrix and the planes, so the loop would load and spread them again.
     __m128 matrix[16], plane[4][4];
     for (int k = 0; k < 16; k++) matrix[k] = _mm_set1_ps(m[k]);
-    for (int k = 0; k < 4; k++)
-        plane[k][0] = _mm_set1_ps(p[k].a), plane[k][1] = _mm_set1_ps(p[k].b), plane[k][2] = _mm_set1_ps(p[k].c),
-        plane[k][3] = _mm_set1_ps(p[k].d);
+    for (int k = 0; k < 4; k++) {
+        const float coefficient[4] = {p[k].a, p[k].b, p[k].c, p[k].d};
+        for (int j = 0; j < 4; j++) plane[k][j] = _mm_set1_ps(coefficient[j]);
+    }
     const __m128 focal4 = _mm_set1_ps(focal), centre_x4 = _mm_set1_ps(centre_x), centre_y4 = _mm_set1_ps(centre_y);
     for (; i + 4 <= count; i += 4) {
         const SceneVertex* s = &vertices[i];
@@ -185,15 +186,15 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         static_assert(offsetof(ViewVertex, sx) == 12 && offsetof(ViewVertex, sides) == 20, "six words in order");
         __m128 row[4] = {c[0], c[1], c[2], sx};
         _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
-        const __m128 last[2] = {_mm_unpacklo_ps(sy, _mm_castsi128_ps(sides)),
-                                _mm_unpackhi_ps(sy, _mm_castsi128_ps(sides))};
+        const __m128 pairs[2] = {_mm_unpacklo_ps(sy, _mm_castsi128_ps(sides)),
+                                 _mm_unpackhi_ps(sy, _mm_castsi128_ps(sides))};
         for (int k = 0; k < 4; k++) {
             ViewVertex* v = &out[i + k];
             _mm_storeu_ps(&v->x, row[k]);  // x, y, z, sx
             if (k & 1)
-                _mm_storeh_pi((__m64*)&v->sy, last[k >> 1]);  // sy, sides
+                _mm_storeh_pi((__m64*)&v->sy, pairs[k >> 1]);  // sy, sides
             else
-                _mm_storel_pi((__m64*)&v->sy, last[k >> 1]);
+                _mm_storel_pi((__m64*)&v->sy, pairs[k >> 1]);
         }
     }
 #endif
