@@ -25,14 +25,6 @@ using namespace row_walk;
 
 namespace {
 
-// A shadowed colour: each channel times the factor / 256, rounded down, top
-// byte cleared. Red and blue share one multiply: with a factor of at most
-// 256 neither product reaches the other's bits.
-inline uint32_t darken(uint32_t colour, uint32_t factor) {
-    return ((((colour & 0x00FF00FFu) * factor) >> 8) & 0x00FF00FFu) |
-           ((((colour & 0x0000FF00u) * factor) >> 8) & 0x0000FF00u);
-}
-
 // Two neighbouring texels in one read: texel i in bits 0-7, texel i + 1 in 8-15.
 inline uint32_t texel_pair(const uint8_t* at) {
     uint16_t pair;
@@ -249,6 +241,10 @@ void fill_nearest_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v
 
 void fill_bilinear_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                         int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    if (last - first == 1) {
+        *first = bilinear_pixel(shade, u, v, sx, sy);
+        return;
+    }
     const uint32_t* top = shade->colours;
     const uint32_t* bottom = top + shade->row_length;
     texture_sse2(shade, u, du, v, dv, first, last, [top, bottom](const int32_t* base, __m128i us, __m128i vs) {

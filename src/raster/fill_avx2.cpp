@@ -7,10 +7,12 @@
 // of headers included, can end up with AVX2 instructions; the engine calls
 // them only where fill_avx2_supported() says the processor has AVX2.
 //
-// The fill contract is fill.cpp's. In a call of fewer than eight pixels the
-// lanes past the last pixel hold wrapped coordinates: their texel indices
-// are masked and their light pixels range-tested like any other, so they
-// read nothing out of bounds, and they are never stored.
+// The fill contract is fill.cpp's. A bilinear call of one pixel (as in the
+// SSE2 fill) is bilinear_pixel, the same arithmetic in scalar words, which
+// costs less than a block. In a call of fewer than eight pixels the lanes
+// past the last pixel hold wrapped coordinates: their texel indices are
+// masked and their light pixels range-tested like any other, so they read
+// nothing out of bounds, and they are never stored.
 #include "raster/fill.h"
 
 #include <cstdint>
@@ -264,6 +266,10 @@ AVX2 void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int3
 
 AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                              int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
+    if (last - first == 1) {
+        *first = bilinear_pixel(shade, u, v, sx, sy);
+        return;
+    }
     fill8<1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 

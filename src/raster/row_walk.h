@@ -1,6 +1,7 @@
-// The pieces the resolve passes and the views of a frame share: the row
-// walk over a row set's visible spans and the 3 x 3 shadow test. Internal
-// to the rasterizer.
+// The pieces the resolve passes, the fill routines and the views of a frame
+// share: the row walk over a row set's visible spans, the 3 x 3 shadow test
+// and darkening, and the vector fills' arithmetic for a single pixel.
+// Internal to the rasterizer.
 #pragma once
 
 #ifdef __SSE2__
@@ -77,6 +78,39 @@ inline int lit_plain(const ShadowLookup& s, int32_t sx, int32_t sy) {
 inline ShadowLookup shadow_lookup(const ShadeState* shade) {
     return ShadowLookup{shade->shadow_buffer, shade->width, shade->shadow_range_x, shade->shadow_range_y,
                         shade->face_id};
+}
+
+// A shadowed colour: each channel times the factor / 256, rounded down, top
+// byte cleared. Red and blue share one multiply: with a factor of at most
+// 256 neither product reaches the other's bits.
+inline uint32_t darken(uint32_t colour, uint32_t factor) {
+    return ((((colour & 0x00FF00FFu) * factor) >> 8) & 0x00FF00FFu) |
+           ((((colour & 0x0000FF00u) * factor) >> 8) & 0x0000FF00u);
+}
+
+// A colour's channels times the bilinear weight w (0..63) / 64, each
+// rounded down: the shade table's entry at step w. Red and blue (0x00RR00BB)
+// share one multiply; each product stays below 2^14, so after the shift
+// only red's dropped low bits lie between the two, and the mask clears them.
+inline uint32_t shade_term(uint32_t colour, uint32_t w) {
+    return ((((colour & 0x00FF00FFu) * w) >> 6) & 0x00FF00FFu) | ((((colour >> 8) & 0xFFu) * w) >> 6) << 8;
+}
+
+// One pixel of the vector bilinear fills, in scalar words and the same
+// steps: texel index, weights from the top six fraction bits of u and v,
+// the four weighted colours of the level's colour pairs, the shadow test.
+// A fill of one pixel (the tips of triangles, most spans of small ones)
+// costs this instead of a whole vector block.
+inline uint32_t bilinear_pixel(const ShadeState* shade, int32_t u, int32_t v, int32_t sx, int32_t sy) {
+    const uint32_t base =
+        ((uint32_t)(v >> shade->v_shift) & (uint32_t)shade->v_mask) + ((uint32_t)(u >> 16) & (uint32_t)shade->u_mask);
+    const uint32_t i = (uint32_t)(u >> 10) & 63u, j = (uint32_t)(v >> 10) & 63u;
+    const uint32_t right = i * (63u - j) >> 6, below = j * (63u - i) >> 6, below_right = i * j >> 6;
+    const uint32_t* top = shade->colours + base;
+    const uint32_t* bottom = top + shade->row_length;
+    const uint32_t colour = shade_term(top[0], 63u - right - below - below_right) + shade_term(top[1], right) +
+                            shade_term(bottom[0], below) + shade_term(bottom[1], below_right);
+    return lit(shadow_lookup(shade), sx, sy) ? colour : darken(colour, shade->shadow_factor);
 }
 
 // The columns [a, b) a span writes: a at least 0; b the span's end, or
