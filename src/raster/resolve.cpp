@@ -158,6 +158,11 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
         ShadeCoords end = coords_at(shade, w + r * shade->d_w, u_over_z + r * shade->d_u,
                                     v_over_z + r * shade->d_v, lx_over_z + r * shade->d_lx,
                                     ly_over_z + r * shade->d_ly, lz_over_z + r * shade->d_lz);
+        if (count == 1) {  // most spans of small faces: steps of a division by one, without dividing
+            fill(shade, start.u, end.u - start.u, start.v, end.v - start.v, start.sx, end.sx - start.sx, start.sy,
+                 end.sy - start.sy, destination, destination + 1);
+            return;
+        }
         double pixels = (double)count;
         fill(shade, start.u, remainder_step(start.u, end.u, pixels), start.v,
              remainder_step(start.v, end.v, pixels), start.sx, remainder_step(start.sx, end.sx, pixels),
