@@ -8,8 +8,8 @@
 // them only where fill_avx2_supported() says the processor has AVX2.
 //
 // The fill contract is fill.cpp's. A bilinear call of one pixel (as in the
-// SSE2 fill) is bilinear_pixel, the same arithmetic in scalar words, which
-// costs less than a block. In a call of fewer than eight pixels the lanes
+// SSE2 fill) is bilinear_pixel, the same pixel in scalar words, which costs
+// less than a block. In a call of fewer than eight pixels the lanes
 // past the last pixel hold wrapped coordinates: their texel indices are
 // masked and their light pixels range-tested like any other, so they read
 // nothing out of bounds, and they are never stored.

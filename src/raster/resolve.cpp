@@ -72,9 +72,10 @@ int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
 // difference a and the count b are
 // integers below 2^31, so a / b is either an integer, represented exactly,
 // or at least 1/15 away from every integer, while the double quotient is
-// within 2^-22 of it; truncation toward zero gives the same integer.
-inline int32_t remainder_step(int32_t start, int32_t end, double pixels) {
-    return (int32_t)((double)(end - start) / pixels);
+// within 2^-22 of it; truncation toward zero gives the same integer. A run
+// of one pixel (most spans of small faces) divides by one: the difference.
+inline int32_t remainder_step(int32_t start, int32_t end, int32_t count, double pixels) {
+    return count == 1 ? end - start : (int32_t)((double)(end - start) / pixels);
 }
 
 // shade_coords, inlined into shade_span's run loop.
@@ -158,15 +159,10 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
         ShadeCoords end = coords_at(shade, w + r * shade->d_w, u_over_z + r * shade->d_u,
                                     v_over_z + r * shade->d_v, lx_over_z + r * shade->d_lx,
                                     ly_over_z + r * shade->d_ly, lz_over_z + r * shade->d_lz);
-        if (count == 1) {  // most spans of small faces: steps of a division by one, without dividing
-            fill(shade, start.u, end.u - start.u, start.v, end.v - start.v, start.sx, end.sx - start.sx, start.sy,
-                 end.sy - start.sy, destination, destination + 1);
-            return;
-        }
         double pixels = (double)count;
-        fill(shade, start.u, remainder_step(start.u, end.u, pixels), start.v,
-             remainder_step(start.v, end.v, pixels), start.sx, remainder_step(start.sx, end.sx, pixels),
-             start.sy, remainder_step(start.sy, end.sy, pixels), destination, destination + count);
+        fill(shade, start.u, remainder_step(start.u, end.u, count, pixels), start.v,
+             remainder_step(start.v, end.v, count, pixels), start.sx, remainder_step(start.sx, end.sx, count, pixels),
+             start.sy, remainder_step(start.sy, end.sy, count, pixels), destination, destination + count);
     }
 }
 

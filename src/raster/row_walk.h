@@ -96,20 +96,20 @@ inline uint32_t shade_term(uint32_t colour, uint32_t w) {
     return ((((colour & 0x00FF00FFu) * w) >> 6) & 0x00FF00FFu) | ((((colour >> 8) & 0xFFu) * w) >> 6) << 8;
 }
 
-// One pixel of the vector bilinear fills, in scalar words and the same
-// steps: texel index, weights from the top six fraction bits of u and v,
-// the four weighted colours of the level's colour pairs, the shadow test.
+// One pixel of the vector bilinear fills in scalar words: the texel index
+// as they work it out, the four weights from the engine's table (the plain
+// fills' index: fraction of v * 64 + fraction of u), each colour of the
+// level's colour pairs weighted as shade_term does, then the 3 x 3 test.
 // A fill of one pixel (the tips of triangles, most spans of small ones)
 // costs this instead of a whole vector block.
 inline uint32_t bilinear_pixel(const ShadeState* shade, int32_t u, int32_t v, int32_t sx, int32_t sy) {
     const uint32_t base =
         ((uint32_t)(v >> shade->v_shift) & (uint32_t)shade->v_mask) + ((uint32_t)(u >> 16) & (uint32_t)shade->u_mask);
-    const uint32_t i = (uint32_t)(u >> 10) & 63u, j = (uint32_t)(v >> 10) & 63u;
-    const uint32_t right = i * (63u - j) >> 6, below = j * (63u - i) >> 6, below_right = i * j >> 6;
+    const uint32_t w = shade->weights[((uint32_t)(v >> 4) & 0xFC0u) | ((uint32_t)(u >> 10) & 63u)];
     const uint32_t* top = shade->colours + base;
     const uint32_t* bottom = top + shade->row_length;
-    const uint32_t colour = shade_term(top[0], 63u - right - below - below_right) + shade_term(top[1], right) +
-                            shade_term(bottom[0], below) + shade_term(bottom[1], below_right);
+    const uint32_t colour = shade_term(top[0], w & 0xFFu) + shade_term(top[1], (w >> 8) & 0xFFu) +
+                            shade_term(bottom[0], (w >> 16) & 0xFFu) + shade_term(bottom[1], w >> 24);
     return lit(shadow_lookup(shade), sx, sy) ? colour : darken(colour, shade->shadow_factor);
 }
 
