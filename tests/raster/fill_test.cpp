@@ -158,4 +158,48 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     EXPECT_EQ(neighbours, 0x1EFu);  // all eight around the centre (bit 4)
 }
 
+// The largest channels under every pair of weights: four white texels (a
+// 2 x 2 level, colours with their wrap-around copy) shaded at each of the
+// 64 x 64 fractions add up to at most 251 a channel, carrying into no other,
+// in one-pixel fills and in blocks alike, lit and shadowed.
+TEST(Fill, WhiteTexelsUnderEveryWeightMatchThePlainFills) {
+    Screen screen;
+    ASSERT_EQ(engine_init(400, 300, &screen), 1);
+    const int first_level = engine_simd_level();
+    const uint8_t texels[7] = {1, 1, 1, 1, 1, 1, 1};
+    const uint32_t white = 0x00FFFFFFu, colours[7] = {white, white, white, white, white, white, white};
+    std::vector<uint32_t> shades(SHADE_PALETTE * SHADE_STEPS, 0);
+    for (uint32_t k = 0; k < SHADE_STEPS; k++) shades[SHADE_STEPS + k] = (255 * k / 64) * 0x010101u;
+    std::vector<uint32_t> ids(16 * 16, 7);  // the face is 7: every position in range is lit
+    ShadeState state = {};
+    state.shadow_buffer = ids.data();
+    state.width = state.height = 16;
+    state.shadow_range_x = state.shadow_range_y = 13;
+    state.shadow_factor = 100;
+    state.weights = engine_bilinear_weights_packed();
+    state.face_id = 7;
+    state.shade_table = shades.data();
+    state.texels = texels;
+    state.colours = colours;
+    state.row_length = 2;
+    state.u_mask = 1;
+    state.v_mask = 2;
+    state.v_shift = 15;
+    for (int simd : {SIMD_SSE2, SIMD_AVX2}) {
+        if (!engine_simd_supported(simd)) continue;
+        for (int32_t count : {1, 8, 11})
+            for (int32_t sx : {5 << 16, 40 << 16})  // lit, then out of range: shadowed
+                for (int32_t f = 0; f < 64 * 64; f++) {
+                    const int32_t u = (f & 63) << 10, v = (f >> 6) << 10;
+                    std::vector<uint32_t> expected(count), actual(count);
+                    ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
+                    select_span_fill(1)(&state, u, 0, v, 0, sx, 0, 5 << 16, 0, expected.data(), expected.data() + count);
+                    ASSERT_EQ(engine_set_simd(simd), 1);
+                    select_span_fill(1)(&state, u, 0, v, 0, sx, 0, 5 << 16, 0, actual.data(), actual.data() + count);
+                    ASSERT_EQ(actual, expected) << "simd " << simd << " count " << count << " fraction " << f;
+                }
+    }
+    engine_set_simd(first_level);
+}
+
 }  // namespace
