@@ -33,6 +33,14 @@ const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, 
 const float edge_slack = 1.0f / 64.0f;
 const float row_slack = 1.0f / 65536.0f;
 
+inline int32_t min3(int32_t a, int32_t b, int32_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); }
+inline int32_t max3(int32_t a, int32_t b, int32_t c) { return a > b ? (a > c ? a : c) : (b > c ? b : c); }
+
+// A screen position's row (ceil) and column (floor) as whole numbers: exact
+// where |x| < 2^23, 0 elsewhere and for NaN.
+inline int32_t whole_row(float y) { return std::fabs(y) < 8388608.0f ? (int32_t)setup_ceil(y) : 0; }
+inline int32_t whole_column(float x) { return std::fabs(x) < 8388608.0f ? (int32_t)setup_floor(x) : 0; }
+
 // What becomes of a face whose view vertices are v: its clip action, where
 // CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
 // kept whole is drawn only when no corner lies nearer than the near limit
@@ -53,17 +61,22 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
         return clip_triangle_action(s0 & planes, s1 & planes, s2 & planes);
     }
     if ((s0 | s1 | s2) & VIEW_VERTEX_NEAR) return CLIP_DROP;
-    float top = v[0]->sy, bottom = v[0]->sy, left = v[0]->sx, right = v[0]->sx;
+    // Inside every plane and beyond the near limit a corner lies on or about
+    // the screen, so its row and column are exact; ceil and floor keep order,
+    // so the least row is ceil(min y) and so on.
+    const int32_t first_row = min3(v[0]->row, v[1]->row, v[2]->row);
+    const int32_t end_row = max3(v[0]->row, v[1]->row, v[2]->row);
+    if (first_row >= end_row) return CLIP_DROP;
+    const int32_t column = min3(v[0]->column, v[1]->column, v[2]->column);
+    // A corner in a later column reaches column + 1: no slack to test.
+    if (max3(v[0]->column, v[1]->column, v[2]->column) != column) return CLIP_KEEP;
+    float left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
-        top = v[k]->sy < top ? v[k]->sy : top;
-        bottom = v[k]->sy > bottom ? v[k]->sy : bottom;
         left = v[k]->sx < left ? v[k]->sx : left;
         right = v[k]->sx > right ? v[k]->sx : right;
     }
-    float first_row = setup_ceil(top), end_row = setup_ceil(bottom), column = setup_floor(left);
-    if (!(first_row < end_row)) return CLIP_DROP;
-    float slack = edge_slack + (end_row - first_row + 1.0f) * row_slack;
-    if (left - column > slack && column + 1.0f - right > slack) return CLIP_DROP;
+    const float slack = edge_slack + ((float)(end_row - first_row) + 1.0f) * row_slack;
+    if (left - (float)column > slack && (float)column + 1.0f - right > slack) return CLIP_DROP;
     return CLIP_KEEP;
 }
 
@@ -120,6 +133,20 @@ std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_m
     object_view_vertices(eye, object->vertices, object->vertex_count, view.data());
     return view;
 }
+
+#ifdef __SSE2__
+// whole_row (up = 1) or whole_column (up = 0) in each lane: the truncation,
+// moved one up or down where it lies below or above x.
+inline __m128i whole4(__m128 x, int up) {
+    const __m128 magnitude = _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
+    const __m128i fits = _mm_castps_si128(_mm_cmplt_ps(magnitude, _mm_set1_ps(8388608.0f)));
+    const __m128i t = _mm_cvttps_epi32(x);
+    const __m128 back = _mm_cvtepi32_ps(t);
+    const __m128i whole = up ? _mm_sub_epi32(t, _mm_castps_si128(_mm_cmplt_ps(back, x)))
+                             : _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(back, x)));
+    return _mm_and_si128(fits, whole);
+}
+#endif
 
 }  // namespace
 
@@ -182,19 +209,16 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
             sides = _mm_or_si128(sides, _mm_and_si128(outside, _mm_set1_epi32(16 << k)));
         }
         // Lanes to records: x, y, z, sx of a vertex are one transposed row,
-        // sy and sides one pair of an interleaving.
-        static_assert(offsetof(ViewVertex, sx) == 12 && offsetof(ViewVertex, sides) == 20, "six words in order");
-        __m128 row[4] = {c[0], c[1], c[2], sx};
-        _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
-        const __m128 pairs[2] = {_mm_unpacklo_ps(sy, _mm_castsi128_ps(sides)),
-                                 _mm_unpackhi_ps(sy, _mm_castsi128_ps(sides))};
+        // sy, sides, row and column the next.
+        static_assert(offsetof(ViewVertex, sy) == 16 && offsetof(ViewVertex, column) == 28, "eight words in order");
+        __m128 front[4] = {c[0], c[1], c[2], sx};
+        __m128 back[4] = {sy, _mm_castsi128_ps(sides), _mm_castsi128_ps(whole4(sy, 1)),
+                          _mm_castsi128_ps(whole4(sx, 0))};
+        _MM_TRANSPOSE4_PS(front[0], front[1], front[2], front[3]);
+        _MM_TRANSPOSE4_PS(back[0], back[1], back[2], back[3]);
         for (int k = 0; k < 4; k++) {
-            ViewVertex* v = &out[i + k];
-            _mm_storeu_ps(&v->x, row[k]);  // x, y, z, sx
-            if (k & 1)
-                _mm_storeh_pi((__m64*)&v->sy, pairs[k >> 1]);  // sy, sides
-            else
-                _mm_storel_pi((__m64*)&v->sy, pairs[k >> 1]);
+            _mm_storeu_ps(&out[i + k].x, front[k]);
+            _mm_storeu_ps(&out[i + k].sy, back[k]);
         }
     }
 #endif
@@ -212,6 +236,8 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
         v->sx = focal * c.x / c.z + centre_x;
         v->sy = focal * c.y / c.z + centre_y;
         v->sides = clip_vertex_sides(frustum, &c) | ((double)c.z < near_limit ? VIEW_VERTEX_NEAR : 0u);
+        v->row = whole_row(v->sy);
+        v->column = whole_column(v->sx);
     }
 }
 

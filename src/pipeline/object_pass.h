@@ -36,6 +36,8 @@ struct ViewVertex {
     float sx, sy;    // screen position: focal * x / z + centre; meaningful only at z >= 0.1
     uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it;
                      // VIEW_VERTEX_NEAR: z below the near limit 0.1
+    int32_t row;     // ceil(sy), the first row at or below the vertex; 0 when |sy| >= 2^23 or NaN
+    int32_t column;  // floor(sx), the column it lies in; 0 likewise
 };
 enum : uint32_t { VIEW_VERTEX_NEAR = 0x100 };
 

@@ -282,6 +282,10 @@ TEST_F(ObjectPass, ViewVerticesMatchOneAtATime) {
             float want[5] = {c.x, c.y, c.z, sx, sy}, got[5] = {v.x, v.y, v.z, v.sx, v.sy};
             EXPECT_EQ(std::memcmp(want, got, sizeof want), 0) << "count " << count << " vertex " << i;
             EXPECT_EQ(v.sides, sides) << "count " << count << " vertex " << i;
+            int32_t row = std::fabs(sy) < 8388608.0f ? (int32_t)std::ceil(sy) : 0;
+            int32_t column = std::fabs(sx) < 8388608.0f ? (int32_t)std::floor(sx) : 0;
+            EXPECT_EQ(v.row, row) << "count " << count << " vertex " << i;
+            EXPECT_EQ(v.column, column) << "count " << count << " vertex " << i;
         }
     }
     }
