@@ -39,6 +39,7 @@ struct Fill8 {
     const uint32_t* shades;       // the shade table
     const uint32_t* shadow;       // shadow buffer; read only where the range test passes
     int32_t stride;               // its row length
+    int32_t last_base;            // near_hits8's highest base: its reads end at the buffer's last word
     uint32_t face_id;
     __m256i u_mask, v_mask;
     __m128i v_shift;
@@ -55,6 +56,8 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     f.shades = shade->shade_table;
     f.shadow = shade->shadow_buffer;
     f.stride = shade->width;
+    // The buffer's rows are the range's and three more.
+    f.last_base = (int32_t)(shade->shadow_range_y + 3) * shade->width - shade->width - 9;
     f.face_id = shade->face_id;
     f.u_mask = _mm256_set1_epi32(shade->u_mask);
     f.v_mask = _mm256_set1_epi32(shade->v_mask);
@@ -170,12 +173,34 @@ AVX2 inline __m256i darken8(__m256i colour, __m256i factor) {
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
 }
 
+// The 3 x 3 test of the lanes in `inside`, whose centres lie at base + rel,
+// rel 0..7 (a stretch of one light row, the usual case): lane q of `any`
+// is whether the neighbourhood of word base + q holds the face id, from
+// loads of eight words, which a permute by rel hands to each lane. The
+// neighbourhood is one of offsets (the row above is -stride), as in the word
+// by word test. Reads words base - stride - 1 .. base + stride + 8: the
+// caller keeps them inside the buffer.
+AVX2 inline int near_hits8(const Fill8& f, int32_t base, __m256i rel, int inside) {
+    const __m256i id = _mm256_set1_epi32((int32_t)f.face_id);
+    const uint32_t* centre = f.shadow + base;
+    // Most lit pixels see their face at the centre word itself.
+    __m256i any = _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)centre), id);
+    int hits = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(any, rel))) & inside;
+    if (hits == inside) return hits;
+    for (const uint32_t* row = centre - f.stride; row <= centre + f.stride; row += f.stride)
+        for (int d = -1; d <= 1; d++)
+            if (row != centre || d != 0)
+                any = _mm256_or_si256(any, _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)(row + d)), id));
+    return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(any, rel))) & inside;
+}
+
 // The shadow test of the lanes in `lanes` (a bit per lane): the range test
-// and the buffer offsets for all eight at once, then each lane that passed
-// looks at its centre word and, only when that is not the face id, at the
-// rest of its neighbourhood. Lit and shadowed pixels come in long stretches,
-// so these branches are well predicted; gathering the centre words measured
-// slower.
+// and the buffer offsets for all eight at once. When the lanes that passed
+// have their centres within eight words of the lower end's, near_hits8
+// tests them together; otherwise each looks at its centre word and, only
+// when that is not the face id, at the rest of its neighbourhood (lit and
+// shadowed pixels come in long stretches, so these branches are well
+// predicted; gathering the centre words measured slower).
 AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i sys, int lanes) {
     const __m256i two = _mm256_set1_epi32(2), bias = _mm256_set1_epi32(INT32_MIN);
     const __m256i ix = _mm256_sub_epi32(_mm256_srai_epi32(sxs, 16), two);
@@ -186,13 +211,25 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
     int hits = 0;
     if (inside) {
         // (iy + 2) * stride + ix + 2 fits 32 bits for every lane that passed
-        alignas(32) int32_t offset[8];
-        _mm256_store_si256((__m256i*)offset, _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
-                                                              _mm256_add_epi32(ix, two)));
-        for (int k = 0; k < 8; k++) {
-            if (!(inside >> k & 1)) continue;
-            const uint32_t* c = f.shadow + offset[k];
-            if (c[0] == f.face_id || neighbourhood_has(c, f.stride, f.face_id)) hits |= 1 << k;
+        const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
+                                                 _mm256_add_epi32(ix, two));
+        // Positions step evenly, so the lowest offset is at one end.
+        const int32_t first = _mm256_cvtsi256_si32(offsets), last = _mm256_extract_epi32(offsets, 7);
+        const int32_t base = first < last ? first : last;
+        const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(base));
+        const int near = _mm256_movemask_ps(_mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(_mm256_and_si256(rel, _mm256_set1_epi32(~7)), _mm256_setzero_si256())));
+        // base can come from a lane out of range: then only the bounds keep the reads in.
+        if ((inside & ~near) == 0 && base > f.stride && base <= f.last_base) {
+            hits = near_hits8(f, base, rel, inside);
+        } else {
+            alignas(32) int32_t offset[8];
+            _mm256_store_si256((__m256i*)offset, offsets);
+            for (int k = 0; k < 8; k++) {
+                if (!(inside >> k & 1)) continue;
+                const uint32_t* c = f.shadow + offset[k];
+                if (c[0] == f.face_id || neighbourhood_has(c, f.stride, f.face_id)) hits |= 1 << k;
+            }
         }
         if (hits == 0xFF) return colour;
     }
