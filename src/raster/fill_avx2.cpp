@@ -213,7 +213,8 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
         // (iy + 2) * stride + ix + 2 fits 32 bits for every lane that passed
         const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
                                                  _mm256_add_epi32(ix, two));
-        // Positions step evenly, so the lowest offset is at one end.
+        // Positions step evenly, so the lowest offset is mostly at one end;
+        // where it is not, a lane lies below base and the block takes the loop.
         const int32_t first = _mm256_cvtsi256_si32(offsets), last = _mm256_extract_epi32(offsets, 7);
         const int32_t base = first < last ? first : last;
         const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(base));
