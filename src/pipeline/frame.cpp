@@ -288,10 +288,11 @@ const PolygonRecord* record_at(const ChunkRecords* r, uint32_t offset) {
     return (const PolygonRecord*)((const char*)r->storage.data() + offset);
 }
 
-// The bands a record's rows reach, first and last.
+// The bands a record's rows reach, first and last. A record's rows lie on
+// the screen, so the divisions are of whole numbers >= 0.
 void record_bands(const PolygonRecord* p, int32_t* first, int32_t* last) {
-    *first = p->first_row / band_rows;
-    *last = (p->first_row + p->row_count - 1) / band_rows;
+    *first = (int32_t)((uint32_t)p->first_row / (uint32_t)band_rows);
+    *last = (int32_t)((uint32_t)(p->first_row + p->row_count - 1) / (uint32_t)band_rows);
 }
 
 // Groups the chunk's records by the bands their rows reach, keeping their

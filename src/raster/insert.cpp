@@ -479,10 +479,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     // A store takes the chain's last node, which has lain unused since it
     // last became a spare: start fetching it while the walk runs. A span
     // that covers no column is mostly dropped or merged, storing nothing.
-    if (record->x_right > record->x_left) {
-        __builtin_prefetch(list->last, 1);
-        __builtin_prefetch((const char*)list->last + 64, 1);
-    }
+    if (record->x_right > record->x_left) span_prefetch_pair(list->last);
 
     Overlap o;
     o.list = list;
@@ -498,7 +495,7 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
     SpanNode* end = list->first_spare;
     // Taking that node also unlinks it from the node before it: fetch that
     // one too, now that the last node's own words have had time to arrive.
-    if (end && record->x_right > record->x_left) __builtin_prefetch(list->last->prev, 1);
+    if (end && record->x_right > record->x_left) span_prefetch(list->last->prev);
     int32_t nl = record->x_left, nr = record->x_right;
     const int32_t start_right = nr;
     // Only a row's first span can be reversed (stored as it came into an

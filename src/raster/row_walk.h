@@ -125,11 +125,7 @@ inline void clamp_columns(const SpanNode* span, int32_t width, int32_t* a, int32
 // pointer chase through nodes spread over the pool, so the span after next
 // is fetched while this one is drawn.
 inline int look_ahead(const SpanNode* span, int32_t i, int32_t count) {
-    if (i + 2 < count) {
-        const SpanNode* after = span->next->next;
-        __builtin_prefetch(after);
-        __builtin_prefetch((const char*)after + 64);
-    }
+    if (i + 2 < count) span_prefetch_pair(span->next->next);
     return i + 1 < count && span->x_right > span->next->x_left;
 }
 

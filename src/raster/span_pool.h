@@ -53,6 +53,26 @@ static_assert(sizeof(SpanNode) == 64, "a node is one cache line");
 
 struct SpanPool;
 
+// Starts fetching a node's cache line, and with span_prefetch_pair the
+// line after it too (which measured faster where the walks fetch ahead).
+// WebAssembly has no prefetch: there a read of the node that nothing waits
+// for does the same on the processor underneath. It reads the node alone,
+// since the line after the last one in memory would lie outside it.
+inline void span_prefetch(const SpanNode* node) {
+#ifdef __EMSCRIPTEN__
+    (void)*(const volatile int32_t*)&node->x_left;
+#else
+    __builtin_prefetch(node);
+#endif
+}
+
+inline void span_prefetch_pair(const SpanNode* node) {
+    span_prefetch(node);
+#ifndef __EMSCRIPTEN__
+    __builtin_prefetch((const char*)node + 64);
+#endif
+}
+
 // A deep row's depth floor, one float per block of 1 << SPAN_FLOOR_SHIFT
 // columns: a value below the 1/z line of every visible span over the part
 // of the block's closed column range it lies on, less that line's rounding
