@@ -170,8 +170,8 @@ inline __m128i darken4(__m128i colour, uint32_t factor) {
 // four words from the lower end's. near_hits4 then reads up to the word
 // below and right of that one + 3, which must lie in the buffer (its rows
 // are the range's and three more).
-inline void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
-                          uint32_t* first, uint32_t* last) {
+inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade, int32_t sx, int32_t dsx,
+                                                         int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const ShadowLookup lookup = shadow_lookup(shade);
     const uint32_t factor = shade->shadow_factor;
     const int64_t last_base = ((int64_t)lookup.range_y + 2) * lookup.stride - 5;
