@@ -54,7 +54,8 @@ static_assert(sizeof(SpanNode) == 64, "a node is one cache line");
 struct SpanPool;
 
 // Starts fetching a node's cache line, and with span_prefetch_pair the
-// line after it too (which measured faster where the walks fetch ahead).
+// line after it too (for the node a store takes next, that measured
+// faster).
 // WebAssembly has no prefetch: there a read of the node that nothing waits
 // for does the same on the processor underneath. It reads the node alone,
 // since the line after the last one in memory would lie outside it.
