@@ -1,6 +1,7 @@
 #include "platform/x11_loss.h"
 
 #include <X11/Xlib.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,6 +34,10 @@ int on_error(Display* display, XErrorEvent* error) {
 }  // namespace
 
 void x11_end_on_display_loss() {
+    // A write to the connection of a server that has just ended raises
+    // SIGPIPE, whose default ends the process by the signal, without a word;
+    // ignored, the write fails and the I/O error handler takes over.
+    signal(SIGPIPE, SIG_IGN);
     XSetIOErrorHandler(on_io_error);
     XSetErrorHandler(on_error);
 }

@@ -6,15 +6,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "platform/x11_loss.h"
 #include "test_support.h"
 
 namespace {
@@ -104,6 +107,25 @@ TEST(SdlDisplayLoss, ProgramEndsWhenItsDisplayOrWindowGoesAway) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_NE(err.find("went away"), std::string::npos) << err;
     }
+}
+
+// A write to a connection whose other end has closed, as Xlib's to a server
+// that just ended, fails with EPIPE once the handlers are in place, so the
+// I/O error handler can speak, instead of ending the process by SIGPIPE
+// (which it did now and then when the server ended mid-write).
+TEST(SdlDisplayLoss, BrokenConnectionFailsTheWriteInsteadOfKillingTheProgram) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        x11_end_on_display_loss();
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) _exit(2);
+        close(ends[1]);
+        _exit(write(ends[0], "x", 1) == -1 && errno == EPIPE ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
