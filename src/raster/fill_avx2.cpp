@@ -56,8 +56,9 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     f.shades = shade->shade_table;
     f.shadow = shade->shadow_buffer;
     f.stride = shade->width;
-    // The buffer's rows are the range's and three more.
-    f.last_base = (int32_t)(shade->shadow_range_y + 3) * shade->width - shade->width - 9;
+    // The buffer's rows are the range's and three more: base + stride + 8
+    // must lie in the last one.
+    f.last_base = (int32_t)(shade->shadow_range_y + 2) * shade->width - 9;
     f.face_id = shade->face_id;
     f.u_mask = _mm256_set1_epi32(shade->u_mask);
     f.v_mask = _mm256_set1_epi32(shade->v_mask);
