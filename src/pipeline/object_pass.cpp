@@ -255,9 +255,10 @@ size_t light_record(const ObjectView* eye, const SceneFace* face, int action, co
     return polygon_record_light(polygon, eye->screen, (uint32_t)face->face_id, record);
 }
 
-size_t camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face, int action,
-                     const ViewVertex* const v[3], const LightViewSource* light, const Material* materials,
-                     int32_t material_count, ClipPolygon* polygon, void* record) {
+// The camera pass's attributes of the face's corners into the polygon's
+// first three vertices: mapping coordinates and light-view positions.
+void camera_attributes(const SceneObject* object, const SceneFace* face, const LightViewSource* light,
+                       ClipPolygon* polygon) {
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
         ClipVertex* c = &polygon->v[k];
@@ -274,12 +275,40 @@ size_t camera_record(const ObjectView* eye, const SceneObject* object, const Sce
             c->lz = vertex->lz;
         }
     }
-    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
-    // Faces without a material (index -1) or whose material has no texture
-    // get the neutral checker; setup substitutes it for a null texture.
+}
+
+// Faces without a material (index -1) or whose material has no texture
+// get the neutral checker; setup substitutes it for a null texture.
+Texture* face_texture(const SceneFace* face, const Material* materials, int32_t material_count) {
     int32_t m = face->material_index;
-    Texture* texture = materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
-    return polygon_record_camera(polygon, eye->screen, texture, (uint32_t)face->face_id, record);
+    return materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
+}
+
+size_t camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face, int action,
+                     const ViewVertex* const v[3], const LightViewSource* light, const Material* materials,
+                     int32_t material_count, ClipPolygon* polygon, void* record) {
+    camera_attributes(object, face, light, polygon);
+    if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
+    return polygon_record_camera(polygon, eye->screen, face_texture(face, materials, material_count),
+                                 (uint32_t)face->face_id, record);
+}
+
+// A face kept whole: its corners' view vertices into v, their screen
+// positions and depths into the polygon (what clip_and_project leaves
+// there) and its chains, from the rows the view vertices hold; 0 when setup
+// rejects it, before anything else of the face is read.
+int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
+                const ViewVertex* v[3], ClipPolygon* polygon, EdgeChains* chains) {
+    int32_t rows[3];
+    polygon->count = 3;
+    for (int k = 0; k < 3; k++) {
+        v[k] = corner_view(object, face, k, view);
+        polygon->v[k].x = v[k]->sx;
+        polygon->v[k].y = v[k]->sy;
+        polygon->v[k].z = v[k]->z;
+        rows[k] = v[k]->row;
+    }
+    return setup_record_chains(polygon->v, 3, rows, screen, chains);
 }
 
 // The entry of face f, which turns towards the eye.
@@ -329,6 +358,11 @@ size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object
                                 const ViewVertex* view, int action, void* record) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
+    if (action == CLIP_KEEP) {
+        EdgeChains chains;
+        if (!kept_chains(eye->screen, object, face, view, v, &polygon, &chains)) return 0;
+        return polygon_record_light_from(&polygon, &chains, (uint32_t)face->face_id, record);
+    }
     face_corners(object, face, view, v, &polygon);
     return light_record(eye, face, action, v, &polygon, record);
 }
@@ -338,6 +372,13 @@ size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* objec
                                  const Material* materials, int32_t material_count, void* record) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
+    if (action == CLIP_KEEP) {
+        EdgeChains chains;
+        if (!kept_chains(eye->screen, object, face, view, v, &polygon, &chains)) return 0;
+        camera_attributes(object, face, light, &polygon);
+        return polygon_record_camera_from(&polygon, &chains, face_texture(face, materials, material_count),
+                                          (uint32_t)face->face_id, record);
+    }
     face_corners(object, face, view, v, &polygon);
     return camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
 }

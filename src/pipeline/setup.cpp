@@ -526,22 +526,22 @@ inline int on_screen(const ClipVertex* v, int32_t n, float width, float height) 
 
 }  // namespace
 
-int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
+namespace {
+
+// The chains of the n vertices v, whose rows ceil(y) are `row`.
+int chains_between(const ClipVertex* v, int32_t n, const float* row, const Screen* screen, EdgeChains* c) {
     c->left_count = c->right_count = 0;
-    int32_t n = polygon->count;
     if (n < 3 || n > CLIP_MAX_VERTICES) return 0;
 
     // Rows and columns are written unchecked, so every vertex must lie on the
     // screen; the frustum keeps projected vertices 2 pixels inside, and this
     // only rejects geometry that was not finite to begin with.
-    if (!on_screen(polygon->v, n, (float)screen->width, (float)screen->height)) return 0;
+    if (!on_screen(v, n, (float)screen->width, (float)screen->height)) return 0;
 
     float min_y = 65536.0f, max_y = -65536.0f;
     int32_t top = 0, bottom = 0;
-    float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
     for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
-        float y = polygon->v[i].y;
-        row[i] = setup_ceil(y);
+        float y = v[i].y;
         if (y < min_y) min_y = y, top = i;
         if (y > max_y) max_y = y, bottom = i;
     }
@@ -549,7 +549,6 @@ int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChai
     c->end_row = (int32_t)row[bottom];
     if (c->first_row >= c->end_row) return 0;
 
-    const ClipVertex* v = polygon->v;
     for (int32_t i = top; i != bottom;) {
         int32_t next = i + 1 == n ? 0 : i + 1;
         if (edge_between(&v[i], &v[next], row[i], row[next], &c->left[c->left_count])) c->left_count++;
@@ -563,6 +562,15 @@ int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChai
     // Both chains span first_row..end_row, so each holds an edge with a
     // positive count; the test only guards against a broken invariant.
     return c->left_count > 0 && c->right_count > 0;
+}
+
+}  // namespace
+
+int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
+    float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
+    const int32_t n = polygon->count < CLIP_MAX_VERTICES ? polygon->count : CLIP_MAX_VERTICES;
+    for (int32_t i = 0; i < n; i++) row[i] = setup_ceil(polygon->v[i].y);
+    return chains_between(polygon->v, polygon->count, row, screen, c);
 }
 
 int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* g) {
@@ -625,9 +633,25 @@ int record_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* 
 
 }  // namespace
 
+int setup_record_chains(const ClipVertex* v, int32_t n, const int32_t* rows, const Screen* screen,
+                        EdgeChains* c) {
+    float row[CLIP_MAX_VERTICES];
+    for (int32_t i = 0; i < n && i < CLIP_MAX_VERTICES; i++) row[i] = (float)rows[i];
+    return chains_between(v, n, row, screen, c) && chains_make_a_span(c);
+}
+
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
     EdgeChains c;
-    if (!record_chains(polygon, screen, &c)) return 0;
+    return record_chains(polygon, screen, &c) ? polygon_record_light_from(polygon, &c, face_id, out) : 0;
+}
+
+size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
+                             void* out) {
+    EdgeChains c;
+    return record_chains(polygon, screen, &c) ? polygon_record_camera_from(polygon, &c, texture, face_id, out) : 0;
+}
+
+size_t polygon_record_light_from(const ClipPolygon* polygon, const EdgeChains* chains, uint32_t face_id, void* out) {
     // Only depth matters to the light: the W plane is the one compute_gradients
     // would build, without the five texture and light-view planes.
     float d = screen_determinant(polygon);
@@ -635,7 +659,7 @@ size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, ui
     const ClipVertex* p = polygon->v;
     PlaneGradient gw = plane_through(1.0f / p[0].z, 1.0f / p[1].z, 1.0f / p[2].z, &p[0], &p[1], &p[2], d);
     PolygonRecord* record = (PolygonRecord*)out;
-    size_t size = record_begin(record, &c, face_id, 1);
+    size_t size = record_begin(record, chains, face_id, 1);
     float* planes = record_planes(record);
     planes[0] = gw.at_origin + (float)record->first_row * gw.dy;
     planes[1] = gw.dy;
@@ -643,16 +667,14 @@ size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, ui
     return record_finish(record, size);
 }
 
-size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
-                             void* out) {
+size_t polygon_record_camera_from(const ClipPolygon* polygon, const EdgeChains* chains, Texture* texture,
+                                  uint32_t face_id, void* out) {
     // A texture without a level on an axis cannot be addressed; such faces
     // are drawn like faces without a texture.
     if (!texture || texture->level_count_x < 1 || texture->level_count_y < 1 || !texture->levels ||
         !texture->shade_table)
         texture = pipeline_neutral_texture();
     if (!texture) return 0;  // not even the neutral one could be built: out of memory
-    EdgeChains c;
-    if (!record_chains(polygon, screen, &c)) return 0;
 
     int32_t level = select_texture_level(texel_area_ratio(polygon, texture));
     int32_t levels_u = texture->level_count_x, levels_v = texture->level_count_y;
@@ -663,7 +685,7 @@ size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, T
         return 0;
 
     PolygonRecord* record = (PolygonRecord*)out;
-    size_t size = record_begin(record, &c, face_id, 6);
+    size_t size = record_begin(record, chains, face_id, 6);
     *(SpanShading*)(record + 1) =
         SpanShading{g.dx[1], g.dx[2], g.dx[3], g.dx[4], g.dx[5], level_v * levels_u + level_u, texture};
     float row = (float)record->first_row;

@@ -298,8 +298,9 @@ TEST_F(ObjectPass, ViewVerticesMatchOneAtATime) {
 // coordinates), a third of them slivers within a column whose sides lie 0
 // to 1/32 pixel off its edges, so that the row test, the one-column test and
 // its slack all decide some.
-TEST_F(ObjectPass, FacesDroppedForCoveringNoPixelMakeNoSpan) {
-    World w;
+// Tiny faces placed in pixels (see below), and with `large` every fourth
+// one up to 40 pixels across instead.
+Scene* pixel_faces(World& w, int large) {
     Mesh m;
     std::mt19937 rng(5);
     auto unit = [&]() { return (float)(rng() % 4097) / 4096.0f; };
@@ -314,12 +315,18 @@ TEST_F(ObjectPass, FacesDroppedForCoveringNoPixelMakeNoSpan) {
         float x = (float)(20 + rng() % 360), y = (float)(20 + rng() % 260) + 1.5f * unit() - 0.25f;
         float left = x + unit() * 1.5f - 0.25f, right = left + unit() * 0.6f, height = unit() * 1.2f;
         if (k % 3 == 0) left = x + off[rng() % 5], right = x + 1.0f - off[rng() % 5];
+        if (large && k % 4 == 0) right = left + unit() * 40.0f, height = unit() * 40.0f - 20.0f;
         int a = corner(left, y), b = corner(right, y + height * unit());
         int c = corner(left + (right - left) * unit(), y + height);
         m.face(a, b, c, {0, 0, -1}, -1);
     }
     w.add(m);
-    Scene* s = w.finish();
+    return w.finish();
+}
+
+TEST_F(ObjectPass, FacesDroppedForCoveringNoPixelMakeNoSpan) {
+    World w;
+    Scene* s = pixel_faces(w, 0);
     const SceneObject* object = &s->objects[0];
     Matrix4 pose = identity();
     ObjectView eye;
@@ -343,6 +350,46 @@ TEST_F(ObjectPass, FacesDroppedForCoveringNoPixelMakeNoSpan) {
     }
     EXPECT_GT(dropped, 200);
     EXPECT_GT(n - dropped, 200);
+}
+
+// A face kept whole takes its chains from its view vertices' rows, and is
+// rejected before its attributes are gathered: its records, and its
+// rejections, are those of its projected polygon in both passes.
+TEST_F(ObjectPass, FacesKeptWholeMakeTheRecordsOfTheirPolygons) {
+    World w;
+    Scene* s = pixel_faces(w, 1);
+    const SceneObject* object = &s->objects[0];
+    Matrix4 pose = identity();
+    ObjectView eye;
+    object_view_begin(&eye, &object->matrix, &pose, &synthetic::test_screen);
+    std::vector<ViewVertex> view((size_t)object->vertex_count);
+    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    int made = 0, rejected = 0;
+    alignas(8) unsigned char got[POLYGON_RECORD_MAX], want[POLYGON_RECORD_MAX];
+    for (int32_t f = 0; f < object->face_count; f++) {
+        const SceneFace* face = &object->faces[f];
+        ClipPolygon polygon = {};
+        polygon.count = 3;
+        for (int k = 0; k < 3; k++) {
+            const SceneVertex* vertex = face->corners[k];
+            const ViewVertex& v = view[(size_t)(vertex - object->vertices)];
+            polygon.v[k] = ClipVertex{v.sx, v.sy, v.z, vertex->u, vertex->v, vertex->lx, vertex->ly, vertex->lz, {}};
+        }
+        for (int pass = 0; pass < 2; pass++) {
+            std::memset(got, 0xAB, sizeof got);
+            std::memset(want, 0xAB, sizeof want);
+            size_t size = pass ? object_pass_camera_record(&eye, object, face, view.data(), CLIP_KEEP, nullptr,
+                                                           s->materials, s->material_count, got)
+                               : object_pass_light_record(&eye, object, face, view.data(), CLIP_KEEP, got);
+            size_t expected = pass ? polygon_record_camera(&polygon, eye.screen, nullptr, (uint32_t)face->face_id, want)
+                                   : polygon_record_light(&polygon, eye.screen, (uint32_t)face->face_id, want);
+            ASSERT_EQ(size, expected) << "face " << f << " pass " << pass;
+            ASSERT_EQ(std::memcmp(got, want, size), 0) << "face " << f << " pass " << pass;
+            made += size > 0, rejected += size == 0;
+        }
+    }
+    EXPECT_GT(made, 1000);
+    EXPECT_GT(rejected, 1000);
 }
 
 }  // namespace
