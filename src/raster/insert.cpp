@@ -560,9 +560,10 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         list->hints_off = 1;
         span_list_floors_off(list);
     }
-    // The finger follows every insertion; a hint is written only after a
-    // long walk, so rows that the finger serves never touch their hints.
+    // The finger follows every insertion, and a hint is written after any
+    // walk that passed a span: in deep rows (a visible span every few
+    // columns) hints written only after long walks left the walks long.
     list->finger = anchor;
-    if (skipped >= 4) set_hint(list, start_left, anchor);
+    if (skipped) set_hint(list, start_left, anchor);
     floors_after(list, start_left, start_right, changed);
 }
