@@ -345,6 +345,9 @@ int merge_empty(SpanNode* at, const SpanNode* record) {
     return 1;
 }
 
+// Visible spans from which a row counts as deep for the hints (see insert_span).
+const int32_t deep_row = 48;
+
 // The hint entry of column x >= 0; columns right of the screen share the last.
 inline int32_t hint_bucket(const ScanlineSpanList* list, int32_t x) {
     int32_t b = x >> SPAN_HINT_SHIFT;
@@ -560,10 +563,12 @@ void insert_span(SpanNode* record, ScanlineSpanList* list) {
         list->hints_off = 1;
         span_list_floors_off(list);
     }
-    // The finger follows every insertion, and a hint is written after any
-    // walk that passed a span: in deep rows (a visible span every few
-    // columns) hints written only after long walks left the walks long.
+    // The finger follows every insertion. A hint is written after a long
+    // walk, and in a deep row after any walk that passed a span: there
+    // (a visible span every few columns) hints written only after long
+    // walks left most walks passing a span or two, while in shallower rows
+    // the extra writes cost more than they save.
     list->finger = anchor;
-    if (skipped) set_hint(list, start_left, anchor);
+    if (skipped >= 4 || (skipped && list->active_count >= deep_row)) set_hint(list, start_left, anchor);
     floors_after(list, start_left, start_right, changed);
 }
