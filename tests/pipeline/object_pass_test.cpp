@@ -292,14 +292,9 @@ TEST_F(ObjectPass, ViewVerticesMatchOneAtATime) {
     }
 }
 
-// Faces that cover no pixel are dropped before their records are made, on
-// the corners' whole rows and columns: each such face, made into a record
-// anyway, gives no row a span. Tiny faces placed in pixels (centres at whole
-// coordinates), a third of them slivers within a column whose sides lie 0
-// to 1/32 pixel off its edges, so that the row test, the one-column test and
-// its slack all decide some.
-// Tiny faces placed in pixels (see below), and with `large` every fourth
-// one up to 40 pixels across instead.
+// Tiny faces placed in pixels (centres at whole coordinates), a third of
+// them slivers within a column whose sides lie 0 to 1/32 pixel off its
+// edges; with `large`, every fourth one up to 40 pixels across instead.
 Scene* pixel_faces(World& w, int large) {
     Mesh m;
     std::mt19937 rng(5);
@@ -324,15 +319,25 @@ Scene* pixel_faces(World& w, int large) {
     return w.finish();
 }
 
+// The object's vertices seen from the identity pose.
+std::vector<ViewVertex> straight_view(const SceneObject* object, ObjectView* eye) {
+    Matrix4 pose = identity();
+    object_view_begin(eye, &object->matrix, &pose, &synthetic::test_screen);
+    std::vector<ViewVertex> view((size_t)object->vertex_count);
+    object_view_vertices(eye, object->vertices, object->vertex_count, view.data());
+    return view;
+}
+
+// Faces that cover no pixel are dropped before their records are made, on
+// the corners' whole rows and columns: each such face, made into a record
+// anyway, gives no row a span. The pixel faces' slivers let the row test,
+// the one-column test and its slack all decide some.
 TEST_F(ObjectPass, FacesDroppedForCoveringNoPixelMakeNoSpan) {
     World w;
     Scene* s = pixel_faces(w, 0);
     const SceneObject* object = &s->objects[0];
-    Matrix4 pose = identity();
     ObjectView eye;
-    object_view_begin(&eye, &object->matrix, &pose, &synthetic::test_screen);
-    std::vector<ViewVertex> view((size_t)object->vertex_count);
-    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    std::vector<ViewVertex> view = straight_view(object, &eye);
     std::vector<uint32_t> entries((size_t)object->face_count);
     int32_t n = object_pass_classify(&eye, object, 0, object->face_count, view.data(), entries.data());
     ASSERT_EQ(n, object->face_count);  // all face the eye
@@ -359,11 +364,8 @@ TEST_F(ObjectPass, FacesKeptWholeMakeTheRecordsOfTheirPolygons) {
     World w;
     Scene* s = pixel_faces(w, 1);
     const SceneObject* object = &s->objects[0];
-    Matrix4 pose = identity();
     ObjectView eye;
-    object_view_begin(&eye, &object->matrix, &pose, &synthetic::test_screen);
-    std::vector<ViewVertex> view((size_t)object->vertex_count);
-    object_view_vertices(&eye, object->vertices, object->vertex_count, view.data());
+    std::vector<ViewVertex> view = straight_view(object, &eye);
     int made = 0, rejected = 0;
     alignas(8) unsigned char got[POLYGON_RECORD_MAX], want[POLYGON_RECORD_MAX];
     for (int32_t f = 0; f < object->face_count; f++) {
