@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #ifdef __SSE2__
@@ -41,6 +42,29 @@ inline int32_t max3(int32_t a, int32_t b, int32_t c) { return a > b ? (a > c ? a
 inline int32_t whole_row(float y) { return std::fabs(y) < 8388608.0f ? (int32_t)setup_ceil(y) : 0; }
 inline int32_t whole_column(float x) { return std::fabs(x) < 8388608.0f ? (int32_t)setup_floor(x) : 0; }
 
+// For a face kept whole whose only row is r: 1 when its cross-section with
+// the line y = r lies inside one column, further from its sides than a
+// row's edge positions can stray from the exact edges, so that the row's
+// span has both ends in that column. The two edges that cross the line
+// are worked out in double precision, exact to far below that slack.
+inline int row_in_one_column(const ViewVertex* const v[3], int32_t r) {
+    const ViewVertex *top = v[0], *middle = v[1], *bottom = v[2];
+    if (middle->sy < top->sy) std::swap(top, middle);
+    if (bottom->sy < middle->sy) std::swap(middle, bottom);
+    if (middle->sy < top->sy) std::swap(top, middle);
+    // top->sy <= r < bottom->sy, as r = ceil(min y) and r + 1 = ceil(max y).
+    const double y = (double)r;
+    auto edge_x = [y](const ViewVertex* a, const ViewVertex* b) {  // a->sy <= y < b->sy
+        return (double)a->sx + (y - (double)a->sy) * ((double)b->sx - (double)a->sx) / ((double)b->sy - (double)a->sy);
+    };
+    const double x0 = edge_x(top, bottom);
+    const double x1 = (double)middle->sy <= y ? edge_x(middle, bottom) : edge_x(top, middle);
+    const double low = x0 < x1 ? x0 : x1, high = x0 < x1 ? x1 : x0;
+    const double slack = (double)edge_slack + 2.0 * (double)row_slack;
+    const double column = std::floor(low);
+    return low - column > slack && column + 1.0 - high > slack;
+}
+
 // What becomes of a face whose view vertices are v: its clip action, where
 // CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
 // kept whole is drawn only when no corner lies nearer than the near limit
@@ -69,7 +93,8 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
     if (first_row >= end_row) return CLIP_DROP;
     const int32_t column = min3(v[0]->column, v[1]->column, v[2]->column);
     // A corner in a later column reaches column + 1: no slack to test.
-    if (max3(v[0]->column, v[1]->column, v[2]->column) != column) return CLIP_KEEP;
+    if (max3(v[0]->column, v[1]->column, v[2]->column) != column)
+        return end_row - first_row == 1 && row_in_one_column(v, first_row) ? CLIP_DROP : CLIP_KEEP;
     float left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
         left = v[k]->sx < left ? v[k]->sx : left;

@@ -292,9 +292,11 @@ TEST_F(ObjectPass, ViewVerticesMatchOneAtATime) {
     }
 }
 
-// Tiny faces placed in pixels (centres at whole coordinates), a third of
+// Tiny faces placed in pixels (centres at whole coordinates): a third of
 // them slivers within a column whose sides lie 0 to 1/32 pixel off its
-// edges; with `large`, every fourth one up to 40 pixels across instead.
+// edges, a third faces over several columns whose one row crosses them as
+// near a column's sides; with `large`, every fourth one up to 40 pixels
+// across instead.
 Scene* pixel_faces(World& w, int large) {
     Mesh m;
     std::mt19937 rng(5);
@@ -313,6 +315,11 @@ Scene* pixel_faces(World& w, int large) {
         if (large && k % 4 == 0) right = left + unit() * 40.0f, height = unit() * 40.0f - 20.0f;
         int a = corner(left, y), b = corner(right, y + height * unit());
         int c = corner(left + (right - left) * unit(), y + height);
+        if (k % 3 == 1) {  // one row, met within a column 0 to 1/32 pixel off its sides; a corner beyond it
+            y = std::floor(y) - off[rng() % 5];
+            a = corner(x + off[rng() % 5], y), b = corner(x + 1.0f - off[rng() % 5], y);
+            c = corner(x + 1.5f + unit() * 3.0f, y + 0.1f + unit() * 0.8f);
+        }
         m.face(a, b, c, {0, 0, -1}, -1);
     }
     w.add(m);
