@@ -633,8 +633,45 @@ int record_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* 
 
 }  // namespace
 
+namespace {
+
+// chains_between for a triangle, the shape of every face kept whole: the
+// same chains, each of the three edges worked out once, without walking
+// the vertex order. With top and bottom the first vertices in order of
+// least and greatest y, and m the third: when m follows top the left chain
+// is top-m-bottom and the right chain the edge top-bottom; otherwise the
+// left chain is that edge and the right chain, bottom to top, m-bottom and
+// top-m. Edges of no rows are left out, as chains_between leaves them.
+int triangle_chains(const ClipVertex* v, const int32_t* rows, const Screen* screen, EdgeChains* c) {
+    c->left_count = c->right_count = 0;
+    if (!on_screen(v, 3, (float)screen->width, (float)screen->height)) return 0;
+    int32_t top = 0, bottom = 0;
+    for (int32_t i = 1; i < 3; i++) {
+        if (v[i].y < v[top].y) top = i;
+        if (v[i].y > v[bottom].y) bottom = i;
+    }
+    c->first_row = rows[top];
+    c->end_row = rows[bottom];
+    if (c->first_row >= c->end_row) return 0;
+    const int32_t m = 3 - top - bottom;
+    const float row_t = (float)rows[top], row_m = (float)rows[m], row_b = (float)rows[bottom];
+    if (m == (top == 2 ? 0 : top + 1)) {
+        c->left_count += edge_between(&v[top], &v[m], row_t, row_m, &c->left[0]);
+        c->left_count += edge_between(&v[m], &v[bottom], row_m, row_b, &c->left[c->left_count]);
+        c->right_count = edge_between(&v[top], &v[bottom], row_t, row_b, &c->right[0]);
+    } else {
+        c->left_count = edge_between(&v[top], &v[bottom], row_t, row_b, &c->left[0]);
+        c->right_count += edge_between(&v[m], &v[bottom], row_m, row_b, &c->right[0]);
+        c->right_count += edge_between(&v[top], &v[m], row_t, row_m, &c->right[c->right_count]);
+    }
+    return 1;  // the edge top-bottom has end_row - first_row > 0 rows
+}
+
+}  // namespace
+
 int setup_record_chains(const ClipVertex* v, int32_t n, const int32_t* rows, const Screen* screen,
                         EdgeChains* c) {
+    if (n == 3) return triangle_chains(v, rows, screen, c) && chains_make_a_span(c);
     float row[CLIP_MAX_VERTICES];
     for (int32_t i = 0; i < n && i < CLIP_MAX_VERTICES; i++) row[i] = (float)rows[i];
     return chains_between(v, n, row, screen, c) && chains_make_a_span(c);
