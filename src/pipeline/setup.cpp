@@ -631,10 +631,6 @@ int record_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* 
     return setup_edge_chains(polygon, screen, c) && chains_make_a_span(c);
 }
 
-}  // namespace
-
-namespace {
-
 // chains_between for a triangle, the shape of every face kept whole: the
 // same chains, each of the three edges worked out once, without walking
 // the vertex order. With top and bottom the first vertices in order of
