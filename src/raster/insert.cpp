@@ -19,11 +19,6 @@ struct Overlap {
 
 enum { STEP_STOP = 0, STEP_CONTINUE = 1 };
 
-// Each step below acts on one configuration and outcome; STEP_CONTINUE when
-// the rest of N is to be compared with the spans from o->resume on,
-// STEP_STOP when N is done (stored, dropped, or lost because the pool could
-// not grow).
-
 // Stores a copy of `src` with range [left, right) in front of / behind `at`.
 SpanNode* store_before(Overlap* o, SpanNode* at, const SpanNode* src, int32_t left, int32_t right) {
     return span_list_store_before(o->list, at, src, left, right);
@@ -41,6 +36,11 @@ int resume_after(Overlap* o, SpanNode* node) {
     o->resume = node->next;
     return STEP_CONTINUE;
 }
+
+// The steps: each acts on one configuration and outcome; STEP_CONTINUE when
+// the rest of N is to be compared with the spans from o->resume on,
+// STEP_STOP when N is done (stored, dropped, or lost because the pool could
+// not grow).
 
 // -- outcomes that end the walk ---------------------------------------------
 
