@@ -333,7 +333,7 @@ int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace
         polygon->v[k].z = v[k]->z;
         rows[k] = v[k]->row;
     }
-    return setup_record_chains(polygon->v, 3, rows, screen, chains);
+    return setup_record_chains(polygon->v, rows, screen, chains);
 }
 
 // The entry of face f, which turns towards the eye.

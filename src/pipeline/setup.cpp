@@ -665,12 +665,8 @@ int triangle_chains(const ClipVertex* v, const int32_t* rows, const Screen* scre
 
 }  // namespace
 
-int setup_record_chains(const ClipVertex* v, int32_t n, const int32_t* rows, const Screen* screen,
-                        EdgeChains* c) {
-    if (n == 3) return triangle_chains(v, rows, screen, c) && chains_make_a_span(c);
-    float row[CLIP_MAX_VERTICES];
-    for (int32_t i = 0; i < n && i < CLIP_MAX_VERTICES; i++) row[i] = (float)rows[i];
-    return chains_between(v, n, row, screen, c) && chains_make_a_span(c);
+int setup_record_chains(const ClipVertex v[3], const int32_t rows[3], const Screen* screen, EdgeChains* c) {
+    return triangle_chains(v, rows, screen, c) && chains_make_a_span(c);
 }
 
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {

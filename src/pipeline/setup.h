@@ -137,13 +137,12 @@ enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, shading, planes, 14 edges 
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out);
 size_t polygon_record_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
                              void* out);
-// The same in two steps, so that a caller may find a polygon rejected
-// before it gathers the attributes: the chains of n projected vertices v
-// (only x and y are read) whose rows, ceil(y), it knows already (0 where
-// polygon_record_* would reject the polygon for its chains), then the
-// record of the whole polygon with those chains.
-int setup_record_chains(const ClipVertex* v, int32_t n, const int32_t* rows, const Screen* screen,
-                        EdgeChains* chains);
+// The same in two steps for a triangle kept whole, so that a caller may
+// find it rejected before it gathers the attributes: the chains of its
+// three projected vertices v (only x and y are read), whose rows, ceil(y),
+// it knows already (0 where polygon_record_* would reject the triangle for
+// its chains), then the record of the whole polygon with those chains.
+int setup_record_chains(const ClipVertex v[3], const int32_t rows[3], const Screen* screen, EdgeChains* chains);
 size_t polygon_record_light_from(const ClipPolygon* polygon, const EdgeChains* chains, uint32_t face_id, void* out);
 size_t polygon_record_camera_from(const ClipPolygon* polygon, const EdgeChains* chains, Texture* texture,
                                   uint32_t face_id, void* out);
