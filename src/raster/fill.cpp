@@ -14,6 +14,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -203,6 +206,17 @@ inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade
         if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
 }
 
+// Every lane shifted right by `shift` (0..31), arithmetically. In the page
+// the SSE2 form, whose count is a vector, becomes four scalar shifts; the
+// WebAssembly form takes the count as a number and stays one instruction.
+inline __m128i shift_lanes_right(__m128i lanes, int32_t shift) {
+#ifdef __wasm_simd128__
+    return (__m128i)wasm_i32x4_shr((v128_t)lanes, (uint32_t)shift);
+#else
+    return _mm_sra_epi32(lanes, _mm_cvtsi32_si128(shift));
+#endif
+}
+
 inline __m128i lanes4(int32_t start, int32_t step) {
     const uint32_t a = (uint32_t)start, d = (uint32_t)step;
     return _mm_setr_epi32((int32_t)a, (int32_t)(a + d), (int32_t)(a + 2 * d), (int32_t)(a + 3 * d));
@@ -214,13 +228,13 @@ template <class Colours>
 inline void texture_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, uint32_t* out,
                          uint32_t* last, Colours colours) {
     const __m128i u_mask = _mm_set1_epi32(shade->u_mask), v_mask = _mm_set1_epi32(shade->v_mask);
-    const __m128i v_shift = _mm_cvtsi32_si128(shade->v_shift);
+    const int32_t v_shift = shade->v_shift;
     __m128i us = lanes4(u, du), vs = lanes4(v, dv);
     const __m128i du4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)du)), dv4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)dv));
     alignas(16) int32_t base[4];
     alignas(16) uint32_t tail[4];
     for (;;) {
-        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(_mm_sra_epi32(vs, v_shift), v_mask),
+        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(shift_lanes_right(vs, v_shift), v_mask),
                                                       _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
         const __m128i pixels = colours(base, us, vs);
         if (last - out < 4) {
