@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdint>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "display/font.h"
 #include "raster/engine.h"
 #include "raster/row_walk.h"
@@ -61,23 +65,6 @@ int32_t light_coord(float offset, int32_t centre) {
     return SHADE_NO_LIGHT_POSITION;  // also NaN
 }
 
-int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
-    // Both ends lie in [-2^30, 2^30), so the difference fits 32 bits.
-    return (end - start) / pixels;
-}
-
-// run_step for a remainder run of 1..15 pixels, by a double division: an
-// integer division by a variable count takes several times longer, and
-// four of them sit between every span end and its fill. Same result: the
-// difference a and the count b are
-// integers below 2^31, so a / b is either an integer, represented exactly,
-// or at least 1/15 away from every integer, while the double quotient is
-// within 2^-22 of it; truncation toward zero gives the same integer. A run
-// of one pixel (most spans of small faces) divides by one: the difference.
-inline int32_t remainder_step(int32_t start, int32_t end, int32_t count, double pixels) {
-    return count == 1 ? end - start : (int32_t)((double)(end - start) / pixels);
-}
-
 // shade_coords, inlined into shade_span's run loop.
 inline ShadeCoords coords_at(const ShadeState* shade, float w, float u_over_z, float v_over_z,
                              float lx_over_z, float ly_over_z, float lz_over_z) {
@@ -133,6 +120,131 @@ ShadeCoords shade_coords(const ShadeState* state, float w, float u_over_z, float
     return coords_at(state, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
 }
 
+#ifdef __SSE2__
+
+namespace {
+
+// shade_span four lanes at a time: u/z, v/z, lx/z, ly/z in one vector, w
+// and lz/z in another (with ones in its other lanes, which divide nothing
+// away). Every lane does what the plain steps do to its value, in the same
+// order and precision, so the results are the same bit for bit.
+
+// Truncation toward zero of lanes that fit 32 bits. The page's SSE2
+// conversions are worked out lane by lane through lrint; WebAssembly's own
+// saturating ones agree with them on every lane that fits.
+inline __m128i truncate4(__m128 x) {
+#ifdef __wasm_simd128__
+    return (__m128i)wasm_i32x4_trunc_sat_f32x4((v128_t)x);
+#else
+    return _mm_cvttps_epi32(x);
+#endif
+}
+
+// The two lanes of x into the low two lanes.
+inline __m128i truncate2(__m128d x) {
+#ifdef __wasm_simd128__
+    return (__m128i)wasm_i32x4_trunc_sat_f64x2_zero((v128_t)x);
+#else
+    return _mm_cvttpd_epi32(x);
+#endif
+}
+
+// coords_at: one division gives 65536 / w and focal / lz, one multiply the
+// four products; when all four lie in range and lz > 0 (nearly always) they
+// are truncated together, anything else goes through coords_at itself.
+inline __m128i coords4(const ShadeState* shade, __m128 planes, __m128 w_lz) {
+    const __m128 q = _mm_div_ps(_mm_setr_ps(65536.0f, shade->focal_fixed, 1.0f, 1.0f), w_lz);
+    const __m128 t = _mm_mul_ps(_mm_shuffle_ps(q, q, _MM_SHUFFLE(1, 1, 0, 0)), planes);
+    const __m128 high = _mm_setr_ps(texture_wrap, texture_wrap, light_limit, light_limit);
+    const __m128 low = _mm_setr_ps(-texture_wrap, -texture_wrap, -light_limit, -light_limit);
+    const int in_range = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(t, low), _mm_cmplt_ps(t, high)));
+    const int lz_positive = _mm_movemask_ps(_mm_cmpgt_ps(w_lz, _mm_setzero_ps())) & 2;  // false for NaN
+    if (in_range == 0xF && lz_positive)
+        return _mm_add_epi32(truncate4(t), _mm_setr_epi32(0, 0, shade->centre_x, shade->centre_y));
+    alignas(16) float p[4], wl[4];
+    _mm_store_ps(p, planes);
+    _mm_store_ps(wl, w_lz);
+    const ShadeCoords c = coords_at(shade, wl[0], p[0], p[1], p[2], p[3], wl[1]);
+    return _mm_setr_epi32(c.u, c.v, c.sx, c.sy);
+}
+
+// run_step for a run of run_length (16) pixels: the difference over 16,
+// truncated toward zero as integer division does (a negative difference
+// gets 15 added before the arithmetic shift).
+inline __m128i run_steps4(__m128i start, __m128i end) {
+    const __m128i diff = _mm_sub_epi32(end, start);
+    return _mm_srai_epi32(_mm_add_epi32(diff, _mm_srli_epi32(_mm_srai_epi32(diff, 31), 28)), 4);
+}
+
+// remainder_step: the same double divisions, two lanes to an instruction.
+inline __m128i remainder_steps4(__m128i start, __m128i end, int32_t count) {
+    const __m128i diff = _mm_sub_epi32(end, start);
+    if (count == 1) return diff;
+    const __m128d pixels = _mm_set1_pd((double)count);
+    const __m128d low = _mm_div_pd(_mm_cvtepi32_pd(diff), pixels);
+    const __m128d high = _mm_div_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(diff, _MM_SHUFFLE(1, 0, 3, 2))), pixels);
+    return _mm_unpacklo_epi64(truncate2(low), truncate2(high));
+}
+
+// One fill call from the lanes u, v, sx, sy of start and step.
+inline void fill_run(const ShadeState* shade, __m128i start, __m128i step, uint32_t* first, int32_t count) {
+    alignas(16) int32_t a[4], d[4];
+    _mm_store_si128((__m128i*)a, start);
+    _mm_store_si128((__m128i*)d, step);
+    shade->fill(shade, a[0], d[0], a[1], d[1], a[2], d[2], a[3], d[3], first, first + count);
+}
+
+}  // namespace
+
+void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z, float v_over_z,
+                float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
+    if (count <= 0) return;
+    __m128 planes = _mm_setr_ps(u_over_z, v_over_z, lx_over_z, ly_over_z);
+    __m128 w_lz = _mm_setr_ps(w, lz_over_z, 1.0f, 1.0f);
+    const __m128 d_planes = _mm_setr_ps(shade->d_u, shade->d_v, shade->d_lx, shade->d_ly);
+    const __m128 d_w_lz = _mm_setr_ps(shade->d_w, shade->d_lz, 0.0f, 0.0f);
+    const __m128 run = _mm_set1_ps((float)run_length);
+    __m128i start = coords4(shade, planes, w_lz);
+    while (count >= run_length) {
+        planes = _mm_add_ps(planes, _mm_mul_ps(run, d_planes));
+        w_lz = _mm_add_ps(w_lz, _mm_mul_ps(run, d_w_lz));
+        const __m128i end = coords4(shade, planes, w_lz);
+        fill_run(shade, start, run_steps4(start, end), destination, run_length);
+        start = end;
+        destination += run_length;
+        count -= run_length;
+    }
+    if (count > 0) {
+        const __m128 r = _mm_set1_ps((float)count);
+        const __m128i end =
+            coords4(shade, _mm_add_ps(planes, _mm_mul_ps(r, d_planes)), _mm_add_ps(w_lz, _mm_mul_ps(r, d_w_lz)));
+        fill_run(shade, start, remainder_steps4(start, end, count), destination, count);
+    }
+}
+
+#else  // the plain steps
+
+namespace {
+
+int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
+    // Both ends lie in [-2^30, 2^30), so the difference fits 32 bits.
+    return (end - start) / pixels;
+}
+
+// run_step for a remainder run of 1..15 pixels, by a double division: an
+// integer division by a variable count takes several times longer, and
+// four of them sit between every span end and its fill. Same result: the
+// difference a and the count b are
+// integers below 2^31, so a / b is either an integer, represented exactly,
+// or at least 1/15 away from every integer, while the double quotient is
+// within 2^-22 of it; truncation toward zero gives the same integer. A run
+// of one pixel (most spans of small faces) divides by one: the difference.
+inline int32_t remainder_step(int32_t start, int32_t end, int32_t count, double pixels) {
+    return count == 1 ? end - start : (int32_t)((double)(end - start) / pixels);
+}
+
+}  // namespace
+
 void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     if (count <= 0) return;
@@ -165,6 +277,8 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
              start.sy, remainder_step(start.sy, end.sy, count, pixels), destination, destination + count);
     }
 }
+
+#endif
 
 void resolve_light_rows(const SpanRows* rows, uint32_t* shadow_buffer, int32_t width, ResolveCounts* counts) {
     resolve_rows(rows, shadow_buffer, width, counts,

@@ -131,6 +131,64 @@ TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
     EXPECT_EQ(a.u, (int32_t)(65536.0f / w * u));
 }
 
+// Spans whose values leave the usual ranges on some lane (NaN, a point at or
+// behind the light's eye plane, texels beyond 2^30, light pixels far off the
+// view), whose coordinates fall along the span (steps rounded toward zero),
+// and of every kind of run: each fill call carries shade_coords' values at
+// its ends and (end - start) / pixels, truncated.
+TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
+    struct Case {
+        int count;
+        float w, u, v, lx, ly, lz;       // at the first pixel
+        float dw, du, dv, dlx, dly, dlz;  // per pixel
+    };
+    const float nan = std::nanf("");
+    const Case cases[] = {
+        {40, 0.1f, 3.0f, 2.0f, 10.0f, -3.0f, 1.5f, -0.0004f, -0.31f, 0.07f, -0.9f, -0.2f, -0.01f},
+        {33, 0.02f, -5e5f, 7e5f, -2.0f, 1.0f, 0.5f, 0.0001f, 9e3f, -1e4f, 0.3f, -0.1f, -0.02f},
+        {7, 0.5f, 1.0f, 1.0f, 1.0f, 1.0f, 0.01f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, -0.002f},   // lz reaches 0
+        {20, 0.5f, 1.0f, 1.0f, 1.0f, 1.0f, -0.3f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.02f},    // from behind the light
+        {17, 1e-6f, 3e4f, -3e4f, 1.0f, 1.0f, 1.0f, 0.0f, 10.0f, 0.0f, 0.0f, 0.0f, 0.0f},  // u, v beyond 2^30
+        {18, 0.2f, 1.0f, 1.0f, 5e5f, -5e5f, 1e-3f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},   // off the light's view
+        {16, nan, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+        {5, 0.3f, 1.0f, nan, 1.0f, 1.0f, nan, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+        {1, 0.25f, 7.5f, -7.5f, 2.0f, 2.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+    };
+    uint32_t row[64];
+    record_base = row;
+    for (const Case& c : cases) {
+        span.d_inv_z = c.dw;
+        shading = SpanShading{c.du, c.dv, c.dlx, c.dly, c.dlz, 0, texture->texture};
+        calls.clear();
+        ASSERT_EQ(shade_span_prepare(&state, &span), 1);
+        state.fill = record_fill;
+        shade_span(&state, c.count, c.w, c.u, c.v, c.lx, c.ly, c.lz, row);
+        // The plain steps: exact at every 16th pixel and past the last.
+        float p[6] = {c.w, c.u, c.v, c.lx, c.ly, c.lz};
+        const float d[6] = {c.dw, c.du, c.dv, c.dlx, c.dly, c.dlz};
+        auto at = [&](float k) {
+            return shade_coords(&state, p[0] + k * d[0], p[1] + k * d[1], p[2] + k * d[2], p[3] + k * d[3],
+                                p[4] + k * d[4], p[5] + k * d[5]);
+        };
+        size_t n = 0;
+        for (int done = 0; done < c.count; n++) {
+            const int len = c.count - done < 16 ? c.count - done : 16;
+            const ShadeCoords a = at(0.0f), b = at((float)len);
+            ASSERT_LT(n, calls.size()) << c.count;
+            const FillCall& f = calls[n];
+            const int32_t want[8] = {a.u, (b.u - a.u) / len, a.v, (b.v - a.v) / len,
+                                     a.sx, (b.sx - a.sx) / len, a.sy, (b.sy - a.sy) / len};
+            const int32_t got[8] = {f.u, f.du, f.v, f.dv, f.sx, f.dsx, f.sy, f.dsy};
+            for (int k = 0; k < 8; k++) EXPECT_EQ(got[k], want[k]) << "span of " << c.count << ", call " << n << ", value " << k;
+            EXPECT_EQ(f.offset, done);
+            EXPECT_EQ(f.count, len);
+            for (int k = 0; k < 6 && len == 16; k++) p[k] += 16.0f * d[k];
+            done += len;
+        }
+        EXPECT_EQ(calls.size(), n);
+    }
+}
+
 TEST_F(Resolve, ShadowTestKeepsTwoPixelsFromTheBorder) {
     std::fill(shadow.begin(), shadow.end(), 77u);
     uint32_t lit = lit_colour();
