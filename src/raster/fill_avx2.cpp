@@ -174,6 +174,11 @@ AVX2 inline __m256i darken8(__m256i colour, __m256i factor) {
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
 }
 
+// Lanes of the eight words from `at` on that are `id`.
+AVX2 inline __m256i seen8(const uint32_t* at, __m256i id) {
+    return _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)at), id);
+}
+
 // The 3 x 3 test of the lanes in `inside`, whose centres lie at base + rel,
 // rel 0..7 (a stretch of one light row, the usual case): lane q of `any`
 // is whether the neighbourhood of word base + q holds the face id, from
@@ -188,10 +193,13 @@ AVX2 inline int near_hits8(const Fill8& f, int32_t base, __m256i rel, int inside
     __m256i any = _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)centre), id);
     int hits = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(any, rel))) & inside;
     if (hits == inside) return hits;
-    for (const uint32_t* row = centre - f.stride; row <= centre + f.stride; row += f.stride)
-        for (int d = -1; d <= 1; d++)
-            if (row != centre || d != 0)
-                any = _mm256_or_si256(any, _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)(row + d)), id));
+    // The other eight words of each neighbourhood, written out.
+    const uint32_t *up = centre - f.stride, *down = centre + f.stride;
+    const __m256i above = _mm256_or_si256(_mm256_or_si256(seen8(up - 1, id), seen8(up, id)), seen8(up + 1, id));
+    const __m256i below =
+        _mm256_or_si256(_mm256_or_si256(seen8(down - 1, id), seen8(down, id)), seen8(down + 1, id));
+    const __m256i beside = _mm256_or_si256(seen8(centre - 1, id), seen8(centre + 1, id));
+    any = _mm256_or_si256(_mm256_or_si256(any, beside), _mm256_or_si256(above, below));
     return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(any, rel))) & inside;
 }
 
