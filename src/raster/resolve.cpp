@@ -176,7 +176,8 @@ inline __m128i run_steps4(__m128i start, __m128i end) {
     return _mm_srai_epi32(_mm_add_epi32(diff, _mm_srli_epi32(_mm_srai_epi32(diff, 31), 28)), 4);
 }
 
-// remainder_step: the same double divisions, two lanes to an instruction.
+// remainder_step (the plain steps below say why a double division gives the
+// integer quotient): the same divisions, two lanes to an instruction.
 inline __m128i remainder_steps4(__m128i start, __m128i end, int32_t count) {
     const __m128i diff = _mm_sub_epi32(end, start);
     if (count == 1) return diff;
