@@ -221,6 +221,17 @@ inline __m128i shift_lanes_right(__m128i lanes, int32_t shift) {
 #endif
 }
 
+// Stores lanes 0 .. count - 1 (count 1..3), two words and one at a time: a
+// loop copying them became a call to memcpy.
+inline void store_first4(uint32_t* out, __m128i pixels, long count) {
+    if (count >= 2) {
+        _mm_storel_epi64((__m128i*)out, pixels);
+        if (count == 3) out[2] = (uint32_t)_mm_cvtsi128_si32(_mm_unpackhi_epi64(pixels, pixels));
+    } else {
+        *out = (uint32_t)_mm_cvtsi128_si32(pixels);
+    }
+}
+
 inline __m128i lanes4(int32_t start, int32_t step) {
     const uint32_t a = (uint32_t)start, d = (uint32_t)step;
     return _mm_setr_epi32((int32_t)a, (int32_t)(a + d), (int32_t)(a + 2 * d), (int32_t)(a + 3 * d));
@@ -236,14 +247,12 @@ inline void texture_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t
     __m128i us = lanes4(u, du), vs = lanes4(v, dv);
     const __m128i du4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)du)), dv4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)dv));
     alignas(16) int32_t base[4];
-    alignas(16) uint32_t tail[4];
     for (;;) {
         _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(shift_lanes_right(vs, v_shift), v_mask),
                                                       _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
         const __m128i pixels = colours(base, us, vs);
         if (last - out < 4) {
-            _mm_store_si128((__m128i*)tail, pixels);
-            for (int k = 0; out < last; k++) *out++ = tail[k];
+            store_first4(out, pixels, last - out);
             return;
         }
         _mm_storeu_si128((__m128i*)out, pixels);
