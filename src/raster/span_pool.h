@@ -188,4 +188,4 @@ struct SpanRows {
 int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row, int32_t row_count,
                      int32_t width);
 void span_rows_destroy(SpanRows* rows);  // safe on a zeroed or destroyed record
-void span_rows_reset(SpanRows* rows);    // every row empty, every node kept
+void span_rows_reset(SpanRows* rows);    // every row empty, every node kept (and read into the cache)

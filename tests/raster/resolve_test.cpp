@@ -154,7 +154,7 @@ TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
         {5, 0.3f, 1.0f, nan, 1.0f, 1.0f, nan, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
         {1, 0.25f, 7.5f, -7.5f, 2.0f, 2.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
     };
-    uint32_t row[64];
+    static uint32_t row[64];
     record_base = row;
     for (const Case& c : cases) {
         span.d_inv_z = c.dw;
