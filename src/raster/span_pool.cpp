@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -16,14 +17,17 @@ void* pool_allocate(void* block, size_t bytes) {
     return hook ? hook(block, bytes) : std::realloc(block, bytes);
 }
 
-// A block of `count` nodes aligned as SpanNode asks; the byte in front of
-// it says how far into its allocation it starts (1 to alignof(SpanNode)).
+// A block of `count` nodes aligned as SpanNode asks, zeroed (the spares
+// made with the rows are read before anything is stored in them); the byte
+// in front of it says how far into its allocation it starts (1 to
+// alignof(SpanNode)).
 SpanNode* block_allocate(size_t count) {
     const uintptr_t align = alignof(SpanNode);
     unsigned char* raw = (unsigned char*)pool_allocate(nullptr, count * sizeof(SpanNode) + align);
     if (!raw) return nullptr;
     unsigned char* block = (unsigned char*)(((uintptr_t)raw + align) & ~(align - 1));
     block[-1] = (unsigned char)(block - raw);
+    std::memset(block, 0, count * sizeof(SpanNode));
     return (SpanNode*)block;
 }
 
@@ -344,7 +348,7 @@ void span_rows_destroy(SpanRows* rows) {
 
 namespace {
 
-volatile int32_t warm_sink;  // keeps the reads below
+volatile uint32_t warm_sink;  // keeps the reads below
 
 // Reads one word of every node the pool has handed out, block by block in
 // memory order. The walks after a reset take these nodes again, each found
@@ -354,12 +358,12 @@ volatile int32_t warm_sink;  // keeps the reads below
 // 1280 x 720) into the cache together.
 void pool_warm(const SpanPool* pool) {
     if (!pool->blocks) return;
-    int32_t sum = 0;
+    uint32_t sum = 0;  // unsigned: a sum of ends may pass 2^31
     for (int32_t b = 0; b <= pool->current_block; b++) {
         const SpanNode* block = pool->blocks[b];
         const int32_t used = b < pool->current_block ? (b == 0 ? SPAN_POOL_FIRST_BLOCK : SPAN_POOL_BLOCK)
                                                      : pool->used_in_block;
-        for (int32_t i = 0; i < used; i++) sum += block[i].x_right;
+        for (int32_t i = 0; i < used; i++) sum += (uint32_t)block[i].x_right;
     }
     warm_sink = sum;
 }
