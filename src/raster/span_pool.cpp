@@ -348,7 +348,7 @@ void span_rows_destroy(SpanRows* rows) {
 
 namespace {
 
-volatile uint32_t warm_sink;  // keeps the reads below
+std::atomic<uint32_t> warm_sink{0};  // keeps the reads below; written by every band's thread
 
 // Reads one word of every node the pool has handed out, block by block in
 // memory order. The walks after a reset take these nodes again, each found
@@ -365,7 +365,7 @@ void pool_warm(const SpanPool* pool) {
                                                      : pool->used_in_block;
         for (int32_t i = 0; i < used; i++) sum += (uint32_t)block[i].x_right;
     }
-    warm_sink = sum;
+    warm_sink.store(sum, std::memory_order_relaxed);
 }
 
 }  // namespace
