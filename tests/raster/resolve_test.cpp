@@ -153,6 +153,14 @@ TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
         {16, nan, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
         {5, 0.3f, 1.0f, nan, 1.0f, 1.0f, nan, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
         {1, 0.25f, 7.5f, -7.5f, 2.0f, 2.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+        // One value exactly on an edge of its range, the others well inside (w = 1:
+        // 65536 texels a unit; lz = 200: 65536 light pixels a unit): u or v at
+        // +-2^30 wraps, sx or sy at +-2^29 is off the view; a step in, each is
+        // truncated as it is.
+        {3, 1.0f, 16384.0f, 1.0f, 1.0f, 1.0f, 200.0f, 0.0f, -0.5f, 0.0f, 0.0f, 0.0f, 0.0f},
+        {3, 1.0f, 1.0f, -16384.0f, 1.0f, 1.0f, 200.0f, 0.0f, 0.0f, 0.5f, 0.0f, 0.0f, 0.0f},
+        {3, 1.0f, 1.0f, 1.0f, 8192.0f, 1.0f, 200.0f, 0.0f, 0.0f, 0.0f, -0.5f, 0.0f, 0.0f},
+        {3, 1.0f, 1.0f, 1.0f, 1.0f, -8192.0f, 200.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f, 0.0f},
     };
     static uint32_t row[64];
     record_base = row;
