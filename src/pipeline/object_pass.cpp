@@ -10,6 +10,7 @@
 #endif
 
 #include "math/clip.h"
+#include "math/lanes.h"
 #include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
@@ -165,13 +166,7 @@ std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_m
 inline __m128i whole4(__m128 x, int up) {
     const __m128 magnitude = _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
     const __m128i fits = _mm_castps_si128(_mm_cmplt_ps(magnitude, _mm_set1_ps(8388608.0f)));
-#ifdef __wasm_simd128__
-    // The page's SSE2 truncation is worked out lane by lane; the saturating
-    // one of WebAssembly agrees with it on every lane that fits.
-    const __m128i t = (__m128i)wasm_i32x4_trunc_sat_f32x4((v128_t)x);
-#else
-    const __m128i t = _mm_cvttps_epi32(x);
-#endif
+    const __m128i t = lanes_truncate(x);  // used only where it fits
     const __m128 back = _mm_cvtepi32_ps(t);
     const __m128i whole = up ? _mm_sub_epi32(t, _mm_castps_si128(_mm_cmplt_ps(back, x)))
                              : _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(back, x)));

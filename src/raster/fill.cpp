@@ -14,13 +14,11 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#ifdef __wasm_simd128__
-#include <wasm_simd128.h>
-#endif
 
 #include <cstdint>
 #include <cstring>
 
+#include "math/lanes.h"
 #include "raster/row_walk.h"
 #include "texture/texture.h"
 
@@ -210,17 +208,6 @@ inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade
         if (!lit(lookup, sx, sy)) *first = darken(*first, factor);
 }
 
-// Every lane shifted right by `shift` (0..31), arithmetically. In the page
-// the SSE2 form, whose count is a vector, becomes four scalar shifts; the
-// WebAssembly form takes the count as a number and stays one instruction.
-inline __m128i shift_lanes_right(__m128i lanes, int32_t shift) {
-#ifdef __wasm_simd128__
-    return (__m128i)wasm_i32x4_shr((v128_t)lanes, (uint32_t)shift);
-#else
-    return _mm_sra_epi32(lanes, _mm_cvtsi32_si128(shift));
-#endif
-}
-
 // Stores lanes 0 .. count - 1 (count 1..3), two words and one at a time: a
 // loop copying them became a call to memcpy.
 inline void store_first4(uint32_t* out, __m128i pixels, long count) {
@@ -248,7 +235,7 @@ inline void texture_sse2(const ShadeState* shade, int32_t u, int32_t du, int32_t
     const __m128i du4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)du)), dv4 = _mm_set1_epi32((int32_t)(4 * (uint32_t)dv));
     alignas(16) int32_t base[4];
     for (;;) {
-        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(shift_lanes_right(vs, v_shift), v_mask),
+        _mm_store_si128((__m128i*)base, _mm_add_epi32(_mm_and_si128(lanes_shift_right(vs, v_shift), v_mask),
                                                       _mm_and_si128(_mm_srai_epi32(us, 16), u_mask)));
         const __m128i pixels = colours(base, us, vs);
         if (last - out < 4) {

@@ -4,11 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "display/font.h"
+#include "math/lanes.h"
 #include "raster/engine.h"
 #include "raster/row_walk.h"
 #include "texture/texture.h"
@@ -129,26 +126,6 @@ namespace {
 // away). Every lane does what the plain steps do to its value, in the same
 // order and precision, so the results are the same bit for bit.
 
-// Truncation toward zero of lanes that fit 32 bits. The page's SSE2
-// conversions are worked out lane by lane through lrint; WebAssembly's own
-// saturating ones agree with them on every lane that fits.
-inline __m128i truncate4(__m128 x) {
-#ifdef __wasm_simd128__
-    return (__m128i)wasm_i32x4_trunc_sat_f32x4((v128_t)x);
-#else
-    return _mm_cvttps_epi32(x);
-#endif
-}
-
-// The two lanes of x into the low two lanes.
-inline __m128i truncate2(__m128d x) {
-#ifdef __wasm_simd128__
-    return (__m128i)wasm_i32x4_trunc_sat_f64x2_zero((v128_t)x);
-#else
-    return _mm_cvttpd_epi32(x);
-#endif
-}
-
 // coords_at: one division gives 65536 / w and focal / lz, one multiply the
 // four products; when all four lie in range and lz > 0 (nearly always) they
 // are truncated together, anything else goes through coords_at itself.
@@ -160,7 +137,7 @@ inline __m128i coords4(const ShadeState* shade, __m128 planes, __m128 w_lz) {
     const int in_range = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(t, low), _mm_cmplt_ps(t, high)));
     const int lz_positive = _mm_movemask_ps(_mm_cmpgt_ps(w_lz, _mm_setzero_ps())) & 2;  // false for NaN
     if (in_range == 0xF && lz_positive)
-        return _mm_add_epi32(truncate4(t), _mm_setr_epi32(0, 0, shade->centre_x, shade->centre_y));
+        return _mm_add_epi32(lanes_truncate(t), _mm_setr_epi32(0, 0, shade->centre_x, shade->centre_y));
     alignas(16) float p[4], wl[4];
     _mm_store_ps(p, planes);
     _mm_store_ps(wl, w_lz);
@@ -184,7 +161,7 @@ inline __m128i remainder_steps4(__m128i start, __m128i end, int32_t count) {
     const __m128d pixels = _mm_set1_pd((double)count);
     const __m128d low = _mm_div_pd(_mm_cvtepi32_pd(diff), pixels);
     const __m128d high = _mm_div_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(diff, _MM_SHUFFLE(1, 0, 3, 2))), pixels);
-    return _mm_unpacklo_epi64(truncate2(low), truncate2(high));
+    return _mm_unpacklo_epi64(lanes_truncate_pd(low), lanes_truncate_pd(high));
 }
 
 // One fill call from the lanes u, v, sx, sy of start and step.
