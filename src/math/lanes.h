@@ -36,6 +36,10 @@ inline __m128i lanes_truncate_pd(__m128d x) {
 // Every lane shifted right by `shift` (0..31), arithmetically.
 inline __m128i lanes_shift_right(__m128i lanes, int32_t shift) {
 #ifdef __wasm_simd128__
+    // The empty asm keeps the count inside the caller's loop. Hoisted out of
+    // it, the count became a vector the backend did not see was one value
+    // four times, and the shift went lane by lane through scalar shifts.
+    __asm__ volatile("" : "+r"(shift));
     return (__m128i)wasm_i32x4_shr((v128_t)lanes, (uint32_t)shift);
 #else
     return _mm_sra_epi32(lanes, _mm_cvtsi32_si128(shift));
