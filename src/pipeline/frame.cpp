@@ -424,9 +424,11 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
 
 // Walks every record that reaches band b into its rows, chunk by chunk: the
 // records in face order, as one thread drawing the whole frame inserts them.
-void walk_band(const Pass* pass, int32_t b, const std::vector<ChunkRecords>& records) {
+// Spans outside `columns` (null: none) are left out.
+void walk_band(const Pass* pass, int32_t b, const std::vector<ChunkRecords>& records, const int32_t* columns) {
     SpanRows* rows = &pass->rows->bands[(size_t)b];
     span_rows_reset(rows);
+    rows->columns = columns;
     SpanNode span = {};
     for (size_t c = 0; c < frame.face_chunks.size(); c++) {
         const ChunkRecords* r = &records[c];
@@ -455,8 +457,19 @@ void cone_sweep(const Pass* pass, int32_t first_row, int32_t row_count) {
         shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
 }
 
+// The columns of each light row the frame reads: the cone's lit ones, as
+// cone_sweep clears the others after the walk. Null (all of them) where the
+// light is the camera, whose rows the camera pass reads whole, or where the
+// cone is not given as runs of the screen's size.
+const int32_t* light_columns(const Pass* pass) {
+    const FrameScene* scene = pass->scene;
+    const ConeRuns* runs = scene->cone_runs;
+    if (pass->shared || !scene->cone_mask || !runs) return nullptr;
+    return runs->width == pass->screen->width && runs->height == pass->screen->height ? runs->lit_columns : nullptr;
+}
+
 void light_rows(const Pass* pass, int32_t b) {
-    walk_band(pass, b, pass->shared ? pass->rows->camera_records : frame.light_records);
+    walk_band(pass, b, pass->shared ? pass->rows->camera_records : frame.light_records, light_columns(pass));
     const SpanRows* rows = &pass->rows->bands[(size_t)b];
     resolve_light_rows(rows, pass->targets->shadow_buffer, pass->screen->width, &frame.light_counts[(size_t)b]);
     cone_sweep(pass, rows->first_row, rows->row_count);
@@ -464,7 +477,7 @@ void light_rows(const Pass* pass, int32_t b) {
 
 // The band's rows also go to the display while they are in the cache.
 void camera_rows(const Pass* pass, int32_t b) {
-    if (!pass->shared) walk_band(pass, b, pass->rows->camera_records);
+    if (!pass->shared) walk_band(pass, b, pass->rows->camera_records, nullptr);
     const SpanRows* rows = &pass->rows->bands[(size_t)b];
     ShadeState state;
     shade_begin(&state, &pass->shade, pass->screen);

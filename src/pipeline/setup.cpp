@@ -423,7 +423,8 @@ int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int3
 }
 
 // Inserts the span of the current row if it covers a column right of
-// column 0 and the row's floors do not hide it. A span that covers none
+// column 0, lies near the columns the rows read (all of them, or the
+// light's cone) and the row's floors do not hide it. A span that covers none
 // (it ends at or left of column 0, or the edges meet within one column: the
 // tips of triangles, and thin geometry far off) would show nothing yet take
 // a node, and could cut the spans it lies on; deep rows of thin faces would
@@ -434,6 +435,8 @@ inline int insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_
     int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
     ScanlineSpanList* list = &rows->lists[y - rows->first_row];
     if (x_right <= 0 || x_right <= x_left) return list->floor_credit >= 0;
+    if (rows->columns && span_outside_columns(x_left, x_right, rows->columns[2 * y], rows->columns[2 * y + 1]))
+        return 0;
     if (list->floor_credit >= 0) {
         if (f->margin < 0.0) face_floors_make(record, f);
         double top = span_line_top(span->inv_z, span->d_inv_z, x_left, x_right, f->margin);

@@ -23,6 +23,18 @@ int32_t crossing_column(const SpanNode* n, const SpanNode* s, int32_t lo, int32_
 // counts.
 int crossing_ruled_out(const SpanNode* n, const SpanNode* s, int32_t lo, int32_t hi);
 
+// 1 when a span [x_left, x_right) may be left out of a row of which only
+// columns [left, right) are read: one that stops a column or more short of
+// them on either side. Leaving a span out changes where the pieces of the
+// spans it would cut begin and end, and one decision of insert_span depends
+// on that: an overlap of one column with no crossing in it is decided at
+// the column's right edge, so a piece cut down to the single column c can go
+// to another span than a longer piece would. With the column of margin
+// every such column lies outside [left, right).
+inline int span_outside_columns(int32_t x_left, int32_t x_right, int32_t left, int32_t right) {
+    return x_right < left || x_left > right;
+}
+
 // -- depth floors --------------------------------------------------------------
 // In a deep row most spans lie behind what is already there, and a walk
 // would only drop them. A row whose walks mostly drop keeps floors (see

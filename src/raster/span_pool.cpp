@@ -310,6 +310,7 @@ int span_rows_create(SpanRows* rows, ScanlineSpanList* lists, int32_t first_row,
     rows->pool = SpanPool{};
     rows->hints = nullptr;
     rows->floors = nullptr;
+    rows->columns = nullptr;
     for (int32_t y = 0; y < row_count; y++) lists[y] = ScanlineSpanList{};
     if (!span_pool_create(&rows->pool)) return 0;
     int32_t hint_count = width > 0 ? ((width - 1) >> SPAN_HINT_SHIFT) + 1 : 0;

@@ -181,6 +181,8 @@ struct SpanRows {
     SpanPool pool;
     SpanNode** hints;         // every row's walk hints, one block
     float* floors;            // every row's depth floors, one block
+    const int32_t* columns;   // null, or for every screen row y the columns [columns[2y], columns[2y + 1])
+                              // that are read; the walks leave out spans outside them (span_outside_columns)
 };
 // Creates the pool, 20 spare nodes for each row and walk hints and depth
 // floors for columns 0..width-1 (none for width <= 0); 1, or 0 on an allocation failure (what

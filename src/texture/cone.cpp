@@ -129,13 +129,23 @@ int cone_runs_build(const RgbImage* mask, ConeRuns* runs) {
     size_t count = find_runs(mask, nullptr, nullptr);
     runs->row_start = (int32_t*)std::malloc(((size_t)mask->height + 1) * sizeof(int32_t));
     runs->runs = (int32_t*)std::malloc((count ? 2 * count : 1) * sizeof(int32_t));
-    if (!runs->row_start || !runs->runs) {
+    runs->lit_columns = (int32_t*)std::malloc((mask->height ? 2 * (size_t)mask->height : 1) * sizeof(int32_t));
+    if (!runs->row_start || !runs->runs || !runs->lit_columns) {
         cone_runs_free(runs);
         return 0;
     }
     find_runs(mask, runs->row_start, runs->runs);
     runs->width = mask->width;
     runs->height = mask->height;
+    // Between a row's leading and trailing dark runs (when it has them).
+    for (int32_t y = 0; y < mask->height; y++) {
+        const int32_t first = runs->row_start[y], end = runs->row_start[y + 1];
+        int32_t left = 0, right = mask->width;
+        if (end > first && runs->runs[2 * first] == 0) left = runs->runs[2 * first + 1];
+        if (end > first && runs->runs[2 * end - 1] == mask->width) right = runs->runs[2 * end - 2];
+        runs->lit_columns[2 * y] = left;
+        runs->lit_columns[2 * y + 1] = right;
+    }
     cone_mask_lit_rows(mask, &runs->lit_first, &runs->lit_end);
     return 1;
 }
@@ -157,6 +167,7 @@ void cone_mask_lit_rows(const RgbImage* mask, int32_t* first, int32_t* end) {
 void cone_runs_free(ConeRuns* runs) {
     std::free(runs->row_start);
     std::free(runs->runs);
+    std::free(runs->lit_columns);
     *runs = ConeRuns{};
 }
 

@@ -25,6 +25,8 @@ struct ConeRuns {
     int32_t lit_end;      // through; every other row is one dark run (equal: none is lit)
     int32_t* row_start;   // height + 1 entries: row y's runs are run pairs row_start[y] .. row_start[y + 1] - 1
     int32_t* runs;        // left, right, left, right, ...
+    int32_t* lit_columns; // 2 * height: each row's first lit column and one past its last;
+                          // a row without one has width, 0
 };
 
 // The runs of a mask; 1, or 0 when memory ran out (then nothing is held).

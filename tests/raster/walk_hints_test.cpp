@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -120,3 +121,63 @@ TEST(InsertFloors, HiddenSpansAreOnesTheWalkWouldDrop) {
 }
 
 }  // namespace
+
+// The light's walks leave out spans that span_outside_columns puts outside
+// the columns its cone keeps on their row. Every kept column must still go
+// to the same face, after spans that cross the window, end at or next to its
+// edges, or share the lines of the spans there (ties, one-column pieces).
+TEST(InsertWindow, SpansLeftOutChangeNoColumnInsideTheWindow) {
+    struct Case {
+        const char* name;
+        float slope;  // largest |d_inv_z|
+        int exact;    // 1 in 3 spans takes a visible span's own line, nudged by an ulp at most
+    };
+    const Case cases[] = {
+        {"shallow", 0.0005f, 0},
+        {"steep crossings", 0.05f, 0},
+        {"lines of the spans there", 0.001f, 1},
+        {"flat ties", 0.0f, 1},
+    };
+    span_pool_set_allocator(nullptr);
+    ASSERT_EQ(span_pool_create(&test_pool), 1);
+    std::mt19937 rng(9090);
+    auto pick = [&](int n) { return (int)(rng() % (unsigned)n); };
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    auto owners = [](const ScanlineSpanList* list, int32_t lo, int32_t hi) {
+        std::vector<uint32_t> face((size_t)(hi - lo), 0);
+        for (const Piece& p : visible(list))
+            for (int32_t x = std::max(p.left, lo); x < std::min(p.right, hi); x++) face[(size_t)(x - lo)] = p.face_id;
+        return face;
+    };
+    for (const Case& c : cases) {
+        long left_out = 0;
+        for (int trial = 0; trial < 40; trial++) {
+            ScanlineSpanList all, windowed;
+            ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &all), 1);
+            ASSERT_EQ(span_list_create(&test_pool, SPAN_LIST_INITIAL_NODES, &windowed), 1);
+            const int32_t lo = pick(120), hi = lo + 1 + pick(160);
+            for (int k = 0; k < 400; k++) {
+                int32_t left = pick(330) - 10, width = 1 + pick(pick(6) ? 20 : 200);
+                if (pick(4) == 0) left = (pick(2) ? lo : hi) - pick(3) - (pick(2) ? width : 0);  // at an edge
+                float d = (unit(rng) - 0.5f) * 2.0f * c.slope;
+                float inv = 0.05f + unit(rng) - d * (float)left;
+                if (c.exact && pick(3) == 0 && all.active_count > 0) {
+                    const SpanNode* s = chain_nodes(&all)[(size_t)pick(all.active_count)];
+                    inv = pick(2) ? s->inv_z : std::nextafter(s->inv_z, pick(2) ? 2.0f : 0.0f);
+                    d = s->d_inv_z;
+                }
+                if (pick(300) == 0) inv = NAN;
+                SpanNode a = make_span(left, left + width, inv, d, (uint32_t)(k + 1)), b = a;
+                insert_span(&a, &all);
+                if (span_outside_columns(left, left + width, lo, hi))
+                    left_out++;
+                else
+                    insert_span(&b, &windowed);
+                ASSERT_EQ(owners(&all, lo, hi), owners(&windowed, lo, hi))
+                    << c.name << ", trial " << trial << ", span " << k << ", window [" << lo << ", " << hi << ")";
+            }
+        }
+        EXPECT_GT(left_out, 3000) << c.name;  // the window really left spans out
+    }
+    span_pool_destroy(&test_pool);
+}

@@ -141,7 +141,7 @@ TEST(ConeMask, FlatImageStaysFlatUpToTheEdges) {
 // gives, and the lit rows are those with a pixel the test passes: masks of
 // noise around the threshold, all dark, all lit, dark columns at both ends
 // of the rows, and a disc (dark rows above and below it), over any band of
-// rows.
+// rows; each row's lit columns lie between its first and last lit pixel.
 TEST(ConeRuns, ClearExactlyWhatThePerPixelTestClears) {
     std::srand(11);
     const struct {
@@ -174,6 +174,14 @@ TEST(ConeRuns, ClearExactlyWhatThePerPixelTestClears) {
         }
         if (m.kind == 4) {
             EXPECT_GT(lit_first, 0);  // the disc leaves dark rows to skip
+        }
+        for (int y = 0; y < m.height; y++) {  // each row's first lit column and one past its last
+            int left = m.width, right = 0;
+            for (int x = 0; x < m.width; x++)
+                if ((pixels[(size_t)(y * m.width + x)] & 0xFFu) >= CONE_THRESHOLD)
+                    left = std::min(left, x), right = x + 1;
+            EXPECT_EQ(runs.lit_columns[2 * y], left) << m.width << "x" << m.height << " row " << y;
+            EXPECT_EQ(runs.lit_columns[2 * y + 1], right) << m.width << "x" << m.height << " row " << y;
         }
         for (int first = 0; first < m.height; first += 2) {
             int count = std::min(2, m.height - first);
