@@ -360,6 +360,17 @@ int record_in_rows(const void* record, int32_t first, int32_t end) {
     return p->first_row < end && p->first_row + p->row_count > first;
 }
 
+// The columns of each light row the frame reads: the cone's lit ones, as
+// cone_sweep clears the others after the walk. Null (all of them) where the
+// light is the camera, whose rows the camera pass reads whole, or where the
+// cone is not given as runs of the screen's size.
+const int32_t* light_columns(const Pass* pass) {
+    const FrameScene* scene = pass->scene;
+    const ConeRuns* runs = scene->cone_runs;
+    if (pass->shared || !scene->cone_mask || !runs) return nullptr;
+    return runs->width == pass->screen->width && runs->height == pass->screen->height ? runs->lit_columns : nullptr;
+}
+
 void light_faces(const Pass* pass, int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
@@ -372,13 +383,16 @@ void light_faces(const Pass* pass, int32_t c) {
     reserve_records(r, ch.count, light_triangle_record);
     uint32_t entries[face_chunk_size];
     const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
+    const int32_t* columns = light_columns(pass);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
         mark_corners(marks, object, face);
-        if (action == CLIP_DROP) continue;
+        if (action == CLIP_DROP || (action == CLIP_KEEP && columns &&
+                                    object_pass_outside_columns(&fo.light, object, face, view, columns)))
+            continue;
         size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
         if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
     }
@@ -455,17 +469,6 @@ void cone_sweep(const Pass* pass, int32_t first_row, int32_t row_count) {
     uint32_t* shadow = shadow_buffer + first;
     for (size_t i = 0, count = (size_t)row_count * width; i < count; i++)
         shadow[i] = (mask[i] & 0xFFu) < (uint32_t)CONE_THRESHOLD ? 0u : shadow[i];
-}
-
-// The columns of each light row the frame reads: the cone's lit ones, as
-// cone_sweep clears the others after the walk. Null (all of them) where the
-// light is the camera, whose rows the camera pass reads whole, or where the
-// cone is not given as runs of the screen's size.
-const int32_t* light_columns(const Pass* pass) {
-    const FrameScene* scene = pass->scene;
-    const ConeRuns* runs = scene->cone_runs;
-    if (pass->shared || !scene->cone_mask || !runs) return nullptr;
-    return runs->width == pass->screen->width && runs->height == pass->screen->height ? runs->lit_columns : nullptr;
 }
 
 void light_rows(const Pass* pass, int32_t b) {

@@ -14,6 +14,7 @@
 #include "pipeline/object_pass.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
+#include "raster/insert.h"
 
 namespace {
 
@@ -372,6 +373,23 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
         out[n++] = classify_entry(object, f, view);
     }
     return n;
+}
+
+// A face kept whole makes spans only on rows [least row, greatest row) of its
+// corners, and a row's edge positions stray from the exact edges by far
+// less than a column, so each span starts at or right of the corners' least
+// column less one and ends at or left of their greatest column plus one.
+int object_pass_outside_columns(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                const ViewVertex* view, const int32_t* columns) {
+    const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
+                              corner_view(object, face, 2, view)};
+    int32_t first = min3(v[0]->row, v[1]->row, v[2]->row), end = max3(v[0]->row, v[1]->row, v[2]->row);
+    const int32_t left = min3(v[0]->column, v[1]->column, v[2]->column) - 1;
+    const int32_t right = max3(v[0]->column, v[1]->column, v[2]->column) + 1;
+    if (first < 0 || end > eye->screen->height) return 0;
+    for (int32_t y = first; y < end; y++)
+        if (!span_outside_columns(left, right, columns[2 * y], columns[2 * y + 1])) return 0;
+    return 1;
 }
 
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,

@@ -76,6 +76,11 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
                              const ViewVertex* view, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                 const ViewVertex* view, int action, void* record);
+// 1 when every span a face kept whole can make lies outside `columns` (per
+// screen row, as SpanRows holds them) by span_outside_columns: the light
+// then leaves the face out before its record is made.
+int object_pass_outside_columns(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
+                                const ViewVertex* view, const int32_t* columns);
 size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                  const ViewVertex* view, int action, const LightViewSource* light,
                                  const Material* materials, int32_t material_count, void* record);

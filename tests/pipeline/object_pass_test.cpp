@@ -11,6 +11,7 @@
 #include "pipeline/neutral_texture.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
+#include "raster/insert.h"
 #include "synthetic_scene.h"
 
 namespace {
@@ -330,7 +331,9 @@ Scene* pixel_faces(World& w) {
 // row's crossing: each such face, made into a record anyway, gives no row a
 // span. Faces kept whole take their chains from their view vertices' rows
 // and are rejected before their attributes are gathered: their records, and
-// their rejections, are those of their projected polygons in both passes.
+// their rejections, are those of their projected polygons in both passes. A
+// face the light leaves out for lying outside its rows' windows makes no
+// span near them.
 TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) {
     World w;
     Scene* s = pixel_faces(w);
@@ -343,8 +346,14 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
     std::vector<uint32_t> entries((size_t)object->face_count);
     ASSERT_EQ(object_pass_classify(&eye, object, 0, object->face_count, view.data(), entries.data()),
               object->face_count);  // all face the eye, in order
-    int dropped = 0, made = 0, rejected = 0;
+    int dropped = 0, made = 0, rejected = 0, outside = 0;
     alignas(8) unsigned char got[POLYGON_RECORD_MAX], want[POLYGON_RECORD_MAX];
+    std::mt19937 rng(6);
+    std::vector<int32_t> columns(2 * 300);  // a window of 0 to 40 columns in every row
+    for (size_t y = 0; y < 300; y++) {
+        columns[2 * y] = (int32_t)(rng() % 400);
+        columns[2 * y + 1] = columns[2 * y] + (int32_t)(rng() % 41);
+    }
     for (int32_t f = 0; f < object->face_count; f++) {
         const SceneFace* face = &object->faces[f];
         ClipPolygon polygon = {};
@@ -365,6 +374,16 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
             ASSERT_EQ(size, expected) << "face " << f << " pass " << pass;
             ASSERT_EQ(std::memcmp(got, want, size), 0) << "face " << f << " pass " << pass;
             made += size > 0, rejected += size == 0;
+            if (!pass && size && object_pass_outside_columns(&eye, object, face, view.data(), columns.data())) {
+                span_rows_reset(&screen->rows);  // a face the light leaves out: no span near the windows
+                SpanNode span = {};
+                polygon_walk((const PolygonRecord*)got, &screen->rows, &span);
+                for (const Span& sp : all_spans(screen->lists.data()))
+                    ASSERT_TRUE(span_outside_columns(sp.node->x_left, sp.node->x_right, columns[2 * (size_t)sp.y],
+                                                     columns[2 * (size_t)sp.y + 1]))
+                        << "face " << f << " row " << sp.y;
+                outside++;
+            }
             if ((entries[(size_t)f] & 3) != CLIP_DROP || pass || !size) continue;
             span_rows_reset(&screen->rows);  // a dropped face's light record, walked
             SpanNode span = {};
@@ -377,6 +396,7 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
     EXPECT_GT(object->face_count - dropped, 500);
     EXPECT_GT(made, 1000);
     EXPECT_GT(rejected, 1000);
+    EXPECT_GT(outside, 500);
 }
 
 }  // namespace
