@@ -383,7 +383,7 @@ int object_pass_outside_columns(const ObjectView* eye, const SceneObject* object
                                 const ViewVertex* view, const int32_t* columns) {
     const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
                               corner_view(object, face, 2, view)};
-    int32_t first = min3(v[0]->row, v[1]->row, v[2]->row), end = max3(v[0]->row, v[1]->row, v[2]->row);
+    const int32_t first = min3(v[0]->row, v[1]->row, v[2]->row), end = max3(v[0]->row, v[1]->row, v[2]->row);
     const int32_t left = min3(v[0]->column, v[1]->column, v[2]->column) - 1;
     const int32_t right = max3(v[0]->column, v[1]->column, v[2]->column) + 1;
     if (first < 0 || end > eye->screen->height) return 0;
