@@ -360,15 +360,20 @@ int record_in_rows(const void* record, int32_t first, int32_t end) {
     return p->first_row < end && p->first_row + p->row_count > first;
 }
 
-// The columns of each light row the frame reads: the cone's lit ones, as
-// cone_sweep clears the others after the walk. Null (all of them) where the
-// light is the camera, whose rows the camera pass reads whole, or where the
+// Each light row's lit columns (ConeRuns::lit_columns), outside which
+// cone_sweep clears the shadow buffer after the light's walk; null where the
 // cone is not given as runs of the screen's size.
-const int32_t* light_columns(const Pass* pass) {
-    const FrameScene* scene = pass->scene;
+const int32_t* cone_columns(const FrameScene* scene, const Screen* screen) {
     const ConeRuns* runs = scene->cone_runs;
-    if (pass->shared || !scene->cone_mask || !runs) return nullptr;
-    return runs->width == pass->screen->width && runs->height == pass->screen->height ? runs->lit_columns : nullptr;
+    if (!scene->cone_mask || !runs || runs->width != screen->width || runs->height != screen->height) return nullptr;
+    return runs->lit_columns;
+}
+
+// The columns of each light row the frame reads: the cone's lit ones. Null
+// (all of them) where the light is the camera, whose rows the camera pass
+// reads whole.
+const int32_t* light_columns(const Pass* pass) {
+    return pass->shared ? nullptr : cone_columns(pass->scene, pass->screen);
 }
 
 void light_faces(const Pass* pass, int32_t c) {
@@ -616,7 +621,8 @@ void render_passes(Pass* pass, FrameReport* report) {
             m[14] = scene->marker_position.z;
         }
     pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
-    pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear)};
+    pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear),
+                                cone_columns(scene, pass->screen)};
     pass->lit_first = 0;
     pass->lit_end = frame.screen.height;
     if (scene->cone_runs) {
@@ -689,7 +695,10 @@ void spans_band(const SpanRows* rows, uint32_t* out) { view_spans(rows, out, fra
 void levels_band(const SpanRows* rows, uint32_t* out) { view_levels(rows, out, frame.screen.width); }
 
 void shadow_band(const SpanRows* rows, uint32_t* out) {
-    ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict};
+    // No lit columns: the view shows each pixel's own verdict, so no run is
+    // taken for dark without its lookups.
+    ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict,
+                              nullptr};
     ShadeState state;
     shade_begin(&state, &settings, &frame.screen);
     view_shadow(rows, out, &state, frame.drawn_scene.cone_mask);

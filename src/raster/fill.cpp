@@ -179,6 +179,15 @@ inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade
                                                          int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
     const ShadowLookup lookup = shadow_lookup(shade);
     const uint32_t factor = shade->shadow_factor;
+    // A run the cone leaves wholly dark is shadow without a lookup; the
+    // test costs more than it saves in the eight-lane fills, which do not
+    // ask it.
+    if (shade->lit_columns && light_footprint_dark(shade, sx, dsx, sy, dsy, (int32_t)(last - first))) {
+        for (; last - first >= 4; first += 4)
+            _mm_storeu_si128((__m128i*)first, darken4(_mm_loadu_si128((const __m128i*)first), factor));
+        for (; first < last; first++) *first = darken(*first, factor);
+        return;
+    }
     const int64_t last_base = ((int64_t)lookup.range_y + 2) * lookup.stride - 5;
     for (; last - first >= 4; first += 4) {
         const int32_t end_x = (int32_t)((uint32_t)sx + 3u * (uint32_t)dsx);

@@ -96,6 +96,7 @@ void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen*
     state->centre_y = screen->centre_y * 65536;
     state->focal_fixed = screen->focal_length * 65536.0f;
     state->fill = settings->fill;
+    state->lit_columns = settings->lit_columns;
     state->weights = engine_bilinear_weights_packed();
 }
 

@@ -38,6 +38,8 @@ struct ShadeSettings {
     const uint32_t* shadow_buffer;  // face id per light-view pixel, screen-sized; null: nothing is lit
     int32_t shadow_factor;          // 256ths of each channel a shadowed pixel keeps, clamped to 0..256
     SpanFill fill;                  // select_span_fill: fill_bilinear, fill_nearest or a vector version
+    const int32_t* lit_columns;     // null, or per light row the columns [2y], [2y + 1] outside which the
+                                    // shadow buffer holds no face (the cone's lit columns)
 };
 
 // Everything the fill routines read: the pass's settings and the span being
@@ -54,6 +56,7 @@ struct ShadeState {
     int32_t centre_y;
     float focal_fixed;              // focal_length * 65536
     SpanFill fill;
+    const int32_t* lit_columns;     // see ShadeSettings
     const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
                                     // (the engine's table, which the plain fills read; the
                                     // vector fills work the same ones out)

@@ -75,6 +75,26 @@ inline int lit_plain(const ShadowLookup& s, int32_t sx, int32_t sy) {
     return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id));
 }
 
+// 1 when none of `count` pixels from light position (sx, sy), stepping by
+// (dsx, dsy), can be lit: every word the 3 x 3 test could read for them lies
+// outside its light row's lit columns (shade->lit_columns, not null), where
+// the cone has cleared the shadow buffer. Positions step evenly, so the
+// pixels' columns and rows lie between those of the first and the last;
+// rows off the buffer hold no neighbourhood of a pixel that passes the range
+// test. Sums that would wrap are left to the test.
+inline int light_footprint_dark(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
+                                int32_t count) {
+    const int64_t x_end = (int64_t)sx + (int64_t)(count - 1) * dsx, y_end = (int64_t)sy + (int64_t)(count - 1) * dsy;
+    if (x_end != (int32_t)x_end || y_end != (int32_t)y_end) return 0;
+    const int32_t x0 = sx >> 16, x1 = (int32_t)x_end >> 16, y0 = sy >> 16, y1 = (int32_t)y_end >> 16;
+    const int32_t left = (x0 < x1 ? x0 : x1) - 1, right = (x0 < x1 ? x1 : x0) + 1;
+    const int32_t top = (y0 < y1 ? y0 : y1) - 1, bottom = (y0 < y1 ? y1 : y0) + 1;
+    const int32_t* lit = shade->lit_columns;
+    for (int32_t y = top > 0 ? top : 0; y <= bottom && y < shade->height; y++)
+        if (right >= lit[2 * y] && left < lit[2 * y + 1]) return 0;
+    return 1;
+}
+
 inline ShadowLookup shadow_lookup(const ShadeState* shade) {
     return ShadowLookup{shade->shadow_buffer, shade->width, shade->shadow_range_x, shade->shadow_range_y,
                         shade->face_id};

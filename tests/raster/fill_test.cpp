@@ -9,6 +9,7 @@
 
 #include "raster/engine.h"
 #include "raster/resolve.h"
+#include "raster/row_walk.h"
 #include "texture/texture.h"
 
 namespace {
@@ -46,7 +47,8 @@ int32_t log2_of(int32_t n) {
 // anywhere in [-2^30, 2^30); levels from 1 texel wide to 16384; shadow
 // buffers of three strides with the face id scattered so that centre hits,
 // hits at each of the eight neighbours, misses and out-of-range positions
-// all happen; no shadow buffer at all.
+// all happen; no shadow buffer at all; a cone's lit columns, outside which
+// runs are shadow without a lookup.
 TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     Screen default_screen;
     ASSERT_EQ(engine_init(400, 300, &default_screen), 1);  // the bilinear weights
@@ -62,7 +64,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     auto below = [&](uint32_t n) { return (int32_t)(rng() % n); };
     auto anywhere = [&]() { return (int32_t)(rng() % (1u << 31)) - (1 << 30); };
     int cases = 0;
-    long outside = 0, centre = 0, missed = 0;
+    long outside = 0, centre = 0, missed = 0, dark = 0;
     uint32_t neighbours = 0;  // bit k: lit by neighbour k alone
     for (int simd : {SIMD_SSE2, SIMD_AVX2}) {
         if (!engine_simd_supported(simd)) {
@@ -83,6 +85,18 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 for (size_t i = 0; i < texel_count; i++) texels.data[i] = (uint8_t)rng();
                 uint32_t* ids = (uint32_t*)shadow.data;
                 for (size_t i = 0; i < words; i++) ids[i] = rng() % 7 == 0 ? face : rng() % 3 == 0 ? 0 : rng();
+                // On the larger screens a cone: every row's lit columns a window about the
+                // middle half, the buffer cleared outside them as the light pass leaves it.
+                std::vector<int32_t> lit;
+                if (screen.width >= 400) {
+                    lit.resize(2 * (size_t)screen.height);
+                    for (int32_t y = 0; y < screen.height; y++) {
+                        lit[2 * (size_t)y] = screen.width / 4 + below(9) - 4;
+                        lit[2 * (size_t)y + 1] = 3 * screen.width / 4 + below(9) - 4;
+                        for (int32_t x = 0; x < screen.width; x++)
+                            if (x < lit[2 * (size_t)y] || x >= lit[2 * (size_t)y + 1]) ids[(size_t)y * screen.width + x] = 0;
+                    }
+                }
                 std::vector<uint32_t> shades(SHADE_PALETTE * SHADE_STEPS), palette(SHADE_PALETTE);
                 for (uint32_t p = 0; p < SHADE_PALETTE; p++) {
                     uint32_t c = palette[p] = rng() & 0x00FFFFFFu;
@@ -110,6 +124,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 const uint32_t factors[] = {100, 0, 255, 256};
                 for (int call = 0; call < 300; call++) {
                     state.shadow_factor = factors[call % 4];
+                    state.lit_columns = call % 2 && !lit.empty() ? lit.data() : nullptr;
                     const int32_t count = 1 + below(40);
                     // A light position near the view, a third of them near its
                     // edges, stepping up to 3 pixels a pixel; a few far off.
@@ -123,6 +138,12 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                     int32_t dsx = step(sx, sx + (below(6 * 65536 + 1) - 3 * 65536) * count);
                     int32_t dsy = step(sy, sy + (below(6 * 65536 + 1) - 3 * 65536) * count / 4);
                     if (call % 50 == 0) sx = SHADE_NO_LIGHT_POSITION, dsx = 0;
+                    if (state.lit_columns && call % 4 == 1) {  // a short run at a lit window's edge
+                        const int32_t row = (sy >> 16) < screen.height ? sy >> 16 : screen.height - 1;
+                        const int32_t edge = lit[2 * (size_t)row + (rng() & 1)];
+                        sx = (edge + below(5) - 3) * 65536 + below(65536);
+                        dsx = below(20001) - 10000, dsy = below(4001) - 2000;
+                    }
                     // What the light positions find, for the coverage checks.
                     for (int32_t k = 0, x = sx, y = sy; k < count && screen.width; k++, x += dsx, y += dsy) {
                         int32_t ix = x >> 16, iy = y >> 16;
@@ -138,6 +159,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                         else if (!found) missed++;
                         else if ((found & (found - 1)) == 0) neighbours |= found;
                     }
+                    if (state.lit_columns && row_walk::light_footprint_dark(&state, sx, dsx, sy, dsy, count)) dark++;
                     for (int bilinear = 0; bilinear < 2; bilinear++) {
                         ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
                         SpanFill plain = select_span_fill(bilinear);
@@ -156,6 +178,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     EXPECT_GT(centre, 0);
     EXPECT_GT(missed, 0);
     EXPECT_EQ(neighbours, 0x1EFu);  // all eight around the centre (bit 4)
+    EXPECT_GT(dark, 300);           // runs the cone leaves dark, taken without lookups
 }
 
 // The largest channels under every pair of weights: four white texels (a
