@@ -387,17 +387,14 @@ void light_faces(const Pass* pass, int32_t c) {
     r->failed = 0;
     reserve_records(r, ch.count, light_triangle_record);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, entries);
-    const int32_t* columns = light_columns(pass);
+    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, light_columns(pass), entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
         mark_corners(marks, object, face);
-        if (action == CLIP_DROP || (action == CLIP_KEEP && columns &&
-                                    object_pass_outside_columns(&fo.light, object, face, view, columns)))
-            continue;
+        if (action == CLIP_DROP) continue;
         size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
         if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
     }
@@ -427,7 +424,7 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     r->failed = 0;
     reserve_records(r, ch.count, camera_triangle_record);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, entries);
+    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, nullptr, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);

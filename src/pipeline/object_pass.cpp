@@ -67,6 +67,21 @@ inline int row_in_one_column(const ViewVertex* const v[3], int32_t r) {
     return low - column > slack && column + 1.0 - high > slack;
 }
 
+// A face kept whole makes spans only on rows [first, end) of its corners, and
+// a row's edge positions stray from the exact edges by far less than a
+// column, so each span starts at or right of the corners' least column less
+// one and ends at or left of their greatest column plus one: CLIP_DROP when
+// every such span lies outside its row's `columns` (span_outside_columns),
+// CLIP_KEEP otherwise or where `columns` is null.
+inline int keep_within(const int32_t* columns, int32_t height, int32_t first, int32_t end, int32_t least_column,
+                       int32_t greatest_column) {
+    if (!columns || first < 0 || end > height) return CLIP_KEEP;
+    for (int32_t y = first; y < end; y++)
+        if (!span_outside_columns(least_column - 1, greatest_column + 1, columns[2 * y], columns[2 * y + 1]))
+            return CLIP_KEEP;
+    return CLIP_DROP;
+}
+
 // What becomes of a face whose view vertices are v: its clip action, where
 // CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
 // kept whole is drawn only when no corner lies nearer than the near limit
@@ -76,8 +91,10 @@ inline int row_in_one_column(const ViewVertex* const v[3], int32_t r) {
 // min x and max x lie inside one column, far enough from its sides that no
 // row's edge positions can reach them, since every span then has its left
 // and right end in that column. (Setup also rejects corners off the screen;
-// those are left to it.)
-inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3]) {
+// those are left to it.) With `columns`, a face kept whole none of whose
+// spans could reach them is dropped as well (keep_within).
+inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3], const int32_t* columns,
+                                                      int32_t height) {
     uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
     // Every corner inside every plane: kept whole (clip_triangle_action's
     // first case, without the call); otherwise its verdict, on the frustum
@@ -94,9 +111,12 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
     const int32_t end_row = max3(v[0]->row, v[1]->row, v[2]->row);
     if (first_row >= end_row) return CLIP_DROP;
     const int32_t column = min3(v[0]->column, v[1]->column, v[2]->column);
+    const int32_t last_column = max3(v[0]->column, v[1]->column, v[2]->column);
     // A corner in a later column reaches column + 1: no slack to test.
-    if (max3(v[0]->column, v[1]->column, v[2]->column) != column)
-        return end_row - first_row == 1 && row_in_one_column(v, first_row) ? CLIP_DROP : CLIP_KEEP;
+    if (last_column != column)
+        return end_row - first_row == 1 && row_in_one_column(v, first_row)
+                   ? CLIP_DROP
+                   : keep_within(columns, height, first_row, end_row, column, last_column);
     float left = v[0]->sx, right = v[0]->sx;
     for (int k = 1; k < 3; k++) {
         left = v[k]->sx < left ? v[k]->sx : left;
@@ -104,7 +124,7 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
     }
     const float slack = edge_slack + ((float)(end_row - first_row) + 1.0f) * row_slack;
     if (left - (float)column > slack && (float)column + 1.0f - right > slack) return CLIP_DROP;
-    return CLIP_KEEP;
+    return keep_within(columns, height, first_row, end_row, column, column);
 }
 
 // The corners' view vertices into v and their view positions into the
@@ -333,17 +353,21 @@ int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace
 }
 
 // The entry of face f, which turns towards the eye.
-inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view) {
+inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view, const int32_t* columns,
+                               int32_t height) {
     const SceneFace* face = &object->faces[f];
     const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
                               corner_view(object, face, 2, view)};
-    return (uint32_t)f << 2 | (uint32_t)face_action(v);
+    return (uint32_t)f << 2 | (uint32_t)face_action(v, columns, height);
 }
 
-}  // namespace
-
-int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, uint32_t* out) {
+// object_pass_classify with or without columns: two copies, so that the
+// camera's faces do not test for columns they never have.
+template <bool with_columns>
+int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                 const ViewVertex* view, const int32_t* columns, uint32_t* out) {
+    if (!with_columns) columns = nullptr;
+    const int32_t height = eye->screen->height;
     // The facing test: the signed distance of the eye (held in registers)
     // from the face's plane against the facing limit; then face_action.
     const float* e = &eye->view_to_object.m[12];
@@ -363,33 +387,24 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
         _MM_TRANSPOSE4_PS(nx, ny, nz, d);
         const __m128 s = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, x), _mm_mul_ps(ny, y)), _mm_mul_ps(nz, z)), d);
         for (int towards = ~_mm_movemask_ps(_mm_cmpge_ps(s, limit)) & 0xF; towards; towards &= towards - 1)
-            out[n++] = classify_entry(object, f + __builtin_ctz((unsigned)towards), view);
+            out[n++] = classify_entry(object, f + __builtin_ctz((unsigned)towards), view, columns, height);
     }
 #endif
     for (; f < end; f++) {
         const SceneFace* face = &object->faces[f];
         float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
         if ((double)s > facing_limit) continue;
-        out[n++] = classify_entry(object, f, view);
+        out[n++] = classify_entry(object, f, view, columns, height);
     }
     return n;
 }
 
-// A face kept whole makes spans only on rows [least row, greatest row) of its
-// corners, and a row's edge positions stray from the exact edges by far
-// less than a column, so each span starts at or right of the corners' least
-// column less one and ends at or left of their greatest column plus one.
-int object_pass_outside_columns(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                const ViewVertex* view, const int32_t* columns) {
-    const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
-                              corner_view(object, face, 2, view)};
-    const int32_t first = min3(v[0]->row, v[1]->row, v[2]->row), end = max3(v[0]->row, v[1]->row, v[2]->row);
-    const int32_t left = min3(v[0]->column, v[1]->column, v[2]->column) - 1;
-    const int32_t right = max3(v[0]->column, v[1]->column, v[2]->column) + 1;
-    if (first < 0 || end > eye->screen->height) return 0;
-    for (int32_t y = first; y < end; y++)
-        if (!span_outside_columns(left, right, columns[2 * y], columns[2 * y + 1])) return 0;
-    return 1;
+}  // namespace
+
+int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, const int32_t* columns, uint32_t* out) {
+    return columns ? classify<true>(eye, object, first, count, view, columns, out)
+                   : classify<false>(eye, object, first, count, view, nullptr, out);
 }
 
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
@@ -434,7 +449,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
     SpanNode span = {};
     for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
         int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
-        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), entries);
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), nullptr, entries);
         for (int32_t i = 0; i < n; i++) {
             const SceneFace* face = &object->faces[entries[i] >> 2];
             const int action = (int)(entries[i] & 3);
@@ -463,7 +478,7 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
     SpanNode span = {};
     for (int32_t first = 0; first < object->face_count; first += WHOLE_OBJECT_RUN) {
         int32_t count = object->face_count - first < WHOLE_OBJECT_RUN ? object->face_count - first : WHOLE_OBJECT_RUN;
-        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), entries);
+        int32_t n = object_pass_classify(&eye, object, first, count, view.data(), nullptr, entries);
         for (int32_t i = 0; i < n; i++) {
             const int action = (int)(entries[i] & 3);
             if (action != CLIP_DROP &&

@@ -64,8 +64,10 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 // object_pass_classify writes, for each face of [first, first + count) that
 // turns towards the eye, in order, one entry f << 2 | action, with f the
 // face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
-// (the face makes no polygon, or one that covers no pixel); it returns the
-// number of entries (at most count). The record functions take a face with its action (not
+// (the face makes no polygon, one that covers no pixel, or, where `columns`
+// is not null, one kept whole whose every span would lie outside them: per
+// screen row, as SpanRows holds them, by span_outside_columns); it returns
+// the number of entries (at most count). The record functions take a face with its action (not
 // CLIP_DROP), write its polygon's record into `record` (POLYGON_RECORD_MAX
 // bytes) and return the record's size: 0 when the polygon was clipped away,
 // came too near or covers no row. The light record leaves the corners'
@@ -73,14 +75,9 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 // `light` (null: the vertices hold them) and the texture from the face's
 // material.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, uint32_t* out);
+                             const ViewVertex* view, const int32_t* columns, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                 const ViewVertex* view, int action, void* record);
-// 1 when every span a face kept whole can make lies outside `columns` (per
-// screen row, as SpanRows holds them) by span_outside_columns: the light
-// then leaves the face out before its record is made.
-int object_pass_outside_columns(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                const ViewVertex* view, const int32_t* columns);
 size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                  const ViewVertex* view, int action, const LightViewSource* light,
                                  const Material* materials, int32_t material_count, void* record);
