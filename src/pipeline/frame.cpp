@@ -341,17 +341,6 @@ void transform_vertices(const Pass* pass, int32_t c) {
         frame.light_facing[base + (size_t)i].store(0, std::memory_order_relaxed);
 }
 
-// Marks the face's corners as used by a light-facing face. A vertex is
-// shared by several faces, often of chunks on other threads: one that is
-// marked already is only read, so its cache line is not pulled back and
-// forth between the cores.
-void mark_corners(std::atomic<uint8_t>* marks, const SceneObject* object, const SceneFace* face) {
-    for (int k = 0; k < 3; k++) {
-        std::atomic<uint8_t>* mark = &marks[face->corners[k] - object->vertices];
-        if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
-    }
-}
-
 // Whether a light record has a row in [first, end). Each row is walked and
 // resolved on its own, so a record with none changes no lit row: its rows
 // are all dark, cleared by the cone whatever their spans, and it is not kept.
@@ -387,13 +376,13 @@ void light_faces(const Pass* pass, int32_t c) {
     r->failed = 0;
     reserve_records(r, ch.count, light_triangle_record);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, light_columns(pass), entries);
+    const ClassifyExtras extras = {light_columns(pass), marks};
+    const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, &extras, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        mark_corners(marks, object, face);
         if (action == CLIP_DROP) continue;
         size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
         if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
@@ -424,7 +413,9 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     r->failed = 0;
     reserve_records(r, ch.count, camera_triangle_record);
     uint32_t entries[face_chunk_size];
-    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view, nullptr, entries);
+    const ClassifyExtras extras = {nullptr, marks};
+    const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view,
+                                           source == LIGHT_VIEWS_SHARED ? &extras : nullptr, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
@@ -433,7 +424,6 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
         if (action != CLIP_DROP)
             r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light,
                                                  fo.scene->materials, fo.scene->material_count, room);
-        if (source == LIGHT_VIEWS_SHARED) mark_corners(marks, object, face);
     }
     group_by_band(r);
 }

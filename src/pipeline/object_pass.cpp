@@ -352,21 +352,33 @@ int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace
     return setup_record_chains(polygon->v, rows, screen, chains);
 }
 
+// Marks a corner, through its view vertex. A vertex is shared by several
+// faces, often of chunks on other threads: one that is marked already is
+// only read, so its cache line is not pulled back and forth between cores.
+inline void mark_corner(std::atomic<uint8_t>* marks, const ViewVertex* view, const ViewVertex* v) {
+    std::atomic<uint8_t>* mark = &marks[v - view];
+    if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
+}
+
 // The entry of face f, which turns towards the eye.
-inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view, const int32_t* columns,
-                               int32_t height) {
+inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
+                               const ClassifyExtras& extras, int32_t height) {
     const SceneFace* face = &object->faces[f];
     const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
                               corner_view(object, face, 2, view)};
-    return (uint32_t)f << 2 | (uint32_t)face_action(v, columns, height);
+    const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
+    if (extras.marks)
+        for (int k = 0; k < 3; k++) mark_corner(extras.marks, view, v[k]);
+    return entry;
 }
 
-// object_pass_classify with or without columns: two copies, so that the
-// camera's faces do not test for columns they never have.
-template <bool with_columns>
+// object_pass_classify with or without each extra: the camera's faces do
+// not test for columns or marks they never have.
+template <bool with_columns, bool with_marks>
 int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                 const ViewVertex* view, const int32_t* columns, uint32_t* out) {
-    if (!with_columns) columns = nullptr;
+                 const ViewVertex* view, ClassifyExtras extras, uint32_t* out) {
+    if (!with_columns) extras.columns = nullptr;
+    if (!with_marks) extras.marks = nullptr;
     const int32_t height = eye->screen->height;
     // The facing test: the signed distance of the eye (held in registers)
     // from the face's plane against the facing limit; then face_action.
@@ -387,14 +399,14 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
         _MM_TRANSPOSE4_PS(nx, ny, nz, d);
         const __m128 s = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, x), _mm_mul_ps(ny, y)), _mm_mul_ps(nz, z)), d);
         for (int towards = ~_mm_movemask_ps(_mm_cmpge_ps(s, limit)) & 0xF; towards; towards &= towards - 1)
-            out[n++] = classify_entry(object, f + __builtin_ctz((unsigned)towards), view, columns, height);
+            out[n++] = classify_entry(object, f + __builtin_ctz((unsigned)towards), view, extras, height);
     }
 #endif
     for (; f < end; f++) {
         const SceneFace* face = &object->faces[f];
         float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
         if ((double)s > facing_limit) continue;
-        out[n++] = classify_entry(object, f, view, columns, height);
+        out[n++] = classify_entry(object, f, view, extras, height);
     }
     return n;
 }
@@ -402,9 +414,14 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
 }  // namespace
 
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, const int32_t* columns, uint32_t* out) {
-    return columns ? classify<true>(eye, object, first, count, view, columns, out)
-                   : classify<false>(eye, object, first, count, view, nullptr, out);
+                             const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
+    // The copies the frame takes: none (the camera's), marks (the light's
+    // where it is the camera or has no cone), both; the last also serves
+    // columns alone, its marks tested where they are null.
+    const ClassifyExtras e = extras ? *extras : ClassifyExtras{};
+    if (e.columns) return classify<true, true>(eye, object, first, count, view, e, out);
+    return e.marks ? classify<false, true>(eye, object, first, count, view, e, out)
+                   : classify<false, false>(eye, object, first, count, view, e, out);
 }
 
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,

@@ -64,18 +64,24 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 // object_pass_classify writes, for each face of [first, first + count) that
 // turns towards the eye, in order, one entry f << 2 | action, with f the
 // face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
-// (the face makes no polygon, one that covers no pixel, or, where `columns`
-// is not null, one kept whole whose every span would lie outside them: per
-// screen row, as SpanRows holds them, by span_outside_columns); it returns
-// the number of entries (at most count). The record functions take a face with its action (not
+// (the face makes no polygon, one that covers no pixel, or, with columns in
+// `extras`, one kept whole whose every span would lie outside them); it
+// returns the number of entries (at most count). The record functions take a face with its action (not
 // CLIP_DROP), write its polygon's record into `record` (POLYGON_RECORD_MAX
 // bytes) and return the record's size: 0 when the polygon was clipped away,
 // came too near or covers no row. The light record leaves the corners'
 // light-view positions to the caller; the camera record takes them from
 // `light` (null: the vertices hold them) and the texture from the face's
 // material.
+// What classification may do besides, for the light; null members (or a
+// null `extras`) do nothing.
+struct ClassifyExtras {
+    const int32_t* columns;       // per screen row, as SpanRows holds them: faces kept whole whose every
+                                  // span lies outside them by span_outside_columns are dropped
+    std::atomic<uint8_t>* marks;  // per vertex of the object: set for every corner of every entry
+};
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, const int32_t* columns, uint32_t* out);
+                             const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
                                 const ViewVertex* view, int action, void* record);
 size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
