@@ -381,9 +381,9 @@ void light_faces(const Pass* pass, int32_t c) {
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
+        if (action == CLIP_DROP) continue;
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (action == CLIP_DROP) continue;
         size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
         if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
     }
@@ -419,11 +419,11 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
+        if (action == CLIP_DROP) continue;
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        if (action != CLIP_DROP)
-            r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light,
-                                                 fo.scene->materials, fo.scene->material_count, room);
+        r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light, fo.scene->materials,
+                                             fo.scene->material_count, room);
     }
     group_by_band(r);
 }
