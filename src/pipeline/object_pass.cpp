@@ -352,11 +352,10 @@ int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace
     return setup_record_chains(polygon->v, rows, screen, chains);
 }
 
-// Marks a corner, through its view vertex. A vertex is shared by several
-// faces, often of chunks on other threads: one that is marked already is
-// only read, so its cache line is not pulled back and forth between cores.
-inline void mark_corner(std::atomic<uint8_t>* marks, const ViewVertex* view, const ViewVertex* v) {
-    std::atomic<uint8_t>* mark = &marks[v - view];
+// Marks a vertex. A vertex is shared by several faces, often of chunks on
+// other threads: one that is marked already is only read, so its cache line
+// is not pulled back and forth between cores.
+inline void mark_vertex(std::atomic<uint8_t>* mark) {
     if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
 }
 
@@ -364,11 +363,15 @@ inline void mark_corner(std::atomic<uint8_t>* marks, const ViewVertex* view, con
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
                                const ClassifyExtras& extras, int32_t height) {
     const SceneFace* face = &object->faces[f];
-    const ViewVertex* v[3] = {corner_view(object, face, 0, view), corner_view(object, face, 1, view),
-                              corner_view(object, face, 2, view)};
+    const ptrdiff_t i0 = face->corners[0] - object->vertices, i1 = face->corners[1] - object->vertices,
+                    i2 = face->corners[2] - object->vertices;
+    const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
     const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
-    if (extras.marks)
-        for (int k = 0; k < 3; k++) mark_corner(extras.marks, view, v[k]);
+    if (extras.marks) {
+        mark_vertex(&extras.marks[i0]);
+        mark_vertex(&extras.marks[i1]);
+        mark_vertex(&extras.marks[i2]);
+    }
     return entry;
 }
 
