@@ -169,6 +169,12 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                         plain(&state, u, du, v, dv, sx, dsx, sy, dsy, &expected[8], &expected[8] + count);
                         fast(&state, u, du, v, dv, sx, dsx, sy, dsy, &actual[8], &actual[8] + count);
                         ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " count " << count;
+                        // A lone pixel reads no step: shade_span passes none.
+                        for (SpanFill fill : {plain, fast}) {
+                            if (count > 1) break;
+                            fill(&state, u, 0, v, 0, sx, 0, sy, 0, &actual[8], &actual[9]);
+                            ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " no steps";
+                        }
                     }
                 }
             }
