@@ -61,18 +61,6 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 // the eye (the light pass marks their corners) and build records only for
 // those that are drawn. A face turns away when its plane has the eye more
 // than 0.1 in front of it.
-// object_pass_classify writes, for each face of [first, first + count) that
-// turns towards the eye, in order, one entry f << 2 | action, with f the
-// face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
-// (the face makes no polygon, one that covers no pixel, or, with columns in
-// `extras`, one kept whole whose every span would lie outside them); it
-// returns the number of entries (at most count). The record functions take a face with its action (not
-// CLIP_DROP), write its polygon's record into `record` (POLYGON_RECORD_MAX
-// bytes) and return the record's size: 0 when the polygon was clipped away,
-// came too near or covers no row. The light record leaves the corners'
-// light-view positions to the caller; the camera record takes them from
-// `light` (null: the vertices hold them) and the texture from the face's
-// material.
 // What classification may do besides, for the light; null members (or a
 // null `extras`) do nothing.
 struct ClassifyExtras {
@@ -80,6 +68,19 @@ struct ClassifyExtras {
                                   // span lies outside them by span_outside_columns are dropped
     std::atomic<uint8_t>* marks;  // per vertex of the object: set for every corner of every entry
 };
+
+// object_pass_classify writes, for each face of [first, first + count) that
+// turns towards the eye, in order, one entry f << 2 | action, with f the
+// face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
+// (the face makes no polygon, one that covers no pixel, or, with columns in
+// `extras`, one kept whole whose every span would lie outside them); it
+// returns the number of entries (at most count). The record functions take
+// a face with its action (not CLIP_DROP), write its polygon's record into
+// `record` (POLYGON_RECORD_MAX bytes) and return the record's size: 0 when
+// the polygon was clipped away, came too near or covers no row. The light
+// record leaves the corners' light-view positions to the caller; the camera
+// record takes them from `light` (null: the vertices hold them) and the
+// texture from the face's material.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,

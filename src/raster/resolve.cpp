@@ -185,7 +185,10 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     const __m128 run = _mm_set1_ps((float)run_length);
     __m128i start = coords4(shade, planes, w_lz);
     // A pixel alone is drawn from its start: no end to work out, no step.
-    if (count == 1) return fill_run(shade, start, _mm_setzero_si128(), destination, 1);
+    if (count == 1) {
+        fill_run(shade, start, _mm_setzero_si128(), destination, 1);
+        return;
+    }
     while (count >= run_length) {
         planes = _mm_add_ps(planes, _mm_mul_ps(run, d_planes));
         w_lz = _mm_add_ps(w_lz, _mm_mul_ps(run, d_w_lz));
@@ -233,7 +236,10 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     const float run = (float)run_length;
     ShadeCoords start = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
     // A pixel alone is drawn from its start: no end to work out, no step.
-    if (count == 1) return fill(shade, start.u, 0, start.v, 0, start.sx, 0, start.sy, 0, destination, destination + 1);
+    if (count == 1) {
+        fill(shade, start.u, 0, start.v, 0, start.sx, 0, start.sy, 0, destination, destination + 1);
+        return;
+    }
     while (count >= run_length) {
         w += run * shade->d_w;
         u_over_z += run * shade->d_u;
