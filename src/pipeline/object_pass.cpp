@@ -232,10 +232,12 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     }
     const __m128 focal4 = _mm_set1_ps(focal), centre_x4 = _mm_set1_ps(centre_x), centre_y4 = _mm_set1_ps(centre_y);
     for (; i + 4 <= count; i += 4) {
+        // Each vertex's x, y, z (and u, unused) in one load, turned into lanes.
+        static_assert(offsetof(SceneVertex, u) == 12, "x, y, z, u: four words in order");
         const SceneVertex* s = &vertices[i];
-        const __m128 x = _mm_setr_ps(s[0].x, s[1].x, s[2].x, s[3].x);
-        const __m128 y = _mm_setr_ps(s[0].y, s[1].y, s[2].y, s[3].y);
-        const __m128 z = _mm_setr_ps(s[0].z, s[1].z, s[2].z, s[3].z);
+        __m128 x = _mm_loadu_ps(&s[0].x), y = _mm_loadu_ps(&s[1].x), z = _mm_loadu_ps(&s[2].x);
+        __m128 u = _mm_loadu_ps(&s[3].x);
+        _MM_TRANSPOSE4_PS(x, y, z, u);
         __m128 c[3];
         for (int k = 0; k < 3; k++)
             c[k] = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x, matrix[k]), _mm_mul_ps(y, matrix[4 + k])),
