@@ -25,8 +25,14 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
+// Corner k's index in the object's vertices, which index its view vertices
+// and marks alike.
+ptrdiff_t corner_index(const SceneObject* object, const SceneFace* face, int k) {
+    return face->corners[k] - object->vertices;
+}
+
 const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, int k, const ViewVertex* view) {
-    return &view[face->corners[k] - object->vertices];
+    return &view[corner_index(object, face, k)];
 }
 
 // How far, in pixels, a row's 16.16 edge positions may stray from the
@@ -365,8 +371,8 @@ inline void mark_vertex(std::atomic<uint8_t>* mark) {
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
                                const ClassifyExtras& extras, int32_t height) {
     const SceneFace* face = &object->faces[f];
-    const ptrdiff_t i0 = face->corners[0] - object->vertices, i1 = face->corners[1] - object->vertices,
-                    i2 = face->corners[2] - object->vertices;
+    const ptrdiff_t i0 = corner_index(object, face, 0), i1 = corner_index(object, face, 1),
+                    i2 = corner_index(object, face, 2);
     const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
     const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
     if (extras.marks) {
