@@ -121,7 +121,10 @@ struct World {
             SceneFace face = {};
             face.face_id = scene_next_face_id();
             face.material_index = mesh.materials[f];
-            for (int k = 0; k < 3; k++) face.corners[k] = &o->vertices[(size_t)mesh.corners[f * 3 + k]];
+            for (int k = 0; k < 3; k++) {
+                face.vertex_index[k] = (uint16_t)mesh.corners[f * 3 + k];
+                face.corners[k] = &o->vertices[face.vertex_index[k]];
+            }
             Vec3 c0{face.corners[0]->x, face.corners[0]->y, face.corners[0]->z};
             Vec3 c1{face.corners[1]->x, face.corners[1]->y, face.corners[1]->z};
             Vec3 c2{face.corners[2]->x, face.corners[2]->y, face.corners[2]->z};

@@ -384,7 +384,7 @@ void light_faces(const Pass* pass, int32_t c) {
         if (action == CLIP_DROP) continue;
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        size_t size = object_pass_light_record(&fo.light, object, face, view, action, room);
+        size_t size = object_pass_light_record(&fo.light, face, view, action, room);
         if (size && record_in_rows(room, pass->lit_first, pass->lit_end)) r->used += size;
     }
     group_by_band(r);
@@ -422,7 +422,7 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
         if (action == CLIP_DROP) continue;
         void* room = record_room(r);
         if (!room) break;  // the chunk is skipped
-        r->used += object_pass_camera_record(&fo.camera, object, face, view, action, &light, fo.scene->materials,
+        r->used += object_pass_camera_record(&fo.camera, face, view, action, &light, fo.scene->materials,
                                              fo.scene->material_count, room);
     }
     group_by_band(r);

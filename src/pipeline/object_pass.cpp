@@ -25,14 +25,10 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
-// Corner k's index in the object's vertices, which index its view vertices
-// and marks alike.
-ptrdiff_t corner_index(const SceneObject* object, const SceneFace* face, int k) {
-    return face->corners[k] - object->vertices;
-}
-
-const ViewVertex* corner_view(const SceneObject* object, const SceneFace* face, int k, const ViewVertex* view) {
-    return &view[corner_index(object, face, k)];
+// Corner k's view vertex; its index in the object's vertices indexes the
+// marks alike.
+const ViewVertex* corner_view(const SceneFace* face, int k, const ViewVertex* view) {
+    return &view[face->vertex_index[k]];
 }
 
 // How far, in pixels, a row's 16.16 edge positions may stray from the
@@ -135,10 +131,9 @@ inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[
 
 // The corners' view vertices into v and their view positions into the
 // polygon's first three vertices (other clip fields cleared).
-void face_corners(const SceneObject* object, const SceneFace* face, const ViewVertex* view, const ViewVertex* v[3],
-                  ClipPolygon* polygon) {
+void face_corners(const SceneFace* face, const ViewVertex* view, const ViewVertex* v[3], ClipPolygon* polygon) {
     for (int k = 0; k < 3; k++) {
-        v[k] = corner_view(object, face, k, view);
+        v[k] = corner_view(face, k, view);
         ClipVertex c = {};
         c.x = v[k]->x;
         c.y = v[k]->y;
@@ -306,14 +301,13 @@ size_t light_record(const ObjectView* eye, const SceneFace* face, int action, co
 
 // The camera pass's attributes of the face's corners into the polygon's
 // first three vertices: mapping coordinates and light-view positions.
-void camera_attributes(const SceneObject* object, const SceneFace* face, const LightViewSource* light,
-                       ClipPolygon* polygon) {
+void camera_attributes(const SceneFace* face, const LightViewSource* light, ClipPolygon* polygon) {
     for (int k = 0; k < 3; k++) {
         const SceneVertex* vertex = face->corners[k];
         ClipVertex* c = &polygon->v[k];
         c->u = vertex->u;
         c->v = vertex->v;
-        ptrdiff_t i = vertex - object->vertices;
+        const uint32_t i = face->vertex_index[k];
         if (light && light->light_view && (!light->marked || light->marked[i].load(std::memory_order_relaxed))) {
             c->lx = light->light_view[i].x;
             c->ly = light->light_view[i].y;
@@ -333,10 +327,10 @@ Texture* face_texture(const SceneFace* face, const Material* materials, int32_t 
     return materials && m >= 0 && m < material_count ? materials[m].texture : nullptr;
 }
 
-size_t camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face, int action,
+size_t camera_record(const ObjectView* eye, const SceneFace* face, int action,
                      const ViewVertex* const v[3], const LightViewSource* light, const Material* materials,
                      int32_t material_count, ClipPolygon* polygon, void* record) {
-    camera_attributes(object, face, light, polygon);
+    camera_attributes(face, light, polygon);
     if (!clip_and_project(eye->screen, action, v, polygon)) return 0;
     return polygon_record_camera(polygon, eye->screen, face_texture(face, materials, material_count),
                                  (uint32_t)face->face_id, record);
@@ -346,12 +340,12 @@ size_t camera_record(const ObjectView* eye, const SceneObject* object, const Sce
 // positions and depths into the polygon (what clip_and_project leaves
 // there) and its chains, from the rows the view vertices hold; 0 when setup
 // rejects it, before anything else of the face is read.
-int kept_chains(const Screen* screen, const SceneObject* object, const SceneFace* face, const ViewVertex* view,
-                const ViewVertex* v[3], ClipPolygon* polygon, EdgeChains* chains) {
+int kept_chains(const Screen* screen, const SceneFace* face, const ViewVertex* view, const ViewVertex* v[3],
+                ClipPolygon* polygon, EdgeChains* chains) {
     int32_t rows[3];
     polygon->count = 3;
     for (int k = 0; k < 3; k++) {
-        v[k] = corner_view(object, face, k, view);
+        v[k] = corner_view(face, k, view);
         polygon->v[k].x = v[k]->sx;
         polygon->v[k].y = v[k]->sy;
         polygon->v[k].z = v[k]->z;
@@ -371,8 +365,7 @@ inline void mark_vertex(std::atomic<uint8_t>* mark) {
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
                                const ClassifyExtras& extras, int32_t height) {
     const SceneFace* face = &object->faces[f];
-    const ptrdiff_t i0 = corner_index(object, face, 0), i1 = corner_index(object, face, 1),
-                    i2 = corner_index(object, face, 2);
+    const uint32_t i0 = face->vertex_index[0], i1 = face->vertex_index[1], i2 = face->vertex_index[2];
     const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
     const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
     if (extras.marks) {
@@ -435,33 +428,33 @@ int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, i
                    : classify<false, false>(eye, object, first, count, view, e, out);
 }
 
-size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                const ViewVertex* view, int action, void* record) {
+size_t object_pass_light_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,
+                                void* record) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
     if (action == CLIP_KEEP) {
         EdgeChains chains;
-        if (!kept_chains(eye->screen, object, face, view, v, &polygon, &chains)) return 0;
+        if (!kept_chains(eye->screen, face, view, v, &polygon, &chains)) return 0;
         return polygon_record_light_from(&polygon, &chains, (uint32_t)face->face_id, record);
     }
-    face_corners(object, face, view, v, &polygon);
+    face_corners(face, view, v, &polygon);
     return light_record(eye, face, action, v, &polygon, record);
 }
 
-size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                 const ViewVertex* view, int action, const LightViewSource* light,
-                                 const Material* materials, int32_t material_count, void* record) {
+size_t object_pass_camera_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,
+                                 const LightViewSource* light, const Material* materials, int32_t material_count,
+                                 void* record) {
     const ViewVertex* v[3];
     ClipPolygon polygon;
     if (action == CLIP_KEEP) {
         EdgeChains chains;
-        if (!kept_chains(eye->screen, object, face, view, v, &polygon, &chains)) return 0;
-        camera_attributes(object, face, light, &polygon);
+        if (!kept_chains(eye->screen, face, view, v, &polygon, &chains)) return 0;
+        camera_attributes(face, light, &polygon);
         return polygon_record_camera_from(&polygon, &chains, face_texture(face, materials, material_count),
                                           (uint32_t)face->face_id, record);
     }
-    face_corners(object, face, view, v, &polygon);
-    return camera_record(eye, object, face, action, v, light, materials, material_count, &polygon, record);
+    face_corners(face, view, v, &polygon);
+    return camera_record(eye, face, action, v, light, materials, material_count, &polygon, record);
 }
 
 // Both whole-object passes run the faces through object_pass_classify in
@@ -485,12 +478,12 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
             // camera pass needs it wherever the face is seen.
             for (int k = 0; k < 3; k++) {
                 SceneVertex* vertex = face->corners[k];
-                const ViewVertex* v = &view[(size_t)(vertex - object->vertices)];
+                const ViewVertex* v = &view[face->vertex_index[k]];
                 vertex->lx = v->x;
                 vertex->ly = v->y;
                 vertex->lz = v->z;
             }
-            if (action != CLIP_DROP && object_pass_light_record(&eye, object, face, view.data(), action, record))
+            if (action != CLIP_DROP && object_pass_light_record(&eye, face, view.data(), action, record))
                 polygon_walk((const PolygonRecord*)record, rows, &span);
         }
     }
@@ -510,7 +503,7 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
         for (int32_t i = 0; i < n; i++) {
             const int action = (int)(entries[i] & 3);
             if (action != CLIP_DROP &&
-                object_pass_camera_record(&eye, object, &object->faces[entries[i] >> 2], view.data(), action, nullptr,
+                object_pass_camera_record(&eye, &object->faces[entries[i] >> 2], view.data(), action, nullptr,
                                           materials, material_count, record))
                 polygon_walk_kept((const PolygonRecord*)record, rows, &span);
         }

@@ -83,11 +83,11 @@ struct ClassifyExtras {
 // texture from the face's material.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out);
-size_t object_pass_light_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                const ViewVertex* view, int action, void* record);
-size_t object_pass_camera_record(const ObjectView* eye, const SceneObject* object, const SceneFace* face,
-                                 const ViewVertex* view, int action, const LightViewSource* light,
-                                 const Material* materials, int32_t material_count, void* record);
+size_t object_pass_light_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,
+                                void* record);
+size_t object_pass_camera_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,
+                                 const LightViewSource* light, const Material* materials, int32_t material_count,
+                                 void* record);
 
 // Both passes for a whole object straight into one row set, single-threaded
 // (the frame runs them in parts, on every core). Pass 1 stores every

@@ -155,6 +155,7 @@ int handle_faces(FILE* file, long end) {
         for (int k = 0; k < 3; k++) {
             if (index[k] >= o->vertex_count) return chunk_fail("face corner index out of range");
             f.corners[k] = &o->vertices[index[k]];
+            f.vertex_index[k] = index[k];
         }
         f.material_index = -1;  // until a material group lists the face
     }

@@ -26,6 +26,8 @@ struct SceneFace {
     SceneVertex* corners[3];  // into the owning object's vertices, file order
     float plane_nx, plane_ny, plane_nz;  // unit normalize((c2 - c0) x (c1 - c0))
     float plane_d;                       // -(n . c0): n . p + d = 0 on the plane
+    uint16_t vertex_index[3];            // corners[k] is &vertices[vertex_index[k]]: per-vertex
+                                         // arrays are indexed without a division by the vertex size
 };
 
 struct SceneObject {

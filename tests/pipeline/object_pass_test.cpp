@@ -369,9 +369,9 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
         for (int pass = 0; pass < 2; pass++) {
             std::memset(got, 0xAB, sizeof got);
             std::memset(want, 0xAB, sizeof want);
-            size_t size = pass ? object_pass_camera_record(&eye, object, face, view.data(), CLIP_KEEP, nullptr,
+            size_t size = pass ? object_pass_camera_record(&eye, face, view.data(), CLIP_KEEP, nullptr,
                                                            s->materials, s->material_count, got)
-                               : object_pass_light_record(&eye, object, face, view.data(), CLIP_KEEP, got);
+                               : object_pass_light_record(&eye, face, view.data(), CLIP_KEEP, got);
             size_t expected = pass ? polygon_record_camera(&polygon, eye.screen, nullptr, (uint32_t)face->face_id, want)
                                    : polygon_record_light(&polygon, eye.screen, (uint32_t)face->face_id, want);
             ASSERT_EQ(size, expected) << "face " << f << " pass " << pass;

@@ -13,7 +13,7 @@ TEST(SceneLoad, MeshIsStoredYUpWithMappingAndMatrix) {
         w.begin(0x4000).str("Box").begin(0x4100);
         w.begin(0x4110).u16(3).f32(1).f32(2).f32(3).f32(4).f32(5).f32(6).f32(7).f32(8).f32(9).end();
         w.begin(0x4140).u16(3).f32(0.25f).f32(-1.5f).f32(2).f32(3).f32(4).f32(5).end();
-        w.begin(0x4120).u16(1).u16(0).u16(1).u16(2).u16(0).end();
+        w.begin(0x4120).u16(1).u16(2).u16(0).u16(1).u16(0).end();
         w.begin(0x4160);
         for (int i = 0; i < 12; i++) w.f32((float)(i + 1));
         w.end();
@@ -32,8 +32,11 @@ TEST(SceneLoad, MeshIsStoredYUpWithMappingAndMatrix) {
     EXPECT_EQ(o.vertices[0].u, 0.25f);  // mapping exactly as stored
     EXPECT_EQ(o.vertices[0].v, -1.5f);
     ASSERT_EQ(o.face_count, 1);
-    EXPECT_EQ(o.faces[0].corners[0], &o.vertices[0]);
-    EXPECT_EQ(o.faces[0].corners[2], &o.vertices[2]);
+    const int corner_vertices[3] = {2, 0, 1};  // as the face lists them
+    for (int k = 0; k < 3; k++) {
+        EXPECT_EQ(o.faces[0].corners[k], &o.vertices[corner_vertices[k]]);
+        EXPECT_EQ(o.faces[0].vertex_index[k], corner_vertices[k]);
+    }
     EXPECT_EQ(o.faces[0].material_index, -1);  // no material group lists it
     const float expected[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 1};
     for (int i = 0; i < 16; i++) EXPECT_EQ(o.matrix.m[i], expected[i]) << i;
