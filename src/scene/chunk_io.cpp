@@ -18,6 +18,26 @@ int read_bytes(ChunkCursor* c, unsigned char* out, long size) {
     return 1;
 }
 
+// `count` little-endian words of sizeof(T) bytes (2 or 4) into out, a block
+// of up to 1 KB per fread rather than one value per call: each call takes
+// the stream's lock.
+template <typename T>
+int read_words(ChunkCursor* c, T* out, int count) {
+    unsigned char b[1024];
+    const int per_block = (int)(sizeof b / sizeof(T));
+    for (int done = 0; done < count;) {
+        const int n = count - done < per_block ? count - done : per_block;
+        if (!read_bytes(c, b, (long)n * (long)sizeof(T))) return 0;
+        for (int i = 0; i < n; i++) {
+            uint32_t word = 0;
+            for (size_t k = 0; k < sizeof(T); k++) word |= (uint32_t)b[(size_t)i * sizeof(T) + k] << (8 * k);
+            out[done + i] = (T)word;
+        }
+        done += n;
+    }
+    return 1;
+}
+
 }  // namespace
 
 ChunkCursor chunk_cursor(FILE* file, long end) {
@@ -48,9 +68,15 @@ int chunk_read_float(ChunkCursor* c, float* out) {
     return 1;
 }
 
+int chunk_read_u16s(ChunkCursor* c, uint16_t* out, int count) { return read_words(c, out, count); }
+
 int chunk_read_floats(ChunkCursor* c, float* out, int count) {
-    for (int i = 0; i < count; i++)
-        if (!chunk_read_float(c, &out[i])) return 0;
+    uint32_t bits[256];
+    for (int done = 0; done < count; done += 256) {
+        const int n = count - done < 256 ? count - done : 256;
+        if (!read_words(c, bits, n)) return 0;
+        std::memcpy(out + done, bits, (size_t)n * sizeof *out);
+    }
     return 1;
 }
 

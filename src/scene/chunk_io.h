@@ -21,6 +21,7 @@ ChunkCursor chunk_cursor(FILE* file, long end);  // left is 0 when ftell fails
 int chunk_read_u16(ChunkCursor* c, uint16_t* out);
 int chunk_read_u32(ChunkCursor* c, uint32_t* out);
 int chunk_read_float(ChunkCursor* c, float* out);
+int chunk_read_u16s(ChunkCursor* c, uint16_t* out, int count);  // the runs: one read per block of values
 int chunk_read_floats(ChunkCursor* c, float* out, int count);
 int chunk_skip(ChunkCursor* c, long bytes);
 

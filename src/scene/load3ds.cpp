@@ -106,6 +106,13 @@ int handle_mesh_object(FILE*, long) {
     return 0;
 }
 
+// Vertex, face, mapping and material group arrays are read run_records
+// records at a time.
+const int32_t run_records = 64;
+
+// Records in the run that starts at record i of n.
+int run_length(int32_t i, int32_t n) { return n - i < run_records ? (int)(n - i) : (int)run_records; }
+
 int handle_vertices(FILE* file, long end) {
     ChunkCursor c = chunk_cursor(file, end);
     int32_t n = 0;
@@ -118,9 +125,11 @@ int handle_vertices(FILE* file, long end) {
     o->vertices = (SceneVertex*)std::calloc((size_t)n, sizeof(SceneVertex));
     if (!o->vertices) return chunk_fail("out of memory");
     o->vertex_count = n;
+    float block[3 * run_records];
     for (int32_t i = 0; i < n; i++) {
-        float p[3];
-        if (!chunk_read_floats(&c, p, 3)) return chunk_fail("cannot read vertices");
+        if (i % run_records == 0 && !chunk_read_floats(&c, block, 3 * run_length(i, n)))
+            return chunk_fail("cannot read vertices");
+        const float* p = &block[3 * (i % run_records)];
         o->vertices[i].x = p[0];
         o->vertices[i].y = p[2];  // y-up: the file's z is our y
         o->vertices[i].z = p[1];
@@ -146,11 +155,11 @@ int handle_faces(FILE* file, long end) {
     o->faces = (SceneFace*)std::calloc((size_t)n, sizeof(SceneFace));
     if (!o->faces) return chunk_fail("out of memory");
     o->face_count = n;
+    uint16_t block[4 * run_records];  // per face three corners and the flags
     for (int32_t i = 0; i < n; i++) {
-        uint16_t index[3], flags;
-        if (!chunk_read_u16(&c, &index[0]) || !chunk_read_u16(&c, &index[1]) || !chunk_read_u16(&c, &index[2]) ||
-            !chunk_read_u16(&c, &flags))
+        if (i % run_records == 0 && !chunk_read_u16s(&c, block, 4 * run_length(i, n)))
             return chunk_fail("cannot read faces");
+        const uint16_t* index = &block[4 * (i % run_records)];
         SceneFace& f = o->faces[i];
         for (int k = 0; k < 3; k++) {
             if (index[k] >= o->vertex_count) return chunk_fail("face corner index out of range");
@@ -171,9 +180,11 @@ int handle_material_group(FILE* file, long end) {
     SceneObject* o = reader.current_object;
     if (reader.counting || !o || !reader.object_has_faces) return 0;
     int32_t material = find_material(name);
+    uint16_t block[run_records];
     for (int32_t i = 0; i < n; i++) {
-        uint16_t face;
-        if (!chunk_read_u16(&c, &face)) return chunk_fail("cannot read material group");
+        if (i % run_records == 0 && !chunk_read_u16s(&c, block, run_length(i, n)))
+            return chunk_fail("cannot read material group");
+        const uint16_t face = block[i % run_records];
         if (face < o->face_count) o->faces[face].material_index = material;
     }
     return 0;
@@ -186,9 +197,11 @@ int handle_mapping(FILE* file, long end) {
     SceneObject* o = reader.current_object;
     if (reader.counting || !o) return 0;
     if (n > o->vertex_count) n = o->vertex_count;  // pairs beyond the vertices are dropped
+    float block[2 * run_records];
     for (int32_t i = 0; i < n; i++) {
-        float uv[2];
-        if (!chunk_read_floats(&c, uv, 2)) return chunk_fail("cannot read mapping coordinates");
+        if (i % run_records == 0 && !chunk_read_floats(&c, block, 2 * run_length(i, n)))
+            return chunk_fail("cannot read mapping coordinates");
+        const float* uv = &block[2 * (i % run_records)];
         o->vertices[i].u = uv[0];
         o->vertices[i].v = uv[1];
     }
