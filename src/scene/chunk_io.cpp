@@ -47,19 +47,9 @@ ChunkCursor chunk_cursor(FILE* file, long end) {
     return c;
 }
 
-int chunk_read_u16(ChunkCursor* c, uint16_t* out) {
-    unsigned char b[2];
-    if (!read_bytes(c, b, 2)) return 0;
-    *out = (uint16_t)(b[0] | (b[1] << 8));
-    return 1;
-}
+int chunk_read_u16(ChunkCursor* c, uint16_t* out) { return read_words(c, out, 1); }
 
-int chunk_read_u32(ChunkCursor* c, uint32_t* out) {
-    unsigned char b[4];
-    if (!read_bytes(c, b, 4)) return 0;
-    *out = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
-    return 1;
-}
+int chunk_read_u32(ChunkCursor* c, uint32_t* out) { return read_words(c, out, 1); }
 
 int chunk_read_float(ChunkCursor* c, float* out) {
     uint32_t bits;
