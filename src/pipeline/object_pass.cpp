@@ -361,14 +361,15 @@ inline void mark_vertex(std::atomic<uint8_t>* mark) {
     if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
 }
 
-// The entry of face f, which turns towards the eye.
+// The entry of face f, which turns towards the eye; with_marks: extras.marks is set.
+template <bool with_marks>
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
                                const ClassifyExtras& extras, int32_t height) {
     const SceneFace* face = &object->faces[f];
     const uint32_t i0 = face->vertex_index[0], i1 = face->vertex_index[1], i2 = face->vertex_index[2];
     const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
     const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
-    if (extras.marks) {
+    if (with_marks) {
         mark_vertex(&extras.marks[i0]);
         mark_vertex(&extras.marks[i1]);
         mark_vertex(&extras.marks[i2]);
@@ -376,8 +377,9 @@ inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewV
     return entry;
 }
 
-// object_pass_classify with or without each extra: the camera's faces do
-// not test for columns or marks they never have.
+// object_pass_classify with or without each extra (with_marks: extras.marks
+// is set): the camera's faces do not test for columns or marks they never
+// have, nor the light's whether their marks are there.
 template <bool with_columns, bool with_marks>
 int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                  const ViewVertex* view, ClassifyExtras extras, uint32_t* out) {
@@ -403,14 +405,14 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
         _MM_TRANSPOSE4_PS(nx, ny, nz, d);
         const __m128 s = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, x), _mm_mul_ps(ny, y)), _mm_mul_ps(nz, z)), d);
         for (int towards = ~_mm_movemask_ps(_mm_cmpge_ps(s, limit)) & 0xF; towards; towards &= towards - 1)
-            out[n++] = classify_entry(object, f + __builtin_ctz((unsigned)towards), view, extras, height);
+            out[n++] = classify_entry<with_marks>(object, f + __builtin_ctz((unsigned)towards), view, extras, height);
     }
 #endif
     for (; f < end; f++) {
         const SceneFace* face = &object->faces[f];
         float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
         if ((double)s > facing_limit) continue;
-        out[n++] = classify_entry(object, f, view, extras, height);
+        out[n++] = classify_entry<with_marks>(object, f, view, extras, height);
     }
     return n;
 }
@@ -420,10 +422,11 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
     // The copies the frame takes: none (the camera's), marks (the light's
-    // where it is the camera or has no cone), both; the last also serves
-    // columns alone, its marks tested where they are null.
+    // where it is the camera or has no cone), both; and columns alone.
     const ClassifyExtras e = extras ? *extras : ClassifyExtras{};
-    if (e.columns) return classify<true, true>(eye, object, first, count, view, e, out);
+    if (e.columns)
+        return e.marks ? classify<true, true>(eye, object, first, count, view, e, out)
+                       : classify<true, false>(eye, object, first, count, view, e, out);
     return e.marks ? classify<false, true>(eye, object, first, count, view, e, out)
                    : classify<false, false>(eye, object, first, count, view, e, out);
 }
