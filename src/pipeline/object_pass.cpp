@@ -25,8 +25,6 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
-// Corner k's view vertex; its index in the object's vertices indexes the
-// marks alike.
 const ViewVertex* corner_view(const SceneFace* face, int k, const ViewVertex* view) {
     return &view[face->vertex_index[k]];
 }
@@ -384,7 +382,6 @@ template <bool with_columns, bool with_marks>
 int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                  const ViewVertex* view, ClassifyExtras extras, uint32_t* out) {
     if (!with_columns) extras.columns = nullptr;
-    if (!with_marks) extras.marks = nullptr;
     const int32_t height = eye->screen->height;
     // The facing test: the signed distance of the eye (held in registers)
     // from the face's plane against the facing limit; then face_action.
@@ -481,7 +478,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
             // camera pass needs it wherever the face is seen.
             for (int k = 0; k < 3; k++) {
                 SceneVertex* vertex = face->corners[k];
-                const ViewVertex* v = &view[face->vertex_index[k]];
+                const ViewVertex* v = corner_view(face, k, view.data());
                 vertex->lx = v->x;
                 vertex->ly = v->y;
                 vertex->lz = v->z;

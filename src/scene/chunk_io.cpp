@@ -18,20 +18,22 @@ int read_bytes(ChunkCursor* c, unsigned char* out, long size) {
     return 1;
 }
 
-// `count` little-endian words of sizeof(T) bytes (2 or 4) into out, a block
-// of up to 1 KB per fread rather than one value per call: each call takes
-// the stream's lock.
-template <typename T>
+// `count` little-endian words of sizeof(Word) bytes into out, whose values
+// have the same size (floats are read as their bits), a block of up to 1 KB
+// per fread rather than one value per call: each call takes the stream's lock.
+template <typename Word, typename T>
 int read_words(ChunkCursor* c, T* out, int count) {
+    static_assert(sizeof(Word) == sizeof(T), "a value is one word");
     unsigned char b[1024];
-    const int per_block = (int)(sizeof b / sizeof(T));
+    const int per_block = (int)(sizeof b / sizeof(Word));
     for (int done = 0; done < count;) {
         const int n = count - done < per_block ? count - done : per_block;
-        if (!read_bytes(c, b, (long)n * (long)sizeof(T))) return 0;
+        if (!read_bytes(c, b, (long)n * (long)sizeof(Word))) return 0;
         for (int i = 0; i < n; i++) {
-            uint32_t word = 0;
-            for (size_t k = 0; k < sizeof(T); k++) word |= (uint32_t)b[(size_t)i * sizeof(T) + k] << (8 * k);
-            out[done + i] = (T)word;
+            uint32_t bits = 0;
+            for (size_t k = 0; k < sizeof(Word); k++) bits |= (uint32_t)b[(size_t)i * sizeof(Word) + k] << (8 * k);
+            const Word word = (Word)bits;
+            std::memcpy(&out[done + i], &word, sizeof word);
         }
         done += n;
     }
@@ -47,28 +49,15 @@ ChunkCursor chunk_cursor(FILE* file, long end) {
     return c;
 }
 
-int chunk_read_u16(ChunkCursor* c, uint16_t* out) { return read_words(c, out, 1); }
+int chunk_read_u16(ChunkCursor* c, uint16_t* out) { return read_words<uint16_t>(c, out, 1); }
 
-int chunk_read_u32(ChunkCursor* c, uint32_t* out) { return read_words(c, out, 1); }
+int chunk_read_u32(ChunkCursor* c, uint32_t* out) { return read_words<uint32_t>(c, out, 1); }
 
-int chunk_read_float(ChunkCursor* c, float* out) {
-    uint32_t bits;
-    if (!chunk_read_u32(c, &bits)) return 0;
-    std::memcpy(out, &bits, sizeof *out);
-    return 1;
-}
+int chunk_read_float(ChunkCursor* c, float* out) { return read_words<uint32_t>(c, out, 1); }
 
-int chunk_read_u16s(ChunkCursor* c, uint16_t* out, int count) { return read_words(c, out, count); }
+int chunk_read_u16s(ChunkCursor* c, uint16_t* out, int count) { return read_words<uint16_t>(c, out, count); }
 
-int chunk_read_floats(ChunkCursor* c, float* out, int count) {
-    uint32_t bits[256];
-    for (int done = 0; done < count; done += 256) {
-        const int n = count - done < 256 ? count - done : 256;
-        if (!read_words(c, bits, n)) return 0;
-        std::memcpy(out + done, bits, (size_t)n * sizeof *out);
-    }
-    return 1;
-}
+int chunk_read_floats(ChunkCursor* c, float* out, int count) { return read_words<uint32_t>(c, out, count); }
 
 int chunk_skip(ChunkCursor* c, long bytes) {
     if (bytes < 0 || c->left < bytes) return 0;

@@ -110,8 +110,19 @@ int handle_mesh_object(FILE*, long) {
 // records at a time.
 const int32_t run_records = 64;
 
-// Records in the run that starts at record i of n.
-int run_length(int32_t i, int32_t n) { return n - i < run_records ? (int)(n - i) : (int)run_records; }
+int read_values(ChunkCursor* c, uint16_t* out, int count) { return chunk_read_u16s(c, out, count); }
+int read_values(ChunkCursor* c, float* out, int count) { return chunk_read_floats(c, out, count); }
+
+// Record i of an array of n records of `per` values each, from `block`
+// (run_records records), which takes the next run at the first record of
+// each; null when the run cannot be read.
+template <typename T>
+const T* run_record(ChunkCursor* c, T* block, int per, int32_t i, int32_t n) {
+    const int32_t at = i % run_records;
+    if (at == 0 && !read_values(c, block, per * (n - i < run_records ? (int)(n - i) : (int)run_records)))
+        return nullptr;
+    return &block[per * at];
+}
 
 int handle_vertices(FILE* file, long end) {
     ChunkCursor c = chunk_cursor(file, end);
@@ -127,9 +138,8 @@ int handle_vertices(FILE* file, long end) {
     o->vertex_count = n;
     float block[3 * run_records];
     for (int32_t i = 0; i < n; i++) {
-        if (i % run_records == 0 && !chunk_read_floats(&c, block, 3 * run_length(i, n)))
-            return chunk_fail("cannot read vertices");
-        const float* p = &block[3 * (i % run_records)];
+        const float* p = run_record(&c, block, 3, i, n);
+        if (!p) return chunk_fail("cannot read vertices");
         o->vertices[i].x = p[0];
         o->vertices[i].y = p[2];  // y-up: the file's z is our y
         o->vertices[i].z = p[1];
@@ -157,9 +167,8 @@ int handle_faces(FILE* file, long end) {
     o->face_count = n;
     uint16_t block[4 * run_records];  // per face three corners and the flags
     for (int32_t i = 0; i < n; i++) {
-        if (i % run_records == 0 && !chunk_read_u16s(&c, block, 4 * run_length(i, n)))
-            return chunk_fail("cannot read faces");
-        const uint16_t* index = &block[4 * (i % run_records)];
+        const uint16_t* index = run_record(&c, block, 4, i, n);
+        if (!index) return chunk_fail("cannot read faces");
         SceneFace& f = o->faces[i];
         for (int k = 0; k < 3; k++) {
             if (index[k] >= o->vertex_count) return chunk_fail("face corner index out of range");
@@ -182,10 +191,9 @@ int handle_material_group(FILE* file, long end) {
     int32_t material = find_material(name);
     uint16_t block[run_records];
     for (int32_t i = 0; i < n; i++) {
-        if (i % run_records == 0 && !chunk_read_u16s(&c, block, run_length(i, n)))
-            return chunk_fail("cannot read material group");
-        const uint16_t face = block[i % run_records];
-        if (face < o->face_count) o->faces[face].material_index = material;
+        const uint16_t* face = run_record(&c, block, 1, i, n);
+        if (!face) return chunk_fail("cannot read material group");
+        if (*face < o->face_count) o->faces[*face].material_index = material;
     }
     return 0;
 }
@@ -199,9 +207,8 @@ int handle_mapping(FILE* file, long end) {
     if (n > o->vertex_count) n = o->vertex_count;  // pairs beyond the vertices are dropped
     float block[2 * run_records];
     for (int32_t i = 0; i < n; i++) {
-        if (i % run_records == 0 && !chunk_read_floats(&c, block, 2 * run_length(i, n)))
-            return chunk_fail("cannot read mapping coordinates");
-        const float* uv = &block[2 * (i % run_records)];
+        const float* uv = run_record(&c, block, 2, i, n);
+        if (!uv) return chunk_fail("cannot read mapping coordinates");
         o->vertices[i].u = uv[0];
         o->vertices[i].v = uv[1];
     }
