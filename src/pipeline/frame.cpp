@@ -2,7 +2,7 @@
 //
 // A frame runs four jobs on the worker pool, each a list of independent
 // items:
-//   1. vertices:     vertex chunks into both views; light marks cleared.
+//   1. vertices:     vertex chunks into both views.
 //   2. faces:        face chunks into light records, grouped by band; the
 //                    corners of light-facing faces marked.
 //   3. light rows:   bands: light records walked, resolved, cone applied;
@@ -128,8 +128,9 @@ struct FrameEngine {
     std::vector<ChunkRecords> light_records;   // per face chunk (the camera's are the rows')
     std::vector<ViewVertex> light_vertices;    // per vertex of the frame's objects, in the light's view
     std::vector<ViewVertex> camera_vertices;   // and in the camera's
-    std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: a light-facing face uses it
-    size_t light_facing_size;
+    std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: light_mark when a light-facing
+    size_t light_facing_size;                               // face uses it this frame
+    uint8_t light_mark;  // this frame's mark, 1..255; all marks are cleared when it comes round again
     std::atomic<long> storage_allocated;    // bytes allocated for the storage above since frame_init
     long storage_limit = -1;                // test hook: storage_allocated may not grow past it; -1: none
     int storage_failed;                     // the frame's objects and chunks found no memory: nothing drawn
@@ -237,12 +238,18 @@ int gather_objects(const FrameScene* scene, RowSet* rows) {
         !size_band_tables(&rows->camera_records) || !grow_to(&frame.light_vertices, (size_t)vertices) ||
         !grow_to(&frame.camera_vertices, (size_t)vertices))
         return 0;
+    int clear = ++frame.light_mark == 0;
     if (frame.light_facing_size < (size_t)vertices) {
         if (!storage_allowed((size_t)vertices)) return 0;
         frame.light_facing.reset(new (std::nothrow) std::atomic<uint8_t>[(size_t)vertices]);
         frame.light_facing_size = frame.light_facing ? (size_t)vertices : 0;
         if (!frame.light_facing) return 0;
         frame.storage_allocated += (long)vertices;
+        clear = 1;
+    }
+    if (clear) {  // no mark left from an earlier frame may equal this frame's
+        for (size_t i = 0; i < frame.light_facing_size; i++) frame.light_facing[i].store(0, std::memory_order_relaxed);
+        frame.light_mark = 1;
     }
     return 1;
 }
@@ -337,8 +344,6 @@ void transform_vertices(const Pass* pass, int32_t c) {
     size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
     if (!pass->shared) object_view_vertices(&fo.light, vertices, ch.count, &frame.light_vertices[base]);
     object_view_vertices(&fo.camera, vertices, ch.count, &frame.camera_vertices[base]);
-    for (int32_t i = 0; i < ch.count; i++)
-        frame.light_facing[base + (size_t)i].store(0, std::memory_order_relaxed);
 }
 
 // Whether a light record has a row in [first, end). Each row is walked and
@@ -376,7 +381,7 @@ void light_faces(const Pass* pass, int32_t c) {
     r->failed = 0;
     reserve_records(r, ch.count, light_triangle_record);
     uint32_t entries[face_chunk_size];
-    const ClassifyExtras extras = {light_columns(pass), marks};
+    const ClassifyExtras extras = {light_columns(pass), marks, frame.light_mark};
     const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, &extras, entries);
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
@@ -405,15 +410,15 @@ void camera_faces(const Pass* pass, int32_t c, LightViews source) {
     const ViewVertex* view = &frame.camera_vertices[(size_t)fo.vertex_base];
     const ViewVertex* light_view = &frame.light_vertices[(size_t)fo.vertex_base];
     std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
-    const LightViewSource light = source == LIGHT_VIEWS_SHARED ? LightViewSource{view, nullptr}
-                                  : source == LIGHT_VIEWS_FRESH ? LightViewSource{light_view, nullptr}
-                                                                : LightViewSource{light_view, marks};
+    const LightViewSource light = source == LIGHT_VIEWS_SHARED ? LightViewSource{view, nullptr, 0}
+                                  : source == LIGHT_VIEWS_FRESH ? LightViewSource{light_view, nullptr, 0}
+                                                                : LightViewSource{light_view, marks, frame.light_mark};
     ChunkRecords* r = &pass->rows->camera_records[(size_t)c];
     r->used = 0;
     r->failed = 0;
     reserve_records(r, ch.count, camera_triangle_record);
     uint32_t entries[face_chunk_size];
-    const ClassifyExtras extras = {nullptr, marks};
+    const ClassifyExtras extras = {nullptr, marks, frame.light_mark};
     const int32_t n = object_pass_classify(&fo.camera, object, ch.first, ch.count, view,
                                            source == LIGHT_VIEWS_SHARED ? &extras : nullptr, entries);
     for (int32_t i = 0; i < n; i++) {
@@ -491,7 +496,7 @@ void store_light_view(const Pass* pass, int32_t c) {
     size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
     const std::vector<ViewVertex>& light_view = pass->shared ? frame.camera_vertices : frame.light_vertices;
     for (int32_t i = 0; i < ch.count; i++) {
-        if (!frame.light_facing[base + (size_t)i].load(std::memory_order_relaxed)) continue;
+        if (frame.light_facing[base + (size_t)i].load(std::memory_order_relaxed) != frame.light_mark) continue;
         SceneVertex* vertex = &fo.object->vertices[ch.first + i];
         const ViewVertex* v = &light_view[base + (size_t)i];
         vertex->lx = v->x;

@@ -306,7 +306,8 @@ void camera_attributes(const SceneFace* face, const LightViewSource* light, Clip
         c->u = vertex->u;
         c->v = vertex->v;
         const uint32_t i = face->vertex_index[k];
-        if (light && light->light_view && (!light->marked || light->marked[i].load(std::memory_order_relaxed))) {
+        if (light && light->light_view &&
+            (!light->marked || light->marked[i].load(std::memory_order_relaxed) == light->mark)) {
             c->lx = light->light_view[i].x;
             c->ly = light->light_view[i].y;
             c->lz = light->light_view[i].z;
@@ -352,13 +353,6 @@ int kept_chains(const Screen* screen, const SceneFace* face, const ViewVertex* v
     return setup_record_chains(polygon->v, rows, screen, chains);
 }
 
-// Marks a vertex. A vertex is shared by several faces, often of chunks on
-// other threads: one that is marked already is only read, so its cache line
-// is not pulled back and forth between cores.
-inline void mark_vertex(std::atomic<uint8_t>* mark) {
-    if (!mark->load(std::memory_order_relaxed)) mark->store(1, std::memory_order_relaxed);
-}
-
 // The entry of face f, which turns towards the eye; with_marks: extras.marks is set.
 template <bool with_marks>
 inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewVertex* view,
@@ -367,10 +361,10 @@ inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewV
     const uint32_t i0 = face->vertex_index[0], i1 = face->vertex_index[1], i2 = face->vertex_index[2];
     const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
     const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
-    if (with_marks) {
-        mark_vertex(&extras.marks[i0]);
-        mark_vertex(&extras.marks[i1]);
-        mark_vertex(&extras.marks[i2]);
+    if (with_marks) {  // stored without a look first: a test and a branch cost more than the store
+        extras.marks[i0].store(extras.mark, std::memory_order_relaxed);
+        extras.marks[i1].store(extras.mark, std::memory_order_relaxed);
+        extras.marks[i2].store(extras.mark, std::memory_order_relaxed);
     }
     return entry;
 }

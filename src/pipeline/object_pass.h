@@ -42,12 +42,14 @@ struct ViewVertex {
 enum : uint32_t { VIEW_VERTEX_NEAR = 0x100 };
 
 // Where the camera pass finds each corner's light-view position: in the
-// vertex itself, or, for vertex i with marked[i] set, in the light pass's
-// view vertices of this frame (which the frame stores into the vertices
-// later).
+// vertex itself, or, for vertex i with marked[i] equal to `mark`, in the
+// light pass's view vertices of this frame (which the frame stores into
+// the vertices later).
 struct LightViewSource {
     const ViewVertex* light_view;        // the object's light-pass view vertices; null: the vertices hold them
-    const std::atomic<uint8_t>* marked;  // per vertex: a light-facing face uses it this frame; null: all count
+    const std::atomic<uint8_t>* marked;  // per vertex: `mark` when a light-facing face uses it this frame;
+                                         // null: all count
+    uint8_t mark;                        // this frame's mark, never 0
 };
 
 void object_view_begin(ObjectView* view, const Matrix4* object_matrix, const Matrix4* eye_pose,
@@ -66,7 +68,8 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
 struct ClassifyExtras {
     const int32_t* columns;       // per screen row, as SpanRows holds them: faces kept whole whose every
                                   // span lies outside them by span_outside_columns are dropped
-    std::atomic<uint8_t>* marks;  // per vertex of the object: set for every corner of every entry
+    std::atomic<uint8_t>* marks;  // per vertex of the object: `mark` for every corner of every entry
+    uint8_t mark;                 // the value marks get: this frame's, so nobody clears them between frames
 };
 
 // object_pass_classify writes, for each face of [first, first + count) that

@@ -429,10 +429,10 @@ int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int3
 // tips of triangles, and thin geometry far off) would show nothing yet take
 // a node, and could cut the spans it lies on; deep rows of thin faces would
 // pile such nodes up. 1 when the row has floors and got no span: the rows
-// below may then hide the whole face.
-inline int insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
+// below may then hide the whole face. xl, xr: the row's 16.16 edge positions.
+inline int insert_row(int32_t xl, int32_t xr, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
                       FaceFloors* f) {
-    int32_t x_left = c->xl >> 16, x_right = c->xr >> 16;
+    int32_t x_left = xl >> 16, x_right = xr >> 16;
     ScanlineSpanList* list = &rows->lists[y - rows->first_row];
     if (x_right <= 0 || x_right <= x_left) return list->floor_credit >= 0;
     if (rows->columns && span_outside_columns(x_left, x_right, rows->columns[2 * y], rows->columns[2 * y + 1]))
@@ -452,7 +452,7 @@ inline int insert_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_
 // many rows after it the floors let the walk pass (0 otherwise).
 inline int32_t walk_row(const ChainWalk* c, SpanNode* span, SpanRows* rows, int32_t y, int32_t end,
                         const PolygonRecord* record, FaceFloors* f) {
-    if (!insert_row(c, span, rows, y, record, f) || y + 1 >= end) return 0;
+    if (!insert_row(c->xl, c->xr, span, rows, y, record, f) || y + 1 >= end) return 0;
     return hidden_rows(record, rows, y + 1, end, f);
 }
 
@@ -477,8 +477,16 @@ void walk_planes(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     int32_t first, end;
     if (!rows_in_set(record, rows, &first, &end)) return;
     Planes p(polygon_record_planes(record));
-    ChainWalk c = chains_begin(record);
     FaceFloors f = {-1.0, 0.0, 0, 0};
+    if (record->row_count == 1) {  // nearly half the records of small faces
+        // The row's ends are where the walk starts: the first left edge's x
+        // and the last right edge's (the right chain runs bottom to top).
+        const EdgeStep* edges = polygon_record_edges(record);
+        p.put(span);
+        insert_row(edges[0].x, edges[record->left_count + record->right_count - 1].x, span, rows, first, record, &f);
+        return;
+    }
+    ChainWalk c = chains_begin(record);
     // The walk from relative row `at` to row `to`, making no spans.
     auto skip_rows = [&](int32_t at, int32_t to) {
         chains_skip(&c, to - at);

@@ -354,7 +354,7 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
         columns[2 * y] = (int32_t)(rng() % 400);
         columns[2 * y + 1] = columns[2 * y] + (int32_t)(rng() % 41);
     }
-    const ClassifyExtras windows = {columns.data(), nullptr};
+    const ClassifyExtras windows = {columns.data(), nullptr, 0};
     ASSERT_EQ(object_pass_classify(&eye, object, 0, object->face_count, view.data(), &windows, windowed.data()),
               object->face_count);
     for (int32_t f = 0; f < object->face_count; f++) {
