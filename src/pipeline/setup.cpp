@@ -328,6 +328,10 @@ inline void chains_step(ChainWalk* c) {
 // to their walks: there deep rows' floors pass runs of hidden rows at once,
 // cheaper than asking each row here.
 int chains_make_a_span(const EdgeChains* chains) {
+    if (chains->end_row - chains->left[0].y == 1) {  // one row: the walk's start is all there is
+        const int32_t x_left = chains->left[0].x >> 16, x_right = chains->right[chains->right_count - 1].x >> 16;
+        return x_right > 0 && x_right > x_left;
+    }
     const int32_t rows = chain_rows(chains);
     if (rows > 4) return 1;
     ChainWalk c = chains_start(chains->left, chains->left_count, chains->right, chains->right_count);
