@@ -383,28 +383,40 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
     const float ex = e[0], ey = e[1], ez = e[2];
     const int32_t end = first + count;
     int32_t n = 0, f = first;
+    auto one_face = [&](int32_t i) {  // NaN faces the eye, as in the lanes below
+        const SceneFace* face = &object->faces[i];
+        float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
+        if (!((double)s > facing_limit)) out[n++] = classify_entry<with_marks>(object, i, view, extras, height);
+    };
 #ifdef __SSE2__
     // Four faces at a time, one per lane, through the loop's own float
     // operations in its order. (double)s > 0.1 is s >= 0.1f for every float
     // s (0.1f is the float next above 0.1), and NaN passes neither.
     const __m128 limit = _mm_set1_ps(0.1f);
     const __m128 x = _mm_set1_ps(ex), y = _mm_set1_ps(ey), z = _mm_set1_ps(ez);
-    for (; f + 4 <= end; f += 4) {
-        const SceneFace* q = &object->faces[f];
-        __m128 nx = _mm_loadu_ps(&q[0].plane_nx), ny = _mm_loadu_ps(&q[1].plane_nx);
-        __m128 nz = _mm_loadu_ps(&q[2].plane_nx), d = _mm_loadu_ps(&q[3].plane_nx);
-        _MM_TRANSPOSE4_PS(nx, ny, nz, d);
+    auto four_faces = [&](int32_t i, __m128 nx, __m128 ny, __m128 nz, __m128 d) {  // faces i..i+3
         const __m128 s = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, x), _mm_mul_ps(ny, y)), _mm_mul_ps(nz, z)), d);
         for (int towards = ~_mm_movemask_ps(_mm_cmpge_ps(s, limit)) & 0xF; towards; towards &= towards - 1)
-            out[n++] = classify_entry<with_marks>(object, f + __builtin_ctz((unsigned)towards), view, extras, height);
+            out[n++] = classify_entry<with_marks>(object, i + __builtin_ctz((unsigned)towards), view, extras, height);
+    };
+    if (const float* blocks = object->face_planes) {
+        // Up to the first whole block face by face, then a block at a time.
+        for (; f < end && (f & 3); f++) one_face(f);
+        for (; f + 4 <= end; f += 4) {
+            const float* b = blocks + (size_t)f * 4;
+            four_faces(f, _mm_loadu_ps(b), _mm_loadu_ps(b + 4), _mm_loadu_ps(b + 8), _mm_loadu_ps(b + 12));
+        }
+    } else {
+        for (; f + 4 <= end; f += 4) {
+            const SceneFace* q = &object->faces[f];
+            __m128 nx = _mm_loadu_ps(&q[0].plane_nx), ny = _mm_loadu_ps(&q[1].plane_nx);
+            __m128 nz = _mm_loadu_ps(&q[2].plane_nx), d = _mm_loadu_ps(&q[3].plane_nx);
+            _MM_TRANSPOSE4_PS(nx, ny, nz, d);
+            four_faces(f, nx, ny, nz, d);
+        }
     }
 #endif
-    for (; f < end; f++) {
-        const SceneFace* face = &object->faces[f];
-        float s = face->plane_nx * ex + face->plane_ny * ey + face->plane_nz * ez + face->plane_d;
-        if ((double)s > facing_limit) continue;
-        out[n++] = classify_entry<with_marks>(object, f, view, extras, height);
-    }
+    for (; f < end; f++) one_face(f);
     return n;
 }
 

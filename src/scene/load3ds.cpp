@@ -508,6 +508,7 @@ void free_object(SceneObject* o) {
     std::free(o->name);
     std::free(o->faces);
     std::free(o->vertices);
+    std::free(o->face_planes);
     float* arrays[] = {o->position_key_frames, o->position_keys_x,     o->position_keys_y,
                        o->position_keys_z,     o->rotation_key_frames, o->rotation_key_angles,
                        o->rotation_key_axis_x, o->rotation_key_axis_y, o->rotation_key_axis_z};
@@ -600,8 +601,7 @@ Scene* scene_load(const char* file_name) {
             scene_free(scene);
             return nullptr;
         }
-        compute_face_planes(o);
-        if (!compute_vertex_normals(o)) {
+        if (!compute_face_planes(o) || !compute_vertex_normals(o)) {
             chunk_fail("out of memory");
             scene_free(scene);
             return nullptr;

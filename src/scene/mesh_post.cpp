@@ -72,7 +72,7 @@ int32_t group_positions(const SceneVertex* vertices, int32_t count, int32_t* gro
 
 }  // namespace
 
-void compute_face_planes(SceneObject* object) {
+int compute_face_planes(SceneObject* object) {
     for (int32_t i = 0; i < object->face_count; i++) {
         SceneFace& f = object->faces[i];
         const SceneVertex& c0 = *f.corners[0];
@@ -93,6 +93,27 @@ void compute_face_planes(SceneObject* object) {
         f.plane_nz = nz / length;
         f.plane_d = -(f.plane_nx * c0.x + f.plane_ny * c0.y + f.plane_nz * c0.z);
     }
+    return face_plane_blocks(object);
+}
+
+int face_plane_blocks(SceneObject* object) {
+    std::free(object->face_planes);
+    object->face_planes = nullptr;
+    // Faces past the last one in their block face nowhere: zeros.
+    const size_t blocks = ((size_t)object->face_count + 3) / 4;
+    if (blocks == 0) return 1;
+    float* p = (float*)std::calloc(blocks * 16, sizeof(float));
+    if (!p) return 0;
+    for (int32_t i = 0; i < object->face_count; i++) {
+        const SceneFace& f = object->faces[i];
+        float* block = p + (size_t)(i / 4) * 16 + (size_t)(i % 4);
+        block[0] = f.plane_nx;
+        block[4] = f.plane_ny;
+        block[8] = f.plane_nz;
+        block[12] = f.plane_d;
+    }
+    object->face_planes = p;
+    return 1;
 }
 
 // All vertices of one position share one running sum, and the sums are

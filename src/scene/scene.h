@@ -37,6 +37,9 @@ struct SceneObject {
     int32_t face_count;         // 0..65535
     SceneFace* faces;
     SceneVertex* vertices;
+    float* face_planes;         // the faces' planes again, four faces to a block of 16 floats: nx of
+                                // faces 4b..4b+3, then ny, nz and d; the facing test reads them four
+                                // faces at a time without gathering them; null: read the faces
     Matrix4 matrix;             // pose: local to world
     int32_t parent_node_id;     // from the node header, unchanged
     int32_t position_key_count;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
@@ -12,6 +13,7 @@
 #include "pipeline/setup.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
+#include "scene/mesh_post.h"
 #include "synthetic_scene.h"
 
 namespace {
@@ -119,6 +121,22 @@ TEST_F(ObjectPass, FacingVerdictIsTheSameInEveryLaneAndInTheTail) {
             for (const Span& span : camera(scene, identity())) ids.push_back(span.node->face_id);
             EXPECT_EQ(std::count(ids.begin(), ids.end(), id) > 0, c.kept) << "s " << c.s << " at " << at;
             EXPECT_EQ(std::set<uint32_t>(ids.begin(), ids.end()).size(), c.kept ? 7u : 6u) << c.s << " at " << at;
+            // The planes in blocks of four give the same entries, from every start.
+            ObjectView eye;
+            const Matrix4 pose = identity();
+            object_view_begin(&eye, &o->matrix, &pose, &synthetic::test_screen);
+            std::vector<ViewVertex> view((size_t)o->vertex_count);
+            object_view_vertices(&eye, o->vertices, o->vertex_count, view.data());
+            for (int first = 0; first < 4; first++) {
+                uint32_t faces[7], blocks[7];
+                ASSERT_EQ(o->face_planes, nullptr);
+                const int32_t n = object_pass_classify(&eye, o, first, 7 - first, view.data(), nullptr, faces);
+                ASSERT_EQ(face_plane_blocks(o), 1);
+                ASSERT_EQ(object_pass_classify(&eye, o, first, 7 - first, view.data(), nullptr, blocks), n);
+                EXPECT_TRUE(std::equal(faces, faces + n, blocks)) << "s " << c.s << " at " << at << " from " << first;
+                std::free(o->face_planes);
+                o->face_planes = nullptr;
+            }
         }
 }
 
