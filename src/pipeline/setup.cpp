@@ -137,7 +137,7 @@ size_t planes_bytes(int planes) { return ((size_t)(2 * planes + 1) * sizeof(floa
 size_t edges_offset(int planes) { return sizeof(PolygonRecord) + shading_bytes(planes) + planes_bytes(planes); }
 static_assert(sizeof(PolygonRecord) % alignof(SpanShading) == 0, "the shading starts aligned");
 static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 13 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
-                      8 * 6 * sizeof(float) <= POLYGON_RECORD_MAX,
+                      8 * 6 * sizeof(float) + 24 <= POLYGON_RECORD_MAX,
               "the largest camera record fits");
 
 float* record_planes(PolygonRecord* record) { return (float*)((char*)(record + 1) + shading_bytes(record->planes)); }
@@ -163,6 +163,7 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->right_count = (uint8_t)c->right_count;
     record->planes = (uint8_t)planes;
     record->checkpoints = 0;
+    record->floors = 0;
     std::memset(record->unused, 0, sizeof record->unused);
     EdgeStep* edges = (EdgeStep*)((char*)record + edges_offset(planes));
     // A few 16-byte entries: copied in place, cheaper than a memcpy call.
@@ -253,11 +254,57 @@ void checkpoints_fill(const PolygonRecord* record, int32_t count, int32_t spacin
     }
 }
 
-// Appends the checkpoints to a record whose planes are filled; returns the
-// record's new size.
-size_t record_finish(PolygonRecord* record, size_t size) {
-    int32_t count = checkpoint_count(record->row_count);
-    if (!count) return size;
+// What a walk asks rows' floors with, worked out when it first meets a row
+// that has them. A row whose floors lie above the top of the whole face
+// over the face's columns gets no span from it, whatever that row's span is.
+struct FaceFloors {
+    double margin;             // of every row's 1/z line (span_line_margin); negative: not worked out
+    double top;                // the face's highest 1/z over its columns, with every rounding; NaN: unknown
+    int32_t x_left, x_right;   // every span of the face lies within [x_left, x_right]
+};
+
+// Rows step 1/z as a float sum of row steps: each row's value stays within
+// w_abs = |start| + rows * |step| (doubled for rounding) and within
+// rows * 2^-24 * w_abs of the exact plane. Edge x is 16.16 and stays
+// between the two ends of each edge entry.
+void face_floors_work_out(const PolygonRecord* record, FaceFloors* f) {
+    const RecordPlanes planes = polygon_record_planes(record);
+    double w0 = planes.start[0], dw = planes.row_step[0], d = planes.column_step[0];
+    double rows = (double)record->row_count;
+    double w_abs = std::fabs(w0) + rows * std::fabs(dw);
+    f->margin = span_line_margin(2.0 * w_abs, d);
+    const EdgeStep* edges = polygon_record_edges(record);
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (int32_t i = 0; i < record->left_count + record->right_count; i++) {
+        int64_t x0 = edges[i].x, x1 = x0 + (int64_t)(edges[i].count - 1) * edges[i].dx;
+        if (i < record->left_count) {
+            lo = std::min(lo, std::min(x0, x1));
+        } else {
+            hi = std::max(hi, std::max(x0, x1));
+        }
+    }
+    f->x_left = (int32_t)(lo >> 16);
+    f->x_right = (int32_t)(hi >> 16);
+    double high = std::max(w0, w0 + (rows - 1.0) * dw) + std::max((double)f->x_left * d, (double)f->x_right * d);
+    f->top = high + rows * 0x1p-23 * w_abs + f->margin;
+    // Edges that wrapped in 32 bits (never on a screen) leave the columns unknown.
+    if (lo < INT32_MIN || hi > INT32_MAX || f->x_left < 0) f->top = NAN;
+}
+
+// A walk's floors when it first needs them: kept in the record (see
+// record_finish) or worked out.
+void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
+    if (record->floors)
+        *f = *(const FaceFloors*)((const char*)record + record->size - sizeof(FaceFloors));
+    else
+        face_floors_work_out(record, f);
+}
+
+// record_finish for a record of more than 16 rows: its `count` checkpoints,
+// then its floors. A record this tall is walked by several bands, and each
+// would work out the floors as soon as it met a row that has them: they are
+// worked out once, here.
+__attribute__((noinline)) size_t record_finish_tall(PolygonRecord* record, size_t size, int32_t count) {
     int32_t spacing = checkpoint_spacing(record->row_count, count);
     float* out = (float*)((char*)record + size);
     if (record->planes == 1)
@@ -266,8 +313,18 @@ size_t record_finish(PolygonRecord* record, size_t size) {
         checkpoints_fill<FullPlanes>(record, count, spacing, out);
     record->checkpoints = (uint8_t)count;
     size += ((size_t)(count * record->planes) * sizeof(float) + 7) & ~(size_t)7;
+    face_floors_work_out(record, (FaceFloors*)((char*)record + size));
+    record->floors = 1;
+    size += sizeof(FaceFloors);
     record->size = (uint16_t)size;
     return size;
+}
+
+// Appends what a tall record keeps besides to a record whose planes are
+// filled; returns the record's new size.
+inline size_t record_finish(PolygonRecord* record, size_t size) {
+    const int32_t count = checkpoint_count(record->row_count);
+    return count ? record_finish_tall(record, size, count) : size;
 }
 
 // Where a walk stands on the two chains: the 16.16 x of both edges in the
@@ -377,43 +434,6 @@ inline int rows_in_set(const PolygonRecord* record, const SpanRows* rows, int32_
     int32_t record_end = record->first_row + record->row_count, set_end = rows->first_row + rows->row_count;
     *end = record_end < set_end ? record_end : set_end;
     return *first < *end;
-}
-
-// What a walk asks rows' floors with, worked out when it first meets a row
-// that has them. A row whose floors lie above the top of the whole face
-// over the face's columns gets no span from it, whatever that row's span is.
-struct FaceFloors {
-    double margin;             // of every row's 1/z line (span_line_margin); negative: not worked out
-    double top;                // the face's highest 1/z over its columns, with every rounding; NaN: unknown
-    int32_t x_left, x_right;   // every span of the face lies within [x_left, x_right]
-};
-
-// Rows step 1/z as a float sum of row steps: each row's value stays within
-// w_abs = |start| + rows * |step| (doubled for rounding) and within
-// rows * 2^-24 * w_abs of the exact plane. Edge x is 16.16 and stays
-// between the two ends of each edge entry.
-void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
-    const RecordPlanes planes = polygon_record_planes(record);
-    double w0 = planes.start[0], dw = planes.row_step[0], d = planes.column_step[0];
-    double rows = (double)record->row_count;
-    double w_abs = std::fabs(w0) + rows * std::fabs(dw);
-    f->margin = span_line_margin(2.0 * w_abs, d);
-    const EdgeStep* edges = polygon_record_edges(record);
-    int64_t lo = INT64_MAX, hi = INT64_MIN;
-    for (int32_t i = 0; i < record->left_count + record->right_count; i++) {
-        int64_t x0 = edges[i].x, x1 = x0 + (int64_t)(edges[i].count - 1) * edges[i].dx;
-        if (i < record->left_count) {
-            lo = std::min(lo, std::min(x0, x1));
-        } else {
-            hi = std::max(hi, std::max(x0, x1));
-        }
-    }
-    f->x_left = (int32_t)(lo >> 16);
-    f->x_right = (int32_t)(hi >> 16);
-    double high = std::max(w0, w0 + (rows - 1.0) * dw) + std::max((double)f->x_left * d, (double)f->x_right * d);
-    f->top = high + rows * 0x1p-23 * w_abs + f->margin;
-    // Edges that wrapped in 32 bits (never on a screen) leave the columns unknown.
-    if (lo < INT32_MIN || hi > INT32_MAX || f->x_left < 0) f->top = NAN;
 }
 
 // How many rows from y on (before end) the floors hide the whole face in.

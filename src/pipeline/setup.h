@@ -105,7 +105,8 @@ struct PolygonRecord {
     uint8_t right_count;
     uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
     uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints)
-    uint8_t unused[6];     // the header is 24 bytes: the shading behind it starts on 8
+    uint8_t floors;        // 1: what the walks ask rows' floors with follows the checkpoints (records with some)
+    uint8_t unused[5];     // the header is 24 bytes: the shading behind it starts on 8
 };
 
 // Attribute planes of a record, `planes` of each: values at column 0 of
@@ -128,7 +129,7 @@ struct RecordCheckpoints {
     int32_t spacing;      // rows between them
 };
 
-enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, shading, planes, 14 edges and 8 checkpoints fit
+enum { POLYGON_RECORD_MAX = 576 };  // bytes: header, shading, planes, 14 edges, 8 checkpoints and floors fit
 
 // Builds the record of a projected polygon in `out` (POLYGON_RECORD_MAX bytes,
 // 8-byte aligned). Returns its size, or 0 when setup rejects the polygon

@@ -83,11 +83,12 @@ TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     EXPECT_EQ(record->left_count, 1);
     EXPECT_EQ(record->right_count, 2);
     EXPECT_EQ(polygon_record_edges(record)[2].count, 80);  // the topmost right edge
-    // Header, shading (camera only), planes, edges, 6 checkpoints (100 rows).
-    EXPECT_EQ(record->size, 24 + 16 + 3 * 16 + 6 * 4);
+    // Header, shading (camera only), planes, edges, 6 checkpoints (100 rows), floors.
+    EXPECT_EQ(record->size, 24 + 16 + 3 * 16 + 6 * 4 + 24);
+    EXPECT_EQ(record->floors, 1);
     EXPECT_EQ(polygon_record_shading(record), nullptr);
     alignas(8) unsigned char camera[POLYGON_RECORD_MAX];
-    ASSERT_EQ(polygon_record_camera(&p, &synthetic::test_screen, nullptr, 4, camera), 24u + 32 + 56 + 3 * 16 + 6 * 24);
+    ASSERT_EQ(polygon_record_camera(&p, &synthetic::test_screen, nullptr, 4, camera), 24u + 32 + 56 + 3 * 16 + 6 * 24 + 24);
     EXPECT_EQ(polygon_record_shading((const PolygonRecord*)camera)->texture, pipeline_neutral_texture());
     EXPECT_EQ(polygon_record_edges((const PolygonRecord*)camera)[2].count, 80);
 }
@@ -438,20 +439,33 @@ std::vector<SpanNode> row_spans(const SpanRows* rows) {
     return out;
 }
 
-// A tall face in front of the top half, then thin faces behind it reaching
-// below it: rows with floors skip the hidden parts (and whole runs of rows),
-// walks into lower row sets start from the records' kept rows. Walked into
-// 12-row sets, every span must equal, bit for bit, the span of one walk over
-// all rows without floors.
+// A tall face in front of the top half, a far wall over everything with
+// faces behind it in the lower half, then thin faces reaching from behind
+// the tall face to in front of the wall, and tall thin faces in front of all:
+// rows with floors skip the hidden parts (and whole runs of rows, but not
+// the rows where a face comes out in front), walks into lower row sets start
+// from the records' kept rows and floors. Walked into 12-row sets, every
+// span must equal, bit for bit, the span of one walk over all rows without
+// floors.
 TEST(SetupWalk, RowSetsWithFloorsGiveTheSpansOfOneWalk) {
     ASSERT_EQ(synthetic::set_screen(400, 300), 1);
     auto t = synthetic::checker_texture();
     std::vector<ClipPolygon> faces;
     faces.push_back(polygon({at(2, 2, 5, 0, 0), at(398, 160, 6, 1, 1), at(398, 2, 5, 1, 0)}));
     faces.push_back(polygon({at(2, 2, 5, 0, 0), at(2, 150, 6, 0, 1), at(398, 160, 6, 1, 1)}));
+    faces.push_back(polygon({at(2, 2, 100, 0, 0), at(2, 298, 100, 0, 1), at(398, 298, 100, 1, 1)}));
+    faces.push_back(polygon({at(2, 2, 100, 0, 0), at(398, 298, 100, 1, 1), at(398, 2, 100, 1, 0)}));
+    for (int i = 0; i < 120; i++) {
+        float x = 10.0f + (float)i * 3.2f;
+        faces.push_back(polygon({at(x, 100, 150, 0, 0), at(x + 3.0f, 285, 150, 1, 1), at(x + 3.0f, 100, 150, 1, 0)}));
+    }
     for (int i = 0; i < 240; i++) {
         float x = 10.0f + (float)(i % 120) * 3.1f, z = 20.0f + (float)i * 0.2f;
         faces.push_back(polygon({at(x, 290, z, 0, 0), at(x + 2.5f, 290, z + 0.5f, 1, 0), at(x + 1.2f, 8, z, 0.5f, 1)}));
+    }
+    for (int i = 0; i < 12; i++) {
+        float x = 20.0f + (float)i * 31.0f;
+        faces.push_back(polygon({at(x, 280, 3, 0, 0), at(x + 4.0f, 280, 3, 1, 0), at(x + 2.0f, 20, 3, 0.5f, 1)}));
     }
     for (auto& f : faces)
         for (int i = 0; i < f.count; i++) f.v[i].lx = f.v[i].x * 0.9f, f.v[i].ly = f.v[i].y, f.v[i].lz = f.v[i].z;
