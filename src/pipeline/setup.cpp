@@ -131,14 +131,12 @@ inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, cons
 
 // Record layout: the header; a camera record's shading; the planes (starts,
 // row steps, W's column step), padded to 8 bytes; then the left and right
-// edges.
+// edges; a record of more than 16 rows then its checkpoints, padded to 8
+// bytes, and its FaceFloors.
 size_t shading_bytes(int planes) { return planes == 6 ? sizeof(SpanShading) : 0; }
 size_t planes_bytes(int planes) { return ((size_t)(2 * planes + 1) * sizeof(float) + 7) & ~(size_t)7; }
 size_t edges_offset(int planes) { return sizeof(PolygonRecord) + shading_bytes(planes) + planes_bytes(planes); }
 static_assert(sizeof(PolygonRecord) % alignof(SpanShading) == 0, "the shading starts aligned");
-static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 13 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
-                      8 * 6 * sizeof(float) + 24 <= POLYGON_RECORD_MAX,
-              "the largest camera record fits");
 
 float* record_planes(PolygonRecord* record) { return (float*)((char*)(record + 1) + shading_bytes(record->planes)); }
 
@@ -255,13 +253,17 @@ void checkpoints_fill(const PolygonRecord* record, int32_t count, int32_t spacin
 }
 
 // What a walk asks rows' floors with, worked out when it first meets a row
-// that has them. A row whose floors lie above the top of the whole face
-// over the face's columns gets no span from it, whatever that row's span is.
+// that has them (a tall record's when the record is made). A row whose
+// floors lie above the top of the whole face over the face's columns gets
+// no span from it, whatever that row's span is.
 struct FaceFloors {
     double margin;             // of every row's 1/z line (span_line_margin); negative: not worked out
     double top;                // the face's highest 1/z over its columns, with every rounding; NaN: unknown
     int32_t x_left, x_right;   // every span of the face lies within [x_left, x_right]
 };
+static_assert(sizeof(PolygonRecord) + sizeof(SpanShading) + 13 * sizeof(float) + 2 * EDGE_CHAIN_MAX * sizeof(EdgeStep) +
+                      8 * 6 * sizeof(float) + sizeof(FaceFloors) <= POLYGON_RECORD_MAX,
+              "the largest camera record fits");
 
 // Rows step 1/z as a float sum of row steps: each row's value stays within
 // w_abs = |start| + rows * |step| (doubled for rounding) and within
