@@ -161,7 +161,6 @@ size_t record_begin(PolygonRecord* record, const EdgeChains* c, uint32_t face_id
     record->right_count = (uint8_t)c->right_count;
     record->planes = (uint8_t)planes;
     record->checkpoints = 0;
-    record->floors = 0;
     std::memset(record->unused, 0, sizeof record->unused);
     EdgeStep* edges = (EdgeStep*)((char*)record + edges_offset(planes));
     // A few 16-byte entries: copied in place, cheaper than a memcpy call.
@@ -293,10 +292,10 @@ void face_floors_work_out(const PolygonRecord* record, FaceFloors* f) {
     if (lo < INT32_MIN || hi > INT32_MAX || f->x_left < 0) f->top = NAN;
 }
 
-// A walk's floors when it first needs them: kept in the record (see
-// record_finish) or worked out.
+// A walk's floors when it first needs them: kept behind a record's
+// checkpoints (see record_finish_tall) or worked out.
 void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
-    if (record->floors)
+    if (record->checkpoints)
         *f = *(const FaceFloors*)((const char*)record + record->size - sizeof(FaceFloors));
     else
         face_floors_work_out(record, f);
@@ -305,7 +304,8 @@ void face_floors_make(const PolygonRecord* record, FaceFloors* f) {
 // record_finish for a record of more than 16 rows: its `count` checkpoints,
 // then its floors. A record this tall is walked by several bands, and each
 // would work out the floors as soon as it met a row that has them: they are
-// worked out once, here.
+// worked out once, here. Kept out of line, so that record_finish stays a
+// test for the records of small faces.
 __attribute__((noinline)) size_t record_finish_tall(PolygonRecord* record, size_t size, int32_t count) {
     int32_t spacing = checkpoint_spacing(record->row_count, count);
     float* out = (float*)((char*)record + size);
@@ -316,7 +316,6 @@ __attribute__((noinline)) size_t record_finish_tall(PolygonRecord* record, size_
     record->checkpoints = (uint8_t)count;
     size += ((size_t)(count * record->planes) * sizeof(float) + 7) & ~(size_t)7;
     face_floors_work_out(record, (FaceFloors*)((char*)record + size));
-    record->floors = 1;
     size += sizeof(FaceFloors);
     record->size = (uint16_t)size;
     return size;
@@ -379,24 +378,28 @@ inline void chains_step(ChainWalk* c) {
     }
 }
 
-// 1 when some row of the chains' walk rounds to columns x_left < x_right
-// with x_right > 0: the only rows insert_row makes a span for. A polygon
+// Whether a row whose edges stand at the 16.16 positions xl and xr rounds to
+// columns x_left < x_right with x_right > 0: the only rows insert_row makes
+// a span for.
+inline int row_makes_a_span(int32_t xl, int32_t xr) {
+    const int32_t x_left = xl >> 16, x_right = xr >> 16;
+    return x_right > 0 && x_right > x_left;
+}
+
+// 1 when some row of the chains' walk makes a span (row_makes_a_span). A polygon
 // without one (a sliver between pixel centres, a tip off the left edge)
 // would make a record whose walks change no row; it is dropped before its
 // planes are built. Mostly the first row answers. Taller polygons are left
 // to their walks: there deep rows' floors pass runs of hidden rows at once,
 // cheaper than asking each row here.
 int chains_make_a_span(const EdgeChains* chains) {
-    if (chains->end_row - chains->left[0].y == 1) {  // one row: the walk's start is all there is
-        const int32_t x_left = chains->left[0].x >> 16, x_right = chains->right[chains->right_count - 1].x >> 16;
-        return x_right > 0 && x_right > x_left;
-    }
+    if (chains->end_row - chains->left[0].y == 1)  // one row: the walk's start is all there is
+        return row_makes_a_span(chains->left[0].x, chains->right[chains->right_count - 1].x);
     const int32_t rows = chain_rows(chains);
     if (rows > 4) return 1;
     ChainWalk c = chains_start(chains->left, chains->left_count, chains->right, chains->right_count);
     for (int32_t y = 0;;) {
-        int32_t x_left = c.xl >> 16, x_right = c.xr >> 16;
-        if (x_right > 0 && x_right > x_left) return 1;
+        if (row_makes_a_span(c.xl, c.xr)) return 1;
         if (++y >= rows) return 0;
         chains_step(&c);
     }
@@ -458,9 +461,9 @@ int32_t hidden_rows(const PolygonRecord* record, SpanRows* rows, int32_t y, int3
 // below may then hide the whole face. xl, xr: the row's 16.16 edge positions.
 inline int insert_row(int32_t xl, int32_t xr, SpanNode* span, SpanRows* rows, int32_t y, const PolygonRecord* record,
                       FaceFloors* f) {
-    int32_t x_left = xl >> 16, x_right = xr >> 16;
     ScanlineSpanList* list = &rows->lists[y - rows->first_row];
-    if (x_right <= 0 || x_right <= x_left) return list->floor_credit >= 0;
+    if (!row_makes_a_span(xl, xr)) return list->floor_credit >= 0;
+    const int32_t x_left = xl >> 16, x_right = xr >> 16;
     if (rows->columns && span_outside_columns(x_left, x_right, rows->columns[2 * y], rows->columns[2 * y + 1]))
         return 0;
     if (list->floor_credit >= 0) {

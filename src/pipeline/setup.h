@@ -104,9 +104,9 @@ struct PolygonRecord {
     uint8_t left_count;    // left edges, top to bottom; the right edges follow them, bottom to top
     uint8_t right_count;
     uint8_t planes;        // 1: depth only (light pass), 6: every plane (camera pass)
-    uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints)
-    uint8_t floors;        // 1: what the walks ask rows' floors with follows the checkpoints (records with some)
-    uint8_t unused[5];     // the header is 24 bytes: the shading behind it starts on 8
+    uint8_t checkpoints;   // rows whose plane values are kept after the edges (see polygon_record_checkpoints);
+                           // a record with some keeps what its walks ask rows' floors with behind them
+    uint8_t unused[6];     // the header is 24 bytes: the shading behind it starts on 8
 };
 
 // Attribute planes of a record, `planes` of each: values at column 0 of

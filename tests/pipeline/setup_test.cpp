@@ -85,7 +85,7 @@ TEST_F(Setup, EdgeChainsOfTheWorkedTriangle) {
     EXPECT_EQ(polygon_record_edges(record)[2].count, 80);  // the topmost right edge
     // Header, shading (camera only), planes, edges, 6 checkpoints (100 rows), floors.
     EXPECT_EQ(record->size, 24 + 16 + 3 * 16 + 6 * 4 + 24);
-    EXPECT_EQ(record->floors, 1);
+    EXPECT_EQ(record->checkpoints, 6);
     EXPECT_EQ(polygon_record_shading(record), nullptr);
     alignas(8) unsigned char camera[POLYGON_RECORD_MAX];
     ASSERT_EQ(polygon_record_camera(&p, &synthetic::test_screen, nullptr, 4, camera), 24u + 32 + 56 + 3 * 16 + 6 * 24 + 24);
