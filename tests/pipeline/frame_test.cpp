@@ -231,6 +231,29 @@ TEST_F(Frame, LightAtTheCameraSharesOnePassWithTheSameResult) {
     }
 }
 
+// The light pass leaves its light-view position only in the corners of
+// faces that turn towards it: after the light has gone round behind a
+// face, the face keeps what the first frame left it, frame after frame,
+// past the 255th (the marks of seen corners carry the frame's number,
+// which then comes round again).
+TEST_F(Frame, CornersOfFacesTurnedFromTheLightKeepTheirLightViewPosition) {
+    Mesh m;
+    m.face(m.vertex({0, 0, 0}, 0, 0), m.vertex({10, 0, 0}, 1, 0), m.vertex({0, 10, 0}, 0, 1), {0, 0, 1}, 0);
+    world.add(m);
+    Scene* s = world.finish();
+    const Matrix4 in_front = synthetic::look_at({3, 3, 30}, {3, 3, 0}, {0, 1, 0});
+    const Matrix4 behind = synthetic::look_at({3, 3, -30}, {3, 3, 0}, {0, 1, 0});
+    const Matrix4 camera = synthetic::look_at({3, 3, 40}, {3, 3, 0}, {0, 1, 0});
+    const SceneVertex* v = s->objects[0].vertices;
+    synthetic::render_frame(s, in_front, camera, nullptr, shadow.data(), frame.data());
+    const float seen[3] = {v[1].lx, v[1].ly, v[1].lz};
+    ASSERT_NEAR(seen[2], 30.0f, 1e-3f);  // the light's depth of (10, 0, 0)
+    for (int f = 2; f <= 300; f++) {
+        synthetic::render_frame(s, behind, camera, nullptr, shadow.data(), frame.data());
+        ASSERT_TRUE(v[1].lx == seen[0] && v[1].ly == seen[1] && v[1].lz == seen[2]) << "frame " << f;
+    }
+}
+
 // Faces that lie only in rows the cone leaves dark give the light pass no
 // spans; every other row's ids are those a full cone gives.
 TEST_F(Frame, RowsTheConeLeavesDarkTakeNoLightSpans) {
