@@ -1,4 +1,5 @@
 // Object pass; pipeline.h describes the steps.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,8 @@
 #include "math/clip.h"
 #include "math/lanes.h"
 #include "pipeline/object_pass.h"
+#include "pipeline/face_verdict.h"
+#include "pipeline/object_pass_avx2.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
@@ -29,103 +32,10 @@ const ViewVertex* corner_view(const SceneFace* face, int k, const ViewVertex* vi
     return &view[face->vertex_index[k]];
 }
 
-// How far, in pixels, a row's 16.16 edge positions may stray from the
-// exact edges: the float start of each edge (a few units in the last place
-// of an x up to 7680, under 1/256 of a pixel) plus the truncation of one
-// step per row, 2^-16 each.
-const float edge_slack = 1.0f / 64.0f;
-const float row_slack = 1.0f / 65536.0f;
-
-inline int32_t min3(int32_t a, int32_t b, int32_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); }
-inline int32_t max3(int32_t a, int32_t b, int32_t c) { return a > b ? (a > c ? a : c) : (b > c ? b : c); }
-
 // A screen position's row (ceil) and column (floor) as whole numbers: exact
 // where |x| < 2^23, 0 elsewhere and for NaN.
 inline int32_t whole_row(float y) { return std::fabs(y) < 8388608.0f ? (int32_t)setup_ceil(y) : 0; }
 inline int32_t whole_column(float x) { return std::fabs(x) < 8388608.0f ? (int32_t)setup_floor(x) : 0; }
-
-// For a face kept whole whose only row is r: 1 when its cross-section with
-// the line y = r lies inside one column, further from its sides than a
-// row's edge positions can stray from the exact edges, so that the row's
-// span has both ends in that column. The two edges that cross the line
-// are worked out in double precision, exact to far below that slack.
-inline int row_in_one_column(const ViewVertex* const v[3], int32_t r) {
-    const ViewVertex *top = v[0], *middle = v[1], *bottom = v[2];
-    if (middle->sy < top->sy) std::swap(top, middle);
-    if (bottom->sy < middle->sy) std::swap(middle, bottom);
-    if (middle->sy < top->sy) std::swap(top, middle);
-    // top->sy <= r < bottom->sy, as r = ceil(min y) and r + 1 = ceil(max y).
-    const double y = (double)r;
-    auto edge_x = [y](const ViewVertex* a, const ViewVertex* b) {  // a->sy <= y < b->sy
-        return (double)a->sx + (y - (double)a->sy) * ((double)b->sx - (double)a->sx) / ((double)b->sy - (double)a->sy);
-    };
-    const double x0 = edge_x(top, bottom);
-    const double x1 = (double)middle->sy <= y ? edge_x(middle, bottom) : edge_x(top, middle);
-    const double low = x0 < x1 ? x0 : x1, high = x0 < x1 ? x1 : x0;
-    const double slack = (double)edge_slack + 2.0 * (double)row_slack;
-    const double column = std::floor(low);
-    return low - column > slack && column + 1.0 - high > slack;
-}
-
-// A face kept whole makes spans only on rows [first, end) of its corners, and
-// a row's edge positions stray from the exact edges by far less than a
-// column, so each span starts at or right of the corners' least column less
-// one and ends at or left of their greatest column plus one: CLIP_DROP when
-// every such span lies outside its row's `columns` (span_outside_columns),
-// CLIP_KEEP otherwise or where `columns` is null.
-inline int keep_within(const int32_t* columns, int32_t height, int32_t first, int32_t end, int32_t least_column,
-                       int32_t greatest_column) {
-    if (!columns || first < 0 || end > height) return CLIP_KEEP;
-    for (int32_t y = first; y < end; y++)
-        if (!span_outside_columns(least_column - 1, greatest_column + 1, columns[2 * y], columns[2 * y + 1]))
-            return CLIP_KEEP;
-    return CLIP_DROP;
-}
-
-// What becomes of a face whose view vertices are v: its clip action, where
-// CLIP_DROP also stands for a face kept whole that cannot be drawn. A face
-// kept whole is drawn only when no corner lies nearer than the near limit
-// and its screen positions cover a pixel: polygon setup would make no span
-// otherwise, so it is dropped here before its corners are gathered. It
-// covers no row when ceil(min y) = ceil(max y); it covers no column when
-// min x and max x lie inside one column, far enough from its sides that no
-// row's edge positions can reach them, since every span then has its left
-// and right end in that column. (Setup also rejects corners off the screen;
-// those are left to it.) With `columns`, a face kept whole none of whose
-// spans could reach them is dropped as well (keep_within).
-inline __attribute__((always_inline)) int face_action(const ViewVertex* const v[3], const int32_t* columns,
-                                                      int32_t height) {
-    uint32_t s0 = v[0]->sides, s1 = v[1]->sides, s2 = v[2]->sides;
-    // Every corner inside every plane: kept whole (clip_triangle_action's
-    // first case, without the call); otherwise its verdict, on the frustum
-    // bits alone.
-    if ((s0 & s1 & s2 & CLIP_SIDES_INSIDE) != CLIP_SIDES_INSIDE) {
-        const uint32_t planes = 0xFF;
-        return clip_triangle_action(s0 & planes, s1 & planes, s2 & planes);
-    }
-    if ((s0 | s1 | s2) & VIEW_VERTEX_NEAR) return CLIP_DROP;
-    // Inside every plane and beyond the near limit a corner lies on or about
-    // the screen, so its row and column are exact; ceil and floor keep order,
-    // so the least row is ceil(min y) and so on.
-    const int32_t first_row = min3(v[0]->row, v[1]->row, v[2]->row);
-    const int32_t end_row = max3(v[0]->row, v[1]->row, v[2]->row);
-    if (first_row >= end_row) return CLIP_DROP;
-    const int32_t column = min3(v[0]->column, v[1]->column, v[2]->column);
-    const int32_t last_column = max3(v[0]->column, v[1]->column, v[2]->column);
-    // A corner in a later column reaches column + 1: no slack to test.
-    if (last_column != column)
-        return end_row - first_row == 1 && row_in_one_column(v, first_row)
-                   ? CLIP_DROP
-                   : keep_within(columns, height, first_row, end_row, column, last_column);
-    float left = v[0]->sx, right = v[0]->sx;
-    for (int k = 1; k < 3; k++) {
-        left = v[k]->sx < left ? v[k]->sx : left;
-        right = v[k]->sx > right ? v[k]->sx : right;
-    }
-    const float slack = edge_slack + ((float)(end_row - first_row) + 1.0f) * row_slack;
-    if (left - (float)column > slack && (float)column + 1.0f - right > slack) return CLIP_DROP;
-    return keep_within(columns, height, first_row, end_row, column, column);
-}
 
 // The corners' view vertices into v and their view positions into the
 // polygon's first three vertices (other clip fields cleared).
@@ -212,6 +122,9 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     const float focal = view->screen->focal_length;
     const float centre_x = (float)view->screen->centre_x, centre_y = (float)view->screen->centre_y;
     int32_t i = 0;
+#ifdef OBJECT_PASS_AVX2
+    if (engine_simd_level() == SIMD_AVX2) i = object_view_vertices_avx2(view, vertices, count, out);
+#endif
 #ifdef __SSE2__
     // Four vertices at a time, one per lane, through the same single-precision
     // operations in the same order as the loop below (and as
@@ -256,17 +169,19 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
             sides = _mm_or_si128(sides, _mm_and_si128(inside, _mm_set1_epi32(1 << k)));
             sides = _mm_or_si128(sides, _mm_and_si128(outside, _mm_set1_epi32(16 << k)));
         }
-        // Lanes to records: x, y, z, sx of a vertex are one transposed row,
-        // sy, sides, row and column the next.
-        static_assert(offsetof(ViewVertex, sy) == 16 && offsetof(ViewVertex, column) == 28, "eight words in order");
-        __m128 front[4] = {c[0], c[1], c[2], sx};
-        __m128 back[4] = {sy, _mm_castsi128_ps(sides), _mm_castsi128_ps(whole4(sy, 1)),
-                          _mm_castsi128_ps(whole4(sx, 0))};
+        // Lanes to records: sx, sides, row and column of a vertex are one
+        // transposed row, x, y, z and sy the next.
+        static_assert(offsetof(ViewVertex, column) == 12 && offsetof(ViewVertex, x) == 16 &&
+                          offsetof(ViewVertex, sy) == 28,
+                      "eight words in order");
+        __m128 front[4] = {sx, _mm_castsi128_ps(sides), _mm_castsi128_ps(whole4(sy, 1)),
+                           _mm_castsi128_ps(whole4(sx, 0))};
+        __m128 back[4] = {c[0], c[1], c[2], sy};
         _MM_TRANSPOSE4_PS(front[0], front[1], front[2], front[3]);
         _MM_TRANSPOSE4_PS(back[0], back[1], back[2], back[3]);
         for (int k = 0; k < 4; k++) {
-            _mm_storeu_ps(&out[i + k].x, front[k]);
-            _mm_storeu_ps(&out[i + k].sy, back[k]);
+            _mm_storeu_ps(&out[i + k].sx, front[k]);
+            _mm_storeu_ps(&out[i + k].x, back[k]);
         }
     }
 #endif
@@ -360,7 +275,7 @@ inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewV
     const SceneFace* face = &object->faces[f];
     const uint32_t i0 = face->vertex_index[0], i1 = face->vertex_index[1], i2 = face->vertex_index[2];
     const ViewVertex* v[3] = {&view[i0], &view[i1], &view[i2]};
-    const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_action(v, extras.columns, height);
+    const uint32_t entry = (uint32_t)f << 2 | (uint32_t)face_verdict::action(v, extras.columns, height);
     if (with_marks) {  // stored without a look first: a test and a branch cost more than the store
         extras.marks[i0].store(extras.mark, std::memory_order_relaxed);
         extras.marks[i1].store(extras.mark, std::memory_order_relaxed);
@@ -378,7 +293,7 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
     if (!with_columns) extras.columns = nullptr;
     const int32_t height = eye->screen->height;
     // The facing test: the signed distance of the eye (held in registers)
-    // from the face's plane against the facing limit; then face_action.
+    // from the face's plane against the facing limit; then face_verdict::action.
     const float* e = &eye->view_to_object.m[12];
     const float ex = e[0], ey = e[1], ez = e[2];
     const int32_t end = first + count;
@@ -420,18 +335,37 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
     return n;
 }
 
-}  // namespace
-
-int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                             const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
-    // The copies the frame takes: none (the camera's), marks (the light's
-    // where it is the camera or has no cone), both; and columns alone.
-    const ClassifyExtras e = extras ? *extras : ClassifyExtras{};
+// The copies the frame takes: none (the camera's), marks (the light's where
+// it is the camera or has no cone), both; and columns alone.
+int32_t classify_any(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                     const ViewVertex* view, const ClassifyExtras& e, uint32_t* out) {
     if (e.columns)
         return e.marks ? classify<true, true>(eye, object, first, count, view, e, out)
                        : classify<true, false>(eye, object, first, count, view, e, out);
     return e.marks ? classify<false, true>(eye, object, first, count, view, e, out)
                    : classify<false, false>(eye, object, first, count, view, e, out);
+}
+
+}  // namespace
+
+int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
+    const ClassifyExtras e = extras ? *extras : ClassifyExtras{};
+#ifdef OBJECT_PASS_AVX2
+    // With AVX2, the faces from the first block of four on go eight at a
+    // time; the ones before and after by the loops here.
+    if (object->face_planes && engine_simd_level() == SIMD_AVX2) {
+        const int32_t lead = std::min(count, (4 - (first & 3)) & 3);
+        const int32_t eights = (count - lead) & ~7;
+        if (eights) {
+            const int32_t tail = count - lead - eights;
+            int32_t n = lead ? classify_any(eye, object, first, lead, view, e, out) : 0;
+            n += object_pass_classify_avx2(eye, object, first + lead, eights, view, &e, out + n);
+            return tail ? n + classify_any(eye, object, first + lead + eights, tail, view, e, out + n) : n;
+        }
+    }
+#endif
+    return classify_any(eye, object, first, count, view, e, out);
 }
 
 size_t object_pass_light_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,

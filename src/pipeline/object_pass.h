@@ -31,13 +31,16 @@ struct ObjectView {
 
 // A vertex in an eye's view: the same numbers a face's corner gets when it
 // is transformed on its own, so either may be used.
+// The first four words are all that classification reads, so a corner is
+// one 16-byte load.
 struct ViewVertex {
-    float x, y, z;   // view space
-    float sx, sy;    // screen position: focal * x / z + centre; meaningful only at z >= 0.1
+    float sx;        // screen position: focal * x / z + centre; meaningful only at z >= 0.1
     uint32_t sides;  // bit p: on or inside frustum plane p; bit 4 + p: on or outside it;
                      // VIEW_VERTEX_NEAR: z below the near limit 0.1
     int32_t row;     // ceil(sy), the first row at or below the vertex; 0 when |sy| >= 2^23 or NaN
     int32_t column;  // floor(sx), the column it lies in; 0 likewise
+    float x, y, z;   // view space
+    float sy;        // screen position, as sx
 };
 enum : uint32_t { VIEW_VERTEX_NEAR = 0x100 };
 
@@ -77,13 +80,14 @@ struct ClassifyExtras {
 // face's index in the object and action CLIP_KEEP, CLIP_CUT or CLIP_DROP
 // (the face makes no polygon, one that covers no pixel, or, with columns in
 // `extras`, one kept whole whose every span would lie outside them); it
-// returns the number of entries (at most count). The record functions take
-// a face with its action (not CLIP_DROP), write its polygon's record into
-// `record` (POLYGON_RECORD_MAX bytes) and return the record's size: 0 when
-// the polygon was clipped away, came too near or covers no row. The light
-// record leaves the corners' light-view positions to the caller; the camera
-// record takes them from `light` (null: the vertices hold them) and the
-// texture from the face's material.
+// returns the number of entries (at most count). `out` has room for count
+// entries; those past the returned number may be overwritten. The record
+// functions take a face with its action (not CLIP_DROP), write its
+// polygon's record into `record` (POLYGON_RECORD_MAX bytes) and return the
+// record's size: 0 when the polygon was clipped away, came too near or
+// covers no row. The light record leaves the corners' light-view positions
+// to the caller; the camera record takes them from `light` (null: the
+// vertices hold them) and the texture from the face's material.
 int32_t object_pass_classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                              const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out);
 size_t object_pass_light_record(const ObjectView* eye, const SceneFace* face, const ViewVertex* view, int action,

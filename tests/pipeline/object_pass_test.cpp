@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "pipeline/object_pass.h"
@@ -423,6 +425,116 @@ TEST_F(ObjectPass, PixelFacesAreDroppedOnlyWhenEmptyAndRecordedAsTheirPolygons) 
     EXPECT_GT(made, 1000);
     EXPECT_GT(rejected, 1000);
     EXPECT_GT(outside, 500);
+}
+
+// Faces around the eye, for the lane tests: mostly tiny, every fifth up to
+// 20 units across, turned either way, across the frustum's planes, behind
+// the eye or nearer than the near limit; a few with a corner that is not a
+// number. First, 300 faces within one column whose corners lie on the
+// slack the column test allows, or 2^-16 either side of it: their u and v
+// hold the screen positions to give them (boundary_corners).
+Scene* scattered_faces(World& w) {
+    Mesh m;
+    std::mt19937 rng(7);
+    auto unit = [&]() { return (float)(rng() % 65537) / 65536.0f; };
+    for (int k = 0; k < 300; k++) {
+        const float column = (float)(10 + rng() % 380), row = (float)(10 + rng() % 280);
+        const int rows = 1 + k % 2;
+        const float slack = 1.0f / 64.0f + (float)(rows + 1) / 65536.0f;
+        const float left = slack + (float)(k % 3 - 1) / 65536.0f, right = slack + (float)(k / 3 % 3 - 1) / 65536.0f;
+        auto corner = [&](float sx, float sy) { return m.vertex({sx - 200.0f, sy - 150.0f, 200.0f}, sx, sy); };
+        m.face(corner(column + left, row - 0.5f), corner(column + 1.0f - right, row - 0.25f),
+               corner(column + 0.5f, row - 0.5f + (float)rows), {0, 0, -1}, -1);
+    }
+    for (int k = 0; k < 2000; k++) {
+        const Vec3 c{unit() * 60.0f - 30.0f, unit() * 46.0f - 23.0f, unit() * 45.0f - 5.0f};
+        const float size = k % 5 ? unit() * 0.2f : unit() * 20.0f;
+        int v[3];
+        for (int& i : v)
+            i = m.vertex({c.x + (unit() - 0.5f) * size, c.y + (unit() - 0.5f) * size, c.z + (unit() - 0.5f) * size},
+                         0, 0);
+        if (k % 97 == 0) m.vertices[(size_t)v[0]].y = std::nanf("");
+        m.face(v[0], v[1], v[2], {unit() - 0.5f, unit() - 0.5f, unit() - 0.5f}, -1);
+    }
+    w.add(m);
+    return w.finish();
+}
+
+// The screen positions scattered_faces' first faces are meant to have, on
+// their view vertices, exactly (a projection would round them).
+void boundary_corners(const SceneObject* o, ViewVertex* view) {
+    for (int i = 0; i < 900; i++) {
+        ViewVertex* v = &view[i];
+        v->sx = o->vertices[i].u, v->sy = o->vertices[i].v;
+        v->sides = CLIP_SIDES_INSIDE;
+        v->row = (int32_t)std::ceil(v->sy), v->column = (int32_t)std::floor(v->sx);
+    }
+}
+
+// View vertices and classification eight at a time give what the four-lane
+// loops and the one-by-one code give, bit for bit: the same vertices, the
+// same entries and the same marks, with and without columns and marks,
+// from starts that leave faces before the first whole block and after the
+// last group of eight.
+TEST_F(ObjectPass, EightLanesGiveTheFourLaneResults) {
+    if (!engine_simd_supported(SIMD_AVX2)) GTEST_SKIP() << "this processor has no AVX2";
+    const int level = engine_simd_level();
+    World pixel, scattered;
+    Scene* scenes[] = {pixel_faces(pixel), scattered_faces(scattered)};
+    std::mt19937 rng(8);
+    std::vector<int32_t> columns(2 * 300);
+    for (size_t y = 0; y < 300; y++) {
+        columns[2 * y] = (int32_t)(rng() % 400);
+        columns[2 * y + 1] = columns[2 * y] + (int32_t)(rng() % 60);
+    }
+    const Matrix4 poses[] = {identity(), synthetic::look_at({1, 2, -3}, {0, 0, 10}, {0, 1, 0})};
+    int actions[3] = {};
+    for (Scene* s : scenes) {
+        SceneObject* o = &s->objects[0];
+        ASSERT_EQ(face_plane_blocks(o), 1);
+        const size_t vertices = (size_t)o->vertex_count, faces = (size_t)o->face_count;
+        for (const Matrix4& pose : poses) {
+            ObjectView eye;
+            object_view_begin(&eye, &o->matrix, &pose, &synthetic::test_screen);
+            std::vector<ViewVertex> view[2] = {std::vector<ViewVertex>(vertices), std::vector<ViewVertex>(vertices)};
+            for (int lanes = 0; lanes < 2; lanes++) {
+                ASSERT_EQ(engine_set_simd(lanes ? SIMD_AVX2 : SIMD_SSE2), 1);
+                object_view_vertices(&eye, o->vertices, o->vertex_count, view[lanes].data());
+            }
+            ASSERT_EQ(std::memcmp(view[0].data(), view[1].data(), vertices * sizeof(ViewVertex)), 0);
+            if (s == scenes[1]) boundary_corners(o, view[0].data());
+            for (int extra = 0; extra < 4; extra++)
+                for (int first : {0, 1, 3, 8})
+                    for (int short_by : {0, 5, 8}) {
+                        const int32_t count = o->face_count - first - short_by;
+                        std::vector<uint32_t> entries[2] = {std::vector<uint32_t>(faces), std::vector<uint32_t>(faces)};
+                        std::vector<std::atomic<uint8_t>> marks[2] = {std::vector<std::atomic<uint8_t>>(vertices),
+                                                                      std::vector<std::atomic<uint8_t>>(vertices)};
+                        int32_t n[2];
+                        for (int lanes = 0; lanes < 2; lanes++) {
+                            for (auto& mark : marks[lanes]) mark.store(0);
+                            const ClassifyExtras extras = {extra & 1 ? columns.data() : nullptr,
+                                                           extra & 2 ? marks[lanes].data() : nullptr, 7};
+                            ASSERT_EQ(engine_set_simd(lanes ? SIMD_AVX2 : SIMD_SSE2), 1);
+                            n[lanes] = object_pass_classify(&eye, o, first, count, view[0].data(), &extras,
+                                                            entries[lanes].data());
+                        }
+                        const std::string where = "extras " + std::to_string(extra) + " from " +
+                                                  std::to_string(first) + " count " + std::to_string(count);
+                        ASSERT_EQ(n[0], n[1]) << where;
+                        for (int32_t i = 0; i < n[0]; i++) {
+                            ASSERT_EQ(entries[0][(size_t)i], entries[1][(size_t)i]) << where << " entry " << i;
+                            actions[entries[0][(size_t)i] & 3]++;
+                        }
+                        for (size_t i = 0; i < vertices; i++)
+                            ASSERT_EQ(marks[0][i].load(), marks[1][i].load()) << where << " vertex " << i;
+                    }
+        }
+        std::free(o->face_planes);
+        o->face_planes = nullptr;
+    }
+    engine_set_simd(level);
+    for (int action : actions) EXPECT_GT(action, 1000);
 }
 
 }  // namespace
