@@ -12,8 +12,8 @@
 
 #include "math/clip.h"
 #include "math/lanes.h"
-#include "pipeline/object_pass.h"
 #include "pipeline/face_verdict.h"
+#include "pipeline/object_pass.h"
 #include "pipeline/object_pass_avx2.h"
 #include "pipeline/setup.h"
 #include "raster/engine.h"

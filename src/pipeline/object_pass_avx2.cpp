@@ -58,9 +58,10 @@ constexpr LanePacking make_lane_packing() {
 
 constexpr LanePacking lane_packing = make_lane_packing();
 
-// Eight faces from f, whose planes are blocks b and b + 16 floats on; the
-// lanes' entries packed to out, with the few faces the lanes leave open
-// decided one by one. Returns the number of entries.
+// Faces f..f + 7, f a multiple of 4, so that their planes are two whole
+// blocks: the entries of those that turn towards the eye, packed in order
+// to out (the faces the lanes leave open decided one by one), and their
+// corners marked. Returns the number of entries.
 template <bool with_columns, bool with_marks>
 AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVertex* view,
                             const ClassifyExtras& extras, int32_t height, const __m256 eye[3], uint32_t* out) {
