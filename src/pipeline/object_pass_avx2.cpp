@@ -94,7 +94,7 @@ AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVert
     const __m256i ones = _mm256_set1_epi32(-1), one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
     const __m256i inside_bits = _mm256_set1_epi32(CLIP_SIDES_INSIDE);
 
-    // face_action's steps in its order; `open` holds the lanes no step has
+    // face_verdict::action's steps in its order; `open` holds the lanes no step has
     // decided yet. A corner outside a plane: clip_triangle_action's verdict,
     // CLIP_DROP where all three are on or outside one plane, else CLIP_CUT.
     const __m256i all = _mm256_and_si256(_mm256_and_si256(sides[0], sides[1]), sides[2]);
@@ -115,7 +115,7 @@ AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVert
     const __m256i greatest = _mm256_max_epi32(_mm256_max_epi32(column[0], column[1]), column[2]);
     const __m256i one_column = _mm256_cmpeq_epi32(least, greatest);
     const __m256i one_row = _mm256_cmpeq_epi32(rows, one);
-    // left and right as face_action's loop takes them: sx 1, then sx 2,
+    // left and right as action's loop takes them: sx 1, then sx 2,
     // replaces the running one where it is less (greater).
     const __m256 left = _mm256_min_ps(sx[2], _mm256_min_ps(sx[1], sx[0]));
     const __m256 right = _mm256_max_ps(sx[2], _mm256_max_ps(sx[1], sx[0]));
@@ -136,8 +136,8 @@ AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVert
     // outside the columns; a taller face with its first row outside is left
     // to the one-by-one code, which looks at the others.
     if (with_columns && extras.columns) {
-        const __m256i in_rows = _mm256_andnot_si256(_mm256_cmpgt_epi32(zero, first_row),
-                                                    _mm256_xor_si256(_mm256_cmpgt_epi32(end_row, _mm256_set1_epi32(height)), ones));
+        const __m256i below_end = _mm256_xor_si256(_mm256_cmpgt_epi32(end_row, _mm256_set1_epi32(height)), ones);
+        const __m256i in_rows = _mm256_andnot_si256(_mm256_cmpgt_epi32(zero, first_row), below_end);
         const __m256i tested = _mm256_and_si256(open, in_rows);
         const __m256i at = _mm256_slli_epi32(_mm256_and_si256(first_row, tested), 1);  // row 0 where untested
         const __m256i low = _mm256_i32gather_epi32((const int*)extras.columns, at, 4);
