@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #ifdef __SSE2__
@@ -28,6 +27,8 @@ const double facing_limit = 0.1;
 // whole: there is no near clipping.
 const double near_limit = 0.1;
 
+// Corner k's view vertex; its index in the object's vertices indexes the
+// marks alike.
 const ViewVertex* corner_view(const SceneFace* face, int k, const ViewVertex* view) {
     return &view[face->vertex_index[k]];
 }

@@ -177,9 +177,10 @@ AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVert
     return __builtin_popcount(facing);
 }
 
+// Faces [first, first + count), count a multiple of 8, eight at a time.
 template <bool with_columns, bool with_marks>
-AVX2 int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                      const ViewVertex* view, const ClassifyExtras& extras, uint32_t* out) {
+AVX2 int32_t classify_eights(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                             const ViewVertex* view, const ClassifyExtras& extras, uint32_t* out) {
     const float* e = &eye->view_to_object.m[12];
     const __m256 position[3] = {_mm256_set1_ps(e[0]), _mm256_set1_ps(e[1]), _mm256_set1_ps(e[2])};
     const int32_t height = eye->screen->height;
@@ -255,10 +256,10 @@ AVX2 int32_t object_pass_classify_avx2(const ObjectView* eye, const SceneObject*
                                        const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
     const ClassifyExtras& e = *extras;
     if (e.columns)
-        return e.marks ? classify<true, true>(eye, object, first, count, view, e, out)
-                       : classify<true, false>(eye, object, first, count, view, e, out);
-    return e.marks ? classify<false, true>(eye, object, first, count, view, e, out)
-                   : classify<false, false>(eye, object, first, count, view, e, out);
+        return e.marks ? classify_eights<true, true>(eye, object, first, count, view, e, out)
+                       : classify_eights<true, false>(eye, object, first, count, view, e, out);
+    return e.marks ? classify_eights<false, true>(eye, object, first, count, view, e, out)
+                   : classify_eights<false, false>(eye, object, first, count, view, e, out);
 }
 
 #endif
