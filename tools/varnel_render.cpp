@@ -51,6 +51,8 @@ struct Options {
     int threads;
     int width, height;       // frame size
     std::vector<int> views;  // FrameView, in the order given, each once
+    int light;               // LightSource
+    LightStart light_start;  // for LIGHT_GIVEN
 };
 
 // What every tick cost, kept for --bench only, which prints percentiles of
@@ -82,7 +84,7 @@ const char* const usage_text =
     "usage: varnel-render [--data DIR] [--frames N] [--events \"K:key:NAME K:mouse:DX,DY K:quit ...\"]\n"
     "                     [--events-file FILE] [--out FILE.png|FILE.bmp]\n"
     "                     [--view frame|spans|ids|light|levels|shadow]... [--threads N]\n"
-    "                     [--size WxH] [--bench]\n";
+    "                     [--size WxH] [--light X,Y,Z:AX,AY,AZ|camera] [--bench]\n";
 
 const char* const help_text =
     "\n"
@@ -101,6 +103,9 @@ const char* const help_text =
     "                    light, levels, shadow); several go to FILE-NAME.png\n"
     "--threads N         draws on N threads, 1 to 256 (default: one per core)\n"
     "--size WxH          the frame's size, 160x120 to 7680x4320 (default 400x300)\n"
+    "--light X,Y,Z:AX,AY,AZ  the light starts at X,Y,Z aiming at AX,AY,AZ (world\n"
+    "                    units); --light camera starts it at the camera; either\n"
+    "                    overrides the data folder's Light.txt\n"
     "--bench             prints one JSON line of times and memory figures\n"
     "\n"
     "Key names (any case): ESC or ESCAPE, END, HOME, LEFT, UP, RIGHT, DOWN, F11, F12, TAB.\n";
@@ -113,7 +118,7 @@ int usage(const char* why) {
 }
 
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{nullptr, 1, "", nullptr, "", 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT, {}};
+    *o = Options{nullptr, 1, "", nullptr, "", 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT, {}, LIGHT_FROM_FILE, {}};
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int has_value = i + 1 < argc;
@@ -150,6 +155,11 @@ int parse_options(int argc, char** argv, Options* o) {
                               "'; frame sizes from 160x120 to 7680x4320 are accepted")
                                  .c_str());
             if (!app_check_size(stderr, "varnel-render: --size", o->width, o->height)) return 2;
+        } else if (std::strcmp(a, "--light") == 0 && has_value) {
+            LightSource source;
+            if (!light_option_parse(argv[++i], &source, &o->light_start))
+                return usage(app_light_option_help(argv[i]).c_str());
+            o->light = source;
         } else if (std::strcmp(a, "--threads") == 0 && has_value) {
             o->threads = app_parse_threads(argv[++i]);
             if (!o->threads)
@@ -355,7 +365,7 @@ int main(int argc, char** argv) {
     BenchFigures bench = {};
     if (o.bench) bench_prepare(&bench, o.frames);
     platform_use(headless_backend());
-    const AppSettings settings = {o.threads, o.width, o.height, 0};
+    const AppSettings settings = {o.threads, o.width, o.height, 0, o.light, o.light_start};
     if (app_startup(&settings) != STARTUP_OK) {
         app_shutdown();
         return 1;

@@ -108,7 +108,7 @@ EMSCRIPTEN_KEEPALIVE int varnel_start(const char* folder, int width, int height,
         web_use_script(frames, script.data(), (int)script.size());
     else
         web_use_page_input();
-    const AppSettings settings = {threads, width, height, 1};
+    const AppSettings settings = {threads, width, height, 1, LIGHT_FROM_FILE, {}};
     program.started = 1;
     if (app_startup(&settings) != STARTUP_OK) {
         stop();

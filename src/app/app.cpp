@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <cmath>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +79,22 @@ void present(uint32_t* surface) {
     display_present();
 }
 
+// The light's start pose. A light file that cannot be used is one line on
+// stderr and the camera's pose: it never stops the program.
+void light_start(const AppSettings* settings) {
+    app.light_pose = app.camera_pose;
+    LightFile file;
+    const char* why = "";
+    const int read = light_file_read(&file, &why);
+    if (read < 0)
+        std::fprintf(stderr, "varnel: %s: %s; the light starts at the camera\n", LIGHT_FILE_NAME, why);
+    if (read > 0) app.light_neighbours = file.neighbours;
+    if (settings->light == LIGHT_GIVEN)
+        light_pose_from(&settings->light_start, &app.light_pose);
+    else if (settings->light == LIGHT_FROM_FILE && read > 0)
+        light_pose_from(&file.start, &app.light_pose);
+}
+
 void move_camera(float x, float y, float z) { matrix_translate(&app.camera_pose, x, y, z); }
 
 // One component of a key step along the pitched view: key_step * f(pitch),
@@ -107,13 +124,14 @@ StartupResult app_startup(const AppSettings* settings) {
     }
     platform_show_cursor(0);
 
-    // Camera at world (0, 30, -50) looking along +z; the light starts there too.
+    // Camera at world (0, 30, -50) looking along +z; the light starts there
+    // too, unless the data folder or the command line places it.
     matrix_identity(&app.camera_pose);
     matrix_rotate_z(&app.camera_pose, -3.1415925f);
     matrix_translate(&app.camera_pose, 0.0f, -30.0f, -50.0f);
-    app.light_pose = app.camera_pose;
     app.view_matrix = app.camera_pose;
     app.camera_pitch = 0.0f;
+    light_start(settings);
 
     log_line("Loading World ..");
     app.world_scene = scene_load("Svet.3ds");

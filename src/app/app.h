@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/light_start.h"
 #include "app/screen_size.h"
 #include "math/vecmath.h"
 #include "pipeline/frame.h"
@@ -21,6 +22,8 @@ struct AppSettings {
     int width;     // frame size in pixels; 0 x 0: the desktop's own (--size screen)
     int height;
     int windowed;  // 1: a resizable window the frame is scaled into; 0: full screen
+    int light;     // LightSource: where the light starts (0: "Light.txt", else the camera)
+    LightStart light_start;  // for LIGHT_GIVEN
 };
 
 // The program's state; one instance, created by app_startup.
@@ -28,7 +31,8 @@ struct AppState {
     Screen screen;                 // the frame's size and projection, fixed for the run
     Matrix4 camera_pose;           // camera to world; mouse yaw and arrow keys change it
     Matrix4 view_matrix;           // camera_pose with the pitch applied, rebuilt every tick
-    Matrix4 light_pose;            // light to world; changes only with F11
+    Matrix4 light_pose;            // light to world: "Light.txt", --light or the camera; changes only with F11
+    int light_neighbours;          // "Light.txt" says "neighbours": see ShadeSettings
     float camera_pitch;            // radians, accumulated, unlimited
     Scene* world_scene;            // "Svet.3ds"
     Scene* marker_scene;           // "Star.3ds"

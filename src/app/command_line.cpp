@@ -13,7 +13,7 @@
 namespace {
 
 const char* const help_text =
-    "usage: varnel [--data DIR] [--size WxH|screen] [--window]\n"
+    "usage: varnel [--data DIR] [--size WxH|screen] [--window] [--light X,Y,Z:AX,AY,AZ|camera]\n"
     "\n"
     "Shows the world of a data folder (DIR, or the working folder, or else the demo\n"
     "installed with the program) lit by a spotlight that casts shadows, drawn on the\n"
@@ -24,9 +24,14 @@ const char* const help_text =
     "--size screen  the frame at the desktop's own resolution, one pixel per pixel\n"
     "--window       an ordinary resizable window, first opened at the frame's size,\n"
     "               instead of full screen\n"
+    "--light X,Y,Z:AX,AY,AZ\n"
+    "               the light starts at X,Y,Z aiming at AX,AY,AZ (world units),\n"
+    "               whatever Light.txt says\n"
+    "--light camera the light starts where the camera is, whatever Light.txt says\n"
     "\n"
     "Reads:  Svet.3ds (the world), Star.3ds (the marker), Textures/<material>.tga,\n"
-    "        Cone.tga, Font.bmp, Pos.txt (the marker's path, optional)\n"
+    "        Cone.tga, Font.bmp, Pos.txt (the marker's path, optional),\n"
+    "        Light.txt (where the light starts, optional; else at the camera)\n"
     "Writes: Engine.log, Graph.txt (Home), \"Screenshot 0.bmp\", 1, ... (F12)\n"
     "\n"
     "Keys:   mouse turns and looks up and down, arrow keys walk, F11 puts the light\n"
@@ -59,6 +64,12 @@ const char* app_installed_data(const char* program, FILE* err) {
     return folder;
 }
 
+std::string app_light_option_help(const char* value) {
+    return std::string("--light takes X,Y,Z:AX,AY,AZ (six finite numbers, the aim not on the light) or camera, "
+                       "not '") +
+           value + "'";
+}
+
 int app_parse_threads(const char* text) {
     char* end;
     long n = std::strtol(text, &end, 10);
@@ -88,7 +99,7 @@ int app_parse_size(const char* text, int screen, int* width, int* height) {
 
 int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* settings) {
     const char* data = nullptr;
-    *settings = AppSettings{0, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+    *settings = AppSettings{0, SCREEN_WIDTH, SCREEN_HEIGHT, 0, LIGHT_FROM_FILE, {}};
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(help_text, out);
@@ -96,6 +107,15 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
         }
         if (std::strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
             data = argv[++i];
+            continue;
+        }
+        if (std::strcmp(argv[i], "--light") == 0 && i + 1 < argc) {
+            LightSource source;
+            if (!light_option_parse(argv[++i], &source, &settings->light_start)) {
+                std::fprintf(err, "varnel: %s\n", app_light_option_help(argv[i]).c_str());
+                return 2;
+            }
+            settings->light = source;
             continue;
         }
         if (std::strcmp(argv[i], "--window") == 0) {

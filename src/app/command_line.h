@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 struct AppSettings;
 
@@ -18,6 +19,8 @@ int app_parse_size(const char* text, int screen, int* width, int* height);
 // A thread count as the program and varnel-render take it: a whole number
 // from 1 to 256; 0 for anything else.
 int app_parse_threads(const char* text);
+// The line that refuses a --light value: what it takes, and `value`.
+std::string app_light_option_help(const char* value);
 // With no "Svet.3ds" in the working folder, the demo data folder installed
 // beside the running program (<prefix>/share/varnel/data for
 // <prefix>/bin/PROGRAM), after one line on `err` that names it; else null.

@@ -11,7 +11,7 @@
 namespace {
 
 // The default frame size drawn on 1 thread.
-const AppSettings one_thread = {1, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+const AppSettings one_thread = {1, SCREEN_WIDTH, SCREEN_HEIGHT, 0, LIGHT_FROM_FILE, {}};
 
 Matrix4 start_pose() {
     Matrix4 m;

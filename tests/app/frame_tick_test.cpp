@@ -19,7 +19,7 @@
 namespace {
 
 // The default frame size drawn on 2 threads.
-const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0, LIGHT_FROM_FILE, {}};
 
 const char* const full_log =
     "__________Varnel - Log__________\nLoading World ..\n    OK\nLoading textures ...\n"

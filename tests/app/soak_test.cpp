@@ -24,7 +24,7 @@
 namespace {
 
 // The default frame size drawn on 2 threads.
-const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+const AppSettings two_threads = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0, LIGHT_FROM_FILE, {}};
 
 // About 1.5 s in a release build and 5 s under the sanitizers. The script's
 // first tour (an object, a wall, spins and pitches, a long run, far outside)

@@ -206,7 +206,7 @@ TEST_F(SdlSlowFrames, StartupCutShortBySigtermSaysSo) {
         if (signalled) std::raise(SIGTERM);
         platform_use(sdl_backend());
         testing::internal::CaptureStderr();
-        const AppSettings settings = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0};
+        const AppSettings settings = {2, SCREEN_WIDTH, SCREEN_HEIGHT, 0, LIGHT_FROM_FILE, {}};
         StartupResult result = app_startup(&settings);
         std::string err = testing::internal::GetCapturedStderr();
         app_shutdown();

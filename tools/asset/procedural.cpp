@@ -218,6 +218,26 @@ void paint_gold(Rgba8* px, int w, int h) {
         }
 }
 
+// -- studio floor: 8 x 8 mid-grey tiles per repeat, fine light joints --------
+void paint_studio(Rgba8* px, int w, int h) {
+    const int tiles = 8;
+    const Colour grey = {150, 148, 142}, joint = {172, 170, 164};
+    const float cell_w = (float)w / tiles, cell_h = (float)h / tiles;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            float u = (x + 0.5f) / w, v = (y + 0.5f) / h;
+            int tx = x * tiles / w, ty = y * tiles / h;
+            float dx = std::fmin(x + 0.5f - tx * cell_w, (tx + 1) * cell_w - x - 0.5f);
+            float dy = std::fmin(y + 0.5f - ty * cell_h, (ty + 1) * cell_h - y - 0.5f);
+            Colour c = scale(grey, 0.94f + 0.08f * cell_random(tx, ty, 71));
+            c = scale(c, 0.9f + 0.2f * noise_fbm(u, v, 16, 4, 72));
+            c = mix(c, joint, clamp01(1.0f - std::fmin(dx, dy)));
+            px[(size_t)y * w + x] = store(c);
+        }
+}
+
+const ProceduralTexture studio = {"Ground", 256, 256, paint_studio};
+
 const ProceduralTexture textures[] = {
     {"Floor", 256, 256, paint_floor},
     {"Brick", 256, 256, paint_brick},
@@ -240,6 +260,8 @@ float noise_fbm(float u, float v, int period, int octaves, unsigned seed) {
     }
     return sum / total;
 }
+
+const ProceduralTexture* procedural_studio() { return &studio; }
 
 const ProceduralTexture* procedural_textures(int* count) {
     *count = texture_count;

@@ -16,6 +16,9 @@ struct ProceduralTexture {
 
 // Every texture the demo scenes use, in a fixed order.
 const ProceduralTexture* procedural_textures(int* count);
+// The studio floor an imported model stands on: mid-grey tiles, 8 x 8 per
+// repeat, so that both a shadow and the light's cone read on it.
+const ProceduralTexture* procedural_studio();
 // Null when no texture has this name.
 const ProceduralTexture* procedural_find(const char* name);
 

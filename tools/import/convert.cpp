@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "asset/procedural.h"
 #include "asset/ripmap.h"
 #include "import/import.h"
 
@@ -415,6 +416,34 @@ int make_textures() {
     return 1;
 }
 
+// The studio ground under the placed model (world bounds low..high): its
+// mesh, material and texture after the model's, named apart from the
+// material and object names taken so far.
+int add_ground(const double low[3], const double high[3], std::vector<std::string>* materials,
+               std::vector<std::string>* objects) {
+    ImportResult* r = convert.result;
+    const ProceduralTexture* paint = procedural_studio();
+    const std::string name = import_fit_name(paint->name, IMPORT_MATERIAL_NAME_MAX, "Ground", materials);
+    ImportTexture texture = {"Textures/" + name + ".tga", {}, ""};
+    std::vector<Rgba8> pixels((size_t)paint->base_width * (size_t)paint->base_height);
+    paint->paint(pixels.data(), paint->base_width, paint->base_height);
+    int w, h;
+    if (!texture_encode_image(pixels.data(), paint->base_width, paint->base_height, convert.options->max_texture,
+                              &texture.data, &w, &h))
+        return import_fail(ripmap_error());
+    texture.source = "the studio floor's tiles, " + std::to_string(w) + " x " + std::to_string(h);
+    Rgba8 mean = {0, 0, 0, 255};
+    long sum[3] = {0, 0, 0};
+    for (const Rgba8& p : pixels) sum[0] += p.r, sum[1] += p.g, sum[2] += p.b;
+    mean.r = (uint8_t)(sum[0] / (long)pixels.size()), mean.g = (uint8_t)(sum[1] / (long)pixels.size()),
+    mean.b = (uint8_t)(sum[2] / (long)pixels.size());
+    r->scene.materials.push_back(MaterialDef{name, mean});
+    r->textures.push_back(std::move(texture));
+    stage_ground(low, high, (int)r->scene.materials.size() - 1, &r->scene, &r->ground);
+    r->scene.meshes.back().name = import_fit_name("Ground", IMPORT_OBJECT_NAME_MAX, "Ground", objects);
+    return 1;
+}
+
 std::string path_text(const double centre[3], const double half[3], double extent) {
     const double margin = path_margin * extent;
     std::string text = std::to_string(path_points) + "\n";
@@ -487,20 +516,27 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     const double model_extent = std::max(own[1], 0.75 * own[0]);  // as square on, whatever the view
     result->scale = options->scale > 0.0 ? options->scale : fitted_extent / model_extent;
     const double extent = model_extent * result->scale;
-    const double width = size[0] * result->scale, height = size[1] * result->scale;
-    const double distance = std::max(width / (2.0 * half_columns), height / (bottom_room - look_down_least));
-    if (!std::isfinite(result->scale) || !(result->scale > 0.0) || !std::isfinite(extent) || !(extent > 0.0) ||
-        !std::isfinite(distance)) {
+    if (!std::isfinite(result->scale) || !(result->scale > 0.0) || !std::isfinite(extent) || !(extent > 0.0)) {
         convert = ConvertState{};
         return import_fail("the model has no extent to scale");
     }
-    // Square on: the front face half the view away from the eye, centred on
-    // the view axis. Three-quarter: the nearest face `distance` away, centred
-    // across, its top `below` the eye.
-    const double below = std::min(look_down * distance, bottom_room * distance - height);
-    const double half_depth = 0.5 * size[2] * result->scale;
-    const double target[3] = {eye[0], three_quarter ? eye[1] - below - 0.5 * height : eye[1],
-                              eye[2] + (three_quarter ? distance : half_view_distance * extent) + half_depth};
+    // The kept corners, scaled about the centre, decide where the model
+    // stands: the stage frames them in the start view.
+    std::vector<double> corners;
+    for (size_t p = 0; p < model->parts.size(); p++) {
+        std::vector<uint8_t> used(geometry[p].points.size() / 3, 0);
+        for (size_t t = 0; t < geometry[p].keep.size(); t++)
+            for (int k = 0; k < 3 && geometry[p].keep[t]; k++) used[model->parts[p].corners[3 * t + k]] = 1;
+        for (size_t i = 0; i < used.size(); i++)
+            for (int j = 0; j < 3 && used[i]; j++)
+                corners.push_back((geometry[p].points[3 * i + j] - centre[j]) * result->scale);
+    }
+    double target[3];
+    if (!stage_frame(corners, options->view, target)) {
+        convert = ConvertState{};
+        return import_fail("the model cannot be placed in the start view");
+    }
+    std::vector<double>().swap(corners);
     for (size_t p = 0; p < model->parts.size(); p++) emit_part(model->parts[p], geometry[p], centre, result->scale, target);
     if (result->counts.triangles == 0) {
         convert = ConvertState{};
@@ -511,9 +547,10 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     for (size_t i = 0; i < result->scene.materials.size(); i++)
         result->scene.materials[i].name = import_fit_name(
             model->materials[(size_t)convert.uses[i].material].name, IMPORT_MATERIAL_NAME_MAX, "Material", &taken);
-    taken.clear();
+    std::vector<std::string> taken_objects;
     for (size_t i = 0; i < result->scene.meshes.size(); i++)
-        result->scene.meshes[i].name = import_fit_name(convert.raw_names[i], IMPORT_OBJECT_NAME_MAX, "Object", &taken);
+        result->scene.meshes[i].name =
+            import_fit_name(convert.raw_names[i], IMPORT_OBJECT_NAME_MAX, "Object", &taken_objects);
     if (model->axes.guessed)
         result->guesses.push_back(std::string("up axis ") + model->axes.up_axis + ": " + model->axes.why +
                                   "; --up sets it (+x -x +y -y +z -z), --front the side that faces the camera, "
@@ -521,6 +558,16 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     int ok = make_textures();
     const double half[3] = {0.5 * size[0] * result->scale, 0.5 * size[1] * result->scale, 0.5 * size[2] * result->scale};
     result->path_text = path_text(target, half, extent);
+    // The stage, from the model as placed: the light always, the ground
+    // unless left out; neither moves the model.
+    double placed_low[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, placed_high[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const Mesh& m : result->scene.meshes)
+        for (const MeshVertex& v : m.vertices) {
+            const double p[3] = {v.x, v.y, v.z};
+            for (int k = 0; k < 3; k++) placed_low[k] = std::min(placed_low[k], p[k]), placed_high[k] = std::max(placed_high[k], p[k]);
+        }
+    result->light_text = stage_light_text(placed_low, placed_high);
+    if (ok && options->ground != IMPORT_GROUND_NONE) ok = add_ground(placed_low, placed_high, &taken, &taken_objects);
     convert = ConvertState{};
     return ok;
 }

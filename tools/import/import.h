@@ -37,6 +37,7 @@ struct ImportOptions {
     int front_negative = 0;  // 1: the negative direction of `front`
     double turn = 0.0;         // degrees the model turns about its up, counter-clockwise seen from above
     int view = 0;              // IMPORT_VIEW_*: how the placed model faces the start camera
+    int ground = 0;            // IMPORT_GROUND_*: what the model stands on
 };
 
 // The start view the model is placed for. Three-quarter: the front turned
@@ -46,6 +47,9 @@ struct ImportOptions {
 // eye level with the model's centre.
 enum { IMPORT_VIEW_THREE_QUARTER = 0, IMPORT_VIEW_FRONT = 1 };
 const double IMPORT_THREE_QUARTER_DEGREES = 35.0;
+// Studio: a floor under the model that sweeps up into a backdrop behind it.
+// None: the model alone, placed and lit the same.
+enum { IMPORT_GROUND_STUDIO = 0, IMPORT_GROUND_NONE = 1 };
 
 struct ImportMaterial {
     std::string name;   // as the model names it, any bytes
@@ -111,6 +115,14 @@ struct ImportCounts {
     long not_finite;  // dropped: a corner is not a finite number (or overflows a float)
 };
 
+// The studio ground as made, world units.
+struct StageGround {
+    double width;        // across the view
+    double floor_depth;  // from its front edge to the sweep's start
+    double wall_height;  // the backdrop's top above the floor
+    int triangles;
+};
+
 struct ImportResult {
     SceneBuild scene;                     // the world, world axes
     std::vector<ImportTexture> textures;  // one per material of scene, same order
@@ -120,6 +132,8 @@ struct ImportResult {
     double size[3];                       // extent along right, up, front, model units
     std::vector<std::string> guesses;     // everything the import had to assume
     std::vector<std::string> outside;     // image files read from outside the model's folder
+    std::string light_text;               // "Light.txt": the light above the model, aimed at it
+    StageGround ground;                   // the ground's size; all 0 without one
 };
 
 // Names within the 3DS limits (object names of 10 characters, material names
@@ -146,6 +160,19 @@ std::string import_fit_name(const std::string& raw, size_t limit, const char* fa
 // The world position of the model's engine-axis point: the model's own axes
 // turned to world axes (right to -x, up to +y, front to -z), not yet placed.
 void import_world_axes(const ImportAxes* axes, const double p[3], double out[3]);
+
+// -- the stage (stage.cpp) ------------------------------------------------------
+// The translation that frames `points` (x, y, z world-axis triples, the
+// model scaled about its centre) in the start view: whole, centred across,
+// as large as the view's box allows. 0 when there is none.
+int stage_frame(const std::vector<double>& points, int view, double translate[3]);
+// Appends the studio ground for a model whose placed bounds are low..high:
+// its top just under the model's lowest point, a floor that sweeps up into
+// a wall behind the model, reaching past the sides of the start view.
+void stage_ground(const double low[3], const double high[3], int material, SceneBuild* scene, StageGround* made);
+// "Light.txt" for a model placed within low..high: above it, from the
+// camera's side and the screen's left, aimed between it and its shadow.
+std::string stage_light_text(const double low[3], const double high[3]);
 
 // Finds the file an image reference names, relative to `folder`: '\' read as
 // '/', and when the name as given does not exist, each missing component

@@ -46,7 +46,8 @@ const char* const import_marker = ".varnel-import";
 const char* const import_marker_text =
     "This folder was made by varnel-tool import; varnel-tool import --force may replace it whole.\n";
 const char* const usage_text =
-    "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--scale S] [--max N]\n"
+    "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--ground G]\n"
+    "                          [--scale S] [--max N]\n"
     "                          MODEL DIR\n"
     "  (varnel-tool import --help tells the options)\n";
 
@@ -168,7 +169,15 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
                     IMPORT_THREE_QUARTER_DEGREES);
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
-                options.scale > 0 ? "as --scale says" : "fitted to half the start view; --scale keeps a size");
+                options.scale > 0 ? "as --scale says" : "fitted to the start view; --scale keeps a size");
+    if (options.ground == IMPORT_GROUND_NONE)
+        std::printf("  ground     none (as --ground none says)\n");
+    else
+        std::printf("  ground     studio: a floor %.4g wide and %.4g deep under the model, sweeping up into a "
+                    "backdrop %.4g high behind it, %d triangles; --ground none leaves it out\n",
+                    r.ground.width, r.ground.floor_depth, r.ground.wall_height, r.ground.triangles);
+    std::printf("  light      Light.txt: above the model, from the camera's side and the screen's left; F11 "
+                "puts it where the camera is\n");
     if (!r.outside.empty()) {
         std::printf("  outside    images read from outside the model's folder:\n");
         for (const std::string& path : r.outside) std::printf("    %s\n", path.c_str());
@@ -200,6 +209,7 @@ int import_into(const char* model_path, const std::string& folder, const ImportO
     files.push_back(world);
     for (const ImportTexture& t : result.textures) files.push_back(DataFile{t.file, t.data});
     files.push_back(DataFile{"Pos.txt", ByteBuffer(result.path_text.begin(), result.path_text.end())});
+    files.push_back(DataFile{"Light.txt", ByteBuffer(result.light_text.begin(), result.light_text.end())});
     files.push_back(DataFile{import_marker, ByteBuffer(import_marker_text, import_marker_text + std::strlen(import_marker_text))});
     if (int code = write_files(folder, files)) return code;
     print_summary(model_path, model, result, options, model.not_triangles);
@@ -341,7 +351,7 @@ int parse_axis(const char* text, char* axis, int* negative) {
 // The options' values into *o; 0 after naming the option, the value and what
 // is accepted.
 int parse_options(const Arguments& a, ImportOptions* o) {
-    *o = ImportOptions{0, 0.0, default_texture_max, 0, 0, 0, 0.0};
+    *o = ImportOptions{0, 0.0, default_texture_max, 0, 0, 0, 0.0, IMPORT_VIEW_THREE_QUARTER, IMPORT_GROUND_STUDIO};
     auto bad = [](const char* option, const char* value, const char* accepted) {
         std::fprintf(stderr, "varnel-tool import: %s '%s': %s\n", option, value, accepted);
         return 0;
@@ -364,6 +374,12 @@ int parse_options(const Arguments& a, ImportOptions* o) {
         else if (std::strcmp(view, "three-quarter") != 0)
             return bad("--view", view, "takes front or three-quarter");
     }
+    if (const char* ground = option_value(a, "--ground")) {
+        if (std::strcmp(ground, "none") == 0)
+            o->ground = IMPORT_GROUND_NONE;
+        else if (std::strcmp(ground, "studio") != 0)
+            return bad("--ground", ground, "takes studio or none");
+    }
     if (const char* scale = option_value(a, "--scale")) {
         char* end;
         o->scale = std::strtod(scale, &end);
@@ -380,7 +396,7 @@ int parse_options(const Arguments& a, ImportOptions* o) {
 
 int tool_import(int argc, char** argv) {
     Arguments a;
-    const char* const valued[] = {"--up", "--front", "--turn", "--view", "--scale", "--max", nullptr};
+    const char* const valued[] = {"--up", "--front", "--turn", "--view", "--ground", "--scale", "--max", nullptr};
     const char* bad = nullptr;
     ImportOptions options;
     if (!parse_arguments(argc, argv, valued, &a, &bad)) {

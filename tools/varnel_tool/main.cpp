@@ -27,8 +27,8 @@ const ToolCommand commands[] = {
     {"demo", tool_demo, "demo [--force] DIR       write the demo data folder",
      "  --force  replace files of an earlier demo folder\n"},
     {"import", tool_import,
-     "import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--scale S] [--max N] MODEL DIR   data "
-     "folder from a model",
+     "import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--ground G] [--scale S] [--max N] "
+     "MODEL DIR   data folder from a model",
      "  --up AXIS     the model's up: +x -x +y -y +z -z (x means +x; any case), when the\n"
      "                file does not say or says wrong\n"
      "  --front AXIS  the model axis that faces the start camera, the same names; not\n"
@@ -37,8 +37,12 @@ const ToolCommand commands[] = {
      "  --turn DEG    turns the model about its up, counter-clockwise seen from above,\n"
      "                -360 to 360 degrees (default 0)\n"
      "  --view V      the start view: three-quarter (default: the front turned 35 degrees\n"
-     "                to the screen's right, seen from a little above, so one side and the\n"
-     "                top show) or front (square on, the eye level with the model's centre)\n"
+     "                to the screen's right, so one side shows too, the eye at about 60%\n"
+     "                of the model's height) or front (square on, the eye level with the\n"
+     "                model's centre)\n"
+     "  --ground G    what the model stands on: studio (default: a tiled floor under it\n"
+     "                that sweeps up into a backdrop behind it) or none; the model, the\n"
+     "                camera and the light are the same either way\n"
      "  --scale S     world units per model unit, 0.000001 to 1000000, instead of\n"
      "                fitting the start view\n"
      "  --max N       largest texture level size, a power of two from 2 to 2048\n"
