@@ -127,7 +127,7 @@ void BM_Fill(benchmark::State& state) {
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++)
             shadow[(size_t)y * width + x] = state.range(2) == 0 || ((x >> 6) ^ (y >> 6)) & 1 ? face : 9;
-    ShadeSettings settings = {state.range(2) == 2 ? nullptr : shadow.data(), 100, fill, nullptr};
+    ShadeSettings settings = {state.range(2) == 2 ? nullptr : shadow.data(), 100, fill, nullptr, nullptr};
     ShadeState shade;
     shade_begin(&shade, &settings, &screen);
     const SpanShading shading = {0, 0, 0, 0, 0, 0, texture};

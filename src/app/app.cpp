@@ -13,6 +13,7 @@
 #include "app/stats.h"
 #include "display/display.h"
 #include "display/font.h"
+#include "pipeline/surface.h"
 #include "pipeline/workers.h"
 #include "raster/engine.h"
 #include "scene/load3ds.h"
@@ -88,7 +89,7 @@ void light_start(const AppSettings* settings) {
     const int read = light_file_read(&file, &why);
     if (read < 0)
         std::fprintf(stderr, "varnel: %s: %s; the light starts at the camera\n", LIGHT_FILE_NAME, why);
-    if (read > 0) app.light_neighbours = file.neighbours;
+    app.smooth_surfaces = read > 0 && file.smooth;
     if (settings->light == LIGHT_GIVEN)
         light_pose_from(&settings->light_start, &app.light_pose);
     else if (settings->light == LIGHT_FROM_FILE && read > 0)
@@ -143,6 +144,11 @@ StartupResult app_startup(const AppSettings* settings) {
     if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
     reset_object_matrices(app.marker_scene);
     app.marker_enabled = marker_path_load();
+    if (app.smooth_surfaces) {  // every face id of the process is handed out by now
+        Scene* scenes[2] = {app.world_scene, app.marker_scene};
+        app.surface = surface_patches_build(scenes, 2, (uint32_t)scene_peek_face_id(), &SURFACE_SHAPE);
+        if (!app.surface) return fail(STARTUP_MEMORY, "grouping the world's surfaces", LIGHT_FILE_NAME, "out of memory");
+    }
 
     log_line("    OK");
     log_line("Loading textures ...");
@@ -202,6 +208,7 @@ FrameScene frame_scene() {
     scene.cone_runs = &app.cone_runs;
     scene.bilinear = app.bilinear_filtering;
     scene.shadow_factor = shadow_factor;
+    scene.surface = app.surface;
     return scene;
 }
 
@@ -286,6 +293,8 @@ void app_shutdown() {
     std::free(app.shadow_buffer);
     app.frame_buffer = app.shadow_buffer = nullptr;
     frame_shutdown();
+    surface_patches_free(app.surface);
+    app.surface = nullptr;
     font_free();
 }
 

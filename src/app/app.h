@@ -15,6 +15,7 @@
 
 struct Scene;
 struct RgbImage;
+struct SurfacePatches;
 
 // How a run is set up, from the command line; fixed for the run.
 struct AppSettings {
@@ -32,7 +33,8 @@ struct AppState {
     Matrix4 camera_pose;           // camera to world; mouse yaw and arrow keys change it
     Matrix4 view_matrix;           // camera_pose with the pitch applied, rebuilt every tick
     Matrix4 light_pose;            // light to world: "Light.txt", --light or the camera; changes only with F11
-    int light_neighbours;          // "Light.txt" says "neighbours": see ShadeSettings
+    int smooth_surfaces;           // "Light.txt" says "smooth": the smooth-surface rule is on
+    SurfacePatches* surface;       // its patches, made once the scenes are loaded; else null
     float camera_pitch;            // radians, accumulated, unlimited
     Scene* world_scene;            // "Svet.3ds"
     Scene* marker_scene;           // "Star.3ds"

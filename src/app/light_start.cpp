@@ -89,10 +89,10 @@ int light_text_parse(const char* text, long size, LightFile* file, const char** 
         return 0;
     }
     while (next_word(text, size, &at, word, sizeof word)) {
-        if (std::strcmp(word, "neighbours") == 0) {
-            file->neighbours = 1;
+        if (std::strcmp(word, "smooth") == 0) {
+            file->smooth = 1;
         } else {
-            *why = "an unknown word after the six numbers (only \"neighbours\" may follow them)";
+            *why = "an unknown word after the six numbers (only \"smooth\" may follow them)";
             return 0;
         }
     }

@@ -23,7 +23,7 @@ struct LightStart {
 // What a data folder's "Light.txt" holds.
 struct LightFile {
     LightStart start;
-    int neighbours;  // the "neighbours" word: a face's neighbours light it too (ShadeSettings)
+    int smooth;      // the word "smooth": the smooth-surface rule is on (raster/resolve.h)
 };
 
 extern const char* const LIGHT_FILE_NAME;  // "Light.txt"

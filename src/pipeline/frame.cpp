@@ -131,6 +131,8 @@ struct FrameEngine {
     std::unique_ptr<std::atomic<uint8_t>[]> light_facing;  // per vertex: light_mark when a light-facing
     size_t light_facing_size;                               // face uses it this frame
     uint8_t light_mark;  // this frame's mark, 1..255; all marks are cleared when it comes round again
+    std::vector<uint8_t> faced;  // per face id, with the surface rule: faced_mark when the face turns
+    uint8_t faced_mark;          // towards the light this frame; 1..255, cleared as light_facing is
     std::atomic<long> storage_allocated;    // bytes allocated for the storage above since frame_init
     long storage_limit = -1;                // test hook: storage_allocated may not grow past it; -1: none
     int storage_failed;                     // the frame's objects and chunks found no memory: nothing drawn
@@ -139,6 +141,8 @@ struct FrameEngine {
     int drawn;                              // a frame was drawn into the rows and targets below
     FrameScene drawn_scene;
     FrameTargets drawn_targets;
+    SurfacePatches drawn_surface;           // the surface rule as the frame applied it,
+    int drawn_surface_on;                   // with its faced marks; 0: not applied
     int picture_ready;                      // picture_rows allocated
     std::vector<uint32_t> picture_shadow;   // the light view's shadow buffer
 };
@@ -152,6 +156,8 @@ struct Pass {
     const Screen* screen;
     RowSet* rows;          // the rows the passes walk and resolve
     ShadeSettings shade;   // the camera resolve's
+    int surface_rule;      // the scene's surface rule may apply (the frame's own passes)
+    SurfacePatches surface;  // the rule with this frame's faced marks, when shade.surface points here
     int shared;            // light and camera see through one eye
     int write_vertices;    // the light-view positions go into the vertices
     uint32_t* display;     // gets each band of the frame as it is finished, or null
@@ -160,6 +166,23 @@ struct Pass {
 };
 
 FrameEngine frame = {};
+
+// The two kinds of pass: the frame itself, which keeps the light-view
+// positions in the vertices and applies the surface rule; and a picture of
+// the latest frame, which changes nothing the next frame reads.
+enum PassKind { PASS_FRAME, PASS_PICTURE };
+
+Pass make_pass(const FrameScene* scene, const FrameTargets* targets, RowSet* rows, PassKind kind, uint32_t* display) {
+    Pass pass = {};
+    pass.scene = scene;
+    pass.targets = targets;
+    pass.screen = &frame.screen;
+    pass.rows = rows;
+    pass.surface_rule = kind == PASS_FRAME;
+    pass.write_vertices = kind == PASS_FRAME;
+    pass.display = display;
+    return pass;
+}
 
 // Whether n more bytes of storage may be taken (the test hook's limit).
 int storage_allowed(size_t n) {
@@ -250,6 +273,19 @@ int gather_objects(const FrameScene* scene, RowSet* rows) {
     if (clear) {  // no mark left from an earlier frame may equal this frame's
         for (size_t i = 0; i < frame.light_facing_size; i++) frame.light_facing[i].store(0, std::memory_order_relaxed);
         frame.light_mark = 1;
+    }
+    return 1;
+}
+
+// A fresh mark for the faces that turn towards the light this frame, with
+// room for ids below id_count; 0 when memory ran out (the rule is then
+// left out of the frame).
+int mark_faced(uint32_t id_count) {
+    const size_t before = frame.faced.size();
+    if (!grow_to(&frame.faced, (size_t)id_count)) return 0;
+    if (++frame.faced_mark == 0 || frame.faced.size() != before) {
+        std::fill(frame.faced.begin(), frame.faced.end(), (uint8_t)0);
+        frame.faced_mark = 1;
     }
     return 1;
 }
@@ -383,6 +419,13 @@ void light_faces(const Pass* pass, int32_t c) {
     uint32_t entries[face_chunk_size];
     const ClassifyExtras extras = {light_columns(pass), marks, frame.light_mark};
     const int32_t n = object_pass_classify(&fo.light, object, ch.first, ch.count, view, &extras, entries);
+    if (pass->shade.surface) {  // every entry turns towards the light: the surface rule may light it
+        const uint32_t id_count = pass->surface.id_count;
+        for (int32_t i = 0; i < n; i++) {
+            const uint32_t id = (uint32_t)object->faces[entries[i] >> 2].face_id;
+            if (id < id_count) frame.faced[id] = frame.faced_mark;
+        }
+    }
     for (int32_t i = 0; i < n; i++) {
         const SceneFace* face = &object->faces[entries[i] >> 2];
         const int action = (int)(entries[i] & 3);
@@ -614,7 +657,7 @@ void render_passes(Pass* pass, FrameReport* report) {
         }
     pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear),
-                                cone_columns(scene, pass->screen)};
+                                cone_columns(scene, pass->screen), nullptr};
     pass->lit_first = 0;
     pass->lit_end = frame.screen.height;
     if (scene->cone_runs) {
@@ -624,6 +667,14 @@ void render_passes(Pass* pass, FrameReport* report) {
         cone_mask_lit_rows(scene->cone_mask, &pass->lit_first, &pass->lit_end);
     }
     gather_frame(scene, pass->rows);
+    // Where the light is the camera, every face's pixels find its own id
+    // wherever they are lit, so the surface rule would change nothing.
+    if (scene->surface && pass->surface_rule && !pass->shared && mark_faced(scene->surface->id_count)) {
+        pass->surface = *scene->surface;
+        pass->surface.faced = frame.faced.data();
+        pass->surface.faced_mark = frame.faced_mark;
+        pass->shade.surface = &pass->surface;
+    }
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
@@ -678,7 +729,7 @@ void draw_light(uint32_t* out) {
     FrameScene scene = frame.drawn_scene;
     scene.camera_pose = scene.light_pose;
     FrameTargets targets = {out, frame.picture_shadow.data(), nullptr, FRAME_VIEW_FRAME};
-    Pass pass = {&scene, &targets, &frame.screen, &frame.picture_rows, {}, 0, 0, nullptr, 0, 0};
+    Pass pass = make_pass(&scene, &targets, &frame.picture_rows, PASS_PICTURE, nullptr);
     FrameReport report;
     render_passes(&pass, &report);
 }
@@ -690,7 +741,7 @@ void shadow_band(const SpanRows* rows, uint32_t* out) {
     // No lit columns: the view shows each pixel's own verdict, so no run is
     // taken for dark without its lookups.
     ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict,
-                              nullptr};
+                              nullptr, frame.drawn_surface_on ? &frame.drawn_surface : nullptr};
     ShadeState state;
     shade_begin(&state, &settings, &frame.screen);
     view_shadow(rows, out, &state, frame.drawn_scene.cone_mask);
@@ -777,10 +828,11 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
         return;
     }
     const int show_frame = targets->view == FRAME_VIEW_FRAME || frame_view_name(targets->view) == nullptr;
-    Pass pass = {scene, targets, &frame.screen, &frame.frame_rows, {}, 0, 1,
-                 show_frame ? targets->display : nullptr, 0, 0};
+    Pass pass = make_pass(scene, targets, &frame.frame_rows, PASS_FRAME, show_frame ? targets->display : nullptr);
     render_passes(&pass, report);
     frame.drawn = 1;
+    frame.drawn_surface = pass.surface;
+    frame.drawn_surface_on = pass.shade.surface != nullptr;
     frame.drawn_scene = *scene;
     frame.drawn_targets = *targets;
     if (!show_frame && targets->display) frame_draw_view(targets->view, targets->display);

@@ -21,6 +21,7 @@ struct Scene;
 struct RgbImage;
 struct Screen;
 struct ConeRuns;
+struct SurfacePatches;
 
 // What one frame draws.
 struct FrameScene {
@@ -34,6 +35,7 @@ struct FrameScene {
     const ConeRuns* cone_runs;  // the same mask as runs, made once (texture/cone.h); null: the mask is read
     int bilinear;               // texture filter: 1 bilinear, 0 nearest
     int shadow_factor;          // 256ths of each channel a shadowed pixel keeps
+    const SurfacePatches* surface;  // the smooth-surface rule's patches (pipeline/surface.h); null: off
 };
 
 // Where it goes: all screen-sized, all written whole.

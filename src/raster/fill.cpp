@@ -200,14 +200,16 @@ inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade
         if (y == (uint32_t)((end_y >> 16) - 2) && y < lookup.range_y && x0 < lookup.range_x &&
             x3 < lookup.range_x && spread <= 3 && base <= last_base) {
             const int hits = near_hits4(lookup, lookup.buffer + base, (2 << spread) - 1);
-            if (hits == 0xF || hits == 0) {  // all four lit, or all four in shadow
+            // all four lit, or all four in shadow with no surface rule to look again
+            if (hits == 0xF || (hits == 0 && !lookup.own_patch)) {
                 if (!hits) _mm_storeu_si128((__m128i*)first, darken4(_mm_loadu_si128((const __m128i*)first), factor));
                 sx = (int32_t)((uint32_t)sx + 4u * (uint32_t)dsx);
                 sy = (int32_t)((uint32_t)sy + 4u * (uint32_t)dsy);
                 continue;
             }
             for (int k = 0; k < 4; k++, sx += dsx, sy += dsy)
-                if (!(hits >> ((uint32_t)((sx >> 16) - 2) - low) & 1)) first[k] = darken(first[k], factor);
+                if (!(hits >> ((uint32_t)((sx >> 16) - 2) - low) & 1) && !surface_lit(lookup, sx, sy))
+                    first[k] = darken(first[k], factor);
             continue;
         }
         for (int k = 0; k < 4; k++, sx += dsx, sy += dsy)

@@ -41,6 +41,8 @@ struct Fill8 {
     int32_t stride;               // its row length
     int32_t last_base;            // near_hits8's highest base: its reads end at the buffer's last word
     uint32_t face_id;
+    uint32_t own_patch;           // the surface rule's patch; 0: the face alone lights
+    const SurfacePatches* surface;
     __m256i u_mask, v_mask;
     __m128i v_shift;
     __m256i range_x, range_y;     // range - 2^31: an unsigned compare as a signed one
@@ -60,6 +62,8 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     // must lie in the last one.
     f.last_base = (int32_t)(shade->shadow_range_y + 2) * shade->width - 9;
     f.face_id = shade->face_id;
+    f.own_patch = shade->own_patch;
+    f.surface = shade->surface;
     f.u_mask = _mm256_set1_epi32(shade->u_mask);
     f.v_mask = _mm256_set1_epi32(shade->v_mask);
     f.v_shift = _mm_cvtsi32_si128(shade->v_shift);
@@ -230,10 +234,10 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
         const int near = _mm256_movemask_ps(_mm256_castsi256_ps(
             _mm256_cmpeq_epi32(_mm256_and_si256(rel, _mm256_set1_epi32(~7)), _mm256_setzero_si256())));
         // base can come from a lane out of range: then only the bounds keep the reads in.
+        alignas(32) int32_t offset[8];
         if ((inside & ~near) == 0 && base > f.stride && base <= f.last_base) {
             hits = near_hits8(f, base, rel, inside);
         } else {
-            alignas(32) int32_t offset[8];
             _mm256_store_si256((__m256i*)offset, offsets);
             for (int k = 0; k < 8; k++) {
                 if (!(inside >> k & 1)) continue;
@@ -242,6 +246,12 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
             }
         }
         if (hits == 0xFF) return colour;
+        if (f.own_patch && (inside & ~hits)) {  // the surface rule looks again at the dark ones
+            _mm256_store_si256((__m256i*)offset, offsets);
+            for (int k = 0; k < 8; k++)
+                if ((inside & ~hits) >> k & 1 && surface_has(f.surface, f.own_patch, f.shadow + offset[k], f.stride))
+                    hits |= 1 << k;
+        }
     }
     return _mm256_blendv_epi8(darken8(colour, f.factor), colour, lane_mask8(hits));
 }

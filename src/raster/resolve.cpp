@@ -97,6 +97,7 @@ void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen*
     state->focal_fixed = screen->focal_length * 65536.0f;
     state->fill = settings->fill;
     state->lit_columns = settings->lit_columns;
+    state->surface = settings->surface;
     state->weights = engine_bilinear_weights_packed();
 }
 
@@ -110,6 +111,10 @@ int shade_span_prepare(ShadeState* state, const SpanNode* span) {
     state->d_ly = s->d_ly_over_z;
     state->d_lz = s->d_lz_over_z;
     state->face_id = span->face_id;
+    state->own_patch = 0;
+    if (const SurfacePatches* surface = state->surface)
+        if (span->face_id < surface->id_count && surface->faced[span->face_id] == surface->faced_mark)
+            state->own_patch = surface->patch_of[span->face_id];
     return 1;
 }
 

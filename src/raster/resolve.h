@@ -33,6 +33,29 @@ void fill_bilinear(const ShadeState* state, int32_t u, int32_t du, int32_t v, in
 void fill_nearest(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
 
+// The smooth-surface rule, for models made of many small faces. The light
+// sees a smooth surface at the id buffer's resolution: where its faces are
+// small there, or seen edge on, the 3 x 3 neighbourhood of a pixel's
+// light position often holds only neighbouring faces of the same surface,
+// and the pixel would be shadowed though nothing stands between it and
+// the light. So faces are grouped into patches: connected faces whose
+// planes lie within a small angle of the patch's first face and whose
+// centres lie near it. A pixel of a face that turns towards the light is
+// lit too when the neighbourhood holds a face of its own patch or of a
+// neighbouring patch of about the same orientation. Surfaces meeting at a
+// crease and faces apart from each other are other patches, so an arm
+// still shadows the body; a face that turns away from the light is dark
+// as always, so the boundary of light and dark stays where the faces put
+// it.
+struct SurfacePatches {
+    const uint32_t* patch_of;    // per face id: its patch, from 1; 0 for none
+    uint32_t id_count;           // face ids below this have an entry
+    const uint32_t* near_start;  // per patch p: near[near_start[p] .. near_start[p + 1]) are its neighbours
+    const uint32_t* near;        // neighbouring patches that light like p itself, ascending
+    const uint8_t* faced;        // per face id: faced_mark when the face turns towards the light this frame
+    uint8_t faced_mark;
+};
+
 // What shading needs for a whole camera pass.
 struct ShadeSettings {
     const uint32_t* shadow_buffer;  // face id per light-view pixel, screen-sized; null: nothing is lit
@@ -40,6 +63,7 @@ struct ShadeSettings {
     SpanFill fill;                  // select_span_fill: fill_bilinear, fill_nearest or a vector version
     const int32_t* lit_columns;     // null, or per light row the columns [2y], [2y + 1] outside which the
                                     // shadow buffer holds no face (the cone's lit columns)
+    const SurfacePatches* surface;  // null: a pixel is lit by its own face only
 };
 
 // Everything the fill routines read: the pass's settings and the span being
@@ -57,6 +81,7 @@ struct ShadeState {
     float focal_fixed;              // focal_length * 65536
     SpanFill fill;
     const int32_t* lit_columns;     // see ShadeSettings
+    const SurfacePatches* surface;  // see ShadeSettings
     const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
                                     // (the engine's table, which the plain fills read; the
                                     // vector fills work the same ones out)
@@ -68,6 +93,8 @@ struct ShadeState {
     float d_ly;
     float d_lz;
     uint32_t face_id;               // the id that lights a pixel when found
+    uint32_t own_patch;             // with the surface rule, the span's patch when its face turns
+                                    // towards the light; 0: its own face alone lights it
     const uint32_t* shade_table;    // 64 steps per palette index
     const uint8_t* texels;          // palette indices of the span's level
     const uint32_t* colours;        // and their colours (TextureLevel::colours)

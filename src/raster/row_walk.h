@@ -26,6 +26,8 @@ struct ShadowLookup {
     uint32_t range_x;        // see ShadeState
     uint32_t range_y;
     uint32_t face_id;
+    uint32_t own_patch;               // 0: the face alone lights; else the surface rule's patch
+    const SurfacePatches* surface;    // the rule's tables when own_patch is not 0
 };
 
 // The light pixel under (sx, sy) in the buffer, or null when the range test
@@ -63,16 +65,45 @@ inline int neighbourhood_has(const uint32_t* c, int32_t stride, uint32_t id) {
 #endif
 }
 
+// The surface rule's second look at a light pixel c (one that passed the
+// range test) whose neighbourhood lacks the face's own id: whether any of
+// the nine words is a face of patch `own` (not 0) or of one of its
+// neighbours. Runs only for pixels about to be shadowed, word by word.
+inline int surface_has(const SurfacePatches* p, uint32_t own, const uint32_t* c, int32_t stride) {
+    const uint32_t* near = p->near + p->near_start[own];
+    const uint32_t* near_end = p->near + p->near_start[own + 1];
+    uint32_t seen = 0;  // the last word looked up: a neighbourhood holds few faces
+    for (int32_t dy = -1; dy <= 1; dy++)
+        for (int32_t dx = -1; dx <= 1; dx++) {
+            const uint32_t id = c[dy * stride + dx];
+            if (id == seen || id >= p->id_count) continue;
+            seen = id;
+            const uint32_t patch = p->patch_of[id];
+            if (patch == own) return 1;
+            for (const uint32_t* n = near; n < near_end && *n <= patch; n++)
+                if (*n == patch) return 1;
+        }
+    return 0;
+}
+
+// lit() for a pixel the 3 x 3 test left dark, at light position (sx, sy).
+inline int surface_lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
+    if (!s.own_patch) return 0;
+    const uint32_t* c = light_pixel(s, sx, sy);
+    return c && surface_has(s.surface, s.own_patch, c, s.stride);
+}
+
 inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const uint32_t* c = light_pixel(s, sx, sy);
     if (!c) return 0;
     if (c[0] == s.face_id) return 1;  // the common case for a lit pixel
-    return neighbourhood_has(c, s.stride, s.face_id);
+    return neighbourhood_has(c, s.stride, s.face_id) || (s.own_patch && surface_has(s.surface, s.own_patch, c, s.stride));
 }
 
 inline int lit_plain(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const uint32_t* c = light_pixel(s, sx, sy);
-    return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id));
+    return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id) ||
+                 (s.own_patch && surface_has(s.surface, s.own_patch, c, s.stride)));
 }
 
 // 1 when none of `count` pixels from light position (sx, sy), stepping by
@@ -97,7 +128,7 @@ inline int light_footprint_dark(const ShadeState* shade, int32_t sx, int32_t dsx
 
 inline ShadowLookup shadow_lookup(const ShadeState* shade) {
     return ShadowLookup{shade->shadow_buffer, shade->width, shade->shadow_range_x, shade->shadow_range_y,
-                        shade->face_id};
+                        shade->face_id, shade->own_patch, shade->surface};
 }
 
 // A shadowed colour: each channel times the factor / 256, rounded down, top

@@ -31,7 +31,7 @@ uint32_t level_ramp(int32_t level) { return level >= 7 ? 255u : (uint32_t)level 
 // A state that loads span textures as the camera resolve does, for views
 // that need to know which spans it shades.
 ShadeState texture_state() {
-    const ShadeSettings none = {nullptr, 0, fill_nearest, nullptr};
+    const ShadeSettings none = {nullptr, 0, fill_nearest, nullptr, nullptr};
     const Screen no_light_view = {};  // nothing is looked up in a shadow buffer
     ShadeState state;
     shade_begin(&state, &none, &no_light_view);

@@ -43,7 +43,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(synthetic::set_screen(W, H), 1);
         shadow.assign((size_t)W * H, 0);
-        settings = ShadeSettings{shadow.data(), 100, fill_bilinear, nullptr};
+        settings = ShadeSettings{shadow.data(), 100, fill_bilinear, nullptr, nullptr};
         begin();
         texture = position_texture();
         shading = SpanShading{0, 0, 0, 0, 0, 0, texture->texture};

@@ -59,8 +59,8 @@ const double tile_repeat = 2.0;      // model sizes per texture repeat (the text
 // right, so the front is lit and the side beside it falls dark; the
 // shadow falls behind the model to the screen's left, where the floor
 // shows beside the model.
-const double light_azimuth = -60.0;   // degrees from the view axis towards world +x (the screen's left)
-const double light_elevation = 40.0;  // degrees above the ground
+const double light_azimuth = -65.0;   // degrees from the view axis towards world +x (the screen's left)
+const double light_elevation = 35.0;  // degrees above the ground
 const double cone_reach = 0.42;       // tangent of the cone's narrowest lit half-angle, 16:9 frames included
 const double light_room = 1.35;       // the cone's reach over the model's bounding sphere
 
@@ -279,7 +279,10 @@ std::string stage_light_text(const double low[3], const double high[3]) {
     std::snprintf(text, sizeof text,
                   "# Where the spotlight starts, in world units: its position, then the point it aims at.\n"
                   "# F11 puts the light where the camera is; varnel --light camera starts it there.\n"
-                  "%.4f %.4f %.4f\n%.4f %.4f %.4f\n",
+                  "%.4f %.4f %.4f\n%.4f %.4f %.4f\n"
+                  "# smooth: a face's own smooth surface lights it too, so a model of many small\n"
+                  "# faces shows no specks of shadow on itself.\n"
+                  "smooth\n",
                   aim[0] + towards[0] * distance, aim[1] + towards[1] * distance, aim[2] + towards[2] * distance,
                   aim[0], aim[1], aim[2]);
     return text;
