@@ -48,7 +48,8 @@ int32_t log2_of(int32_t n) {
 // buffers of three strides with the face id scattered so that centre hits,
 // hits at each of the eight neighbours, misses and out-of-range positions
 // all happen; no shadow buffer at all; a cone's lit columns, outside which
-// runs are shadow without a lookup.
+// runs are shadow without a lookup; the smooth-surface rule, whose patches
+// light pixels the face's own id does not.
 TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     Screen default_screen;
     ASSERT_EQ(engine_init(400, 300, &default_screen), 1);  // the bilinear weights
@@ -66,6 +67,16 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     int cases = 0;
     long outside = 0, centre = 0, missed = 0, dark = 0;
     uint32_t neighbours = 0;  // bit k: lit by neighbour k alone
+    long by_surface = 0;      // pixels the surface rule alone lights
+    // Ids 1..63 in patches 0..7; each patch's neighbours a random few.
+    std::vector<uint32_t> patch_of(64), near_start(9, 0), near;
+    for (uint32_t& p : patch_of) p = rng() % 8;
+    for (uint32_t p = 0; p < 8; p++) {
+        for (uint32_t q = 1; q < 8; q++)
+            if (q != p && rng() % 3 == 0) near.push_back(q);
+        near_start[p + 1] = (uint32_t)near.size();
+    }
+    const SurfacePatches patches = {patch_of.data(), 64, near_start.data(), near.data(), nullptr, 0};
     for (int simd : {SIMD_SSE2, SIMD_AVX2}) {
         if (!engine_simd_supported(simd)) {
             std::printf("[  SKIP    ] instruction set %d: not on this processor\n", simd);
@@ -84,7 +95,8 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 ASSERT_TRUE(texels.data && shadow.data && colour_block.data);
                 for (size_t i = 0; i < texel_count; i++) texels.data[i] = (uint8_t)rng();
                 uint32_t* ids = (uint32_t*)shadow.data;
-                for (size_t i = 0; i < words; i++) ids[i] = rng() % 7 == 0 ? face : rng() % 3 == 0 ? 0 : rng();
+                for (size_t i = 0; i < words; i++)
+                    ids[i] = rng() % 7 == 0 ? face : rng() % 3 == 0 ? 0 : rng() % 2 ? 1 + rng() % 63 : rng();
                 // On the larger screens a cone: every row's lit columns a window about the
                 // middle half, the buffer cleared outside them as the light pass leaves it.
                 std::vector<int32_t> lit;
@@ -125,6 +137,8 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 for (int call = 0; call < 300; call++) {
                     state.shadow_factor = factors[call % 4];
                     state.lit_columns = call % 2 && !lit.empty() ? lit.data() : nullptr;
+                    state.surface = call % 3 ? &patches : nullptr;
+                    state.own_patch = state.surface ? 1 + rng() % 7 : 0;
                     const int32_t count = 1 + below(40);
                     // A light position near the view, a third of them near its
                     // edges, stepping up to 3 pixels a pixel; a few far off.
@@ -158,6 +172,8 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                         if (found & 16) centre++;
                         else if (!found) missed++;
                         else if ((found & (found - 1)) == 0) neighbours |= found;
+                        const row_walk::ShadowLookup lookup = row_walk::shadow_lookup(&state);
+                        if (!found && state.own_patch && row_walk::surface_lit(lookup, x, y)) by_surface++;
                     }
                     if (state.lit_columns && row_walk::light_footprint_dark(&state, sx, dsx, sy, dsy, count)) dark++;
                     for (int bilinear = 0; bilinear < 2; bilinear++) {
@@ -185,6 +201,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
     EXPECT_GT(missed, 0);
     EXPECT_EQ(neighbours, 0x1EFu);  // all eight around the centre (bit 4)
     EXPECT_GT(dark, 300);           // runs the cone leaves dark, taken without lookups
+    EXPECT_GT(by_surface, 1000);
 }
 
 // The largest channels under every pair of weights: four white texels (a

@@ -88,8 +88,8 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
     EXPECT_TRUE(file_exists(at("data/inside.obj")));
     expect_only(scratch_.path(), {"tri.obj", "mine/", "mine/notes.txt", "data/", "data/.varnel-import",
                                   "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
-                                  "data/Textures/", "data/Textures/Gold.tga", "data/Textures/DefaultMaterial.tga",
-                                  "data/inside.obj"});
+                                  "data/Light.txt", "data/Textures/", "data/Textures/Gold.tga",
+                                  "data/Textures/DefaultMaterial.tga", "data/Textures/Ground.tga", "data/inside.obj"});
 }
 
 // -- imports kept waiting: the model's material library is a named pipe -----
@@ -217,7 +217,8 @@ TEST_F(Import, HostileNamesStayInsideTheFolder) {
         EXPECT_TRUE(lower.insert(l).second) << "two textures differ only in case: " << f;
         textures++;
     }
-    EXPECT_EQ(textures, 1 + (int)(sizeof names / sizeof names[0]));  // the marker's Gold and one per material
+    // the marker's Gold, the ground's and one per material
+    EXPECT_EQ(textures, 2 + (int)(sizeof names / sizeof names[0]));
     EXPECT_NE(out.find("diffuse colour 128 51 26"), std::string::npos) << out;  // /etc/passwd is no image
     Scene* world = scene_load(at("data/Svet.3ds").c_str());
     ASSERT_NE(world, nullptr) << scene_load_error();
@@ -247,7 +248,7 @@ TEST_F(Import, ScaleKeepsTheAuthorsSizeAndThePathCirclesTheModelInView) {
         SCOPED_TRACE(view);
         const int front_view = std::string(view) == "front";
         std::string out;
-        ASSERT_EQ(import_model(at("box.obj"), at("data"), std::string("--force --scale 2.5 --view ") + view, &out), 0)
+        ASSERT_EQ(import_model(at("box.obj"), at("data"), std::string("--force --ground none --scale 2.5 --view ") + view, &out), 0)
             << out;
         EXPECT_NE(out.find("as --scale says"), std::string::npos) << out;
         EXPECT_NE(out.find(std::string("view       ") + view), std::string::npos) << out;
@@ -329,6 +330,7 @@ ImportModel separate_triangles(long triangles, int with_uv) {
 
 TEST(ImportConvert, ObjectsSplitAt65535VerticesAndFaces) {
     ImportOptions options = {0, 0.0, 8};
+    options.ground = IMPORT_GROUND_NONE;
     ImportResult r;
     ImportModel strip = separate_triangles(50000, 0);
     ASSERT_EQ(import_convert(&strip, &options, {}, &r), 1) << import_error();
@@ -388,6 +390,7 @@ TEST(ImportConvert, FacesWithoutMappingGetTheSolidColourBesideTexturedOnes) {
     ImportModel plain = separate_triangles(2, 0);
     m.parts.push_back(plain.parts[0]);
     ImportOptions options = {0, 0.0, 8};
+    options.ground = IMPORT_GROUND_NONE;
     ImportResult r;
     ASSERT_EQ(import_convert(&m, &options, {"Paint"}, &r), 1) << import_error();
     ASSERT_EQ(r.textures.size(), 2u);
@@ -485,7 +488,7 @@ TEST_F(Import, TestModelsImportAndShowInTheStartView) {
         SCOPED_TRACE(model);
         std::string dir = at("data"), out;
         ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-        ASSERT_EQ(import_model(std::string(testmodels) + "/" + model, dir, "--max 32", &out), 0) << out;
+        ASSERT_EQ(import_model(std::string(testmodels) + "/" + model, dir, "--max 32 --ground none", &out), 0) << out;
         RgbImage* frame = render_start_frame(dir);
         ASSERT_NE(frame, nullptr);
         long covered = 0, n = (long)frame->width * frame->height;

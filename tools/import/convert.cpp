@@ -43,6 +43,7 @@ const double look_down_least = 0.12;
 const double look_down = 0.2;
 const double half_columns = 0.5;
 const int path_points = 12;
+const double marker_radius = 8.0;    // world units: the demo star's outer points
 // Faces without an image are shaded by a fixed light: one texel column per
 // shade, from the ambient share of the colour to the whole of it, and each
 // face's corners sample the column of its normal's shade. The light comes
@@ -444,14 +445,33 @@ int add_ground(const double low[3], const double high[3], std::vector<std::strin
     return 1;
 }
 
+// The marker path: a loop round the model's centre, beyond its sides by
+// path_margin view extents, at the eye's height where that lies within the
+// model's (nearer points of the loop then stay in the frame's height), else
+// nearest it. It starts where the marker shows whole in the first frame of
+// a 16:9 view: beside the model on the screen's left, or, for a model too
+// wide for that, turned back behind it, where it is never cut by the
+// frame's edge.
 std::string path_text(const double centre[3], const double half[3], double extent) {
     const double margin = path_margin * extent;
+    const double rx = half[0] + margin, rz = half[2] + margin;
+    const double height = std::min(std::max(eye[1], centre[1] - 0.5 * half[1]), centre[1] + 0.8 * half[1]);
+    double start = 0.0;
+    for (int step = 0; step <= 6; step++) {
+        start = 0.5 * pi * step / 6;
+        const double x = centre[0] + rx * std::cos(start), z = centre[2] + rz * std::sin(start);
+        const double y = height + path_rise * extent * std::sin(2.0 * start);
+        const double depth = z - eye[2];
+        if (depth > marker_radius && std::fabs(x - eye[0]) + marker_radius < 0.9 * depth &&
+            std::fabs(y - eye[1]) + marker_radius < 0.5 * depth)
+            break;
+    }
     std::string text = std::to_string(path_points) + "\n";
     for (int i = 0; i < path_points; i++) {
-        double a = 2.0 * pi * i / path_points;
+        double a = start + 2.0 * pi * i / path_points;
         char line[128];
-        std::snprintf(line, sizeof line, "%.3f %.3f %.3f\n", centre[0] + (half[0] + margin) * std::cos(a),
-                      centre[1] + path_rise * extent * std::sin(2.0 * a), centre[2] + (half[2] + margin) * std::sin(a));
+        std::snprintf(line, sizeof line, "%.3f %.3f %.3f\n", centre[0] + rx * std::cos(a),
+                      height + path_rise * extent * std::sin(2.0 * a), centre[2] + rz * std::sin(a));
         text += line;
     }
     return text;

@@ -150,7 +150,8 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     std::printf("varnel-tool import: %s, read as %s\n", model_path, model.format.c_str());
     std::printf("  triangles  %ld in %zu objects (left out: %ld without area, %ld with corners not finite, %ld points "
                 "and lines)\n",
-                r.counts.triangles, r.scene.meshes.size(), r.counts.no_area, r.counts.not_finite, not_triangles);
+                r.counts.triangles, r.scene.meshes.size() - (r.ground.triangles > 0), r.counts.no_area,
+                r.counts.not_finite, not_triangles);
     std::printf("  materials  %zu, one texture each:\n", r.textures.size());
     for (const ImportTexture& t : r.textures) std::printf("    %-28s %s\n", t.file.c_str(), t.source.c_str());
     const ImportAxes& a = model.axes;
