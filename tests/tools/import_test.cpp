@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -292,6 +293,50 @@ TEST_F(Import, ScaleKeepsTheAuthorsSizeAndThePathCirclesTheModelInView) {
     }
 }
 
+// Boxes as OBJ text, one after another: (x0, y0, z0) to (x1, y1, z1) each,
+// faces counter-clockwise seen from outside.
+std::string boxes_obj(const std::vector<std::array<double, 6>>& boxes) {
+    std::string obj;
+    int base = 1;
+    for (const auto& b : boxes) {
+        for (int k = 0; k < 8; k++)
+            obj += "v " + std::to_string(k & 1 ? b[3] : b[0]) + " " + std::to_string(k & 2 ? b[4] : b[1]) + " " +
+                   std::to_string(k & 4 ? b[5] : b[2]) + "\n";
+        const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
+        for (const auto& q : quads)
+            obj += "f " + std::to_string(base + q[0]) + " " + std::to_string(base + q[1]) + " " +
+                   std::to_string(base + q[2]) + " " + std::to_string(base + q[3]) + "\n";
+        base += 8;
+    }
+    return obj;
+}
+
+// A file that does not say its up axis is guessed, and the guess says so.
+// A model that would topple as guessed (an L standing on the foot of its
+// post, its arm out to the side) is laid on its widest base; one that
+// stands (a pole) or balances on a point (a box on a spike) is left as
+// guessed.
+TEST_F(Import, GuessedUpGivesWayWhenTheModelWouldNotStand) {
+    write_text(at("l.obj"), boxes_obj({{0, 0, 0, 0.2, 2, 0.2}, {0, 1.8, 0, 3, 2, 0.2}}));
+    write_text(at("pole.obj"), boxes_obj({{0, 0, 0, 0.4, 6, 0.4}}));
+    write_text(at("spike.obj"), boxes_obj({{-1, 1.2, -0.6, 1, 2.8, 0.6}}) +
+                                    "v 0 0 0\nv 0.3 1.2 0.3\nv -0.3 1.2 0.3\nv 0 1.2 -0.3\n"
+                                    "f 9 10 11\nf 9 11 12\nf 9 12 10\n");
+    const struct {
+        const char* model;
+        const char* up;
+        bool turned;
+    } cases[] = {{"l.obj", "+z of the file", true}, {"pole.obj", "+y of the file", false},
+                 {"spike.obj", "+y of the file", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        std::string out;
+        ASSERT_EQ(import_model(at(c.model), at("data"), "--force --ground none --max 16", &out), 0) << out;
+        EXPECT_NE(out.find(std::string("up         ") + c.up + " (guessed"), std::string::npos) << out;
+        EXPECT_EQ(out.find("would not stand that way up") != std::string::npos, c.turned) << out;
+    }
+}
+
 // -- the converter and the image lookup, without the library ---------------
 
 TEST(ImportNames, FittedToTheLimitsAndUniqueIgnoringCase) {
@@ -447,6 +492,13 @@ TEST(ImportImages, WindowsSeparatorsLetterCaseAndTheFileNameAlone) {
     EXPECT_EQ(import_find_image(here, "pipe.png", &path, &notes), 0) << "only regular files are images";
     EXPECT_EQ(import_find_image(here, "Maps/Sub", &path, &notes), 0);
     EXPECT_EQ(import_find_image(here, "", &path, &notes), 0);
+    // A name without an extension, as MD3 models give it: the image of that
+    // name beside the model, in any case.
+    ASSERT_EQ(system("touch SKIN.Tga"), 0);
+    EXPECT_EQ(import_find_image(here, "skin", &path, &notes), 1);
+    EXPECT_EQ(path, here + "/SKIN.Tga");
+    EXPECT_EQ(import_find_image(here, "models/skin", &path, &notes), 1) << "beside the model, by its name alone";
+    EXPECT_EQ(import_find_image(here, "hide", &path, &notes), 0);
 }
 
 // An absolute path is the author's disk, like a drive path: only its file

@@ -126,8 +126,6 @@ bool has_area(const double* a, const double* b, const double* c) {
 
 int texture_from_image(const ImportMaterial& m, std::string* why);
 
-// Extensions of the image files looked for beside a model, lower case.
-const char* const image_extensions[] = {"png", "jpg", "jpeg", "bmp", "tga", "gif", "psd", "pcx", "hdr", "pgm", "ppm", "dds"};
 
 // An image beside the model named like the material or the model itself
 // ("sydney.bmp" for "sydney.md2"), compared without regard to case: where
@@ -144,7 +142,7 @@ int image_beside(const std::string& material, std::string* path) {
         if (dot == std::string::npos || dot == 0) continue;
         std::string stem = name.substr(0, dot), extension = name.substr(dot + 1);
         int image = 0;
-        for (const char* x : image_extensions) image |= strcasecmp(extension.c_str(), x) == 0;
+        for (const char* x : IMPORT_IMAGE_EXTENSIONS) image |= strcasecmp(extension.c_str(), x) == 0;
         int rank = !image                                                              ? 0
                    : !material.empty() && strcasecmp(stem.c_str(), material.c_str()) == 0 ? 2
                    : !convert.model->stem.empty() && strcasecmp(stem.c_str(), convert.model->stem.c_str()) == 0 ? 1

@@ -18,6 +18,9 @@
 #include "import/import.h"
 #include "stb_image.h"
 
+const char* const IMPORT_IMAGE_EXTENSIONS[IMPORT_IMAGE_EXTENSION_COUNT] = {
+    "png", "tga", "jpg", "jpeg", "bmp", "gif", "psd", "pcx", "hdr", "pgm", "ppm", "dds"};
+
 namespace {
 
 const long max_image_pixels = 64L << 20;
@@ -111,16 +114,25 @@ int import_find_image(const std::string& folder, const std::string& reference, s
     int found = !absolute && resolve(folder, name, path, &case_matched);
     if (!found && !absolute && name.find('%') != std::string::npos)
         found = resolve(folder, percent_decoded(name), path, &case_matched);
-    int by_file_name = 0;
+    int by_file_name = 0, by_extension = 0;
+    const size_t slash = name.rfind('/');
+    const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
     if (!found) {
-        size_t slash = name.rfind('/');
-        std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
         found = !file.empty() && file != ".." && resolve(folder, file, path, &case_matched);
         by_file_name = found;
     }
+    // Some formats name an image without its extension ("skin"): the usual
+    // image extensions beside the model, in any case.
+    if (!found && !file.empty() && file.find('.') == std::string::npos)
+        for (const char* extension : IMPORT_IMAGE_EXTENSIONS)
+            if ((found = resolve(folder, file + "." + extension, path, &case_matched)) != 0) {
+                by_extension = 1;
+                break;
+            }
     if (!found) return 0;
     if (windows) notes->push_back("'" + reference + "': '\\' read as a folder separator");
-    if (by_file_name) notes->push_back("'" + reference + "' not found there; took " + *path + " by its file name");
+    if (by_extension) notes->push_back("'" + reference + "' names no extension; took " + *path);
+    else if (by_file_name) notes->push_back("'" + reference + "' not found there; took " + *path + " by its file name");
     else if (case_matched) notes->push_back("'" + reference + "' matched " + *path + " ignoring letter case");
     return 1;
 }

@@ -161,6 +161,16 @@ std::string import_fit_name(const std::string& raw, size_t limit, const char* fa
 // turned to world axes (right to -x, up to +y, front to -z), not yet placed.
 void import_world_axes(const ImportAxes* axes, const double p[3], double out[3]);
 
+// The base the model would stand on with one of the library's axes up.
+struct StableBase {
+    int axis;    // 0, 1, 2: x, y, z of the library
+    int sign;    // +1 or -1
+    double area; // of the convex hull of the points near the lowest, over the model's size squared
+    int stable;  // 1 when the surface's centre of mass lies above that hull
+};
+// The six bases of a model's corners: +x, -x, +y, -y, +z, -z in that order.
+void import_stable_bases(const ImportModel* model, StableBase bases[6]);
+
 // -- the stage (stage.cpp) ------------------------------------------------------
 // The translation that frames `points` (x, y, z world-axis triples, the
 // model scaled about its centre) in the start view: whole, centred across,
@@ -174,13 +184,19 @@ void stage_ground(const double low[3], const double high[3], int material, Scene
 // camera's side and the screen's left, aimed between it and its shadow.
 std::string stage_light_text(const double low[3], const double high[3]);
 
+// The extensions of the images the importer reads, lower case.
+enum { IMPORT_IMAGE_EXTENSION_COUNT = 12 };
+extern const char* const IMPORT_IMAGE_EXTENSIONS[IMPORT_IMAGE_EXTENSION_COUNT];
+
 // Finds the file an image reference names, relative to `folder`: '\' read as
 // '/', and when the name as given does not exist, each missing component
 // matched ignoring case, then the file name alone in `folder`. An absolute
 // path (Unix, a drive letter or a file:// address) names the author's disk:
 // only its file name is looked up in `folder`. Relative paths may climb out
-// of `folder` ("../textures/wood.png"). Only regular files count. 1 with
-// *path set, and notes on what had to be guessed.
+// of `folder` ("../textures/wood.png"). A name without an extension
+// ("skin", as MD3 models give it) takes the first of the image extensions
+// that is there. Only regular files count. 1 with *path set, and notes on
+// what had to be guessed.
 int import_find_image(const std::string& folder, const std::string& reference, std::string* path,
                       std::vector<std::string>* notes);
 // 1 when `path` lies outside `folder` once symbolic links and ".." are

@@ -28,6 +28,8 @@ const size_t max_embedded_texels = (size_t)64 << 20;
 // Readers whose formats name their up axis and which turn it to +y with a
 // rotation on the root node.
 const char* const rotating_readers[] = {"Discreet 3DS Importer", "Collada Importer"};
+// A base no wider than this (of the model's size squared) is a point.
+const double point_base = 1e-5;
 
 struct ReadState {
     ImportModel* model;     // being filled, null outside import_read
@@ -314,6 +316,32 @@ std::string reader_failure(const std::string& path, const std::string& text) {
     return text.empty() ? plain : plain + " (the reader says: " + text + ")";
 }
 
+// A guessed up gives way when the model would not stand that way: it
+// touches the ground in a patch but its centre of mass lies outside it, as
+// a 3DS animal written y-up does, lying on its side or its back. It then
+// stands on the widest base that holds it, as a slicer lays a part down. A
+// model that stands as guessed is left so, and so is one that touches at a
+// single point, which was set on that point on purpose (a spinning top, a
+// model on a spike). (file_up, sign) is the file's axis; c turns file axes
+// into the library's.
+void stand_on_widest_base(ImportModel* model, const int c[3][3], int* file_up, int* sign, int* front_index) {
+    StableBase bases[6];
+    import_stable_bases(model, bases);
+    int guess = 0;  // the guess's base: the library axis the file's up becomes
+    for (int r = 0; r < 3; r++)
+        if (c[r][*file_up]) guess = 2 * r + (c[r][*file_up] * *sign < 0);
+    if (bases[guess].stable || !(bases[guess].area > point_base)) return;
+    int best = guess;
+    for (int b = 0; b < 6; b++)
+        if (bases[b].stable && (best == guess || bases[b].area > bases[best].area)) best = b;
+    if (best == guess) return;
+    for (int k = 0; k < 3; k++)
+        if (c[bases[best].axis][k]) *file_up = k, *sign = bases[best].sign * c[bases[best].axis][k];
+    *front_index = -1;
+    model->axes.why = "the file does not say (" + model->axes.why +
+                      "), and the model would not stand that way up; this way up it stands on its widest base";
+}
+
 void read_axes(const aiScene* scene, const ImportOptions* options, const std::string& path, ImportModel* model) {
     int rotating = 0;
     for (const char* r : rotating_readers) rotating |= model->format == r;
@@ -331,7 +359,9 @@ void read_axes(const aiScene* scene, const ImportOptions* options, const std::st
     } else if (rotating) {  // the file axis the library turned to +y
         for (int k = 0; k < 3; k++)
             if (c[1][k]) up_index = k, up_sign = c[1][k];
-        a->why = model->format == rotating_readers[0] ? "3DS files are z-up" : "the file's up_axis says so";
+        a->why = model->format == rotating_readers[0] ? "3DS files are z-up by convention; the file does not say"
+                                                       : "the file's up_axis says so";
+        a->guessed = model->format == rotating_readers[0];
     } else if (scene->mMetaData && scene->mMetaData->Get("UpAxis", fbx_axis) && fbx_axis >= 0 && fbx_axis < 3) {
         scene->mMetaData->Get("UpAxisSign", fbx_sign);
         up_index = fbx_axis;
@@ -352,6 +382,7 @@ void read_axes(const aiScene* scene, const ImportOptions* options, const std::st
                 front_sign = f.front_sign;
                 a->why = f.why;
             }
+    if (!options->up && a->guessed) stand_on_widest_base(model, c, &up_index, &up_sign, &front_index);
     if (options->front) {
         front_index = options->front - 'x';
         front_sign = options->front_negative ? -1 : 1;
