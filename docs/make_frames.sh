@@ -8,6 +8,10 @@
 #   docs/how-it-works/*.png  the views of that second frame (light, ids,
 #                     spans, levels, shadow), a close-up of its spans, and the
 #                     chart of its span lengths (Home, then varnel-tool histogram).
+#   docs/stage.png    a package model (the Collada duck of assimp-testmodels)
+#                     imported onto its stage, at 640 x 360, and
+#   docs/stage-shadow.png  its shadow view at 400 x 300 without and with the
+#                     light file's smooth-surface rule (skipped without the package).
 # Usage: sh docs/make_frames.sh [BUILD_DIR]   (default build/release)
 set -e
 build=${1:-build/release}
@@ -33,4 +37,16 @@ for view in light ids spans levels shadow; do mv "$scratch/view-$view.png" "$gui
 # A quarter of the floor and the arcade's foot, four times as large, pixel for pixel.
 convert "$guide/spans.png" -crop 100x75+150+150 +repage -filter point -resize 400% "$guide/spans-close.png"
 $build/varnel-tool histogram --force "$scratch/Graph.txt" "$guide/histogram.png"
-echo "wrote docs/start.png, docs/shadows.png and $guide/*.png"
+duck=/usr/share/assimp/models/Collada/duck.dae
+if [ -f "$duck" ]; then
+    $build/varnel-tool import "$duck" "$scratch/duck" > /dev/null
+    $build/varnel-render --data "$scratch/duck" --frames 1 --size 640x360 --out docs/stage.png
+    $build/varnel-tool import --ground none "$duck" "$scratch/bare" > /dev/null
+    $build/varnel-render --data "$scratch/bare" --frames 1 --view shadow --out "$scratch/smooth.png"
+    grep -v '^smooth$' "$scratch/bare/Light.txt" > "$scratch/plain.txt" && mv "$scratch/plain.txt" "$scratch/bare/Light.txt"
+    $build/varnel-render --data "$scratch/bare" --frames 1 --view shadow --out "$scratch/plain.png"
+    # The duck's pixels, twice as large, the plain test's on the left.
+    convert "$scratch/plain.png" "$scratch/smooth.png" -crop 200x190+100+60 +repage +append -filter point \
+        -resize 200% docs/stage-shadow.png
+fi
+echo "wrote docs/start.png, docs/shadows.png, docs/stage*.png and $guide/*.png"

@@ -226,6 +226,26 @@ async def test(page, native, servers, web, data, scratch):
         await page.wait(f"varnel.ticks() >= {ticks + 3}", 20)
         return await page.eval("varnel.checksum()")
 
+    # A light file in the folder places the light, and turns the smooth-surface
+    # rule on, on the page as in varnel-render: the still demo again, with one.
+    light = "60 90 -20\n0 10 40\nsmooth\n"
+    still = os.path.join(scratch, "still")
+    shutil.copytree(data, still)
+    os.remove(os.path.join(still, "Pos.txt"))
+    lit = os.path.join(scratch, "lit")
+    shutil.copytree(still, lit)
+    with open(os.path.join(lit, "Light.txt"), "w") as f:
+        f.write(light)
+    await page.eval("(() => { const FS = Module.FS; FS.mkdirTree('/lit'); FS.writeFile('/lit/Light.txt', %s);"
+                    " for (const n of FS.readdir('/still')) if (n !== '.' && n !== '..' && !FS.isDir(FS.stat("
+                    "'/still/' + n).mode)) FS.writeFile('/lit/' + n, FS.readFile('/still/' + n));"
+                    " FS.symlink('/still/Textures', '/lit/Textures'); })()" % json.dumps(light))
+    code = await page.run(folder="/lit", width=400, height=300, threads=1, events="", frames=3)
+    got = await page.eval("varnel.checksum()")
+    want, unlit = (native.checksum(folder, 400, 300, 1, "", 3) for folder in (lit, still))
+    check(code == 0 and got == want and want != unlit,
+          f"the page's folder places the light as Light.txt says: page {got:#010x}, varnel-render {want:#010x}")
+
     await page.eval("window.seen = 0; canvas.addEventListener('mousemove', () => seen++)")
     code = await page.run(folder="/still")
     still = await moved()
