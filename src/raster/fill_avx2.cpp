@@ -207,6 +207,19 @@ AVX2 inline int near_hits8(const Fill8& f, int32_t base, __m256i rel, int inside
     return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(any, rel))) & inside;
 }
 
+// The surface rule's look at the lanes in `dark` (in range, their own id
+// not found), whose light pixels lie at `offsets`: the lanes it lights.
+// Out of line: only frames with the rule come here, and the fill's inner
+// step stays as small as without it.
+AVX2 __attribute__((noinline)) int surface_hits8(const Fill8& f, __m256i offsets, int dark) {
+    alignas(32) int32_t offset[8];
+    _mm256_store_si256((__m256i*)offset, offsets);
+    int hits = 0;
+    for (int k = 0; k < 8; k++)
+        if (dark >> k & 1 && surface_has(f.surface, f.own_patch, f.shadow + offset[k], f.stride)) hits |= 1 << k;
+    return hits;
+}
+
 // The shadow test of the lanes in `lanes` (a bit per lane): the range test
 // and the buffer offsets for all eight at once. When the lanes that passed
 // have their centres within eight words of the lower end's, near_hits8
@@ -214,7 +227,9 @@ AVX2 inline int near_hits8(const Fill8& f, int32_t base, __m256i rel, int inside
 // when that is not the face id, at the rest of its neighbourhood (lit and
 // shadowed pixels come in long stretches, so these branches are well
 // predicted; gathering the centre words measured slower).
-AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i sys, int lanes) {
+template <int surface>
+AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs,
+                                                           __m256i sys, int lanes) {
     const __m256i two = _mm256_set1_epi32(2), bias = _mm256_set1_epi32(INT32_MIN);
     const __m256i ix = _mm256_sub_epi32(_mm256_srai_epi32(sxs, 16), two);
     const __m256i iy = _mm256_sub_epi32(_mm256_srai_epi32(sys, 16), two);
@@ -234,10 +249,10 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
         const int near = _mm256_movemask_ps(_mm256_castsi256_ps(
             _mm256_cmpeq_epi32(_mm256_and_si256(rel, _mm256_set1_epi32(~7)), _mm256_setzero_si256())));
         // base can come from a lane out of range: then only the bounds keep the reads in.
-        alignas(32) int32_t offset[8];
         if ((inside & ~near) == 0 && base > f.stride && base <= f.last_base) {
             hits = near_hits8(f, base, rel, inside);
         } else {
+            alignas(32) int32_t offset[8];
             _mm256_store_si256((__m256i*)offset, offsets);
             for (int k = 0; k < 8; k++) {
                 if (!(inside >> k & 1)) continue;
@@ -246,12 +261,7 @@ AVX2 inline __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs, __m256i
             }
         }
         if (hits == 0xFF) return colour;
-        if (f.own_patch && (inside & ~hits)) {  // the surface rule looks again at the dark ones
-            _mm256_store_si256((__m256i*)offset, offsets);
-            for (int k = 0; k < 8; k++)
-                if ((inside & ~hits) >> k & 1 && surface_has(f.surface, f.own_patch, f.shadow + offset[k], f.stride))
-                    hits |= 1 << k;
-        }
+        if (surface && (inside & ~hits)) hits |= surface_hits8(f, offsets, inside & ~hits);
     }
     return _mm256_blendv_epi8(darken8(colour, f.factor), colour, lane_mask8(hits));
 }
@@ -275,28 +285,31 @@ AVX2 inline void store_first8(uint32_t* out, __m256i pixels, long count) {
     }
 }
 
-template <int bilinear>
-AVX2 inline __m256i pixels8(const Fill8& f, __m256i us, __m256i vs, __m256i sxs, __m256i sys, int lanes) {
-    return shadow8(f, bilinear ? bilinear8(f, us, vs) : nearest8(f, us, vs), sxs, sys, lanes);
+template <int bilinear, int surface>
+AVX2 inline __attribute__((always_inline)) __m256i pixels8(const Fill8& f, __m256i us, __m256i vs, __m256i sxs,
+                                                           __m256i sys, int lanes) {
+    return shadow8<surface>(f, bilinear ? bilinear8(f, us, vs) : nearest8(f, us, vs), sxs, sys, lanes);
 }
 
 // Whole blocks of eight, then, for a count that is not a multiple of eight,
 // the last eight pixels again as one block (the pixels it shares with the
 // block before get the same values again); fewer than eight pixels are one
-// block stored lane by lane.
-template <int bilinear>
+// block stored lane by lane. A span whose face the surface rule may light
+// takes its own copy, so every other span's steps stay those of the plain
+// test.
+template <int bilinear, int surface>
 AVX2 inline void fill8(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* out, uint32_t* last) {
     const Fill8 f = fill8_setup(shade);
     const long count = last - out;
     __m256i us = lanes8(u, du), vs = lanes8(v, dv), sxs = lanes8(sx, dsx), sys = lanes8(sy, dsy);
     if (count < 8) {
-        store_first8(out, pixels8<bilinear>(f, us, vs, sxs, sys, (1 << count) - 1), count);
+        store_first8(out, pixels8<bilinear, surface>(f, us, vs, sxs, sys, (1 << count) - 1), count);
         return;
     }
     const __m256i du8 = step8(du), dv8 = step8(dv), dsx8 = step8(dsx), dsy8 = step8(dsy);
     for (;;) {
-        _mm256_storeu_si256((__m256i*)out, pixels8<bilinear>(f, us, vs, sxs, sys, 0xFF));
+        _mm256_storeu_si256((__m256i*)out, pixels8<bilinear, surface>(f, us, vs, sxs, sys, 0xFF));
         out += 8;
         if (last - out < 8) break;
         us = _mm256_add_epi32(us, du8);
@@ -311,14 +324,17 @@ AVX2 inline void fill8(const ShadeState* shade, int32_t u, int32_t du, int32_t v
     vs = lanes8((int32_t)((uint32_t)v + k * (uint32_t)dv), dv);
     sxs = lanes8((int32_t)((uint32_t)sx + k * (uint32_t)dsx), dsx);
     sys = lanes8((int32_t)((uint32_t)sy + k * (uint32_t)dsy), dsy);
-    _mm256_storeu_si256((__m256i*)(last - 8), pixels8<bilinear>(f, us, vs, sxs, sys, 0xFF));
+    _mm256_storeu_si256((__m256i*)(last - 8), pixels8<bilinear, surface>(f, us, vs, sxs, sys, 0xFF));
 }
 
 }  // namespace
 
 AVX2 void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
                             int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    fill8<0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+    if (shade->own_patch)
+        fill8<0, 1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+    else
+        fill8<0, 0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 
 AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
@@ -327,7 +343,10 @@ AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int
         *first = bilinear_pixel(shade, u, v, sx, sy);
         return;
     }
-    fill8<1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+    if (shade->own_patch)
+        fill8<1, 1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+    else
+        fill8<1, 0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
 }
 
 int fill_avx2_supported() {
