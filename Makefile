@@ -62,7 +62,7 @@ tsan: deps
 # a time; seeds come from tests/fuzz/corpus and the demo data.
 FUZZ_TIME ?= 60
 FUZZ_JOBS ?= 1
-FUZZ_ENTRIES ?= scene_load texture_load cone bmp_read marker_path
+FUZZ_ENTRIES ?= scene_load texture_load cone bmp_read marker_path light_file
 fuzz: build
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz

@@ -18,6 +18,7 @@ sources() {  # entry: the files of its reader
     cone) echo src/texture/tga.cpp src/texture/cone.cpp ;;
     bmp_read) echo src/display/bmp.cpp ;;
     marker_path) echo src/app/marker_path.cpp ;;
+    light_file) echo src/app/light_start.cpp ;;
     esac
 }
 

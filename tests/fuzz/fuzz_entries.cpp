@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/light_start.h"
 #include "app/marker_path.h"
 #include "display/bmp.h"
 #include "display/font.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-const char* const scratch_names[] = {"scene.3ds", "texture.tga", "cone.tga", "font.bmp", "Pos.txt"};
+const char* const scratch_names[] = {"scene.3ds", "texture.tga", "cone.tga", "font.bmp", "Pos.txt", "Light.txt"};
 
 // A folder of this process for the scratch files: parallel fuzz jobs and
 // test runs never share one. It goes when the process exits normally; a
@@ -135,6 +136,24 @@ void fuzz_marker_path(const uint8_t* data, size_t size) {
     marker_path_free();
 }
 
+// The light file, read as start-up reads it: a light it accepts has finite
+// numbers, an aim off its position and a pose whose rows are finite.
+void fuzz_light_file(const uint8_t* data, size_t size) {
+    write_scratch("Light.txt", data, size);
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd) || chdir(scratch_dir().c_str()) != 0) __builtin_trap();
+    LightFile file;
+    const char* why = "";
+    int read = light_file_read(&file, &why);
+    if (chdir(cwd) != 0) __builtin_trap();
+    if (read < 0 && !why[0]) __builtin_trap();  // a refusal always says why
+    if (read <= 0) return;
+    Matrix4 pose;
+    if (!light_pose_from(&file.start, &pose)) __builtin_trap();
+    for (float m : pose.m)
+        if (!std::isfinite(m)) __builtin_trap();
+}
+
 }  // namespace
 
 const FuzzTarget fuzz_targets[] = {
@@ -143,6 +162,7 @@ const FuzzTarget fuzz_targets[] = {
     {"cone", fuzz_cone},
     {"bmp_read", fuzz_bmp_read},
     {"marker_path", fuzz_marker_path},
+    {"light_file", fuzz_light_file},
 };
 const int fuzz_target_count = sizeof fuzz_targets / sizeof fuzz_targets[0];
 

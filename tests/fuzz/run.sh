@@ -19,13 +19,14 @@ seed() {  # entry: demo files matching what the entry reads
     cone) ls "$data"/Cone.tga ;;
     bmp_read) ls "$data"/Font.bmp ;;
     marker_path) ls "$data"/Pos.txt ;;
+    light_file) ls "$root"/tests/fuzz/corpus/light_file/* ;;
     esac 2>/dev/null
 }
 
 max_len() {  # long enough for a small real file, short enough to mutate fast
     case $1 in
     scene_load) echo 131072 ;;
-    marker_path) echo 4096 ;;
+    marker_path | light_file) echo 4096 ;;
     *) echo 32768 ;;
     esac
 }
