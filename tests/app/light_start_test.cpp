@@ -2,34 +2,16 @@
 // says otherwise or the file cannot be used.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
 #include "app/light_start.h"
-#include "platform/headless.h"
 #include "test_support.h"
 
 namespace {
-
-// What start-up writes to stderr, through a file in the working folder.
-StartupResult startup_telling(const AppSettings* settings, std::string* err) {
-    std::fflush(stderr);
-    const int saved = dup(2);
-    FILE* f = std::fopen("stderr.txt", "w");
-    dup2(fileno(f), 2);
-    StartupResult result = app_startup(settings);
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::fclose(f);
-    *err = read_file("stderr.txt");
-    return result;
-}
 
 TEST(LightFile, SoundAndDamagedTexts) {
     const struct {
@@ -111,48 +93,46 @@ TEST(LightFile, PosesLookAtTheAim) {
     EXPECT_EQ(light_pose_from(&same, &pose), 0);
 }
 
-// Start-up in a copy of the demo: the light at the camera without a file;
-// where the file puts it; at the camera again, with one line on stderr, for
-// a damaged file; and where --light says, whatever the file.
+// Start-up in a copy of the demo, through varnel-render: a light file puts
+// the light where --light with the same numbers does; a damaged one is one
+// line on stderr and the light at the camera, as without a file; --light
+// camera overrides a sound file. The frame shows where the light is.
 TEST(LightFile, StartUpTakesTheFileUnlessTheCommandLineSays) {
     DemoCopy dir("light_start");
     ASSERT_TRUE(dir.copied());
+    const std::string render = std::string("'") + VARNEL_RENDER_PATH + "' --data . --frames 2 --out frame.bmp";
+    auto frame = [&](const char* file, const char* options, std::string* err) {
+        std::remove("Light.txt");
+        if (file) write_file("Light.txt", file);
+        const int status = std::system((render + " " + options + " 2>stderr.txt").c_str());
+        *err = read_file("stderr.txt");
+        return status == 0 ? read_file("frame.bmp") : std::string();
+    };
+    std::string err;
+    const std::string at_camera = frame(nullptr, "", &err);
+    ASSERT_FALSE(at_camera.empty());
+    EXPECT_EQ(err, "");
+    const std::string placed = frame(nullptr, "--light 40,80,-20:0,10,30", &err);
+    EXPECT_NE(placed, at_camera);
     const struct {
-        const char* file;  // null: none
-        int source;
-        const char* option;
-        int at_camera;
-        const char* says;
+        const char* file;
+        const char* options;
+        const std::string* frame;
+        const char* says;  // "": nothing
     } cases[] = {
-        {nullptr, LIGHT_FROM_FILE, nullptr, 1, ""},
-        {"40 80 -20\n0 10 30\n", LIGHT_FROM_FILE, nullptr, 0, ""},
-        {"40 80 -20\n0 10\n", LIGHT_FROM_FILE, nullptr, 1, "Light.txt: fewer than six numbers"},
-        {"40 80 -20\n40 80 -20\n", LIGHT_FROM_FILE, nullptr, 1, "the light starts at the camera"},
-        {"40 80 -20\n0 10 30\n", LIGHT_AT_CAMERA, "camera", 1, ""},
-        {nullptr, LIGHT_GIVEN, "40,80,-20:0,10,30", 0, ""},
+        {"40 80 -20\n0 10 30\n", "", &placed, ""},
+        {"# where\n40 80 -20 0 10 30\n", "", &placed, ""},
+        {"40 80 -20\n0 10 30\n", "--light camera", &at_camera, ""},
+        {"1 2 3\n4 5 6\n", "--light 40,80,-20:0,10,30", &placed, ""},
+        {"40 80 -20\n0 10\n", "", &at_camera, "varnel: Light.txt: fewer than six numbers"},
+        {"40 80 -20\n40 80 -20\n", "", &at_camera, "the light starts at the camera"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file ? c.file : "no file");
-        std::remove("Light.txt");
-        if (c.file) write_file("Light.txt", c.file);
-        AppSettings settings = {1, SCREEN_WIDTH, SCREEN_HEIGHT, 0, c.source, {}};
-        LightSource source;
-        if (c.option) {
-            ASSERT_EQ(light_option_parse(c.option, &source, &settings.light_start), 1);
-        }
-        headless_configure(1, nullptr, 0);
-        platform_use(headless_backend());
-        std::string err;
-        ASSERT_EQ(startup_telling(&settings, &err), STARTUP_OK);
-        const AppState* app = app_state();
-        const int same = std::memcmp(&app->light_pose, &app->camera_pose, sizeof(Matrix4)) == 0;
-        EXPECT_EQ(same, c.at_camera);
-        if (!c.at_camera) {
-            EXPECT_NEAR(app->light_pose.m[12], 40.0f, 1e-4);
-        }
+        SCOPED_TRACE(std::string(c.file) + c.options);
+        EXPECT_EQ(frame(c.file, c.options, &err) == *c.frame, true);
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         EXPECT_EQ(err.empty(), c.says[0] == '\0') << err;
-        app_shutdown();
+        EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
     std::remove("Light.txt");
 }
