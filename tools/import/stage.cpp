@@ -20,7 +20,7 @@ const double eye[3] = {0.0, 30.0, -50.0};
 const double pi = 3.14159265358979323846;
 
 // Where the model may lie in the start view. Both views keep it within
-// +-0.62 across and between `bottom` and `top` upwards: whole in a 16:9
+// +-0.9 across and between `bottom` and `top` upwards: whole in a 16:9
 // frame (which shows +-0.5625) with room for the ground below it, and at
 // least 45% of a 4:3 frame's height when its height is what limits it (a
 // span of 0.82 is 55% of 1.5 there, 73% of 16:9's 1.125). Three-quarter:
@@ -30,8 +30,8 @@ struct FrameBox {
     double bottom;  // lowest Y
     double top;     // highest Y
 };
-const FrameBox three_quarter_box = {0.8, -0.50, 0.32};
-const FrameBox front_box = {0.8, -0.41, 0.41};
+const FrameBox three_quarter_box = {0.9, -0.50, 0.32};
+const FrameBox front_box = {0.9, -0.41, 0.41};
 // A model that its width keeps smaller than the box's height is set lower
 // than the middle of the room left to it, by this share of that room, so
 // that a low model is seen from above and its top shows.
@@ -147,11 +147,10 @@ std::vector<double> support_points(const std::vector<double>& points) {
 // The translation at depth t[2] (the height as the view wants it) and
 // whether the model then fits the box.
 int place_at(const std::vector<double>& points, int view, const FrameBox& box, double t[3]) {
-    if (view == IMPORT_VIEW_FRONT) {
-        t[1] = eye[1];  // the eye level with the model's centre
-        return fits(extent_at(points, t), box);
-    }
+    // Square on, the eye level with the middle of the model's screen extent
+    // (its centre, for a model without depth towards the camera).
     balanced_height(points, t, box);
+    if (view == IMPORT_VIEW_FRONT) return fits(extent_at(points, t), box);
     Extent e = extent_at(points, t);
     const double room = (box.top - box.bottom) - (e.y_high - e.y_low);
     if (room > 0.0) height_for_bottom(points, t, box.bottom + low_model_drop * room);
