@@ -7,7 +7,7 @@ DATA := $(BUILD)/data
 PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-dev \
 	libbenchmark-dev libfreetype-dev fonts-dejavu-core libpng-dev libimagequant-dev \
 	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels \
-	libx11-dev xvfb
+	libx11-dev xvfb libavcodec-dev libavformat-dev libswscale-dev
 
 .PHONY: run test test-release deps build data bench asan tsan fuzz soak clean web web-deps serve-web \
 	test-web bench-web

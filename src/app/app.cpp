@@ -238,6 +238,15 @@ void frame_tick() {
     phases.present = frame_clock_ms() - t2;
 }
 
+void frame_tick_unseen() {
+    mouse_look();
+    FrameScene scene = frame_scene();
+    frame_advance(&scene);
+    app.frame_counter++;
+    app.stats_requested = app.screenshot_requested = 0;
+    phases = FramePhases{};
+}
+
 int window_proc(uint32_t message, uint32_t key) {
     switch (message) {
     case MSG_DESTROY:

@@ -90,6 +90,12 @@ int app_default_threads();
 
 int window_proc(uint32_t message, uint32_t key);
 void frame_tick();
+// A tick whose frame nobody sees (varnel-render --first): the mouse look,
+// the marker's time and what later frames read of this one (frame_advance),
+// and the counter as if the frame had been shown; nothing is drawn or
+// presented. Home and F12 asked for before it are dropped: their files
+// belong to a run that draws this tick.
+void frame_tick_unseen();
 
 AppState* app_state();
 const FramePhases* app_frame_phases();

@@ -642,20 +642,28 @@ void destroy_rows(RowSet* set) {
 
 size_t screen_pixels() { return (size_t)frame.screen.width * (size_t)frame.screen.height; }
 
+void place_marker(const FrameScene* scene) {
+    if (!scene->marker_on || !scene->marker) return;
+    for (int32_t i = 0; i < scene->marker->object_count; i++) {
+        float* m = scene->marker->objects[i].matrix.m;
+        m[12] = scene->marker_position.x;
+        m[13] = scene->marker_position.y;
+        m[14] = scene->marker_position.z;
+    }
+}
+
+int eyes_shared(const FrameScene* scene) {
+    return frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
+}
+
 // The frame's passes, in their order, into the pass's targets and rows.
 void render_passes(Pass* pass, FrameReport* report) {
     double t0 = frame_clock_ms();
     *report = FrameReport{};
     const FrameScene* scene = pass->scene;
     const FrameTargets* targets = pass->targets;
-    if (scene->marker_on && scene->marker)
-        for (int32_t i = 0; i < scene->marker->object_count; i++) {
-            float* m = scene->marker->objects[i].matrix.m;
-            m[12] = scene->marker_position.x;
-            m[13] = scene->marker_position.y;
-            m[14] = scene->marker_position.z;
-        }
-    pass->shared = frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
+    place_marker(scene);
+    pass->shared = eyes_shared(scene);
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear),
                                 cone_columns(scene, pass->screen), nullptr};
     pass->lit_first = 0;
@@ -702,6 +710,36 @@ void render_passes(Pass* pass, FrameReport* report) {
     report->light_rows = t3 - t2;
     report->camera_rows = t4 - t3;
     report->total = t4 - t0;
+}
+
+// -- a frame nobody sees ---------------------------------------------------------
+// frame_advance's three jobs: the light's view of every vertex, the light's
+// facing test marking corners, and the marked corners' positions stored.
+// With the eyes shared, frame_render takes both from the camera's view,
+// which is then the light's to the bit, and tests faces without the cone's
+// columns; the classification here follows it.
+
+void job_advance_vertices(void*, int32_t c) {
+    const Chunk& ch = frame.vertex_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    const size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
+    object_view_vertices(&fo.light, fo.object->vertices + ch.first, ch.count, &frame.light_vertices[base]);
+}
+
+void job_advance_faces(void* context, int32_t c) {
+    const Pass* pass = (const Pass*)context;
+    const Chunk& ch = frame.face_chunks[(size_t)c];
+    const FrameObject& fo = frame.objects[(size_t)ch.object];
+    std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
+    const ClassifyExtras extras = {light_columns(pass), marks, frame.light_mark};
+    uint32_t entries[face_chunk_size];
+    object_pass_classify(&fo.light, fo.object, ch.first, ch.count, &frame.light_vertices[(size_t)fo.vertex_base],
+                         &extras, entries);
+}
+
+void job_advance_store(void*, int32_t c) {
+    Pass unshared = {};  // the light's own vertices hold the positions here
+    store_light_view(&unshared, c);
 }
 
 // -- views of the latest frame -------------------------------------------------
@@ -836,6 +874,19 @@ void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameRep
     frame.drawn_scene = *scene;
     frame.drawn_targets = *targets;
     if (!show_frame && targets->display) frame_draw_view(targets->view, targets->display);
+}
+
+void frame_advance(const FrameScene* scene) {
+    frame.drawn = 0;
+    if (!frame.ready) return;  // frame_render would draw nothing either
+    Pass pass = make_pass(scene, nullptr, &frame.frame_rows, PASS_FRAME, nullptr);
+    place_marker(scene);
+    pass.shared = eyes_shared(scene);
+    gather_frame(scene, pass.rows);
+    const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
+    workers_run(job_advance_vertices, &pass, vertex_chunks);
+    workers_run(job_advance_faces, &pass, (int32_t)frame.face_chunks.size());
+    workers_run(job_advance_store, &pass, vertex_chunks);
 }
 
 double frame_clock_ms() {

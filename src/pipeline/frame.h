@@ -70,6 +70,12 @@ void frame_shutdown();  // joins every worker, frees the rows
 int frame_threads();
 
 void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report);
+// What frame_render leaves for the frames after it, without drawing: the
+// marker objects' place, and the light-view position of every corner of a
+// face that turns to the light stored in its vertex, so that the frames
+// drawn after it are those drawn after frame_render. No target is written;
+// frame_draw_view has no frame until the next frame_render.
+void frame_advance(const FrameScene* scene);
 // The monotonic clock, in milliseconds, that the report's times are measured
 // on; callers timing their own parts of a tick use it too.
 double frame_clock_ms();
