@@ -13,10 +13,14 @@
 
 namespace {
 
+// libpng would print its own line; the caller reports the failure once.
+void png_quiet_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void png_quiet_warning(png_structp, png_const_charp) {}
+
 // libpng reports errors by longjmp; everything that needs freeing lives
 // outside this function.
 int write_png(FILE* f, const uint32_t* pixels, int width, int height, std::vector<uint8_t>& row) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_quiet_error, png_quiet_warning);
     if (!png) return 0;
     png_infop info = png_create_info_struct(png);
     if (!info || setjmp(png_jmpbuf(png))) {

@@ -812,12 +812,12 @@ int main(int argc, char** argv) {
     if (o.bench) bench_prepare(&bench, o.frames - o.first + 1);
     platform_use(headless_backend());
     const AppSettings settings = {o.threads, o.width, o.height, 0, o.light, o.light_start};
+    catch_stop_signals();
     int status = app_startup(&settings) == STARTUP_OK ? open_output(o, &output) : 1;
     if (status) {
         app_shutdown();
         return status;
     }
-    catch_stop_signals();
     MemoryRecord memory = {std::min(memory_early_tick, o.frames), 0, 0, 0, 0, 0, 0, 0, 0};
     RunTally tally = {};
     run_ticks(o, &output, &bench, &memory, &tally);
