@@ -109,6 +109,50 @@ TEST_F(Program, FailedLockSkipsCopyCounterAndPresent) {
     EXPECT_GT(different_inside_text, 50);
 }
 
+// Every vertex's stored light-view position, the marker's place and the
+// counter: what a tick leaves for the ticks after it.
+std::vector<float> carried_state(const AppState* app) {
+    std::vector<float> state = {(float)app->frame_counter};
+    for (const Scene* scene : {app->world_scene, app->marker_scene})
+        for (int i = 0; i < scene->object_count; i++) {
+            const SceneObject& o = scene->objects[i];
+            state.insert(state.end(), o.matrix.m + 12, o.matrix.m + 15);
+            for (int v = 0; v < o.vertex_count; v++)
+                state.insert(state.end(), {o.vertices[v].lx, o.vertices[v].ly, o.vertices[v].lz});
+        }
+    return state;
+}
+
+// A tick run unseen (varnel-render --first) leaves what a drawn one leaves,
+// with the light at the camera (one pass serves both), turned away from it,
+// and moved there again by F11; its Home and F12 write nothing.
+TEST_F(Program, UnseenTicksLeaveWhatDrawnTicksLeave) {
+    const char* const events = "2:mouse:-40,6 3:key:UP 4:key:F11 5:mouse:60,-8 6:key:HOME 6:key:F12";
+    std::vector<std::vector<float>> drawn;
+    start(7, events);
+    while (tick()) drawn.push_back(carried_state(app));
+    app_shutdown();
+    std::remove("Graph.txt");
+    std::remove("Screenshot 0.bmp");
+    start(7, events);
+    Message m;
+    size_t ticks = 0;
+    while (platform_next_message(&m)) {
+        if (m.type != MSG_TIMER) {
+            window_proc(m.type, m.key);
+            continue;
+        }
+        frame_tick_unseen();
+        ASSERT_LT(ticks, drawn.size());
+        EXPECT_TRUE(carried_state(app) == drawn[ticks]) << "tick " << ticks + 1;
+        ticks++;
+    }
+    EXPECT_EQ(ticks, drawn.size());
+    EXPECT_EQ(headless_present_count(), 0);
+    EXPECT_NE(access("Graph.txt", F_OK), 0);
+    EXPECT_NE(access("Screenshot 0.bmp", F_OK), 0);
+}
+
 TEST_F(Program, WithoutAPathTheMarkerIsNeitherMovedNorDrawn) {
     std::remove("Pos.txt");
     start(2);
