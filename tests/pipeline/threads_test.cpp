@@ -92,7 +92,8 @@ int render(const std::string& arguments) {
 
 // A walk through the demo world with the light moved, the filter switched
 // and the histogram written: the last frame and the histogram are the same
-// on 1, 2, 3 and 8 threads.
+// on 1, 2, 3 and 8 threads. On 3 every frame goes out, through the writer
+// thread that runs beside the drawing.
 TEST(Threads, WalkDrawsTheSameFramesOnAnyNumberOfThreads) {
     DemoCopy data("threads_walk");
     ASSERT_TRUE(data.copied());
@@ -103,7 +104,9 @@ TEST(Threads, WalkDrawsTheSameFramesOnAnyNumberOfThreads) {
     std::string first_frame, first_graph;
     for (int threads : {1, 2, 3, 8}) {
         std::string out = "walk" + std::to_string(threads) + ".png";
-        ASSERT_EQ(render(walk + " --threads " + std::to_string(threads) + " --out " + out), 0) << read_file("err.txt");
+        std::string named = threads == 3 ? "walk3-%02d.png" : out;
+        if (threads == 3) out = "walk3-60.png";
+        ASSERT_EQ(render(walk + " --threads " + std::to_string(threads) + " --out " + named), 0) << read_file("err.txt");
         std::string frame = read_file(out), graph = read_file("Graph.txt");
         ASSERT_GT(frame.size(), 1000u);
         ASSERT_FALSE(graph.empty());
