@@ -111,9 +111,9 @@ const RenderOption options[] = {
     {"--frames", "N", OPTION_NUMBER, &Options::frames, nullptr, 1, frames_max, nullptr, nullptr,
      "frames to draw, {} (default 1)"},
     {"--first", "K", OPTION_NUMBER, &Options::first, nullptr, 1, frames_max, nullptr, nullptr,
-     "writes frames K to N only, {}: the ones before are run\n"
-     "(input, camera, marker) but not drawn, and K to N come out as\n"
-     "in a whole run (default 1)"},
+     "writes frames K to N only, {}; the ones\n"
+     "before are run (input, camera, marker) but not drawn, and\n"
+     "K to N come out as in a whole run (default 1)"},
     {"--events", "TEXT", OPTION_TEXT, nullptr, &Options::events, 0, 0, nullptr, nullptr,
      "input, events separated by blanks: K:key:NAME presses a key\n"
      "before frame K, K:mouse:DX,DY moves the mouse (-1000000 to\n"
@@ -124,7 +124,7 @@ const RenderOption options[] = {
      "writes the last frame as PNG or BMP; a name with one %d\n"
      "(any width: walk-%05d.png) writes every frame, numbered by it"},
     {"--view", "NAME", OPTION_OTHER, nullptr, nullptr, 0, 0, take_view, "frame, spans, ids, light, levels or shadow",
-     "writes that view instead ({});\n"
+     "writes that view instead: {};\n"
      "several go to FILE-NAME.png"},
     {"--video", "FILE", OPTION_TEXT, nullptr, &Options::video, 0, 0, nullptr, nullptr,
      "encodes every frame into a clip at 50 frames a second:\n"

@@ -303,7 +303,7 @@ VideoWriter* video_open(const char* target, const VideoCodec* codec, int width, 
     v->target = target;
     v->width = width;
     v->height = height;
-    av_log_set_level(AV_LOG_ERROR);
+    av_log_set_level(AV_LOG_QUIET);  // failures come back as codes, told in one line
     const VideoKind* kind = video_kind_find(target);
     const AVOutputFormat* container = kind ? av_guess_format(kind->muxer, nullptr, nullptr) : nullptr;
     if (!container) {
