@@ -43,7 +43,7 @@ const VideoKind kinds[] = {
 }  // namespace
 
 struct VideoWriter {
-    int fd;                   // the clip's file, open for reading and writing
+    int fd;                   // the clip's file
     int unnamed;              // 1: made with O_TMPFILE, no name yet; 0: named `temp`
     std::string temp;         // the named temporary file, when not unnamed
     std::string target;       // absolute
@@ -82,12 +82,6 @@ int io_write(void* opaque, uint8_t* data, int size) {
         done += (int)n;
     }
     return size;
-}
-
-int io_read(void* opaque, uint8_t* data, int size) {
-    VideoWriter* v = (VideoWriter*)opaque;
-    ssize_t n = ::read(v->fd, data, (size_t)size);
-    return n > 0 ? (int)n : n == 0 ? AVERROR_EOF : AVERROR(errno);
 }
 
 int64_t io_seek(void* opaque, int64_t offset, int whence) {
@@ -312,7 +306,7 @@ VideoWriter* video_open(const char* target, const VideoCodec* codec, int width, 
         *why = "out of memory";
     } else if (open_codec(v, codec, why) && open_file(v, why)) {
         uint8_t* buffer = (uint8_t*)av_malloc(io_buffer_bytes);
-        v->io = buffer ? avio_alloc_context(buffer, io_buffer_bytes, 1, v, io_read, io_write, io_seek) : nullptr;
+        v->io = buffer ? avio_alloc_context(buffer, io_buffer_bytes, 1, v, nullptr, io_write, io_seek) : nullptr;
         if (!v->io) {
             av_free(buffer);
             *why = "out of memory";
