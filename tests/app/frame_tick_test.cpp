@@ -321,7 +321,7 @@ TEST(Render, ViewOptionWritesEachViewAndRefusesUnknownNames) {
     }
     EXPECT_EQ(WEXITSTATUS(render("--frames 1 --out x.png --view depth")), 2);
     std::string err = read_file("err.txt");
-    EXPECT_NE(err.find("unknown view depth"), std::string::npos) << err;
+    EXPECT_NE(err.find("--view 'depth': takes frame"), std::string::npos) << err;
     EXPECT_NE(err.find("usage: varnel-render"), std::string::npos) << err;
     EXPECT_EQ(WEXITSTATUS(render("--frames 1 --view spans")), 2);
     EXPECT_EQ(read_file("x.png"), "");
