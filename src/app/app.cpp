@@ -194,14 +194,21 @@ StartupResult app_startup(const AppSettings* settings) {
 
 namespace {
 
-// The frame the next tick draws, from the application's state.
+// The frame the next tick draws, from the application's state. The marker
+// is put where its path is at this tick first: its objects' translation,
+// one lap per 10 s.
 FrameScene frame_scene() {
+    if (app.marker_enabled) {
+        const Vec3 p = marker_path_position((float)platform_elapsed_ms() * 0.0001f);
+        for (int32_t i = 0; i < app.marker_scene->object_count; i++) {
+            float* m = app.marker_scene->objects[i].matrix.m;
+            m[12] = p.x, m[13] = p.y, m[14] = p.z;
+        }
+    }
     FrameScene scene = {};
     scene.world = app.world_scene;
     scene.marker = app.marker_scene;
     scene.marker_on = app.marker_enabled;
-    if (app.marker_enabled)  // one lap per 10 s
-        scene.marker_position = marker_path_position((float)platform_elapsed_ms() * 0.0001f);
     scene.light_pose = app.light_pose;
     scene.camera_pose = app.view_matrix;
     scene.cone_mask = app.cone_mask;

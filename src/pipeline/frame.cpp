@@ -642,16 +642,6 @@ void destroy_rows(RowSet* set) {
 
 size_t screen_pixels() { return (size_t)frame.screen.width * (size_t)frame.screen.height; }
 
-void place_marker(const FrameScene* scene) {
-    if (!scene->marker_on || !scene->marker) return;
-    for (int32_t i = 0; i < scene->marker->object_count; i++) {
-        float* m = scene->marker->objects[i].matrix.m;
-        m[12] = scene->marker_position.x;
-        m[13] = scene->marker_position.y;
-        m[14] = scene->marker_position.z;
-    }
-}
-
 int eyes_shared(const FrameScene* scene) {
     return frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
 }
@@ -662,7 +652,6 @@ void render_passes(Pass* pass, FrameReport* report) {
     *report = FrameReport{};
     const FrameScene* scene = pass->scene;
     const FrameTargets* targets = pass->targets;
-    place_marker(scene);
     pass->shared = eyes_shared(scene);
     pass->shade = ShadeSettings{targets->shadow_buffer, scene->shadow_factor, select_span_fill(scene->bilinear),
                                 cone_columns(scene, pass->screen), nullptr};
@@ -880,7 +869,6 @@ void frame_advance(const FrameScene* scene) {
     frame.drawn = 0;
     if (!frame.ready) return;  // frame_render would draw nothing either
     Pass pass = make_pass(scene, nullptr, &frame.frame_rows, PASS_FRAME, nullptr);
-    place_marker(scene);
     pass.shared = eyes_shared(scene);
     gather_frame(scene, pass.rows);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();

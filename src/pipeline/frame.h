@@ -1,6 +1,6 @@
-// The frame, on every core: the marker, the light pass into the shadow
-// buffer, the cone, the camera pass into the frame buffer, and the passes'
-// warnings, in that order. This is the only place that order is written.
+// The frame, on every core: the light pass into the shadow buffer, the
+// cone, the camera pass into the frame buffer, and the passes' warnings, in
+// that order. This is the only place that order is written.
 //
 // How the work is divided: every vertex is transformed once per pass; faces
 // are cut into chunks (their size set by the world alone) that become
@@ -23,12 +23,13 @@ struct Screen;
 struct ConeRuns;
 struct SurfacePatches;
 
-// What one frame draws.
+// What one frame draws. The scenes are placed by the caller (the marker's
+// objects where its path is) and read as they are, but for one thing the
+// frame writes into them: see frame_render.
 struct FrameScene {
     Scene* world;               // drawn in both passes
     Scene* marker;              // drawn after the world when marker_on (may be null otherwise)
     int marker_on;
-    Vec3 marker_position;       // written into every marker object's translation
     Matrix4 light_pose;         // light to world
     Matrix4 camera_pose;        // camera to world, pitch applied
     const RgbImage* cone_mask;  // screen-sized; a low byte below 120 lights nothing; null: no cone
@@ -69,11 +70,15 @@ int frame_init(int threads, const Screen* screen);
 void frame_shutdown();  // joins every worker, frees the rows
 int frame_threads();
 
+// One frame. Reads the scene, writes every target whole and the report, and
+// writes one thing into the scenes: the light-view position (lx, ly, lz) of
+// every corner of a face that turns towards the light, into its vertex.
+// Those stay for later frames, which read them for the faces the light has
+// turned away from since (their pixels are in shadow wherever those point).
 void frame_render(const FrameScene* scene, const FrameTargets* targets, FrameReport* report);
 // What frame_render leaves for the frames after it, without drawing: the
-// marker objects' place, and the light-view position of every corner of a
-// face that turns to the light stored in its vertex, so that the frames
-// drawn after it are those drawn after frame_render. No target is written;
+// light-view positions stored in the vertices, so that the frames drawn
+// after it are those drawn after frame_render. No target is written;
 // frame_draw_view has no frame until the next frame_render.
 void frame_advance(const FrameScene* scene);
 // The monotonic clock, in milliseconds, that the report's times are measured
