@@ -548,44 +548,51 @@ void store_light_view(const Pass* pass, int32_t c) {
     }
 }
 
-void job_vertices(void* context, int32_t item) { transform_vertices((const Pass*)context, item); }
-
-// With two eyes, job 2 makes only the light records: the camera records
-// (which read no marks) are made in job 3 beside the light bands, filling
-// the gaps the bands leave towards the job's end.
-void job_faces(void* context, int32_t item) {
-    const Pass* pass = (const Pass*)context;
-    if (pass->shared)
-        camera_faces(pass, item, LIGHT_VIEWS_SHARED);
-    else
-        light_faces(pass, item);
-}
-
-void job_marked_camera_faces(void* context, int32_t item) {
-    camera_faces((const Pass*)context, item, LIGHT_VIEWS_MARKED);
-}
-
-void job_light_rows(void* context, int32_t item) {
-    if (item >= frame.band_count) {  // a face chunk's camera records (two eyes only)
-        camera_faces((const Pass*)context, item - frame.band_count, LIGHT_VIEWS_FRESH);
-        return;
-    }
-    int32_t b = frame.light_order[(size_t)item];
-    double t0 = frame_clock_ms();
-    light_rows((const Pass*)context, b);
+// The kinds of item the jobs are made of; each does one thing.
+void light_band(const Pass* pass, int32_t item) {
+    const int32_t b = frame.light_order[(size_t)item];
+    const double t0 = frame_clock_ms();
+    light_rows(pass, b);
     frame.light_cost[(size_t)b] = frame_clock_ms() - t0;
 }
 
-void job_camera_rows(void* context, int32_t item) {
-    const Pass* pass = (const Pass*)context;
-    if (item < frame.band_count) {
-        int32_t b = frame.camera_order[(size_t)item];
-        double t0 = frame_clock_ms();
-        camera_rows(pass, b);
-        frame.camera_cost[(size_t)b] = frame_clock_ms() - t0;
-    } else {
-        store_light_view(pass, item - frame.band_count);
-    }
+void camera_band(const Pass* pass, int32_t item) {
+    const int32_t b = frame.camera_order[(size_t)item];
+    const double t0 = frame_clock_ms();
+    camera_rows(pass, b);
+    frame.camera_cost[(size_t)b] = frame_clock_ms() - t0;
+}
+
+void shared_camera_faces(const Pass* pass, int32_t c) { camera_faces(pass, c, LIGHT_VIEWS_SHARED); }
+void fresh_camera_faces(const Pass* pass, int32_t c) { camera_faces(pass, c, LIGHT_VIEWS_FRESH); }
+void marked_camera_faces(const Pass* pass, int32_t c) { camera_faces(pass, c, LIGHT_VIEWS_MARKED); }
+
+// A job: one or two parts, each a count of items of one kind, run as one
+// list on the pool (items of the first part first), so that the second
+// part's items fill the gaps the first one's leave towards the job's end
+// and no thread waits between them.
+struct JobPart {
+    void (*run)(const Pass* pass, int32_t item);
+    int32_t count;
+};
+
+struct Job {
+    const Pass* pass;
+    JobPart parts[2];
+};
+
+void job_item(void* context, int32_t item) {
+    const Job* job = (const Job*)context;
+    const JobPart& first = job->parts[0];
+    if (item < first.count)
+        first.run(job->pass, item);
+    else
+        job->parts[1].run(job->pass, item - first.count);
+}
+
+void run_job(const Pass* pass, JobPart first, JobPart second = JobPart{nullptr, 0}) {
+    const Job job = {pass, {first, second}};
+    workers_run(job_item, (void*)&job, first.count + second.count);
 }
 
 // The next frame's band order: costliest first. Which thread draws a band
@@ -675,20 +682,29 @@ void render_passes(Pass* pass, FrameReport* report) {
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
     const int32_t face_chunks = (int32_t)frame.face_chunks.size();
 
-    workers_run(job_vertices, pass, vertex_chunks);
+    // 1. Every vertex into both views.
+    run_job(pass, {transform_vertices, vertex_chunks});
     double t1 = frame_clock_ms();
-    workers_run(job_faces, pass, face_chunks);
+    // 2. The light's records, marking the corners of light-facing faces; with
+    // the eyes shared, the camera's records, which serve both passes.
+    if (pass->shared)
+        run_job(pass, {shared_camera_faces, face_chunks});
+    else
+        run_job(pass, {light_faces, face_chunks});
     double t2 = frame_clock_ms();
-    workers_run(job_light_rows, pass, frame.band_count + (pass->shared ? 0 : face_chunks));
+    // 3. The light's bands, resolved and swept by the cone; with two eyes,
+    // the camera's records beside them (they read no marks).
+    run_job(pass, {light_band, frame.band_count}, {fresh_camera_faces, pass->shared ? 0 : face_chunks});
     const std::vector<ChunkRecords>& light_records = pass->shared ? pass->rows->camera_records : frame.light_records;
     report->light_warnings = draw_pass_warnings(pass, frame.light_counts, light_records, targets->shadow_buffer,
                                                 nullptr, &report->light_spans);
     if (report->light_warnings) {
         cone_sweep(pass, 0, frame.screen.height);  // the warnings were drawn after the bands' sweeps
-        if (!pass->shared) workers_run(job_marked_camera_faces, pass, face_chunks);
+        if (!pass->shared) run_job(pass, {marked_camera_faces, face_chunks});
     }
     double t3 = frame_clock_ms();
-    workers_run(job_camera_rows, pass, frame.band_count + (pass->write_vertices ? vertex_chunks : 0));
+    // 4. The camera's bands, shaded; and the light-view positions kept in the vertices.
+    run_job(pass, {camera_band, frame.band_count}, {store_light_view, pass->write_vertices ? vertex_chunks : 0});
     report->camera_warnings = draw_pass_warnings(pass, frame.camera_counts, pass->rows->camera_records,
                                                  targets->frame_buffer, pass->display, &report->camera_spans);
     order_bands(&frame.light_order, frame.light_cost);
@@ -708,15 +724,14 @@ void render_passes(Pass* pass, FrameReport* report) {
 // which is then the light's to the bit, and tests faces without the cone's
 // columns; the classification here follows it.
 
-void job_advance_vertices(void*, int32_t c) {
+void advance_vertices(const Pass*, int32_t c) {
     const Chunk& ch = frame.vertex_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     const size_t base = (size_t)fo.vertex_base + (size_t)ch.first;
     object_view_vertices(&fo.light, fo.object->vertices + ch.first, ch.count, &frame.light_vertices[base]);
 }
 
-void job_advance_faces(void* context, int32_t c) {
-    const Pass* pass = (const Pass*)context;
+void advance_faces(const Pass* pass, int32_t c) {
     const Chunk& ch = frame.face_chunks[(size_t)c];
     const FrameObject& fo = frame.objects[(size_t)ch.object];
     std::atomic<uint8_t>* marks = &frame.light_facing[(size_t)fo.vertex_base];
@@ -726,7 +741,7 @@ void job_advance_faces(void* context, int32_t c) {
                          &extras, entries);
 }
 
-void job_advance_store(void*, int32_t c) {
+void advance_store(const Pass*, int32_t c) {
     Pass unshared = {};  // the light's own vertices hold the positions here
     store_light_view(&unshared, c);
 }
@@ -872,9 +887,9 @@ void frame_advance(const FrameScene* scene) {
     pass.shared = eyes_shared(scene);
     gather_frame(scene, pass.rows);
     const int32_t vertex_chunks = (int32_t)frame.vertex_chunks.size();
-    workers_run(job_advance_vertices, &pass, vertex_chunks);
-    workers_run(job_advance_faces, &pass, (int32_t)frame.face_chunks.size());
-    workers_run(job_advance_store, &pass, vertex_chunks);
+    run_job(&pass, {advance_vertices, vertex_chunks});
+    run_job(&pass, {advance_faces, (int32_t)frame.face_chunks.size()});
+    run_job(&pass, {advance_store, vertex_chunks});
 }
 
 double frame_clock_ms() {
