@@ -10,7 +10,7 @@
 #include "math/vecmath.h"
 #include "pipeline/frame.h"
 #include "platform/platform.h"
-#include "raster/engine.h"
+#include "raster/screen.h"
 #include "texture/cone.h"
 
 struct Scene;

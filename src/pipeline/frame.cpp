@@ -82,8 +82,6 @@ struct Chunk {
     int32_t count;
 };
 
-// The records one face chunk made in one pass, and for every band the
-// offsets of those that reach it, in face order.
 // An 8-byte unit of record storage, left uninitialised when the storage
 // grows: every byte is a record's, written before it is read.
 struct RecordWord {
@@ -91,6 +89,8 @@ struct RecordWord {
     RecordWord() {}
 };
 
+// The records one face chunk made in one pass, and for every band the
+// offsets of those that reach it, in face order.
 struct ChunkRecords {
     std::vector<RecordWord> storage;  // records back to back (8-byte units)
     size_t used;                    // bytes

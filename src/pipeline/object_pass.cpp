@@ -1,4 +1,6 @@
-// Object pass; pipeline.h describes the steps.
+// Object pass: an object's vertices into an eye's view, its faces through
+// the facing test, the frustum and projection into polygon records, as
+// object_pass.h describes; the eight-lane steps are in object_pass_avx2.cpp.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>

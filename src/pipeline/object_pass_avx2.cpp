@@ -12,7 +12,7 @@
 
 #include "math/clip.h"
 #include "pipeline/face_verdict.h"
-#include "raster/engine.h"
+#include "raster/screen.h"
 
 #define AVX2 __attribute__((target("avx2")))
 

@@ -20,7 +20,7 @@
 #endif
 
 #include "pipeline/neutral_texture.h"
-#include "raster/engine.h"
+#include "raster/screen.h"
 #include "raster/insert.h"
 #include "texture/texture.h"
 

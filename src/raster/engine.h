@@ -1,25 +1,14 @@
-// Rasterizer set-up: the screen record (size, focal length, projection
-// centre and view frustum, derived once from the size and handed to every
-// part that projects, clips, walks rows or shades), the bilinear filter
-// tables and the table of fill routines. Built once at start-up, read-only
+// Rasterizer set-up: the screen record (raster/screen.h) from the frame's
+// size, the bilinear filter tables and the table of fill routines with the
+// instruction set they are chosen for. Built once at start-up, read-only
 // afterwards, so every thread may read them.
 #pragma once
 
 #include <cstdint>
 
-#include "math/clip.h"
-#include "raster/resolve.h"
+#include "raster/fill.h"
+#include "raster/screen.h"
 
-// The screen a run draws, fixed for the run. Camera and light views share
-// it: the same size, focal length and centre.
-struct Screen {
-    int32_t width;         // pixels; both buffers, the cone mask and the span rows have this size
-    int32_t height;        // rows
-    float focal_length;    // pixels: width / 2, the 90-degree horizontal view
-    int32_t centre_x;      // projection centre: width div 2
-    int32_t centre_y;      // height div 2
-    ViewFrustum frustum;   // side planes for the (width - 4) x (height - 4) viewport
-};
 
 // Derives the screen record for width x height (focal_length = width / 2,
 // the frustum for a viewport 4 pixels smaller, so every clipped vertex lands

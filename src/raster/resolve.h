@@ -14,24 +14,11 @@
 
 #include <cstdint>
 
+#include "raster/fill.h"
 #include "raster/span_pool.h"
 
-struct ShadeState;
 struct Texture;
 struct Screen;
-
-// Per-pixel fill: writes first..last-1 (at least one pixel), stepping the four
-// 16.16 values by their steps after each pixel; the span's texture level,
-// face id and the shadow settings come from `state`. fill.cpp states the
-// contract; fill_nearest and fill_bilinear are the plain versions, and the
-// engine hands out SSE2 or AVX2 ones that write the same pixels (fill.h).
-typedef void (*SpanFill)(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv,
-                         int32_t sx, int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first,
-                         uint32_t* last);
-void fill_bilinear(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                   int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
-void fill_nearest(const ShadeState* state, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                  int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last);
 
 // The smooth-surface rule, for models made of many small faces. The light
 // sees a smooth surface at the id buffer's resolution: where its faces are

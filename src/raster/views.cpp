@@ -1,7 +1,7 @@
 // Views of a frame; views.h states what each shows.
 #include "raster/views.h"
 
-#include "raster/engine.h"
+#include "raster/screen.h"
 #include "raster/row_walk.h"
 #include "texture/cone.h"
 #include "texture/texture.h"

@@ -16,7 +16,7 @@
 #include "app/app.h"
 #include "math/vecmath.h"
 #include "platform/headless.h"
-#include "raster/engine.h"
+#include "raster/resolve.h"
 #include "raster/span_pool.h"
 #include "scene/scene.h"
 #include "test_support.h"

@@ -10,7 +10,6 @@
 
 #include "approved_image.h"
 #include "pipeline/frame.h"
-#include "raster/engine.h"
 #include "synthetic_scene.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "pipeline/frame.h"
-#include "raster/engine.h"
 #include "raster/resolve.h"
 #include "synthetic_scene.h"
 

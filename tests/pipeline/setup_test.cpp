@@ -7,7 +7,6 @@
 
 #include "pipeline/neutral_texture.h"
 #include "pipeline/setup.h"
-#include "raster/engine.h"
 #include "synthetic_scene.h"
 
 namespace {

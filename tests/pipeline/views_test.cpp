@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "pipeline/frame.h"
-#include "raster/engine.h"
 #include "raster/views.h"
 #include "synthetic_scene.h"
 

@@ -7,7 +7,6 @@
 #include "display/bmp.h"
 #include "display/font.h"
 #include "pipeline/frame.h"
-#include "raster/engine.h"
 #include "raster/resolve.h"
 #include "raster/span_pool.h"
 #include "synthetic_scene.h"
