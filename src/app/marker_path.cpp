@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "math/fixed.h"
 #include "scene/regular_file.h"
 
 namespace {
@@ -75,7 +76,7 @@ Vec3 marker_path_position(float t) {
     if (path.point_count <= 0) return Vec3{0.0f, 0.0f, 0.0f};
     // From 2^23 on, t - 1 rounds back to t; whole floats are whole laps.
     // Times before the start (and NaN) are the start.
-    if (!(t < 8388608.0f) || !(t > 0.0f)) t = 0.0f;
+    if (!(t < FLOAT_WHOLE) || !(t > 0.0f)) t = 0.0f;
     while (t > 1.0f) t -= 1.0f;
     float d = t * path.total_length;
     for (int i = 0; i < path.point_count; i++) {

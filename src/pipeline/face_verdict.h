@@ -9,17 +9,25 @@
 #include <utility>
 
 #include "math/clip.h"
+#include "math/fixed.h"
 #include "pipeline/object_pass.h"
 #include "raster/insert.h"
 
 namespace face_verdict {
+
+// Faces whose plane has the eye more than this in front of it turn away;
+// faces seen edge-on or slightly from behind are still drawn.
+const double facing_limit = 0.1;
+// Polygons with a vertex nearer than this to the eye's plane are dropped
+// whole: there is no near clipping.
+const double near_limit = 0.1;
 
 // How far, in pixels, a row's 16.16 edge positions may stray from the
 // exact edges: the float start of each edge (a few units in the last place
 // of an x up to 7680, under 1/256 of a pixel) plus the truncation of one
 // step per row, 2^-16 each.
 const float edge_slack = 1.0f / 64.0f;
-const float row_slack = 1.0f / 65536.0f;
+const float row_slack = 1.0f / FIXED_ONE_F;
 
 inline int32_t min3(int32_t a, int32_t b, int32_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); }
 inline int32_t max3(int32_t a, int32_t b, int32_t c) { return a > b ? (a > c ? a : c) : (b > c ? b : c); }

@@ -22,12 +22,8 @@
 
 namespace {
 
-// Faces whose plane has the eye more than this in front of it turn away;
-// faces seen edge-on or slightly from behind are still drawn.
-const double facing_limit = 0.1;
-// Polygons with a vertex nearer than this to the eye's plane are dropped
-// whole: there is no near clipping.
-const double near_limit = 0.1;
+using face_verdict::facing_limit;
+using face_verdict::near_limit;
 
 // Corner k's view vertex; its index in the object's vertices indexes the
 // marks alike.
@@ -37,8 +33,8 @@ const ViewVertex* corner_view(const SceneFace* face, int k, const ViewVertex* vi
 
 // A screen position's row (ceil) and column (floor) as whole numbers: exact
 // where |x| < 2^23, 0 elsewhere and for NaN.
-inline int32_t whole_row(float y) { return std::fabs(y) < 8388608.0f ? (int32_t)setup_ceil(y) : 0; }
-inline int32_t whole_column(float x) { return std::fabs(x) < 8388608.0f ? (int32_t)setup_floor(x) : 0; }
+inline int32_t whole_row(float y) { return std::fabs(y) < FLOAT_WHOLE ? (int32_t)setup_ceil(y) : 0; }
+inline int32_t whole_column(float x) { return std::fabs(x) < FLOAT_WHOLE ? (int32_t)setup_floor(x) : 0; }
 
 // The corners' view vertices into v and their view positions into the
 // polygon's first three vertices (other clip fields cleared).
@@ -98,7 +94,7 @@ std::vector<ViewVertex> object_view_all(ObjectView* eye, const Matrix4* object_m
 // moved one up or down where it lies below or above x.
 inline __m128i whole4(__m128 x, int up) {
     const __m128 magnitude = _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
-    const __m128i fits = _mm_castps_si128(_mm_cmplt_ps(magnitude, _mm_set1_ps(8388608.0f)));
+    const __m128i fits = _mm_castps_si128(_mm_cmplt_ps(magnitude, _mm_set1_ps(FLOAT_WHOLE)));
     const __m128i t = lanes_truncate(x);  // used only where it fits
     const __m128 back = _mm_cvtepi32_ps(t);
     const __m128i whole = up ? _mm_sub_epi32(t, _mm_castps_si128(_mm_cmplt_ps(back, x)))
@@ -136,7 +132,7 @@ void object_view_vertices(const ObjectView* view, const SceneVertex* vertices, i
     const __m128 zero = _mm_setzero_ps();
     // (double)z < 0.1 is z < 0.1f for every float z: 0.1f is the float
     // nearest 0.1 and lies above it, so no float is >= 0.1 and < 0.1f.
-    const __m128 near = _mm_set1_ps(0.1f);
+    const __m128 near = _mm_set1_ps((float)near_limit);
     // Every factor in all four lanes, once: the stores below could alias the
     // matrix and the planes, so the loop would load and spread them again.
     __m128 matrix[16], plane[4][4];
@@ -310,7 +306,7 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
     // Four faces at a time, one per lane, through the loop's own float
     // operations in its order. (double)s > 0.1 is s >= 0.1f for every float
     // s (0.1f is the float next above 0.1), and NaN passes neither.
-    const __m128 limit = _mm_set1_ps(0.1f);
+    const __m128 limit = _mm_set1_ps((float)facing_limit);
     const __m128 x = _mm_set1_ps(ex), y = _mm_set1_ps(ey), z = _mm_set1_ps(ez);
     auto four_faces = [&](int32_t i, __m128 nx, __m128 ny, __m128 nz, __m128 d) {  // faces i..i+3
         const __m128 s = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, x), _mm_mul_ps(ny, y)), _mm_mul_ps(nz, z)), d);

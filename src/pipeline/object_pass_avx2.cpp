@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "math/clip.h"
+#include "math/fixed.h"
 #include "pipeline/face_verdict.h"
 #include "raster/screen.h"
 
@@ -34,7 +35,7 @@ AVX2 inline void transpose_halves(__m256 r[4]) {
 // or x is NaN.
 AVX2 inline __m256i whole8(__m256 x, int up) {
     const __m256 magnitude = _mm256_and_ps(x, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
-    const __m256i fits = _mm256_castps_si256(_mm256_cmp_ps(magnitude, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ));
+    const __m256i fits = _mm256_castps_si256(_mm256_cmp_ps(magnitude, _mm256_set1_ps(FLOAT_WHOLE), _CMP_LT_OQ));
     const __m256i t = _mm256_cvttps_epi32(x);  // used only where it fits
     const __m256 back = _mm256_cvtepi32_ps(t);
     const __m256i whole = up ? _mm256_sub_epi32(t, _mm256_castps_si256(_mm256_cmp_ps(back, x, _CMP_LT_OQ)))
@@ -72,7 +73,7 @@ AVX2 int32_t classify_eight(const SceneObject* object, int32_t f, const ViewVert
     const __m256 s = _mm256_add_ps(
         _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, eye[0]), _mm256_mul_ps(ny, eye[1])), _mm256_mul_ps(nz, eye[2])),
         d);
-    const uint32_t facing = ~(uint32_t)_mm256_movemask_ps(_mm256_cmp_ps(s, _mm256_set1_ps(0.1f), _CMP_GE_OQ)) & 0xFF;
+    const uint32_t facing = ~(uint32_t)_mm256_movemask_ps(_mm256_cmp_ps(s, _mm256_set1_ps((float)face_verdict::facing_limit), _CMP_GE_OQ)) & 0xFF;
     if (!facing) return 0;
 
     // Each corner's sx, sides, row and column in one load, faces j and j + 4
@@ -199,7 +200,7 @@ AVX2 int32_t object_view_vertices_avx2(const ObjectView* view, const SceneVertex
     const float* m = view->object_to_view.m;
     const Plane* p = view->screen->frustum.planes;
     const __m256 zero = _mm256_setzero_ps();
-    const __m256 near = _mm256_set1_ps(0.1f);  // z < 0.1f is (double)z < 0.1, as there
+    const __m256 near = _mm256_set1_ps((float)face_verdict::near_limit);  // z < 0.1f is (double)z < 0.1, as there
     __m256 matrix[16], plane[4][4];
     for (int k = 0; k < 16; k++) matrix[k] = _mm256_set1_ps(m[k]);
     for (int k = 0; k < 4; k++) {

@@ -122,10 +122,10 @@ inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, cons
     if (count <= 0) return 0;  // a negative count would never end the walk
     // count >= 1 means b->y > a->y, so the division is safe.
     float slope = (b->x - a->x) / (b->y - a->y);
-    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * 65536.0f);
+    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * FIXED_ONE_F);
     edge->y = (int32_t)top;
     edge->count = count;
-    edge->dx = fixed_from_float(slope * 65536.0f);
+    edge->dx = fixed_from_float(slope * FIXED_ONE_F);
     return 1;
 }
 
@@ -578,7 +578,7 @@ int chains_between(const ClipVertex* v, int32_t n, const float* row, const Scree
     // only rejects geometry that was not finite to begin with.
     if (!on_screen(v, n, (float)screen->width, (float)screen->height)) return 0;
 
-    float min_y = 65536.0f, max_y = -65536.0f;
+    float min_y = HUGE_VALF, max_y = -HUGE_VALF;  // every vertex lies on the screen
     int32_t top = 0, bottom = 0;
     for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
         float y = v[i].y;

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "math/clip.h"
+#include "math/fixed.h"
 #include "raster/span_pool.h"
 
 struct Texture;
@@ -62,13 +63,13 @@ struct PolygonGradients {
 // elsewhere; SSE2 has no rounding instruction of its own. A zero result may
 // have the other sign; setup only compares, subtracts and converts them.
 inline float setup_ceil(float x) {
-    if (!(std::fabs(x) < 8388608.0f)) return std::ceil(x);
+    if (!(std::fabs(x) < FLOAT_WHOLE)) return std::ceil(x);
     float t = (float)(int32_t)x;
     return t < x ? t + 1.0f : t;
 }
 
 inline float setup_floor(float x) {
-    if (!(std::fabs(x) < 8388608.0f)) return std::floor(x);
+    if (!(std::fabs(x) < FLOAT_WHOLE)) return std::floor(x);
     float t = (float)(int32_t)x;
     return t > x ? t - 1.0f : t;
 }

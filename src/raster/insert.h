@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "math/fixed.h"
 #include "raster/span_pool.h"
 
 // Merges `record` (a filled span; prev and next need not be set) into `list`
@@ -47,7 +48,7 @@ inline int span_outside_columns(int32_t x_left, int32_t x_right, int32_t left, i
 // at both ends of an overlap can neither be judged to cross inside it (the
 // crossing lies too far out for the division's rounding to bring it in) nor
 // trade places at the probe, so the span already there wins all of it.
-inline double span_line_margin(double w_abs, double d) { return 0x1p-30 * (w_abs + 8192.0 * std::fabs(d)); }
+inline double span_line_margin(double w_abs, double d) { return 0x1p-30 * (w_abs + SPAN_COLUMN_BOUND * std::fabs(d)); }
 
 // The highest value over the closed range [x_left, x_right] of the line
 // inv_z + x * d_inv_z, plus `margin` (at least that line's margin).

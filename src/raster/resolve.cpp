@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "display/font.h"
+#include "math/fixed.h"
 #include "math/lanes.h"
 #include "raster/engine.h"
 #include "raster/row_walk.h"
@@ -18,8 +19,8 @@ using namespace row_walk;
 namespace {
 
 const int32_t run_length = 16;               // pixels between exact divisions
-const float texture_wrap = 1073741824.0f;    // 2^30: u, v are kept below this in magnitude
-const float light_limit = 536870912.0f;      // 2^29: 8192 pixels, far off any light view
+const float texture_wrap = TEXTURE_WRAP_F;   // u, v are kept below this in magnitude
+const float light_limit = LIGHT_REACH_F;     // sx, sy likewise, from the light view's centre
 const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
 const int32_t memory_warning_y = 50;
@@ -66,7 +67,7 @@ int32_t light_coord(float offset, int32_t centre) {
 inline ShadeCoords coords_at(const ShadeState* shade, float w, float u_over_z, float v_over_z,
                              float lx_over_z, float ly_over_z, float lz_over_z) {
     ShadeCoords c;
-    float scale = 65536.0f / w;
+    float scale = FIXED_ONE_F / w;
     c.u = wrap_texture_coord(scale * u_over_z);
     c.v = wrap_texture_coord(scale * v_over_z);
     if (lz_over_z > 0.0f) {  // in front of the light's eye plane (false for NaN)
@@ -92,9 +93,9 @@ void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen*
     int usable = state->shadow_buffer && state->width >= 4 && state->height >= 4;
     state->shadow_range_x = usable ? (uint32_t)(state->width - 3) : 0;
     state->shadow_range_y = usable ? (uint32_t)(state->height - 3) : 0;
-    state->centre_x = screen->centre_x * 65536;
-    state->centre_y = screen->centre_y * 65536;
-    state->focal_fixed = screen->focal_length * 65536.0f;
+    state->centre_x = screen->centre_x * FIXED_ONE;
+    state->centre_y = screen->centre_y * FIXED_ONE;
+    state->focal_fixed = screen->focal_length * FIXED_ONE_F;
     state->fill = settings->fill;
     state->lit_columns = settings->lit_columns;
     state->surface = settings->surface;
@@ -136,7 +137,7 @@ namespace {
 // four products; when all four lie in range and lz > 0 (nearly always) they
 // are truncated together, anything else goes through coords_at itself.
 inline __m128i coords4(const ShadeState* shade, __m128 planes, __m128 w_lz) {
-    const __m128 q = _mm_div_ps(_mm_setr_ps(65536.0f, shade->focal_fixed, 1.0f, 1.0f), w_lz);
+    const __m128 q = _mm_div_ps(_mm_setr_ps(FIXED_ONE_F, shade->focal_fixed, 1.0f, 1.0f), w_lz);
     const __m128 t = _mm_mul_ps(_mm_shuffle_ps(q, q, _MM_SHUFFLE(1, 1, 0, 0)), planes);
     const __m128 high = _mm_setr_ps(texture_wrap, texture_wrap, light_limit, light_limit);
     const __m128 low = _mm_setr_ps(-texture_wrap, -texture_wrap, -light_limit, -light_limit);
