@@ -13,6 +13,11 @@
 #include "pipeline/object_pass.h"
 #include "raster/insert.h"
 
+// One copy of a classification loop, for object_pass_classify's arguments
+// (the extras by reference): both object-pass files keep a table of theirs.
+typedef int32_t (*ClassifyLoop)(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
+                                const ViewVertex* view, const ClassifyExtras& e, uint32_t* out);
+
 namespace face_verdict {
 
 // Faces whose plane has the eye more than this in front of it turn away;

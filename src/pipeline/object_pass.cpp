@@ -288,7 +288,8 @@ inline uint32_t classify_entry(const SceneObject* object, int32_t f, const ViewV
 // have, nor the light's whether their marks are there.
 template <bool with_columns, bool with_marks>
 int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
-                 const ViewVertex* view, ClassifyExtras extras, uint32_t* out) {
+                 const ViewVertex* view, const ClassifyExtras& given, uint32_t* out) {
+    ClassifyExtras extras = given;
     if (!with_columns) extras.columns = nullptr;
     const int32_t height = eye->screen->height;
     // The facing test: the signed distance of the eye (held in registers)
@@ -334,15 +335,15 @@ int32_t classify(const ObjectView* eye, const SceneObject* object, int32_t first
     return n;
 }
 
-// The copies the frame takes: none (the camera's), marks (the light's where
-// it is the camera or has no cone), both; and columns alone.
+// The loop's copies by what classification does besides, [columns][marks]:
+// the frame takes none (the camera's), marks (the light's where it is the
+// camera or has no cone), both; and columns alone.
+const ClassifyLoop classify_loops[2][2] = {{classify<false, false>, classify<false, true>},
+                                           {classify<true, false>, classify<true, true>}};
+
 int32_t classify_any(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                      const ViewVertex* view, const ClassifyExtras& e, uint32_t* out) {
-    if (e.columns)
-        return e.marks ? classify<true, true>(eye, object, first, count, view, e, out)
-                       : classify<true, false>(eye, object, first, count, view, e, out);
-    return e.marks ? classify<false, true>(eye, object, first, count, view, e, out)
-                   : classify<false, false>(eye, object, first, count, view, e, out);
+    return classify_loops[e.columns != nullptr][e.marks != nullptr](eye, object, first, count, view, e, out);
 }
 
 }  // namespace

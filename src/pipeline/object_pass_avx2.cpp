@@ -253,14 +253,15 @@ AVX2 int32_t object_view_vertices_avx2(const ObjectView* view, const SceneVertex
     return i;
 }
 
+// The copies by what classification does besides, [columns][marks], as
+// the four-lane loop's.
+const ClassifyLoop classify_eights_loops[2][2] = {{classify_eights<false, false>, classify_eights<false, true>},
+                                                  {classify_eights<true, false>, classify_eights<true, true>}};
+
 AVX2 int32_t object_pass_classify_avx2(const ObjectView* eye, const SceneObject* object, int32_t first, int32_t count,
                                        const ViewVertex* view, const ClassifyExtras* extras, uint32_t* out) {
     const ClassifyExtras& e = *extras;
-    if (e.columns)
-        return e.marks ? classify_eights<true, true>(eye, object, first, count, view, e, out)
-                       : classify_eights<true, false>(eye, object, first, count, view, e, out);
-    return e.marks ? classify_eights<false, true>(eye, object, first, count, view, e, out)
-                   : classify_eights<false, false>(eye, object, first, count, view, e, out);
+    return classify_eights_loops[e.columns != nullptr][e.marks != nullptr](eye, object, first, count, view, e, out);
 }
 
 #endif

@@ -188,28 +188,27 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     __m128 w_lz = _mm_setr_ps(w, lz_over_z, 1.0f, 1.0f);
     const __m128 d_planes = _mm_setr_ps(shade->d_u, shade->d_v, shade->d_lx, shade->d_ly);
     const __m128 d_w_lz = _mm_setr_ps(shade->d_w, shade->d_lz, 0.0f, 0.0f);
-    const __m128 run = _mm_set1_ps((float)run_length);
     __m128i start = coords4(shade, planes, w_lz);
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
         fill_run(shade, start, _mm_setzero_si128(), destination, 1);
         return;
     }
-    while (count >= run_length) {
-        planes = _mm_add_ps(planes, _mm_mul_ps(run, d_planes));
-        w_lz = _mm_add_ps(w_lz, _mm_mul_ps(run, d_w_lz));
+    // Runs of run_length pixels, then the rest, through one block: the
+    // planes stepped to the run's end by one multiply-add, the end exact,
+    // the fill stepping between; only the step's division differs.
+    const __m128 full = _mm_set1_ps((float)run_length);
+    auto block = [&](int32_t pixels, __m128 r, auto steps) {
+        planes = _mm_add_ps(planes, _mm_mul_ps(r, d_planes));
+        w_lz = _mm_add_ps(w_lz, _mm_mul_ps(r, d_w_lz));
         const __m128i end = coords4(shade, planes, w_lz);
-        fill_run(shade, start, run_steps4(start, end), destination, run_length);
+        fill_run(shade, start, steps(start, end), destination, pixels);
         start = end;
-        destination += run_length;
-        count -= run_length;
-    }
-    if (count > 0) {
-        const __m128 r = _mm_set1_ps((float)count);
-        const __m128i end =
-            coords4(shade, _mm_add_ps(planes, _mm_mul_ps(r, d_planes)), _mm_add_ps(w_lz, _mm_mul_ps(r, d_w_lz)));
-        fill_run(shade, start, remainder_steps4(start, end, count), destination, count);
-    }
+        destination += pixels;
+    };
+    for (; count >= run_length; count -= run_length) block(run_length, full, run_steps4);
+    if (count > 0)
+        block(count, _mm_set1_ps((float)count), [count](__m128i a, __m128i b) { return remainder_steps4(a, b, count); });
 }
 
 #else  // the plain steps
@@ -239,37 +238,31 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     if (count <= 0) return;
     const SpanFill fill = shade->fill;
-    const float run = (float)run_length;
     ShadeCoords start = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
         fill(shade, start.u, 0, start.v, 0, start.sx, 0, start.sy, 0, destination, destination + 1);
         return;
     }
-    while (count >= run_length) {
-        w += run * shade->d_w;
-        u_over_z += run * shade->d_u;
-        v_over_z += run * shade->d_v;
-        lx_over_z += run * shade->d_lx;
-        ly_over_z += run * shade->d_ly;
-        lz_over_z += run * shade->d_lz;
-        ShadeCoords end = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
-        fill(shade, start.u, run_step(start.u, end.u, run_length), start.v, run_step(start.v, end.v, run_length),
-             start.sx, run_step(start.sx, end.sx, run_length), start.sy,
-             run_step(start.sy, end.sy, run_length), destination, destination + run_length);
+    // Runs of run_length pixels, then the rest, through one block, as above.
+    auto block = [&](int32_t pixels, float r, auto step) {
+        w += r * shade->d_w;
+        u_over_z += r * shade->d_u;
+        v_over_z += r * shade->d_v;
+        lx_over_z += r * shade->d_lx;
+        ly_over_z += r * shade->d_ly;
+        lz_over_z += r * shade->d_lz;
+        const ShadeCoords end = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+        fill(shade, start.u, step(start.u, end.u), start.v, step(start.v, end.v), start.sx, step(start.sx, end.sx),
+             start.sy, step(start.sy, end.sy), destination, destination + pixels);
         start = end;
-        destination += run_length;
-        count -= run_length;
-    }
+        destination += pixels;
+    };
+    for (; count >= run_length; count -= run_length)
+        block(run_length, (float)run_length, [](int32_t a, int32_t b) { return run_step(a, b, run_length); });
     if (count > 0) {
-        float r = (float)count;
-        ShadeCoords end = coords_at(shade, w + r * shade->d_w, u_over_z + r * shade->d_u,
-                                    v_over_z + r * shade->d_v, lx_over_z + r * shade->d_lx,
-                                    ly_over_z + r * shade->d_ly, lz_over_z + r * shade->d_lz);
-        double pixels = (double)count;
-        fill(shade, start.u, remainder_step(start.u, end.u, count, pixels), start.v,
-             remainder_step(start.v, end.v, count, pixels), start.sx, remainder_step(start.sx, end.sx, count, pixels),
-             start.sy, remainder_step(start.sy, end.sy, count, pixels), destination, destination + count);
+        const double pixels = (double)count;
+        block(count, (float)count, [count, pixels](int32_t a, int32_t b) { return remainder_step(a, b, count, pixels); });
     }
 }
 
