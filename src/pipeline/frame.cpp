@@ -40,7 +40,7 @@
 #include <vector>
 
 #include "pipeline/object_pass.h"
-#include "pipeline/setup.h"
+#include "pipeline/records.h"
 #include "pipeline/workers.h"
 #include "math/clip.h"
 #include "raster/engine.h"

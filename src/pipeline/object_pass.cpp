@@ -16,7 +16,7 @@
 #include "pipeline/face_verdict.h"
 #include "pipeline/object_pass.h"
 #include "pipeline/object_pass_avx2.h"
-#include "pipeline/setup.h"
+#include "pipeline/records.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
 
@@ -431,7 +431,7 @@ void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_p
 
 void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                                SceneObject* object, const Material* materials, int material_count,
-                               SpanRows* rows) {
+                               SpanRows* rows, ShadingStore* store) {
     ObjectView eye;
     std::vector<ViewVertex> view = object_view_all(&eye, object_matrix, eye_pose, screen, object);
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
@@ -445,7 +445,7 @@ void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_
             if (action != CLIP_DROP &&
                 object_pass_camera_record(&eye, &object->faces[entries[i] >> 2], view.data(), action, nullptr,
                                           materials, material_count, record))
-                polygon_walk_kept((const PolygonRecord*)record, rows, &span);
+                polygon_walk_kept((const PolygonRecord*)record, rows, &span, store);
         }
     }
 }

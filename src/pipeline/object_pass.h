@@ -6,7 +6,7 @@
 // frustum sides it lies on. Per face: facing test in object space, clipping
 // against the four side planes (only faces that straddle one are clipped),
 // rejection of the whole polygon when a vertex is nearer than the near
-// limit, projection, and polygon setup into a record (setup.h). The light
+// limit, projection, and polygon setup into a record (records.h). The light
 // pass also leaves each corner's light-view position in the vertex, for the
 // camera pass's shadow test.
 #pragma once
@@ -21,6 +21,7 @@
 
 struct Texture;
 struct Screen;
+struct ShadingStore;
 
 // One object seen from one eye, through the screen it is drawn on.
 struct ObjectView {
@@ -97,12 +98,12 @@ size_t object_pass_camera_record(const ObjectView* eye, const SceneFace* face, c
                                  void* record);
 
 // Both passes for a whole object straight into one row set, single-threaded
-// (the frame runs them in parts, on every core). Pass 1 stores every
-// light-facing corner's light-view position in its vertex's lx, ly, lz.
-// Pass 2's spans point to shading kept for the rest of the process
-// (polygon_walk_kept): these serve tests and tools, not the frame.
+// (the frame runs them in parts, on every core): these serve tests and
+// tools. Pass 1 stores every light-facing corner's light-view position in
+// its vertex's lx, ly, lz. Pass 2's spans point to shading kept in `store`
+// (polygon_walk_kept), which the caller owns.
 void render_object_light_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                               SceneObject* object, SpanRows* rows);
 void render_object_camera_pass(const Matrix4* object_matrix, const Matrix4* eye_pose, const Screen* screen,
                                SceneObject* object, const Material* materials, int material_count,
-                               SpanRows* rows);
+                               SpanRows* rows, ShadingStore* store);

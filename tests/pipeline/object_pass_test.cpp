@@ -12,7 +12,7 @@
 
 #include "pipeline/object_pass.h"
 #include "pipeline/neutral_texture.h"
-#include "pipeline/setup.h"
+#include "pipeline/records.h"
 #include "raster/engine.h"
 #include "raster/insert.h"
 #include "scene/mesh_post.h"
@@ -59,12 +59,13 @@ protected:
         ASSERT_EQ(synthetic::set_screen(400, 300), 1);
         screen.reset(new synthetic::ScreenRows(300));
     }
+    ShadingStore kept;  // the camera spans' shading, for as long as the test's rows
     // Camera pass of every object from `pose`, on fresh rows.
     std::vector<Span> camera(Scene* s, const Matrix4& pose) {
         span_rows_reset(&screen->rows);
         for (int i = 0; i < s->object_count; i++)
             render_object_camera_pass(&s->objects[i].matrix, &pose, &synthetic::test_screen, &s->objects[i], s->materials,
-                                      s->material_count, &screen->rows);
+                                      s->material_count, &screen->rows, &kept);
         return all_spans(screen->lists.data());
     }
     std::vector<Span> light(Scene* s, const Matrix4& pose) {

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "pipeline/neutral_texture.h"
-#include "pipeline/setup.h"
+#include "pipeline/records.h"
+#include "pipeline/shading_setup.h"
 #include "synthetic_scene.h"
 
 namespace {
@@ -49,6 +50,7 @@ protected:
     }
     SpanRows* rows() { return &screen->rows; }
     std::unique_ptr<synthetic::ScreenRows> screen;
+    ShadingStore kept;  // the camera spans' shading, for as long as the test's rows
 };
 
 // The worked triangle: rows 50..149, left chain one edge, right chain two.
@@ -204,7 +206,7 @@ TEST_F(Setup, SpansEndingAtOrLeftOfColumnZeroAreNotEmitted) {
                  {polygon({at(0, 10), at(0, 20), at(0.9f, 15)}), 1}};
     for (const auto& c : cases) {
         EXPECT_EQ(emit_polygon_light(&c.p, &synthetic::test_screen, 1, rows()), c.emitted);
-        EXPECT_EQ(emit_polygon_camera(&c.p, &synthetic::test_screen, nullptr, 1, rows()), c.emitted);
+        EXPECT_EQ(emit_polygon_camera(&c.p, &synthetic::test_screen, nullptr, 1, rows(), &kept), c.emitted);
         EXPECT_TRUE(all_spans().empty());
     }
 }
@@ -298,7 +300,7 @@ TEST_F(Setup, VerticesOffTheScreenOrNotFiniteAreRejected) {
     EXPECT_EQ(setup_edge_chains(&nan, &synthetic::test_screen, &chains), 0);
     ClipPolygon empty = {};
     EXPECT_EQ(emit_polygon_light(&empty, &synthetic::test_screen, 1, rows()), 0);
-    EXPECT_EQ(emit_polygon_camera(&empty, &synthetic::test_screen, nullptr, 1, rows()), 0);
+    EXPECT_EQ(emit_polygon_camera(&empty, &synthetic::test_screen, nullptr, 1, rows(), &kept), 0);
     EXPECT_TRUE(all_spans().empty());
 }
 
@@ -360,7 +362,7 @@ TEST_F(Setup, LevelIsClampedPerAxis) {
     auto t = synthetic::make_texture(256, 64, [](int, int, int, int) { return 1; },
                                      [](uint32_t) { return 0x00FFFFFFu; });
     ClipPolygon p = polygon({at(100, 100, 10, 0, 0), at(100, 104, 10, 0, 100), at(104, 100, 10, 100, 0)});
-    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 9, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 9, rows(), &kept), 1);
     const SpanNode* s = first_span(100);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->shading->level_index, 34);
@@ -383,13 +385,13 @@ TEST_F(Setup, FacesWithoutATextureGetTheNeutralChecker) {
         EXPECT_EQ(1 << (16 - l.coord_shift), l.width);
     }
     ClipPolygon p = polygon({at(10, 10), at(10, 40), at(40, 10)});
-    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, nullptr, 3, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, nullptr, 3, rows(), &kept), 1);
     ASSERT_NE(first_span(10), nullptr);
     EXPECT_EQ(first_span(10)->shading->texture, neutral);
     Texture levelless = *neutral;
     levelless.level_count_y = 0;
     span_rows_reset(rows());
-    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, &levelless, 3, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, &levelless, 3, rows(), &kept), 1);
     EXPECT_EQ(first_span(10)->shading->texture, neutral);
 }
 
@@ -399,7 +401,7 @@ TEST_F(Setup, RowTemplatesCarryThePlanesAtColumnZero) {
     auto t = synthetic::checker_texture();
     ClipPolygon p = polygon({at(100, 50, 10, 0, 0), at(60, 150, 20, 1, 0), at(180, 130, 10, 0, 1)});
     for (int i = 0; i < 3; i++) p.v[i].lx = p.v[i].x, p.v[i].ly = p.v[i].y, p.v[i].lz = 7;
-    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 5, rows()), 1);
+    ASSERT_EQ(emit_polygon_camera(&p, &synthetic::test_screen, t->texture, 5, rows(), &kept), 1);
     // The planes setup built, at the level it chose for this polygon.
     int level = select_texture_level(texel_area_ratio(&p, t->texture));
     PolygonGradients gradients;

@@ -1,96 +1,24 @@
-// Polygon setup: one projected polygon becomes one span per covered row.
-//
-// Setup is split in two so that the rows can be filled by several threads:
-// a polygon is first turned into a self-contained record (its two 16.16 edge
-// chains and its attribute planes), and a record is then walked into the
-// rows of one row set, or of several sets one after another; walking the
-// same record into two sets gives each set exactly the spans a walk over
-// all rows would have given it.
+// Polygon records: one projected polygon becomes a self-contained record
+// (its two 16.16 edge chains and its attribute planes), which is then
+// walked into the rows of one row set, one span per covered row, or of
+// several sets one after another; walking the same record into two sets
+// gives each set exactly the spans a walk over all rows would have given
+// it. That split lets the rows be filled by several threads. The
+// attributes are carried per row as their value at column 0 plus a
+// per-column gradient, so insert_span can evaluate any column with one
+// multiply-add.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 
 #include "math/clip.h"
-#include "math/fixed.h"
+#include "pipeline/edges.h"
 #include "raster/span_pool.h"
 
 struct Texture;
 struct Screen;
-
-// One edge of a chain.
-struct EdgeStep {
-    int32_t x;      // 16.16, edge x at its first scanline
-    int32_t y;      // first scanline, an integer row
-    int32_t count;  // scanlines to walk on this edge
-    int32_t dx;     // 16.16, x step per scanline
-};
-
-enum { EDGE_CHAIN_MAX = 7 };  // a clipped polygon has at most 7 edges
-
-// The left chain is filled top to bottom and walked forward from entry 0; the
-// right chain is filled bottom to top and walked backward from its last entry.
-struct EdgeChains {
-    EdgeStep left[EDGE_CHAIN_MAX];
-    EdgeStep right[EDGE_CHAIN_MAX];
-    int32_t left_count;    // entries filled
-    int32_t right_count;
-    int32_t first_row;     // ceil(min y): first row the polygon covers
-    int32_t end_row;       // ceil(max y): one past the last row it covers
-};
-
-// An attribute that is affine in screen space: A(x, y) = at_origin + x * dx + y * dy.
-struct PlaneGradient {
-    float dx;         // per pixel column
-    float dy;         // per scanline
-    float at_origin;  // value at screen point (0, 0)
-};
-
-// W = 1/z; U, V = texel coordinates of the chosen level times W; LX, LY, LZ =
-// light-view position times W. Each is divided by W per pixel when shaded.
-struct PolygonGradients {
-    PlaneGradient u;
-    PlaneGradient v;
-    PlaneGradient w;
-    PlaneGradient lx;
-    PlaneGradient ly;
-    PlaneGradient lz;
-};
-
-// std::ceil and std::floor through a truncation where that is exact
-// (|x| < 2^23, which holds for every position on a screen), std::'s
-// elsewhere; SSE2 has no rounding instruction of its own. A zero result may
-// have the other sign; setup only compares, subtracts and converts them.
-inline float setup_ceil(float x) {
-    if (!(std::fabs(x) < FLOAT_WHOLE)) return std::ceil(x);
-    float t = (float)(int32_t)x;
-    return t < x ? t + 1.0f : t;
-}
-
-inline float setup_floor(float x) {
-    if (!(std::fabs(x) < FLOAT_WHOLE)) return std::floor(x);
-    float t = (float)(int32_t)x;
-    return t > x ? t - 1.0f : t;
-}
-
-// -- the steps of setup ------------------------------------------------------
-// Fills both chains from a projected polygon; 0 when it covers no integer
-// row, or when a vertex lies off the screen or is not a finite number (the
-// walk writes rows without bounds checks of its own).
-int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* chains);
-// Edge from the upper vertex a to the lower vertex b covering the rows
-// a.y <= y < b.y; 0 when it covers none (zero or negative count), and the
-// entry is then not to be used.
-int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge);
-// Planes of the six attributes from the first three vertices, with texel
-// sizes tw x th of the chosen level; 0 when those vertices are collinear on
-// screen.
-int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* gradients);
-// Texels of level (0, 0) per screen pixel, as an area ratio (|T / S|).
-float texel_area_ratio(const ClipPolygon* polygon, const Texture* texture);
-// 0..9: every level quarters the texel area.
-int select_texture_level(float ratio);
 
 // -- polygon records -----------------------------------------------------------
 // A record starts with this header; a camera record's shading, then its
@@ -160,12 +88,17 @@ RecordCheckpoints polygon_record_checkpoints(const PolygonRecord* record);
 // the plane values it does not carry as they are, so one scratch record
 // (zeroed once) can serve a whole pass. A camera record's spans point to its
 // shading, so the record must outlive them; polygon_walk_kept is for records
-// that do not (it keeps a copy of the shading for the rest of the process).
+// that do not: it keeps a copy of the shading in `store`, which the caller
+// owns and which must outlive the spans (the frame needs none; tests and
+// tools that walk records one at a time do).
+struct ShadingStore {
+    std::deque<SpanShading> kept;  // never moves what it holds
+};
 void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
-void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span);
+void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span, ShadingStore* store);
 
-// A record built and walked into one row set at once; 1 when the polygon was
-// walked, 0 when setup rejected it.
+// A record built and walked into one row set at once, its shading kept in
+// `store`; 1 when the polygon was walked, 0 when setup rejected it.
 int emit_polygon_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, SpanRows* rows);
 int emit_polygon_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
-                        SpanRows* rows);
+                        SpanRows* rows, ShadingStore* store);

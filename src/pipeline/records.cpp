@@ -1,133 +1,23 @@
-// Polygon setup: one projected polygon becomes one span per covered row.
-//
-// Rows are sampled at integer y with no half-pixel offset: an edge from A
-// down to B covers the rows A.y <= y < B.y, and a span covers the columns
-// floor(left edge) <= x < floor(right edge). Edge x is carried in 16.16 and
-// stepped with one addition per row; the attributes are carried per row as
-// their value at column 0 plus a per-column gradient, so insert_span can
-// evaluate any column with one multiply-add.
-#include "pipeline/setup.h"
+// Polygon records: the layout, the checkpoints and floors of tall ones, and
+// the walks into rows; records.h describes them.
+#include "pipeline/records.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <deque>
-#include <mutex>
 
 #ifdef __SSE2__
 #include <xmmintrin.h>
 #endif
 
 #include "pipeline/neutral_texture.h"
-#include "raster/screen.h"
+#include "pipeline/shading_setup.h"
 #include "raster/insert.h"
+#include "raster/screen.h"
 #include "texture/texture.h"
 
 namespace {
-
-// Area ratio thresholds, highest level first; each level quarters the
-// texel area, so they sit near the powers of 4.
-const float level_thresholds[] = {262000.0f, 65500.0f, 16000.0f, 4000.0f, 1000.0f,
-                                  250.0f,    70.0f,    20.0f,    5.0f};
-const int top_level = 9;
-static_assert(sizeof level_thresholds / sizeof level_thresholds[0] == top_level,
-              "one threshold per level above 0");
-
-// Float to 16.16 by truncation, saturating instead of overflowing: only the
-// steps of one-row edges can get this large, and those are never added.
-inline int32_t fixed_from_float(float value) {
-    if (std::fabs(value) < 2147483520.0f) return (int32_t)value;  // the common case, one test
-    if (value >= 2147483520.0f) return INT32_MAX;  // largest float below 2^31
-    if (value <= -2147483648.0f) return INT32_MIN;
-    if (!(value == value)) return 0;
-    return (int32_t)value;
-}
-
-PlaneGradient plane_through(float a0, float a1, float a2, const ClipVertex* p0,
-                            const ClipVertex* p1, const ClipVertex* p2, float d) {
-    PlaneGradient g;
-    g.dx = ((a1 - a0) * (p2->y - p0->y) - (a2 - a0) * (p1->y - p0->y)) / d;
-    g.dy = ((a2 - a0) * (p1->x - p0->x) - (a1 - a0) * (p2->x - p0->x)) / d;
-    g.at_origin = a0 - p0->x * g.dx - p0->y * g.dy;
-    return g;
-}
-
-// Twice the signed screen area spanned by the first three vertices.
-float screen_determinant(const ClipPolygon* p) {
-    const ClipVertex* v = p->v;
-    return (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
-}
-
-// The six planes in record order W, U, V, LX, LY, LZ (two lanes spare).
-struct AttributePlanes {
-    alignas(16) float dx[8];
-    alignas(16) float dy[8];
-    alignas(16) float at_origin[8];
-};
-
-// The planes compute_gradients describes, through the first three vertices;
-// 0 when they are collinear on screen. Every attribute goes through the
-// same single-precision steps as plane_through, one attribute per SSE lane:
-// W = 1 / z, U = (W * u) * tw, V = (W * v) * th, LX = W * lx, ... (a factor
-// of 1 in a lane leaves its value as it is).
-int attribute_planes(const ClipPolygon* polygon, int32_t tw, int32_t th, AttributePlanes* out) {
-    const ClipVertex* p = polygon->v;
-    float d = screen_determinant(polygon);
-    if (d == 0.0f) return 0;
-#ifdef __SSE2__
-    __m128 a[3], b[3];  // per vertex: W, U, V, LX and LY, LZ, -, -
-    const __m128 scale = _mm_setr_ps(1.0f, (float)tw, (float)th, 1.0f);
-    for (int i = 0; i < 3; i++) {
-        const __m128 w = _mm_set1_ps(1.0f / p[i].z);
-        a[i] = _mm_mul_ps(_mm_mul_ps(w, _mm_setr_ps(1.0f, p[i].u, p[i].v, p[i].lx)), scale);
-        b[i] = _mm_mul_ps(w, _mm_setr_ps(p[i].ly, p[i].lz, 0.0f, 0.0f));
-    }
-    const __m128 y20 = _mm_set1_ps(p[2].y - p[0].y), y10 = _mm_set1_ps(p[1].y - p[0].y);
-    const __m128 x10 = _mm_set1_ps(p[1].x - p[0].x), x20 = _mm_set1_ps(p[2].x - p[0].x);
-    const __m128 dd = _mm_set1_ps(d), x0 = _mm_set1_ps(p[0].x), y0 = _mm_set1_ps(p[0].y);
-    for (int half = 0; half < 2; half++) {
-        const __m128* v = half ? b : a;
-        __m128 d1 = _mm_sub_ps(v[1], v[0]), d2 = _mm_sub_ps(v[2], v[0]);
-        __m128 dx = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(d1, y20), _mm_mul_ps(d2, y10)), dd);
-        __m128 dy = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(d2, x10), _mm_mul_ps(d1, x20)), dd);
-        __m128 at_origin = _mm_sub_ps(_mm_sub_ps(v[0], _mm_mul_ps(x0, dx)), _mm_mul_ps(y0, dy));
-        _mm_store_ps(out->dx + 4 * half, dx);
-        _mm_store_ps(out->dy + 4 * half, dy);
-        _mm_store_ps(out->at_origin + 4 * half, at_origin);
-    }
-#else
-    float values[6][3];
-    for (int i = 0; i < 3; i++) {
-        float w = 1.0f / p[i].z;
-        float attributes[6] = {w, w * p[i].u * (float)tw, w * p[i].v * (float)th, w * p[i].lx, w * p[i].ly,
-                               w * p[i].lz};
-        for (int k = 0; k < 6; k++) values[k][i] = attributes[k];
-    }
-    for (int k = 0; k < 6; k++) {
-        PlaneGradient g = plane_through(values[k][0], values[k][1], values[k][2], &p[0], &p[1], &p[2], d);
-        out->dx[k] = g.dx;
-        out->dy[k] = g.dy;
-        out->at_origin[k] = g.at_origin;
-    }
-#endif
-    return 1;
-}
-
-// setup_edge with the rows ceil(a.y) and ceil(b.y) already worked out: a
-// chain's vertices are each the end of one edge and the start of the next.
-inline __attribute__((always_inline)) int edge_between(const ClipVertex* a, const ClipVertex* b, float top,
-                                                       float bottom, EdgeStep* edge) {
-    int32_t count = (int32_t)(bottom - top);
-    if (count <= 0) return 0;  // a negative count would never end the walk
-    // count >= 1 means b->y > a->y, so the division is safe.
-    float slope = (b->x - a->x) / (b->y - a->y);
-    edge->x = fixed_from_float((a->x + (top - a->y) * slope) * FIXED_ONE_F);
-    edge->y = (int32_t)top;
-    edge->count = count;
-    edge->dx = fixed_from_float(slope * FIXED_ONE_F);
-    return 1;
-}
 
 // Record layout: the header; a camera record's shading; the planes (starts,
 // row steps, W's column step), padded to 8 bytes; then the left and right
@@ -538,112 +428,6 @@ void walk_planes(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
 
 }  // namespace
 
-int setup_edge(const ClipVertex* a, const ClipVertex* b, EdgeStep* edge) {
-    return edge_between(a, b, setup_ceil(a->y), setup_ceil(b->y), edge);
-}
-
-namespace {
-
-// 1 when 0 <= x <= width and 0 <= y <= height at each of the n vertices (NaN
-// fails every comparison).
-inline int on_screen(const ClipVertex* v, int32_t n, float width, float height) {
-#ifdef __SSE2__
-    // Two vertices' x, y per vector; an odd count takes the last one twice.
-    const __m128 low = _mm_setzero_ps(), high = _mm_setr_ps(width, height, width, height);
-    int inside = 0xF;
-    for (int32_t i = 0; i < n; i += 2) {
-        const ClipVertex* b = &v[i + 1 < n ? i + 1 : i];
-        const __m128 p = _mm_loadh_pi(_mm_loadl_pi(low, (const __m64*)&v[i].x), (const __m64*)&b->x);
-        inside &= _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(p, low), _mm_cmple_ps(p, high)));
-    }
-    return inside == 0xF;
-#else
-    for (int32_t i = 0; i < n; i++)
-        if (!(v[i].x >= 0.0f && v[i].x <= width && v[i].y >= 0.0f && v[i].y <= height)) return 0;
-    return 1;
-#endif
-}
-
-}  // namespace
-
-namespace {
-
-// The chains of the n vertices v, whose rows ceil(y) are `row`.
-int chains_between(const ClipVertex* v, int32_t n, const float* row, const Screen* screen, EdgeChains* c) {
-    c->left_count = c->right_count = 0;
-    if (n < 3 || n > CLIP_MAX_VERTICES) return 0;
-
-    // Rows and columns are written unchecked, so every vertex must lie on the
-    // screen; the frustum keeps projected vertices 2 pixels inside, and this
-    // only rejects geometry that was not finite to begin with.
-    if (!on_screen(v, n, (float)screen->width, (float)screen->height)) return 0;
-
-    float min_y = HUGE_VALF, max_y = -HUGE_VALF;  // every vertex lies on the screen
-    int32_t top = 0, bottom = 0;
-    for (int32_t i = 0; i < n; i++) {  // ties: the first vertex in order wins
-        float y = v[i].y;
-        if (y < min_y) min_y = y, top = i;
-        if (y > max_y) max_y = y, bottom = i;
-    }
-    c->first_row = (int32_t)row[top];
-    c->end_row = (int32_t)row[bottom];
-    if (c->first_row >= c->end_row) return 0;
-
-    for (int32_t i = top; i != bottom;) {
-        int32_t next = i + 1 == n ? 0 : i + 1;
-        if (edge_between(&v[i], &v[next], row[i], row[next], &c->left[c->left_count])) c->left_count++;
-        i = next;
-    }
-    for (int32_t i = bottom; i != top;) {
-        int32_t next = i + 1 == n ? 0 : i + 1;
-        if (edge_between(&v[next], &v[i], row[next], row[i], &c->right[c->right_count])) c->right_count++;
-        i = next;
-    }
-    // Both chains span first_row..end_row, so each holds an edge with a
-    // positive count; the test only guards against a broken invariant.
-    return c->left_count > 0 && c->right_count > 0;
-}
-
-}  // namespace
-
-int setup_edge_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* c) {
-    float row[CLIP_MAX_VERTICES];  // ceil(y) of every vertex
-    const int32_t n = polygon->count < CLIP_MAX_VERTICES ? polygon->count : CLIP_MAX_VERTICES;
-    for (int32_t i = 0; i < n; i++) row[i] = setup_ceil(polygon->v[i].y);
-    return chains_between(polygon->v, polygon->count, row, screen, c);
-}
-
-int compute_gradients(const ClipPolygon* polygon, int32_t tw, int32_t th, PolygonGradients* g) {
-    AttributePlanes planes;
-    if (!attribute_planes(polygon, tw, th, &planes)) return 0;
-    PlaneGradient* order[6] = {&g->w, &g->u, &g->v, &g->lx, &g->ly, &g->lz};
-    for (int k = 0; k < 6; k++) *order[k] = PlaneGradient{planes.dx[k], planes.dy[k], planes.at_origin[k]};
-    return 1;
-}
-
-float texel_area_ratio(const ClipPolygon* polygon, const Texture* texture) {
-    int32_t n = polygon->count;
-    if (n < 3 || n > CLIP_MAX_VERTICES) return 0.0f;
-    float base_width = (float)texture->base_width, base_height = (float)texture->base_height;
-    float s = 0.0f, t = 0.0f;
-    const ClipVertex* prev = &polygon->v[n - 1];
-    for (int32_t i = 0; i < n; i++) {
-        const ClipVertex* cur = &polygon->v[i];
-        s += prev->x * cur->y - cur->x * prev->y;
-        float prev_u = prev->u * base_width, prev_v = prev->v * base_height;
-        float cur_u = cur->u * base_width, cur_v = cur->v * base_height;
-        t += prev_u * cur_v - cur_u * prev_v;
-        prev = cur;
-    }
-    return std::fabs(t / s);  // S = 0 gives inf or NaN: level 9 or 0, both valid
-}
-
-int select_texture_level(float ratio) {
-    for (int i = 0; i < top_level; i++)
-        if (ratio > level_thresholds[i]) return top_level - i;
-    return 0;
-}
-
 const SpanShading* polygon_record_shading(const PolygonRecord* record) {
     return record->planes == 6 ? (const SpanShading*)(record + 1) : nullptr;
 }
@@ -671,42 +455,10 @@ int record_chains(const ClipPolygon* polygon, const Screen* screen, EdgeChains* 
     return setup_edge_chains(polygon, screen, c) && chains_make_a_span(c);
 }
 
-// chains_between for a triangle, the shape of every face kept whole: the
-// same chains, each of the three edges worked out once, without walking
-// the vertex order. With top and bottom the first vertices in order of
-// least and greatest y, and m the third: when m follows top the left chain
-// is top-m-bottom and the right chain the edge top-bottom; otherwise the
-// left chain is that edge and the right chain, bottom to top, m-bottom and
-// top-m. Edges of no rows are left out, as chains_between leaves them.
-int triangle_chains(const ClipVertex* v, const int32_t* rows, const Screen* screen, EdgeChains* c) {
-    c->left_count = c->right_count = 0;
-    if (!on_screen(v, 3, (float)screen->width, (float)screen->height)) return 0;
-    int32_t top = 0, bottom = 0;
-    for (int32_t i = 1; i < 3; i++) {
-        if (v[i].y < v[top].y) top = i;
-        if (v[i].y > v[bottom].y) bottom = i;
-    }
-    c->first_row = rows[top];
-    c->end_row = rows[bottom];
-    if (c->first_row >= c->end_row) return 0;
-    const int32_t m = 3 - top - bottom;
-    const float row_t = (float)rows[top], row_m = (float)rows[m], row_b = (float)rows[bottom];
-    if (m == (top == 2 ? 0 : top + 1)) {
-        c->left_count += edge_between(&v[top], &v[m], row_t, row_m, &c->left[0]);
-        c->left_count += edge_between(&v[m], &v[bottom], row_m, row_b, &c->left[c->left_count]);
-        c->right_count = edge_between(&v[top], &v[bottom], row_t, row_b, &c->right[0]);
-    } else {
-        c->left_count = edge_between(&v[top], &v[bottom], row_t, row_b, &c->left[0]);
-        c->right_count += edge_between(&v[m], &v[bottom], row_m, row_b, &c->right[0]);
-        c->right_count += edge_between(&v[top], &v[m], row_t, row_m, &c->right[c->right_count]);
-    }
-    return 1;  // the edge top-bottom has end_row - first_row > 0 rows
-}
-
 }  // namespace
 
 int setup_record_chains(const ClipVertex v[3], const int32_t rows[3], const Screen* screen, EdgeChains* c) {
-    return triangle_chains(v, rows, screen, c) && chains_make_a_span(c);
+    return setup_triangle_chains(v, rows, screen, c) && chains_make_a_span(c);
 }
 
 size_t polygon_record_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, void* out) {
@@ -780,40 +532,32 @@ void walk_with(const PolygonRecord* record, SpanRows* rows, SpanNode* span, cons
     }
 }
 
-// Copies of the shading of records that die before their spans, for the
-// whole process: std::deque never moves what it holds.
-struct KeptShadings {
-    std::mutex mutex;
-    std::deque<SpanShading> kept;
-};
-
-KeptShadings& kept_shadings = *new KeptShadings;  // never destroyed: spans may point into it until exit
-
-const SpanShading* keep_shading(const SpanShading* shading) {
-    std::lock_guard<std::mutex> lock(kept_shadings.mutex);
-    kept_shadings.kept.push_back(*shading);
-    return &kept_shadings.kept.back();
-}
-
 }  // namespace
 
 void polygon_walk(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
     walk_with(record, rows, span, polygon_record_shading(record));
 }
 
-void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span) {
+void polygon_walk_kept(const PolygonRecord* record, SpanRows* rows, SpanNode* span, ShadingStore* store) {
     const SpanShading* shading = polygon_record_shading(record);
-    walk_with(record, rows, span, shading ? keep_shading(shading) : nullptr);
+    if (shading) {
+        store->kept.push_back(*shading);
+        shading = &store->kept.back();
+    }
+    walk_with(record, rows, span, shading);
 }
 
 namespace {
 
 // Walks a record just built (size > 0) into `rows`; 0 when setup rejected
 // the polygon (size 0).
-int walk_built(size_t size, const void* record, SpanRows* rows) {
+int walk_built(size_t size, const void* record, SpanRows* rows, ShadingStore* store) {
     if (!size) return 0;
     SpanNode span = {};
-    polygon_walk_kept((const PolygonRecord*)record, rows, &span);
+    if (store)
+        polygon_walk_kept((const PolygonRecord*)record, rows, &span, store);
+    else
+        polygon_walk((const PolygonRecord*)record, rows, &span);  // a light record keeps no shading
     return 1;
 }
 
@@ -821,11 +565,11 @@ int walk_built(size_t size, const void* record, SpanRows* rows) {
 
 int emit_polygon_light(const ClipPolygon* polygon, const Screen* screen, uint32_t face_id, SpanRows* rows) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    return walk_built(polygon_record_light(polygon, screen, face_id, record), record, rows);
+    return walk_built(polygon_record_light(polygon, screen, face_id, record), record, rows, nullptr);
 }
 
 int emit_polygon_camera(const ClipPolygon* polygon, const Screen* screen, Texture* texture, uint32_t face_id,
-                        SpanRows* rows) {
+                        SpanRows* rows, ShadingStore* store) {
     alignas(8) unsigned char record[POLYGON_RECORD_MAX];
-    return walk_built(polygon_record_camera(polygon, screen, texture, face_id, record), record, rows);
+    return walk_built(polygon_record_camera(polygon, screen, texture, face_id, record), record, rows, store);
 }
