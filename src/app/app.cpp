@@ -1,7 +1,6 @@
 #include "app/app.h"
 
 #include <cmath>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -16,32 +16,13 @@
 
 namespace {
 
-// The start view: the eye at (0, 30, -50) looks along +z with a focal length
-// of half the frame's width W, whatever its size, so a thing of width E' at
-// distance d covers E' / 2d of the columns, and one of height E covers
-// E W / 2dH of the H rows. Square on, at d = 4/3 of the view extent
-// max(E, 3/4 E') the model fills half the columns or half the rows of a 4:3
-// frame (the default); a wider frame shows it taller, still whole up to 8:3 (16:9 and
-// 21:9 included), and a narrower one shows it whole with more room.
+// The start view's eye, where the marker path is measured from; where the
+// model stands in that view is the stage's (stage.cpp).
 const double eye[3] = {0.0, 30.0, -50.0};
 const double pi = 3.14159265358979323846;
-const double half_view_distance = 4.0 / 3.0;
-const double fitted_extent = 60.0;   // world units of the view extent when fitting
-const double path_margin = 0.15;     // marker path beyond the model, in view extents
-const double path_rise = 0.05;       // its rise and fall, in view extents
-// The three-quarter view keeps the model's square-on size and looks down on
-// it: it stands far enough away that it is no wider than half the columns at
-// its nearest depth, and that its top there lies at least
-// `look_down_least` below the view axis (as y / z, about 7 degrees, so the
-// top shows) and its bottom no lower than `bottom_room` (a 16:9 frame shows
-// y / z down to 9/16, a 4:3 frame down to 3/4). A model that is wide for its
-// height has room to spare and is looked down on more, up to `look_down`.
-// Frames wider than 16:9 may cut off the bottom of a tall model; the square-on
-// view keeps it whole up to 8:3.
-const double bottom_room = 0.54;
-const double look_down_least = 0.12;
-const double look_down = 0.2;
-const double half_columns = 0.5;
+const double fitted_extent = 60.0;   // world units of the model's extent (as square on) when fitting
+const double path_margin = 0.15;     // marker path beyond the model, in those extents
+const double path_rise = 0.05;       // its rise and fall, likewise
 const int path_points = 12;
 const double marker_radius = 8.0;    // world units: the demo star's outer points
 // Faces without an image are shaded by a fixed light: one texel column per

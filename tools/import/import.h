@@ -42,9 +42,10 @@ struct ImportOptions {
 
 // The start view the model is placed for. Three-quarter: the front turned
 // IMPORT_THREE_QUARTER_DEGREES towards the screen's right (counter-clockwise
-// seen from above), so the side on the screen's left shows too, and the
-// model set below the eye, so its top shows. Front: the front square on, the
-// eye level with the model's centre.
+// seen from above), so the side on the screen's left shows too, the eye at
+// about 60% of the model's height. Front: the front square on, the eye level
+// with the middle of the model as the view shows it. Both as large as the
+// view takes (stage_frame).
 enum { IMPORT_VIEW_THREE_QUARTER = 0, IMPORT_VIEW_FRONT = 1 };
 const double IMPORT_THREE_QUARTER_DEGREES = 35.0;
 // Studio: a floor under the model that sweeps up into a backdrop behind it.
