@@ -89,11 +89,9 @@ int take_view(const char* value, Options* o) {
     return 1;
 }
 
-// The range is held here; app_check_size then asks for the buffers' memory.
-int take_size(const char* value, Options* o) {
-    return app_parse_size(value, 0, &o->width, &o->height) && o->width >= SCREEN_MIN_WIDTH &&
-           o->width <= SCREEN_MAX_WIDTH && o->height >= SCREEN_MIN_HEIGHT && o->height <= SCREEN_MAX_HEIGHT;
-}
+// The form is held here; app_check_size then holds the range and asks for
+// the buffers' memory.
+int take_size(const char* value, Options* o) { return app_parse_size(value, 0, &o->width, &o->height); }
 
 int take_light(const char* value, Options* o) {
     LightSource source;
@@ -107,7 +105,7 @@ const int frames_max = 1000000;
 const RenderOption options[] = {
     {"--data", "DIR", OPTION_TEXT, nullptr, &Options::data, 0, 0, nullptr, nullptr,
      "the data folder (default: the working folder, or the demo\n"
-     "installed with the program when that has no Svet.3ds)"},
+     "beside the program when that has no Svet.3ds)"},
     {"--frames", "N", OPTION_NUMBER, &Options::frames, nullptr, 1, frames_max, nullptr, nullptr,
      "frames to draw, {} (default 1)"},
     {"--first", "K", OPTION_NUMBER, &Options::first, nullptr, 1, frames_max, nullptr, nullptr,
@@ -135,7 +133,8 @@ const RenderOption options[] = {
     {"--force", nullptr, OPTION_SWITCH, &Options::force, nullptr, 0, 0, nullptr, nullptr,
      "replaces an existing --video file"},
     {"--threads", "N", OPTION_NUMBER, &Options::threads, nullptr, 1, WORKERS_MAX, nullptr, nullptr,
-     "draws on N threads, {} (default: one per core)"},
+     "draws on N threads, {} (default: VARNEL_THREADS, else\n"
+     "one per core)"},
     {"--size", "WxH", OPTION_OTHER, nullptr, nullptr, 0, 0, take_size, "WxH from 160x120 to 7680x4320",
      "the frame's size, {} (default 400x300)"},
     {"--light", "X,Y,Z:AX,AY,AZ", OPTION_OTHER, nullptr, nullptr, 0, 0, take_light,
@@ -215,7 +214,7 @@ int take_option(const RenderOption& option, int argc, char** argv, int* i, Optio
 
 // -1 after --help, 0 to go on, or the exit code after the error line.
 int parse_options(int argc, char** argv, Options* o) {
-    *o = Options{nullptr, 1, 1, "", nullptr, "", "", 0, 0, 0, 0, app_default_threads(), SCREEN_WIDTH, SCREEN_HEIGHT,
+    *o = Options{nullptr, 1, 1, "", nullptr, "", "", 0, 0, 0, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT,
                  {}, LIGHT_FROM_FILE, {}};
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -228,6 +227,7 @@ int parse_options(int argc, char** argv, Options* o) {
         if (!option) return usage(std::string("unknown option ") + argv[i]);
         if (int r = take_option(*option, argc, argv, &i, o)) return r;
     }
+    if (!o->threads) o->threads = app_threads_from_environment("varnel-render", stderr);
     if (!o->views.empty() && !*o->out) return usage("--view needs --out");
     if (o->first > o->frames)
         return usage("--first " + std::to_string(o->first) + " lies after the last frame (--frames " +
@@ -800,12 +800,7 @@ int main(int argc, char** argv) {
     std::vector<HeadlessEvent> events;
     if (int r = read_events(o, &events)) return r;
     warn_late_events(events, o.frames);
-    if (!o.data) o.data = app_installed_data("varnel-render", stderr);
-    if (!o.data) o.data = ".";
-    if (chdir(o.data) != 0) {
-        std::fprintf(stderr, "varnel-render: cannot enter data folder %s\n", o.data);
-        return 1;
-    }
+    if (!app_enter_data("varnel-render", o.data, stderr)) return 1;
 
     headless_configure_taking(o.frames, &events);
     BenchFigures bench = {};

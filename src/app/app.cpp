@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "app/marker_path.h"
 #include "app/screenshot.h"
 #include "app/stats.h"
+#include "display/bmp.h"
 #include "display/display.h"
 #include "display/font.h"
 #include "pipeline/surface.h"
@@ -170,7 +173,10 @@ StartupResult app_startup(const AppSettings* settings) {
     log_line("Init engine ...");
     engine_init(width, height, &app.screen);
     frame_init(settings->threads, &app.screen);
-    font_init(width, height);
+    // Without "Font.bmp" there is no text, as the data folder chose; one
+    // that is there but cannot be read is said.
+    if (!font_init(width, height) && access("Font.bmp", F_OK) == 0)
+        std::fprintf(stderr, "varnel: Font.bmp: %s; no text is drawn\n", bmp_error());
     log_line("    OK");
 
     if (!display_init(width, height)) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -12,11 +13,13 @@
 
 namespace {
 
+const int size_beyond = 1000000;  // past any accepted side; keeps a long number from overflowing
+
 const char* const help_text =
     "usage: varnel [--data DIR] [--size WxH|screen] [--window] [--light X,Y,Z:AX,AY,AZ|camera]\n"
     "\n"
     "Shows the world of a data folder (DIR, or the working folder, or else the demo\n"
-    "installed with the program) lit by a spotlight that casts shadows, drawn on the\n"
+    "beside the program) lit by a spotlight that casts shadows, drawn on the\n"
     "processor, full screen.\n"
     "\n"
     "--size WxH     the frame's size in pixels, from 160x120 to 7680x4320 (default\n"
@@ -44,24 +47,60 @@ const char* const help_text =
     "A data folder: varnel-tool demo DIR, or varnel-tool import MODEL DIR for a\n"
     "model of your own (OBJ, glTF, 3DS, Collada, FBX, ...).\n";
 
+
+
+// The folder of the running program, or "" when /proc cannot tell.
+std::string program_folder() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    path[n] = '\0';
+    char* slash = std::strrchr(path, '/');
+    if (!slash) return "";
+    *slash = '\0';
+    return path;
+}
+
+int holds_world(const std::string& folder) { return access((folder + "/Svet.3ds").c_str(), R_OK) == 0; }
+
 }  // namespace
 
-const char* app_installed_data(const char* program, FILE* err) {
-    static char folder[4096];
-    if (access("Svet.3ds", F_OK) == 0) return nullptr;
-    ssize_t n = readlink("/proc/self/exe", folder, sizeof folder - 32);
-    if (n <= 0) return nullptr;
-    folder[n] = '\0';
-    char* slash = std::strrchr(folder, '/');  // <prefix>/bin/program -> <prefix>/share/varnel/data
-    if (!slash) return nullptr;
-    *slash = '\0';
-    slash = std::strrchr(folder, '/');
-    if (!slash) return nullptr;
-    std::strcpy(slash, "/share/varnel/data");
-    std::string world = std::string(folder) + "/Svet.3ds";
-    if (access(world.c_str(), R_OK) != 0) return nullptr;
-    std::fprintf(err, "%s: no Svet.3ds in the working folder; showing the installed demo in %s\n", program, folder);
-    return folder;
+std::string app_demo_beside_program() {
+    std::string folder = program_folder();
+    if (folder.empty()) return "";
+    std::string installed = folder.substr(0, folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/'));
+    installed += "/share/varnel/data";  // <prefix>/bin/program
+    if (holds_world(installed)) return installed;
+    std::string built = folder + "/data";  // the build tree: build/<preset>/program
+    return holds_world(built) ? built : "";
+}
+
+int app_enter_data(const char* program, const char* data, FILE* err) {
+    if (data && chdir(data) != 0) {
+        std::fprintf(err, "%s: cannot enter the data folder %s: %s\n", program, data, std::strerror(errno));
+        return 0;
+    }
+    if (access("Svet.3ds", F_OK) == 0) return 1;
+    std::string demo = data ? "" : app_demo_beside_program();
+    if (!demo.empty() && chdir(demo.c_str()) == 0) {
+        std::fprintf(err, "%s: no Svet.3ds in the working folder; showing the demo in %s\n", program, demo.c_str());
+        return 1;
+    }
+    std::fprintf(err,
+                 "%s: no world to show: %s%s holds no Svet.3ds; give a data folder with --data DIR, or make one "
+                 "with varnel-tool demo DIR or varnel-tool import MODEL DIR\n",
+                 program, data ? "the data folder " : "the working folder", data ? data : "");
+    return 0;
+}
+
+int app_threads_from_environment(const char* program, FILE* err) {
+    int cores = app_default_threads();
+    const char* wanted = std::getenv("VARNEL_THREADS");
+    if (!wanted) return cores;
+    if (int n = app_parse_threads(wanted)) return n;
+    std::fprintf(err, "%s: VARNEL_THREADS='%s' is not a number from 1 to 256; drawing on %d threads (one per core)\n",
+                 program, wanted, cores);
+    return cores;
 }
 
 std::string app_light_option_help(const char* value) {
@@ -85,10 +124,8 @@ int app_parse_size(const char* text, int screen, int* width, int* height) {
     const char* p = text;
     for (int k = 0; k < 2; k++) {
         int digits = 0;
-        for (; *p >= '0' && *p <= '9'; p++, digits++) {
-            if (digits == 5) return 0;  // beyond any accepted size; keeps the sum in range
-            values[k] = values[k] * 10 + (*p - '0');
-        }
+        for (; *p >= '0' && *p <= '9'; p++, digits++)
+            values[k] = std::min(values[k] * 10 + (*p - '0'), size_beyond);
         if (!digits || *p != (k == 0 ? 'x' : '\0')) return 0;
         p++;
     }
@@ -138,18 +175,6 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
         return 2;
     }
-    settings->threads = app_default_threads();
-    if (const char* wanted = std::getenv("VARNEL_THREADS")) {
-        settings->threads = app_parse_threads(wanted);
-        if (!settings->threads) {
-            std::fprintf(err, "varnel: VARNEL_THREADS must be a number from 1 to 256, not '%s'\n", wanted);
-            return 2;
-        }
-    }
-    if (!data) data = app_installed_data("varnel", err);
-    if (data && chdir(data) != 0) {
-        std::fprintf(err, "varnel: cannot enter the data folder %s: %s\n", data, std::strerror(errno));
-        return 1;
-    }
-    return -1;
+    settings->threads = app_threads_from_environment("varnel", err);
+    return app_enter_data("varnel", data, err) ? -1 : 1;
 }

@@ -52,6 +52,28 @@ TEST(StartupMessages, EveryMissingTextureIsNamedInOneMessage) {
     EXPECT_NE(err.find("Textures/Marble.tga"), std::string::npos) << err;
 }
 
+// A missing Font.bmp only means no text; one that is there but cannot be
+// read is one warning naming the file and the problem, and the run goes on.
+TEST(StartupMessages, DamagedFontIsSaid) {
+    DemoCopy dir("startup_damaged_font");
+    ASSERT_TRUE(dir.copied());
+    std::string font = read_file("Font.bmp"), err;
+    struct Case {
+        std::string bytes, reason;  // "" for no file
+    };
+    std::string huge = font;
+    huge.replace(18, 8, std::string("\xA0\x86\x01\0\xA0\x86\x01\0", 8));  // 100000 x 100000
+    const Case cases[] = {{"", ""}, {font.substr(0, 40), "truncated"}, {huge, "too large"}, {"BMx", "truncated"}};
+    for (const Case& c : cases) {
+        std::remove("Font.bmp");
+        if (!c.bytes.empty()) write_file("Font.bmp", c.bytes);
+        EXPECT_EQ(render_here(&err), 0);
+        EXPECT_EQ(lines(err), c.reason.empty() ? 0u : 1u) << err;
+        if (!c.reason.empty()) EXPECT_NE(err.find("Font.bmp: "), std::string::npos) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+    }
+}
+
 TEST(StartupMessages, ModelOfAnotherFormatIsNotA3dsFile) {
     DemoCopy dir("startup_obj_world");
     ASSERT_TRUE(dir.copied());
@@ -87,6 +109,12 @@ TEST(CommandLine, HelpDataFolderAndMistakes) {
     EXPECT_NE(out.find("varnel-tool import"), std::string::npos) << out;
     EXPECT_EQ(err, "");
 
+    // Without a world here, and none beside the test program, the line says
+    // how to get one.
+    EXPECT_EQ(command_line({}, &out, &err), 1);
+    for (const char* hint : {"no world to show", "--data DIR", "varnel-tool demo DIR", "varnel-tool import MODEL DIR"})
+        EXPECT_NE(err.find(hint), std::string::npos) << err;
+    write_file("Svet.3ds", "");
     EXPECT_EQ(command_line({}, &out, &err), -1);  // runs in the working folder
     EXPECT_EQ(command_line({"--speed"}, &out, &err), 2);
     EXPECT_NE(err.find("--speed"), std::string::npos) << err;
@@ -95,37 +123,66 @@ TEST(CommandLine, HelpDataFolderAndMistakes) {
     EXPECT_NE(err.find("no such folder"), std::string::npos) << err;
 
     ASSERT_EQ(mkdir("world", 0755), 0);
+    EXPECT_EQ(command_line({"--data", "world"}, &out, &err), 1);
+    EXPECT_NE(err.find("the data folder world holds no Svet.3ds"), std::string::npos) << err;
+    ASSERT_EQ(chdir(".."), 0);
+    write_file("world/Svet.3ds", "");
     EXPECT_EQ(command_line({"--data", "world"}, &out, &err), -1);
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(std::string(cwd), dir.path() + "/world");
 }
 
-// VARNEL_THREADS: a whole number from 1 to 256, every core when unset.
+// VARNEL_THREADS: a whole number from 1 to 256, every core when unset;
+// anything else is one warning naming the variable, its value and the
+// count drawn on instead, in both programs.
 TEST(CommandLine, ThreadsFromTheEnvironment) {
+    ScratchDir dir("threads_environment");
+    ASSERT_TRUE(dir.ok());
+    write_file("Svet.3ds", "");
     std::string out, err;
     AppSettings settings = {};
     unsetenv("VARNEL_THREADS");
     EXPECT_EQ(command_line({}, &out, &err, &settings), -1);
     EXPECT_EQ(settings.threads, app_default_threads());
+    EXPECT_EQ(err, "");
     setenv("VARNEL_THREADS", "3", 1);
     EXPECT_EQ(command_line({}, &out, &err, &settings), -1);
     EXPECT_EQ(settings.threads, 3);
+    const std::string instead = "drawing on " + std::to_string(app_default_threads()) + " threads";
     for (const char* bad : {"0", "-1", "two", "257", "4x", ""}) {
         setenv("VARNEL_THREADS", bad, 1);
-        EXPECT_EQ(command_line({}, &out, &err, &settings), 2) << bad;
-        EXPECT_NE(err.find("VARNEL_THREADS"), std::string::npos) << err;
+        EXPECT_EQ(command_line({}, &out, &err, &settings), -1) << bad;
+        EXPECT_EQ(settings.threads, app_default_threads()) << bad;
+        EXPECT_NE(err.find(std::string("VARNEL_THREADS='") + bad + "'"), std::string::npos) << err;
+        EXPECT_NE(err.find(instead), std::string::npos) << err;
+        EXPECT_EQ(lines(err), 1u) << err;
     }
+    // The build's varnel-render, where there is no world, shows the demo the
+    // build made beside it and says so.
+    std::remove("Svet.3ds");
+    std::string run = std::string("VARNEL_THREADS=abc '") + VARNEL_RENDER_PATH + "' --frames 1 2>stderr.txt";
+    EXPECT_EQ(std::system(run.c_str()), 0);
+    err = read_file("stderr.txt");
+    for (const char* line : {"varnel-render: VARNEL_THREADS='abc'",
+                             "varnel-render: no Svet.3ds in the working folder; showing the demo in "})
+        EXPECT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_NE(access("Engine.log", F_OK), 0);  // the log is the demo folder's
     unsetenv("VARNEL_THREADS");
     EXPECT_EQ(app_parse_threads("256"), 256);
 }
 
+
 // --size: WxH in range, or screen (0 x 0, the desktop's); --window. Anything
 // else is one line naming the accepted range and exit 2.
 TEST(CommandLine, FrameSizeAndWindow) {
+    ScratchDir dir("frame_size");
+    ASSERT_TRUE(dir.ok());
+    write_file("Svet.3ds", "");
     struct Case {
         std::vector<const char*> args;
         int code, width, height, windowed;
+        bool out_of_range = false;  // the form is right, the size is not
     };
     const Case cases[] = {
         {{}, -1, 400, 300, 0},
@@ -134,15 +191,16 @@ TEST(CommandLine, FrameSizeAndWindow) {
         {{"--size", "160x120"}, -1, 160, 120, 0},
         {{"--size", "7680x4320"}, -1, 7680, 4320, 0},
         {{"--size", "screen"}, -1, 0, 0, 0},
-        {{"--size", "0x0"}, 2, 0, 0, 0},
+        {{"--size", "0x0"}, 2, 0, 0, 0, true},
         {{"--size", "400"}, 2, 0, 0, 0},
         {{"--size", "-400x300"}, 2, 0, 0, 0},
         {{"--size", "400x300x2"}, 2, 0, 0, 0},
         {{"--size", "abc"}, 2, 0, 0, 0},
-        {{"--size", "99999x99999"}, 2, 0, 0, 0},
-        {{"--size", "159x120"}, 2, 0, 0, 0},
-        {{"--size", "7680x4321"}, 2, 0, 0, 0},
-        {{"--size", "4294967696x300"}, 2, 0, 0, 0},
+        {{"--size", "99999x99999"}, 2, 0, 0, 0, true},
+        {{"--size", "159x120"}, 2, 0, 0, 0, true},
+        {{"--size", "7680x4321"}, 2, 0, 0, 0, true},
+        {{"--size", "4294967696x300"}, 2, 0, 0, 0, true},
+        {{"--size", "100000x100000"}, 2, 0, 0, 0, true},
         {{"--size", " 400x300"}, 2, 0, 0, 0},
         {{"--size"}, 2, 0, 0, 0},
     };
@@ -153,6 +211,7 @@ TEST(CommandLine, FrameSizeAndWindow) {
         if (c.code == 2) {
             if (c.args.size() > 1) {
                 EXPECT_NE(err.find("160x120 to 7680x4320"), std::string::npos) << label << err;
+                EXPECT_EQ(err.find("out of range") != std::string::npos, c.out_of_range) << label << err;
             }
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << label << err;
             continue;
