@@ -161,9 +161,10 @@ void BM_Fill(benchmark::State& state) {
     }
     std::vector<uint32_t> out((size_t)total);
     for (auto _ : state) {
-        for (const Call& c : calls)
-            fill(&shade, c.u, c.du, c.v, c.dv, c.sx, c.dsx, c.sy, c.dsy, &out[(size_t)c.offset],
-                 &out[(size_t)c.offset] + c.count);
+        for (const Call& c : calls) {
+            const FillRun run = {c.u, c.v, c.sx, c.sy, c.du, c.dv, c.dsx, c.dsy, c.count};
+            fill(&shade, &run, 1, &out[(size_t)c.offset]);
+        }
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * (int64_t)total);

@@ -782,7 +782,7 @@ void levels_band(const SpanRows* rows, uint32_t* out) { view_levels(rows, out, f
 void shadow_band(const SpanRows* rows, uint32_t* out) {
     // No lit columns: the view shows each pixel's own verdict, so no run is
     // taken for dark without its lookups.
-    ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_verdict,
+    ShadeSettings settings = {frame.drawn_targets.shadow_buffer, frame.drawn_scene.shadow_factor, fill_each_run<fill_verdict>,
                               nullptr, frame.drawn_surface_on ? &frame.drawn_surface : nullptr};
     ShadeState state;
     shade_begin(&state, &settings, &frame.screen);

@@ -18,8 +18,8 @@ Engine engine = {};
 
 // By instruction set, then filter setting (0: nearest, 1: bilinear).
 const SpanFill fill_routines[][2] = {
-    {fill_nearest, fill_bilinear},
-    {fill_nearest_sse2, fill_bilinear_sse2},
+    {fill_each_run<fill_nearest>, fill_each_run<fill_bilinear>},
+    {fill_each_run<fill_nearest_sse2>, fill_each_run<fill_bilinear_sse2>},
     {fill_nearest_avx2, fill_bilinear_avx2},
 };
 static_assert(sizeof fill_routines / sizeof fill_routines[0] == SIMD_LEVEL_COUNT, "one row per instruction set");

@@ -48,7 +48,16 @@ struct Fill8 {
     __m256i range_x, range_y;     // range - 2^31: an unsigned compare as a signed one
     __m256i stride8;
     __m256i factor;               // the shadow factor in every 16-bit lane
+    __m256i id;                   // face_id in every lane
+    // Constants, kept here so that they are set up once per span: made
+    // where they are used, they were made again for every run.
+    __m256i most, low, byte;      // 63, 0x00FF00FF, 0xFF
+    __m256i two, bias, not7;      // 2, 2^31, ~7
 };
+
+// Hides a value from the compiler, which otherwise makes a known constant
+// again wherever it is used instead of keeping the one made at set-up.
+AVX2 inline void opaque(__m256i* v) { asm("" : "+x"(*v)); }
 
 AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     Fill8 f;
@@ -71,6 +80,14 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     f.range_y = _mm256_set1_epi32((int32_t)shade->shadow_range_y + INT32_MIN);
     f.stride8 = _mm256_set1_epi32(shade->width);
     f.factor = _mm256_set1_epi16((int16_t)shade->shadow_factor);
+    f.id = _mm256_set1_epi32((int32_t)shade->face_id);
+    f.most = _mm256_set1_epi32(63);
+    f.low = _mm256_set1_epi32(0x00FF00FF);
+    f.byte = _mm256_set1_epi32(0xFF);
+    f.two = _mm256_set1_epi32(2);
+    f.bias = _mm256_set1_epi32(INT32_MIN);
+    f.not7 = _mm256_set1_epi32(~7);
+    opaque(&f.most), opaque(&f.low), opaque(&f.byte), opaque(&f.two), opaque(&f.bias), opaque(&f.not7);
     return f;
 }
 
@@ -108,8 +125,9 @@ AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
 // The bilinear weights of each lane, as build_filter_tables works them out
 // (each rounded down, W00 the rest of 63; the products fit 16 bits), in
 // both 16-bit halves of the lane.
-AVX2 inline void weights8(__m256i us, __m256i vs, __m256i* w00, __m256i* w10, __m256i* w01, __m256i* w11) {
-    const __m256i most = _mm256_set1_epi32(63);
+AVX2 inline void weights8(const Fill8& f, __m256i us, __m256i vs, __m256i* w00, __m256i* w10, __m256i* w01,
+                          __m256i* w11) {
+    const __m256i most = f.most;
     const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
     const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
     const __m256i right = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
@@ -125,8 +143,8 @@ AVX2 inline void weights8(__m256i us, __m256i vs, __m256i* w00, __m256i* w10, __
 // Each colour's channels times its weight / 64, rounded down: what the
 // shade table holds at that step. Red and blue (0x00RR00BB) share one 16-bit
 // multiply, green another; products stay below 2^14.
-AVX2 inline __m256i shade_terms8(__m256i colours, __m256i weights) {
-    const __m256i low = _mm256_set1_epi32(0x00FF00FF), byte = _mm256_set1_epi32(0xFF);
+AVX2 inline __m256i shade_terms8(const Fill8& f, __m256i colours, __m256i weights) {
+    const __m256i low = f.low, byte = f.byte;
     const __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(colours, low), weights), 6);
     const __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(colours, 8), byte), weights), 6);
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
@@ -156,13 +174,13 @@ AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
     alignas(32) int32_t base[8];
     _mm256_store_si256((__m256i*)base, texel_index8(f, us, vs));
     __m256i w00, w10, w01, w11;
-    weights8(us, vs, &w00, &w10, &w01, &w11);
+    weights8(f, us, vs, &w00, &w10, &w01, &w11);
     const uint32_t* top = f.colours;
     const uint32_t* bottom = f.colours + f.row;
-    const __m256i a = _mm256_add_epi32(shade_terms8(pairs8(top, base, 0), _mm256_unpacklo_epi32(w00, w10)),
-                                       shade_terms8(pairs8(bottom, base, 0), _mm256_unpacklo_epi32(w01, w11)));
-    const __m256i b = _mm256_add_epi32(shade_terms8(pairs8(top, base, 2), _mm256_unpackhi_epi32(w00, w10)),
-                                       shade_terms8(pairs8(bottom, base, 2), _mm256_unpackhi_epi32(w01, w11)));
+    const __m256i a = _mm256_add_epi32(shade_terms8(f, pairs8(top, base, 0), _mm256_unpacklo_epi32(w00, w10)),
+                                       shade_terms8(f, pairs8(bottom, base, 0), _mm256_unpacklo_epi32(w01, w11)));
+    const __m256i b = _mm256_add_epi32(shade_terms8(f, pairs8(top, base, 2), _mm256_unpackhi_epi32(w00, w10)),
+                                       shade_terms8(f, pairs8(bottom, base, 2), _mm256_unpackhi_epi32(w01, w11)));
     // each 64-bit lane holds a pixel's two halves: add them, keep the low words
     const __m256 sum_a = _mm256_castsi256_ps(_mm256_add_epi32(a, _mm256_srli_epi64(a, 32)));
     const __m256 sum_b = _mm256_castsi256_ps(_mm256_add_epi32(b, _mm256_srli_epi64(b, 32)));
@@ -171,8 +189,8 @@ AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
 
 // darken() on eight colours: each channel times a factor of at most 256 fits
 // 16 bits, so red and blue (0x00RR00BB) and green share 16-bit multiplies.
-AVX2 inline __m256i darken8(__m256i colour, __m256i factor) {
-    const __m256i low = _mm256_set1_epi32(0x00FF00FF), byte = _mm256_set1_epi32(0xFF);
+AVX2 inline __m256i darken8(const Fill8& f, __m256i colour) {
+    const __m256i low = f.low, byte = f.byte, factor = f.factor;
     __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(colour, low), factor), 8);
     __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(colour, 8), byte), factor), 8);
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
@@ -191,7 +209,7 @@ AVX2 inline __m256i seen8(const uint32_t* at, __m256i id) {
 // by word test. Reads words base - stride - 1 .. base + stride + 8: the
 // caller keeps them inside the buffer.
 AVX2 inline int near_hits8(const Fill8& f, int32_t base, __m256i rel, int inside) {
-    const __m256i id = _mm256_set1_epi32((int32_t)f.face_id);
+    const __m256i id = f.id;
     const uint32_t* centre = f.shadow + base;
     // Most lit pixels see their face at the centre word itself.
     __m256i any = _mm256_cmpeq_epi32(_mm256_loadu_si256((const __m256i*)centre), id);
@@ -230,7 +248,7 @@ AVX2 __attribute__((noinline)) int surface_hits8(const Fill8& f, __m256i offsets
 template <int surface>
 AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs,
                                                            __m256i sys, int lanes) {
-    const __m256i two = _mm256_set1_epi32(2), bias = _mm256_set1_epi32(INT32_MIN);
+    const __m256i two = f.two, bias = f.bias;
     const __m256i ix = _mm256_sub_epi32(_mm256_srai_epi32(sxs, 16), two);
     const __m256i iy = _mm256_sub_epi32(_mm256_srai_epi32(sys, 16), two);
     const __m256i in = _mm256_and_si256(_mm256_cmpgt_epi32(f.range_x, _mm256_xor_si256(ix, bias)),
@@ -247,7 +265,7 @@ AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m25
         const int32_t base = first < last ? first : last;
         const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(base));
         const int near = _mm256_movemask_ps(_mm256_castsi256_ps(
-            _mm256_cmpeq_epi32(_mm256_and_si256(rel, _mm256_set1_epi32(~7)), _mm256_setzero_si256())));
+            _mm256_cmpeq_epi32(_mm256_and_si256(rel, f.not7), _mm256_setzero_si256())));
         // base can come from a lane out of range: then only the bounds keep the reads in.
         if ((inside & ~near) == 0 && base > f.stride && base <= f.last_base) {
             hits = near_hits8(f, base, rel, inside);
@@ -263,7 +281,7 @@ AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m25
         if (hits == 0xFF) return colour;
         if (surface && (inside & ~hits)) hits |= surface_hits8(f, offsets, inside & ~hits);
     }
-    return _mm256_blendv_epi8(darken8(colour, f.factor), colour, lane_mask8(hits));
+    return _mm256_blendv_epi8(darken8(f, colour), colour, lane_mask8(hits));
 }
 
 // Stores lanes 0 .. count - 1 (count 1..7) without a masked store (slow on
@@ -291,17 +309,21 @@ AVX2 inline __attribute__((always_inline)) __m256i pixels8(const Fill8& f, __m25
     return shadow8<surface>(f, bilinear ? bilinear8(f, us, vs) : nearest8(f, us, vs), sxs, sys, lanes);
 }
 
-// Whole blocks of eight, then, for a count that is not a multiple of eight,
-// the last eight pixels again as one block (the pixels it shares with the
-// block before get the same values again); fewer than eight pixels are one
-// block stored lane by lane. A span whose face the surface rule may light
-// takes its own copy, so every other span's steps stay those of the plain
-// test.
+// One run: whole blocks of eight, then, for a count that is not a multiple
+// of eight, the last eight pixels again as one block (the pixels it shares
+// with the block before get the same values again); fewer than eight pixels
+// are one block stored lane by lane, and a bilinear pixel alone is
+// bilinear_pixel.
 template <int bilinear, int surface>
-AVX2 inline void fill8(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                       int32_t dsx, int32_t sy, int32_t dsy, uint32_t* out, uint32_t* last) {
-    const Fill8 f = fill8_setup(shade);
-    const long count = last - out;
+AVX2 inline __attribute__((always_inline)) void fill8_run(const Fill8& f, const ShadeState* shade, const FillRun& r,
+                                                          uint32_t* out) {
+    const int32_t u = r.u, du = r.du, v = r.v, dv = r.dv, sx = r.sx, dsx = r.dsx, sy = r.sy, dsy = r.dsy;
+    const long count = r.count;
+    if (bilinear && count == 1) {
+        *out = bilinear_pixel(shade, u, v, sx, sy);
+        return;
+    }
+    uint32_t* const last = out + count;
     __m256i us = lanes8(u, du), vs = lanes8(v, dv), sxs = lanes8(sx, dsx), sys = lanes8(sy, dsy);
     if (count < 8) {
         store_first8(out, pixels8<bilinear, surface>(f, us, vs, sxs, sys, (1 << count) - 1), count);
@@ -327,26 +349,30 @@ AVX2 inline void fill8(const ShadeState* shade, int32_t u, int32_t du, int32_t v
     _mm256_storeu_si256((__m256i*)(last - 8), pixels8<bilinear, surface>(f, us, vs, sxs, sys, 0xFF));
 }
 
-}  // namespace
-
-AVX2 void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                            int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    if (shade->own_patch)
-        fill8<0, 1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
-    else
-        fill8<0, 0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+// A span's runs, the constants set up once. A span whose face the surface
+// rule may light takes its own copy, so every other span's steps stay those
+// of the plain test.
+template <int bilinear, int surface>
+AVX2 void fill8(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* out) {
+    const Fill8 f = fill8_setup(shade);
+    for (const FillRun* r = runs; r < runs + run_count; out += r->count, r++)
+        fill8_run<bilinear, surface>(f, shade, *r, out);
 }
 
-AVX2 void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                             int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    if (last - first == 1) {
-        *first = bilinear_pixel(shade, u, v, sx, sy);
-        return;
-    }
+}  // namespace
+
+AVX2 void fill_nearest_avx2(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* first) {
     if (shade->own_patch)
-        fill8<1, 1>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+        fill8<0, 1>(shade, runs, run_count, first);
     else
-        fill8<1, 0>(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+        fill8<0, 0>(shade, runs, run_count, first);
+}
+
+AVX2 void fill_bilinear_avx2(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* first) {
+    if (shade->own_patch)
+        fill8<1, 1>(shade, runs, run_count, first);
+    else
+        fill8<1, 0>(shade, runs, run_count, first);
 }
 
 int fill_avx2_supported() {
@@ -356,14 +382,12 @@ int fill_avx2_supported() {
 
 #else  // not x86: the plain routines stand in, and are never chosen
 
-void fill_nearest_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                       int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    fill_nearest(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+void fill_nearest_avx2(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* first) {
+    fill_each_run<fill_nearest>(shade, runs, run_count, first);
 }
 
-void fill_bilinear_avx2(const ShadeState* shade, int32_t u, int32_t du, int32_t v, int32_t dv, int32_t sx,
-                        int32_t dsx, int32_t sy, int32_t dsy, uint32_t* first, uint32_t* last) {
-    fill_bilinear(shade, u, du, v, dv, sx, dsx, sy, dsy, first, last);
+void fill_bilinear_avx2(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* first) {
+    fill_each_run<fill_bilinear>(shade, runs, run_count, first);
 }
 
 int fill_avx2_supported() { return 0; }

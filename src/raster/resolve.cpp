@@ -19,6 +19,7 @@ using namespace row_walk;
 namespace {
 
 const int32_t run_length = 16;               // pixels between exact divisions
+const int32_t runs_per_fill = 32;            // runs a fill call takes: 512 pixels
 const float texture_wrap = TEXTURE_WRAP_F;   // u, v are kept below this in magnitude
 const float light_limit = LIGHT_REACH_F;     // sx, sy likewise, from the light view's centre
 const int32_t warning_x = 50;
@@ -171,12 +172,11 @@ inline __m128i remainder_steps4(__m128i start, __m128i end, int32_t count) {
     return _mm_unpacklo_epi64(lanes_truncate_pd(low), lanes_truncate_pd(high));
 }
 
-// One fill call from the lanes u, v, sx, sy of start and step.
-inline void fill_run(const ShadeState* shade, __m128i start, __m128i step, uint32_t* first, int32_t count) {
-    alignas(16) int32_t a[4], d[4];
-    _mm_store_si128((__m128i*)a, start);
-    _mm_store_si128((__m128i*)d, step);
-    shade->fill(shade, a[0], d[0], a[1], d[1], a[2], d[2], a[3], d[3], first, first + count);
+// A run from the lanes u, v, sx, sy of start and step.
+inline void store_run(FillRun* run, __m128i start, __m128i step, int32_t count) {
+    _mm_storeu_si128((__m128i*)&run->u, start);
+    _mm_storeu_si128((__m128i*)&run->du, step);
+    run->count = count;
 }
 
 }  // namespace
@@ -189,26 +189,35 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     const __m128 d_planes = _mm_setr_ps(shade->d_u, shade->d_v, shade->d_lx, shade->d_ly);
     const __m128 d_w_lz = _mm_setr_ps(shade->d_w, shade->d_lz, 0.0f, 0.0f);
     __m128i start = coords4(shade, planes, w_lz);
+    FillRun runs[runs_per_fill];
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
-        fill_run(shade, start, _mm_setzero_si128(), destination, 1);
+        store_run(&runs[0], start, _mm_setzero_si128(), 1);
+        shade->fill(shade, runs, 1, destination);
         return;
     }
     // Runs of run_length pixels, then the rest, through one block: the
     // planes stepped to the run's end by one multiply-add, the end exact,
-    // the fill stepping between; only the step's division differs.
+    // the fill stepping between; only the step's division differs. The
+    // fill takes the runs a batch at a time.
     const __m128 full = _mm_set1_ps((float)run_length);
+    int32_t batched = 0;
     auto block = [&](int32_t pixels, __m128 r, auto steps) {
         planes = _mm_add_ps(planes, _mm_mul_ps(r, d_planes));
         w_lz = _mm_add_ps(w_lz, _mm_mul_ps(r, d_w_lz));
         const __m128i end = coords4(shade, planes, w_lz);
-        fill_run(shade, start, steps(start, end), destination, pixels);
+        store_run(&runs[batched++], start, steps(start, end), pixels);
         start = end;
-        destination += pixels;
+        if (batched == runs_per_fill) {
+            shade->fill(shade, runs, batched, destination);
+            destination += runs_per_fill * run_length;  // only the last run can be shorter
+            batched = 0;
+        }
     };
     for (; count >= run_length; count -= run_length) block(run_length, full, run_steps4);
     if (count > 0)
         block(count, _mm_set1_ps((float)count), [count](__m128i a, __m128i b) { return remainder_steps4(a, b, count); });
+    if (batched > 0) shade->fill(shade, runs, batched, destination);
 }
 
 #else  // the plain steps
@@ -237,14 +246,16 @@ inline int32_t remainder_step(int32_t start, int32_t end, int32_t count, double 
 void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z, float v_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     if (count <= 0) return;
-    const SpanFill fill = shade->fill;
     ShadeCoords start = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
+    FillRun runs[runs_per_fill];
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
-        fill(shade, start.u, 0, start.v, 0, start.sx, 0, start.sy, 0, destination, destination + 1);
+        runs[0] = FillRun{start.u, start.v, start.sx, start.sy, 0, 0, 0, 0, 1};
+        shade->fill(shade, runs, 1, destination);
         return;
     }
     // Runs of run_length pixels, then the rest, through one block, as above.
+    int32_t batched = 0;
     auto block = [&](int32_t pixels, float r, auto step) {
         w += r * shade->d_w;
         u_over_z += r * shade->d_u;
@@ -253,10 +264,21 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
         ly_over_z += r * shade->d_ly;
         lz_over_z += r * shade->d_lz;
         const ShadeCoords end = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
-        fill(shade, start.u, step(start.u, end.u), start.v, step(start.v, end.v), start.sx, step(start.sx, end.sx),
-             start.sy, step(start.sy, end.sy), destination, destination + pixels);
+        runs[batched++] = FillRun{start.u,
+                                  start.v,
+                                  start.sx,
+                                  start.sy,
+                                  step(start.u, end.u),
+                                  step(start.v, end.v),
+                                  step(start.sx, end.sx),
+                                  step(start.sy, end.sy),
+                                  pixels};
         start = end;
-        destination += pixels;
+        if (batched == runs_per_fill) {
+            shade->fill(shade, runs, batched, destination);
+            destination += runs_per_fill * run_length;  // only the last run can be shorter
+            batched = 0;
+        }
     };
     for (; count >= run_length; count -= run_length)
         block(run_length, (float)run_length, [](int32_t a, int32_t b) { return run_step(a, b, run_length); });
@@ -264,6 +286,7 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
         const double pixels = (double)count;
         block(count, (float)count, [count, pixels](int32_t a, int32_t b) { return remainder_step(a, b, count, pixels); });
     }
+    if (batched > 0) shade->fill(shade, runs, batched, destination);
 }
 
 #endif

@@ -31,7 +31,7 @@ uint32_t level_ramp(int32_t level) { return level >= 7 ? 255u : (uint32_t)level 
 // A state that loads span textures as the camera resolve does, for views
 // that need to know which spans it shades.
 ShadeState texture_state() {
-    const ShadeSettings none = {nullptr, 0, fill_nearest, nullptr, nullptr};
+    const ShadeSettings none = {nullptr, 0, fill_each_run<fill_nearest>, nullptr, nullptr};
     const Screen no_light_view = {};  // nothing is looked up in a shadow buffer
     ShadeState state;
     shade_begin(&state, &none, &no_light_view);
@@ -102,7 +102,7 @@ void fill_verdict(const ShadeState* state, int32_t, int32_t, int32_t, int32_t, i
 }
 
 void view_shadow(const SpanRows* rows, uint32_t* out, ShadeState* state, const RgbImage* cone) {
-    state->fill = fill_verdict;
+    state->fill = fill_each_run<fill_verdict>;
     ResolveCounts counts;
     resolve_camera_rows(rows, out, state, &counts);
     const size_t pixels = (size_t)state->width * (size_t)state->height;

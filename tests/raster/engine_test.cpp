@@ -45,9 +45,9 @@ TEST(Engine, InitPreparesFrustumAndFills) {
     EXPECT_EQ(engine_simd_level(), engine_simd_supported(SIMD_AVX2) ? SIMD_AVX2 : SIMD_SSE2);
     EXPECT_EQ(engine_set_simd(SIMD_LEVEL_COUNT), 0);
     ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
-    EXPECT_EQ(select_span_fill(1), &fill_bilinear);
-    EXPECT_EQ(select_span_fill(0), &fill_nearest);
-    EXPECT_EQ(select_span_fill(7), &fill_bilinear);
+    EXPECT_EQ(select_span_fill(1), &fill_each_run<fill_bilinear>);
+    EXPECT_EQ(select_span_fill(0), &fill_each_run<fill_nearest>);
+    EXPECT_EQ(select_span_fill(7), &fill_each_run<fill_bilinear>);
     EXPECT_EQ(engine_init(0, 300, &screen), 0);
 }
 

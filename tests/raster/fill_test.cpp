@@ -181,15 +181,27 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                         SpanFill plain = select_span_fill(bilinear);
                         ASSERT_EQ(engine_set_simd(simd), 1);
                         SpanFill fast = select_span_fill(bilinear);
-                        std::vector<uint32_t> expected(count + 16, 0xDEADBEEF), actual(count + 16, 0xDEADBEEF);
-                        plain(&state, u, du, v, dv, sx, dsx, sy, dsy, &expected[8], &expected[8] + count);
-                        fast(&state, u, du, v, dv, sx, dsx, sy, dsy, &actual[8], &actual[8] + count);
-                        ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " count " << count;
+                        // The run alone, then followed by a shorter one from the
+                        // same start (a span's runs, each set up by the fill).
+                        const FillRun run = {u, v, sx, sy, du, dv, dsx, dsy, count};
+                        const FillRun runs[2] = {run, {u, v, sx, sy, du, dv, dsx, dsy, 1 + call % count}};
+                        for (int32_t run_count : {1, 2}) {
+                            const size_t pixels = (size_t)count + (run_count == 2 ? (size_t)runs[1].count : 0);
+                            std::vector<uint32_t> expected(pixels + 16, 0xDEADBEEF), actual(pixels + 16, 0xDEADBEEF);
+                            plain(&state, runs, run_count, &expected[8]);
+                            fast(&state, runs, run_count, &actual[8]);
+                            ASSERT_EQ(actual, expected)
+                                << "call " << call << " bilinear " << bilinear << " count " << count << " runs " << run_count;
+                        }
                         // A lone pixel reads no step: shade_span passes none.
-                        for (SpanFill fill : {plain, fast}) {
-                            if (count > 1) break;
-                            fill(&state, u, 0, v, 0, sx, 0, sy, 0, &actual[8], &actual[9]);
-                            ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " no steps";
+                        if (count == 1) {
+                            const FillRun lone = {u, v, sx, sy, 0, 0, 0, 0, 1};
+                            std::vector<uint32_t> expected(17, 0xDEADBEEF), actual(17, 0xDEADBEEF);
+                            plain(&state, &run, 1, &expected[8]);
+                            for (SpanFill fill : {plain, fast}) {
+                                fill(&state, &lone, 1, &actual[8]);
+                                ASSERT_EQ(actual, expected) << "call " << call << " bilinear " << bilinear << " no steps";
+                            }
                         }
                     }
                 }
@@ -238,10 +250,11 @@ TEST(Fill, WhiteTexelsUnderEveryWeightMatchThePlainFills) {
                 for (int32_t f = 0; f < 64 * 64; f++) {
                     const int32_t u = (f & 63) << 10, v = (f >> 6) << 10;
                     std::vector<uint32_t> expected(count), actual(count);
+                    const FillRun run = {u, v, sx, 5 << 16, 0, 0, 0, 0, count};
                     ASSERT_EQ(engine_set_simd(SIMD_PLAIN), 1);
-                    select_span_fill(1)(&state, u, 0, v, 0, sx, 0, 5 << 16, 0, expected.data(), expected.data() + count);
+                    select_span_fill(1)(&state, &run, 1, expected.data());
                     ASSERT_EQ(engine_set_simd(simd), 1);
-                    select_span_fill(1)(&state, u, 0, v, 0, sx, 0, 5 << 16, 0, actual.data(), actual.data() + count);
+                    select_span_fill(1)(&state, &run, 1, actual.data());
                     ASSERT_EQ(actual, expected) << "simd " << simd << " count " << count << " fraction " << f;
                 }
     }

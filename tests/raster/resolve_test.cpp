@@ -42,7 +42,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(synthetic::set_screen(W, H), 1);
         shadow.assign((size_t)W * H, 0);
-        settings = ShadeSettings{shadow.data(), 100, fill_bilinear, nullptr, nullptr};
+        settings = ShadeSettings{shadow.data(), 100, fill_each_run<fill_bilinear>, nullptr, nullptr};
         begin();
         texture = position_texture();
         shading = SpanShading{0, 0, 0, 0, 0, 0, texture->texture};
@@ -98,7 +98,7 @@ TEST_F(Resolve, RunsOfFifteenSixteenAndSeventeenPixels) {
     for (int n : {15, 16, 17}) {
         calls.clear();
         ASSERT_EQ(shade_span_prepare(&state, &span), 1);
-        state.fill = record_fill;
+        state.fill = fill_each_run<record_fill>;
         shade_span(&state, n, w, u, v, lx, ly, lz, row);
         ASSERT_EQ(calls.size(), n == 17 ? 2u : 1u) << n;
         const FillCall& first = calls[0];
@@ -168,7 +168,7 @@ TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
         shading = SpanShading{c.du, c.dv, c.dlx, c.dly, c.dlz, 0, texture->texture};
         calls.clear();
         ASSERT_EQ(shade_span_prepare(&state, &span), 1);
-        state.fill = record_fill;
+        state.fill = fill_each_run<record_fill>;
         shade_span(&state, c.count, c.w, c.u, c.v, c.lx, c.ly, c.lz, row);
         // The plain steps: exact at every 16th pixel and past the last.
         float p[6] = {c.w, c.u, c.v, c.lx, c.ly, c.lz};
