@@ -9,7 +9,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-d
 	libstb-dev imagemagick assimp-utils clang libclang-rt-dev python3 libassimp-dev assimp-testmodels \
 	libx11-dev xvfb libavcodec-dev libavformat-dev libswscale-dev
 
-.PHONY: run test test-release deps build data bench asan tsan fuzz soak clean web web-deps serve-web \
+.PHONY: run test test-release deps build data bench bench-ratios asan tsan fuzz soak clean web web-deps serve-web \
 	test-web bench-web
 
 # The page's build and test: emscripten, and the browser and the DevTools
@@ -79,6 +79,12 @@ bench: build
 	done
 	VARNEL_BUILD=$(BUILD) sh bench/frames.sh --threads 1
 	VARNEL_BUILD=$(BUILD) sh bench/frames.sh
+
+# Varnel against the same frames drawn with OpenGL on Mesa llvmpipe, scene
+# by scene, with the goals beside the ratios (about 15 minutes; the peer's
+# compare.sh from PEER_GL): bench/ratios.sh.
+bench-ratios: build
+	VARNEL_BUILD=$(BUILD) sh bench/ratios.sh $(REPS)
 
 # The long soak: SOAK_FRAMES ticks of varnel-tool's input script (walks
 # through walls and objects and far outside, pitches past the vertical, F11,

@@ -9,21 +9,18 @@
 # The options are passed on to every varnel-render run. VARNEL_BUILD names
 # the build folder (default build/release).
 #
-# The data folders BUILD/bench-data/k0..k3 are copies of BUILD/data with
-# Svet.3ds replaced by its split (k0 is the world as written back by the
-# asset writer); they are made again when missing or older than the tool or
-# the demo world.
+# The data folders are split_data.sh's.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD:-$root/build/release}
 tool=$build/varnel-tool
 render=$build/varnel-render
 data=$build/data
-bench_data=$build/bench-data
 
 for f in "$tool" "$render" "$data/Svet.3ds"; do
   [ -e "$f" ] || { echo "frames.sh: $f is missing; build first (make build)" >&2; exit 1; }
 done
+. "$root/bench/split_data.sh"
 
 # Frames per run: enough for a steady median in a few seconds each.
 frames_for() {
@@ -32,21 +29,6 @@ frames_for() {
     2) echo 500 ;;
     *) echo 200 ;;
   esac
-}
-
-# Made under a temporary name and moved into place, so an interrupted run
-# leaves no folder that looks finished.
-make_data() {
-  dir=$bench_data/k$1
-  if [ -f "$dir/Svet.3ds" ] && ! [ "$tool" -nt "$dir/Svet.3ds" ] && ! [ "$data/Svet.3ds" -nt "$dir/Svet.3ds" ]; then
-    return 0
-  fi
-  rm -rf "$dir" "$dir.partial"
-  mkdir -p "$bench_data"
-  cp -R "$data" "$dir.partial"
-  rm -f "$dir.partial/.varnel-demo" "$dir.partial/Engine.log"
-  "$tool" split --force "$1" "$data/Svet.3ds" "$dir.partial/Svet.3ds" >/dev/null
-  mv "$dir.partial" "$dir"
 }
 
 # stdin: varnel-tool info's JSON, then varnel-render's output (JSON last).
@@ -64,8 +46,7 @@ print("K=%s %9s triangles  median %7.2f ms per frame  (%s)" % (k, format(info["f
 
 echo "demo world split K times: varnel-render --bench${*:+ $*}"
 for k in 0 1 2 3; do
-  make_data $k
-  dir=$bench_data/k$k
+  dir=$(split_data $k)
   info=$("$tool" info "$dir/Svet.3ds")
   if ! out=$("$render" --data "$dir" --frames "$(frames_for $k)" --bench "$@"); then
     echo "frames.sh: varnel-render failed on $dir" >&2
