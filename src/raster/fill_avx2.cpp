@@ -45,19 +45,9 @@ struct Fill8 {
     const SurfacePatches* surface;
     __m256i u_mask, v_mask;
     __m128i v_shift;
-    __m256i range_x, range_y;     // range - 2^31: an unsigned compare as a signed one
-    __m256i stride8;
-    __m256i factor;               // the shadow factor in every 16-bit lane
     __m256i id;                   // face_id in every lane
-    // Constants, kept here so that they are set up once per span: made
-    // where they are used, they were made again for every run.
-    __m256i most, low, byte;      // 63, 0x00FF00FF, 0xFF
-    __m256i two, bias, not7;      // 2, 2^31, ~7
+    const __m256i* lanes;         // the pass's values, ShadeState::lanes
 };
-
-// Hides a value from the compiler, which otherwise makes a known constant
-// again wherever it is used instead of keeping the one made at set-up.
-AVX2 inline void opaque(__m256i* v) { asm("" : "+x"(*v)); }
 
 AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     Fill8 f;
@@ -76,18 +66,8 @@ AVX2 inline Fill8 fill8_setup(const ShadeState* shade) {
     f.u_mask = _mm256_set1_epi32(shade->u_mask);
     f.v_mask = _mm256_set1_epi32(shade->v_mask);
     f.v_shift = _mm_cvtsi32_si128(shade->v_shift);
-    f.range_x = _mm256_set1_epi32((int32_t)shade->shadow_range_x + INT32_MIN);
-    f.range_y = _mm256_set1_epi32((int32_t)shade->shadow_range_y + INT32_MIN);
-    f.stride8 = _mm256_set1_epi32(shade->width);
-    f.factor = _mm256_set1_epi16((int16_t)shade->shadow_factor);
     f.id = _mm256_set1_epi32((int32_t)shade->face_id);
-    f.most = _mm256_set1_epi32(63);
-    f.low = _mm256_set1_epi32(0x00FF00FF);
-    f.byte = _mm256_set1_epi32(0xFF);
-    f.two = _mm256_set1_epi32(2);
-    f.bias = _mm256_set1_epi32(INT32_MIN);
-    f.not7 = _mm256_set1_epi32(~7);
-    opaque(&f.most), opaque(&f.low), opaque(&f.byte), opaque(&f.two), opaque(&f.bias), opaque(&f.not7);
+    f.lanes = (const __m256i*)shade->lanes;
     return f;
 }
 
@@ -127,7 +107,7 @@ AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
 // both 16-bit halves of the lane.
 AVX2 inline void weights8(const Fill8& f, __m256i us, __m256i vs, __m256i* w00, __m256i* w10, __m256i* w01,
                           __m256i* w11) {
-    const __m256i most = f.most;
+    const __m256i most = f.lanes[LANE_63];
     const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
     const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
     const __m256i right = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
@@ -144,7 +124,7 @@ AVX2 inline void weights8(const Fill8& f, __m256i us, __m256i vs, __m256i* w00, 
 // shade table holds at that step. Red and blue (0x00RR00BB) share one 16-bit
 // multiply, green another; products stay below 2^14.
 AVX2 inline __m256i shade_terms8(const Fill8& f, __m256i colours, __m256i weights) {
-    const __m256i low = f.low, byte = f.byte;
+    const __m256i low = f.lanes[LANE_RED_BLUE], byte = f.lanes[LANE_BYTE];
     const __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(colours, low), weights), 6);
     const __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(colours, 8), byte), weights), 6);
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
@@ -190,7 +170,7 @@ AVX2 inline __m256i bilinear8(const Fill8& f, __m256i us, __m256i vs) {
 // darken() on eight colours: each channel times a factor of at most 256 fits
 // 16 bits, so red and blue (0x00RR00BB) and green share 16-bit multiplies.
 AVX2 inline __m256i darken8(const Fill8& f, __m256i colour) {
-    const __m256i low = f.low, byte = f.byte, factor = f.factor;
+    const __m256i low = f.lanes[LANE_RED_BLUE], byte = f.lanes[LANE_BYTE], factor = f.lanes[LANE_FACTOR];
     __m256i rb = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(colour, low), factor), 8);
     __m256i g = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(colour, 8), byte), factor), 8);
     return _mm256_or_si256(rb, _mm256_slli_epi32(g, 8));
@@ -248,16 +228,16 @@ AVX2 __attribute__((noinline)) int surface_hits8(const Fill8& f, __m256i offsets
 template <int surface>
 AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m256i colour, __m256i sxs,
                                                            __m256i sys, int lanes) {
-    const __m256i two = f.two, bias = f.bias;
+    const __m256i two = f.lanes[LANE_2], bias = f.lanes[LANE_SIGN];
     const __m256i ix = _mm256_sub_epi32(_mm256_srai_epi32(sxs, 16), two);
     const __m256i iy = _mm256_sub_epi32(_mm256_srai_epi32(sys, 16), two);
-    const __m256i in = _mm256_and_si256(_mm256_cmpgt_epi32(f.range_x, _mm256_xor_si256(ix, bias)),
-                                        _mm256_cmpgt_epi32(f.range_y, _mm256_xor_si256(iy, bias)));
+    const __m256i in = _mm256_and_si256(_mm256_cmpgt_epi32(f.lanes[LANE_RANGE_X], _mm256_xor_si256(ix, bias)),
+                                        _mm256_cmpgt_epi32(f.lanes[LANE_RANGE_Y], _mm256_xor_si256(iy, bias)));
     const int inside = _mm256_movemask_ps(_mm256_castsi256_ps(in)) & lanes;
     int hits = 0;
     if (inside) {
         // (iy + 2) * stride + ix + 2 fits 32 bits for every lane that passed
-        const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.stride8),
+        const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(iy, two), f.lanes[LANE_STRIDE]),
                                                  _mm256_add_epi32(ix, two));
         // Positions step evenly, so the lowest offset is mostly at one end;
         // where it is not, a lane lies below base and the block takes the loop.
@@ -265,7 +245,7 @@ AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m25
         const int32_t base = first < last ? first : last;
         const __m256i rel = _mm256_sub_epi32(offsets, _mm256_set1_epi32(base));
         const int near = _mm256_movemask_ps(_mm256_castsi256_ps(
-            _mm256_cmpeq_epi32(_mm256_and_si256(rel, f.not7), _mm256_setzero_si256())));
+            _mm256_cmpeq_epi32(_mm256_and_si256(rel, f.lanes[LANE_NOT_7]), _mm256_setzero_si256())));
         // base can come from a lane out of range: then only the bounds keep the reads in.
         if ((inside & ~near) == 0 && base > f.stride && base <= f.last_base) {
             hits = near_hits8(f, base, rel, inside);

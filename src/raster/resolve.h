@@ -53,6 +53,21 @@ struct ShadeSettings {
     const SurfacePatches* surface;  // null: a pixel is lit by its own face only
 };
 
+// The rows of ShadeState::lanes.
+enum ShadeLane {
+    LANE_RANGE_X,  // shadow_range_x - 2^31: an unsigned compare as a signed one
+    LANE_RANGE_Y,
+    LANE_STRIDE,   // width
+    LANE_FACTOR,   // shadow_factor in both 16-bit halves
+    LANE_63,
+    LANE_RED_BLUE,  // 0x00FF00FF
+    LANE_BYTE,      // 0xFF
+    LANE_2,
+    LANE_SIGN,      // 2^31
+    LANE_NOT_7,     // ~7
+    SHADE_LANE_ROWS
+};
+
 // Everything the fill routines read: the pass's settings and the span being
 // shaded (gradients, face id, texture level). One per thread.
 struct ShadeState {
@@ -72,6 +87,11 @@ struct ShadeState {
     const uint32_t* weights;        // bilinear weights, W00 | W10 << 8 | W01 << 16 | W11 << 24
                                     // (the engine's table, which the plain fills read; the
                                     // vector fills work the same ones out)
+    // The pass's values each in all eight lanes of a row (the shadow factor
+    // in all sixteen 16-bit halves), for the eight-lane fills to read as
+    // they are rather than make again for every span: the range test's
+    // bounds less 2^31, the row length, and the fills' constants.
+    alignas(32) int32_t lanes[SHADE_LANE_ROWS][8];
     // set per span by shade_span_prepare
     float d_w;                      // per-column gradients of the six planes
     float d_u;
@@ -99,6 +119,9 @@ struct ShadeState {
 // Starts a pass: the settings plus the screen's size, centre and focal
 // length, which the light's view shares with the camera's.
 void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen* screen);
+// Fills lanes from the pass's fields; shade_begin does, and so must whoever
+// sets those fields otherwise.
+void shade_fill_lanes(ShadeState* state);
 // Loads what shading a span needs: its six gradients, its face id and its
 // texture level (texels, shade table, masks). 0 when the span has no texture
 // or its level_index names no level; nothing may then be shaded.

@@ -136,6 +136,7 @@ TEST(Fill, EveryInstructionSetWritesThePlainPixels) {
                 const uint32_t factors[] = {100, 0, 255, 256};
                 for (int call = 0; call < 300; call++) {
                     state.shadow_factor = factors[call % 4];
+                    shade_fill_lanes(&state);
                     state.lit_columns = call % 2 && !lit.empty() ? lit.data() : nullptr;
                     state.surface = call % 3 ? &patches : nullptr;
                     state.own_patch = state.surface ? 1 + rng() % 7 : 0;
@@ -234,6 +235,7 @@ TEST(Fill, WhiteTexelsUnderEveryWeightMatchThePlainFills) {
     state.width = state.height = 16;
     state.shadow_range_x = state.shadow_range_y = 13;
     state.shadow_factor = 100;
+    shade_fill_lanes(&state);
     state.weights = engine_bilinear_weights_packed();
     state.face_id = 7;
     state.shade_table = shades.data();
