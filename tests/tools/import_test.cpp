@@ -80,7 +80,9 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
     EXPECT_EQ(import_model(at("tri.obj"), at("data"), "", &out), 1) << out;
     EXPECT_TRUE(file_exists(at("data/Screenshot 00.bmp")));
     ASSERT_EQ(import_model(at("tri.obj"), at("data/"), "--force", &out), 0) << out;
-    EXPECT_FALSE(file_exists(at("data/Screenshot 00.bmp")));  // replaced whole
+    EXPECT_EQ(read_text(at("data/Screenshot 00.bmp")), "from a run");  // carried, not made by an import
+    EXPECT_NE(out.find("carried into the new folder (not made by an import): 'Screenshot 00.bmp'"), std::string::npos)
+        << out;
     EXPECT_TRUE(file_exists(at("data/Svet.3ds")));
 
     // A model inside the folder would go with it.
@@ -90,7 +92,8 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
     expect_only(scratch_.path(), {"tri.obj", "mine/", "mine/notes.txt", "data/", "data/.varnel-import",
                                   "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
                                   "data/Light.txt", "data/Textures/", "data/Textures/Gold.tga",
-                                  "data/Textures/DefaultMaterial.tga", "data/Textures/Ground.tga", "data/inside.obj"});
+                                  "data/Textures/DefaultMaterial.tga", "data/Textures/Ground.tga", "data/inside.obj",
+                                  "data/Screenshot 00.bmp"});
 }
 
 // -- imports kept waiting: the model's material library is a named pipe -----
@@ -134,7 +137,7 @@ int exit_status(pid_t pid) {
                ? WEXITSTATUS(status) : -1;
 }
 
-bool temporary_folder_left() { return system("ls -A | grep -q '^.varnel-import-'") == 0; }
+bool temporary_folder_left() { return system("ls -A | grep -q '^\\.varnel-import\\.partial-'") == 0; }
 
 // DIR is checked when the import starts and again when the new folder takes
 // its place: a folder of the user's that took DIR's place while the model was
