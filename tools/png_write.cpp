@@ -1,15 +1,13 @@
 #include "png_write.h"
 
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
-#include <string>
 #include <vector>
 
-#include "file_mode.h"
+#include "scene/output_file.h"
 
 namespace {
 
@@ -48,20 +46,14 @@ int write_png(FILE* f, const uint32_t* pixels, int width, int height, std::vecto
 }  // namespace
 
 int png_write_rgb(const char* file_name, const uint32_t* pixels, int width, int height) {
-    // A fresh name beside the target, so no file of anyone else's is written over.
-    std::string temp = std::string(file_name) + ".partialXXXXXX";
-    int fd = mkstemp(&temp[0]);
-    if (fd < 0) return 0;
-    FILE* f = fchmod(fd, file_mode_new_file()) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (!f) {
-        close(fd);
-        unlink(temp.c_str());
+    OutputFile f;
+    if (!output_file_open(&f, file_name)) return 0;
+    FILE* stream = output_file_stream(&f);
+    std::vector<uint8_t> row((size_t)width * 3);
+    errno = 0;
+    if (!stream || !write_png(stream, pixels, width, height, row)) {
+        output_file_discard(&f, file_name, errno ? errno : EIO);
         return 0;
     }
-    std::vector<uint8_t> row((size_t)width * 3);
-    int ok = write_png(f, pixels, width, height, row);
-    if (std::fclose(f) != 0) ok = 0;
-    if (ok && std::rename(temp.c_str(), file_name) == 0) return 1;
-    unlink(temp.c_str());
-    return 0;
+    return output_file_commit(&f, file_name, OUTPUT_REPLACE);
 }

@@ -37,6 +37,7 @@
 #include "png_write.h"
 #include "progress_line.h"
 #include "raster/resolve.h"
+#include "scene/output_file.h"
 #include "texture/image.h"
 #include "video_write.h"
 
@@ -361,8 +362,7 @@ struct RunOutput {
     VideoWriter* video;
     FrameSink* sink;         // null when only the last frame is written
     int width, height;
-    std::string failed_file; // what the writer could not write, and why
-    std::string failed_why;
+    std::string failed;      // what the writer could not write, and why: "file: reason"
     double fill_ms;          // the drawing's time putting frames into the sink's slots
 };
 
@@ -375,16 +375,13 @@ int write_job(void* target, const uint32_t* pixels, int job) {
     const int tick = job / job_stride, k = job % job_stride;
     if (k == video_job) {
         if (video_write(r->video, pixels)) return 1;
-        r->failed_file = r->video_name;
-        r->failed_why = video_error(r->video);
+        r->failed = r->video_name + ": " + video_error(r->video);
         return 0;
     }
     std::string file = view_file(sequence_name(r->sequence, tick), frame_view_name(r->views[(size_t)k]),
                                  r->views.size() > 1);
-    errno = 0;
     if (write_frame(file, pixels, r->width, r->height)) return 1;
-    r->failed_file = file;
-    r->failed_why = errno ? std::strerror(errno) : "the image could not be written";
+    r->failed = output_file_error();
     return 0;
 }
 
@@ -483,7 +480,7 @@ int output_frame(RunOutput* r, int tick) {
 int close_output(RunOutput* r, int replace, FrameSinkFigures* figures) {
     int ok = 1;
     if (r->sink && !frame_sink_finish(r->sink, figures)) {
-        std::fprintf(stderr, "varnel-render: cannot write %s: %s\n", r->failed_file.c_str(), r->failed_why.c_str());
+        std::fprintf(stderr, "varnel-render: cannot write %s\n", r->failed.c_str());
         ok = 0;
     }
     r->sink = nullptr;
@@ -746,7 +743,7 @@ int write_last_frame(const RunOutput& output) {
             std::fprintf(stderr, "varnel-render: no frame was drawn, so %s was not written\n", file.c_str());
             ok = 0;
         } else if (!write_frame(file, picture.data(), width, height)) {
-            std::fprintf(stderr, "varnel-render: cannot write %s\n", file.c_str());
+            std::fprintf(stderr, "varnel-render: cannot write %s\n", output_file_error());
             ok = 0;
         }
     }

@@ -1,6 +1,5 @@
 #include "video_write.h"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "file_mode.h"
+#include "scene/output_file.h"
 
 namespace {
 
@@ -43,9 +42,7 @@ const VideoKind kinds[] = {
 }  // namespace
 
 struct VideoWriter {
-    int fd;                   // the clip's file
-    int unnamed;              // 1: made with O_TMPFILE, no name yet; 0: named `temp`
-    std::string temp;         // the named temporary file, when not unnamed
+    OutputFile file;          // the clip's file, under no name or a temporary one until it is complete
     std::string target;       // absolute
     int width, height;        // the frames handed in
     int write_errno;          // the first failed write or seek, 0 before
@@ -73,7 +70,7 @@ std::string av_text(int code) {
 int io_write(void* opaque, uint8_t* data, int size) {
     VideoWriter* v = (VideoWriter*)opaque;
     for (int done = 0; done < size;) {
-        ssize_t n = ::write(v->fd, data + done, (size_t)(size - done));
+        ssize_t n = ::write(v->file.fd, data + done, (size_t)(size - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (!v->write_errno) v->write_errno = n < 0 ? errno : ENOSPC;
@@ -88,33 +85,17 @@ int64_t io_seek(void* opaque, int64_t offset, int whence) {
     VideoWriter* v = (VideoWriter*)opaque;
     if (whence & AVSEEK_SIZE) {
         struct stat st;
-        return fstat(v->fd, &st) == 0 ? (int64_t)st.st_size : AVERROR(errno);
+        return fstat(v->file.fd, &st) == 0 ? (int64_t)st.st_size : AVERROR(errno);
     }
-    off_t at = lseek(v->fd, (off_t)offset, whence & ~AVSEEK_FORCE);
+    off_t at = lseek(v->file.fd, (off_t)offset, whence & ~AVSEEK_FORCE);
     return at < 0 ? AVERROR(errno) : (int64_t)at;
 }
 
-std::string folder_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
-// The file the clip goes into: unnamed in the target's folder, or where the
-// file system has no unnamed files, a fresh name beside the target.
+// The file the clip goes into, beside the target (scene/output_file.h).
 int open_file(VideoWriter* v, std::string* why) {
-    v->fd = open(folder_of(v->target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    v->unnamed = v->fd >= 0;
-    if (v->fd < 0) {
-        v->temp = v->target + ".partialXXXXXX";
-        v->fd = mkstemp(&v->temp[0]);
-        if (v->fd >= 0 && fchmod(v->fd, file_mode_new_file()) != 0) {
-            close(v->fd);
-            unlink(v->temp.c_str());
-            v->fd = -1;
-        }
-    }
-    if (v->fd < 0) *why = std::string("cannot make a file beside it: ") + std::strerror(errno);
-    return v->fd >= 0;
+    if (output_file_open(&v->file, v->target.c_str())) return 1;
+    *why = output_file_error();
+    return 0;
 }
 
 int dictionary_from(const char* options, AVDictionary** d) {
@@ -228,49 +209,29 @@ void release(VideoWriter* v) {
     av_frame_free(&v->frame);
     av_packet_free(&v->packet);
     sws_freeContext(v->convert);
-    if (v->fd >= 0) close(v->fd);
-    if (!v->unnamed && !v->temp.empty()) unlink(v->temp.c_str());
+    output_file_discard(&v->file, v->target.c_str(), 0);  // nothing left once the clip has its name
     delete v;
 }
 
-// Gives the finished file the target's name. An unnamed file is linked
-// straight to the target when nothing may be replaced (the link fails if a
-// file of that name came meanwhile) and otherwise to a fresh name that is
-// then renamed over it, as a named temporary file is.
+// Gives the finished file the target's name, over an existing file only
+// with `replace`. When a file of that name appeared during the run, the
+// clip takes the first free name "<stem>-<n><extension>" beside it instead.
 int give_name(VideoWriter* v, int replace, std::string* why, std::string* kept_as) {
-    if (v->unnamed) {
-        const std::string self = "/proc/self/fd/" + std::to_string(v->fd);
-        if (!replace) {
-            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, v->target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 1;
-            if (errno != EEXIST) {
-                *why = std::string("cannot name the clip: ") + std::strerror(errno);
-                return 0;
-            }
-        }
-        for (int attempt = 0; attempt < 100 && v->temp.empty(); attempt++) {
-            std::string name = v->target + ".partial" + std::to_string(getpid()) + "_" + std::to_string(attempt);
-            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) v->temp = name;
-            else if (errno != EEXIST) break;
-        }
-        if (v->temp.empty()) {
-            *why = std::string("cannot name the clip: ") + std::strerror(errno);
+    const char* target = v->target.c_str();
+    int placed = output_file_commit(&v->file, target, replace ? OUTPUT_REPLACE : OUTPUT_KEEP_EXISTING);
+    if (placed > 0) return 1;
+    const size_t dot = v->target.rfind('.');
+    for (long n = 1; placed < 0; n++) {
+        const std::string name = v->target.substr(0, dot) + "-" + std::to_string(n) + v->target.substr(dot);
+        placed = output_file_commit(&v->file, name.c_str(), OUTPUT_KEEP_EXISTING);
+        if (placed > 0) {
+            *why = "a file of that name appeared during the run; the clip is kept beside it";
+            *kept_as = name;
             return 0;
         }
-        v->unnamed = 0;
     }
-    struct stat st;
-    if (!replace && lstat(v->target.c_str(), &st) == 0) {
-        *why = "a file of that name appeared during the run; the clip is kept beside it";
-        *kept_as = v->temp;
-        v->temp.clear();  // so release leaves it
-        return 0;
-    }
-    if (std::rename(v->temp.c_str(), v->target.c_str()) != 0) {
-        *why = std::string("cannot name the clip: ") + std::strerror(errno);
-        return 0;
-    }
-    v->temp.clear();
-    return 1;
+    *why = std::string("cannot name the clip: ") + output_file_error();
+    return 0;
 }
 
 }  // namespace
@@ -293,7 +254,9 @@ void video_coded_size(const VideoCodec* codec, int width, int height, int* coded
 
 VideoWriter* video_open(const char* target, const VideoCodec* codec, int width, int height, std::string* why) {
     VideoWriter* v = new VideoWriter{};
-    v->fd = -1;
+    v->file.fd = -1;
+    v->file.stream = nullptr;
+    v->file.temp[0] = 0;
     v->target = target;
     v->width = width;
     v->height = height;
@@ -352,7 +315,7 @@ int video_finish(VideoWriter* v, int replace, std::string* why, std::string* kep
     }
     // Written data can still fail to reach the disk (a full one reports
     // so only here): the clip is named only once it is there.
-    if (ok && fsync(v->fd) != 0) {
+    if (ok && fsync(v->file.fd) != 0) {
         v->write_errno = errno;
         ok = fail(v, "writing", 0);
     }

@@ -2,10 +2,10 @@
 // clip at 50 frames a second through the codec libraries, the codec chosen
 // by the file's extension.
 //
-// The clip is written into a file with no name in the target's folder (a
-// named temporary file beside the target where the file system cannot make
-// one), so a run that is killed leaves nothing behind, and it is given the
-// target's name only when it is complete: flushed, closed and on disk.
+// The clip is written into a new file beside the target (scene/output_file.h:
+// one with no name where the file system can make one, so a run that is
+// killed leaves nothing behind), and it is given the target's name only when
+// it is complete: flushed and on disk.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,7 @@ const char* video_extensions();
 // sizes only (the extra row and column are black).
 void video_coded_size(const VideoCodec* codec, int width, int height, int* coded_width, int* coded_height);
 
-// Opens the encoder for width x height frames and the unnamed file in the
+// Opens the encoder for width x height frames and the new file in the
 // folder of `target` (absolute). Null, with the reason in *why, when the
 // codec is missing or refuses the size, or the file cannot be made.
 VideoWriter* video_open(const char* target, const VideoCodec* codec, int width, int height, std::string* why);

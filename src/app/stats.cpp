@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "raster/span_pool.h"
+#include "scene/output_file.h"
 
 namespace {
 
 const char* const graph_file_name = "Graph.txt";
-const char* const graph_temp_name = "Graph.txt.partial";
 
 // Two parallel growing arrays: distinct lengths and how often each occurred.
 struct Histogram {
@@ -94,9 +94,13 @@ void span_statistics_dump(const ScanlineSpanList* rows, int height, int width) {
         std::fprintf(stderr, "varnel: no span lists to count; %s not written\n", graph_file_name);
         return;
     }
-    FILE* f = std::fopen(graph_temp_name, "w");
-    if (!f) return;
-    int ok = span_histogram_write(rows, height, width, f);
-    if (std::fclose(f) != 0) ok = 0;
-    if (!ok || std::rename(graph_temp_name, graph_file_name) != 0) std::remove(graph_temp_name);
+    // Written new and renamed over the old file once complete (scene/output_file.h).
+    OutputFile f;
+    if (!output_file_open(&f, graph_file_name)) return;
+    FILE* stream = output_file_stream(&f);
+    if (!stream || !span_histogram_write(rows, height, width, stream)) {
+        output_file_discard(&f, graph_file_name, 0);
+        return;
+    }
+    output_file_commit(&f, graph_file_name, OUTPUT_REPLACE);
 }

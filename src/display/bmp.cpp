@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scene/output_file.h"
+
 namespace {
 
 enum {
@@ -16,8 +18,6 @@ enum {
     BMP_INFO_SIZE = 40,
     BMP_MAX_PIXELS = 1 << 28,  // larger images are rejected before allocating
     BMP_PELS_PER_METRE = 96,   // written into the information header
-    TEMP_NAME_TRIES = 100,     // "<name>.tmp0" .. "<name>.tmp99"
-    NAME_MAX_LENGTH = 4096,
 };
 
 struct BmpState {
@@ -92,10 +92,9 @@ RgbImage* bmp_read(const char* file_name) {
 const char* bmp_error() { return bmp.error; }
 
 // -- writing --------------------------------------------------------------------
-// 24-bit uncompressed bottom-up files. A file is never left half-written:
-// bmp_write writes under a temporary name and renames the finished file into
-// place; the exclusive writers create the file and remove it again if
-// writing fails.
+// 24-bit uncompressed bottom-up files. A file is never left half-written
+// and no link is followed: every file is written new under a temporary name
+// and renamed into place (scene/output_file.h).
 
 namespace {
 
@@ -162,54 +161,40 @@ int write_bmp_stream(FILE* f, const RgbImage* image, PixelOrder order) {
     return ok;
 }
 
-// Writes to an open new file, closes it, and removes it unless it is complete.
-int finish_file(FILE* f, const char* name, const RgbImage* image, PixelOrder order) {
-    int ok = write_bmp_stream(f, image, order);
-    if (std::fclose(f) != 0) ok = 0;  // a buffered write can fail only here
-    if (!ok) std::remove(name);
-    return ok;
-}
-
-int write_new(const char* file_name, const RgbImage* image, PixelOrder order) {
+// The file is made new under a temporary name and given `file_name` only
+// once complete (scene/output_file.h): 1 written, 0 failed (no file left
+// behind), -1 a file of that name exists and `how` keeps it.
+int write_file(const char* file_name, const RgbImage* image, PixelOrder order, OutputPlace how) {
     if (!image_writable(image)) return 0;
-    FILE* f = std::fopen(file_name, "wbx");
-    if (!f) return errno == EEXIST ? -1 : 0;
-    return finish_file(f, file_name, image, order);
-}
-
-int write_replacing(const char* file_name, const RgbImage* image, PixelOrder order) {
-    if (!image_writable(image)) return 0;
-    char temp[NAME_MAX_LENGTH];
-    for (int n = 0; n < TEMP_NAME_TRIES; n++) {
-        int length = std::snprintf(temp, sizeof temp, "%s.tmp%d", file_name, n);
-        if (length < 0 || length >= (int)sizeof temp) return 0;
-        FILE* f = std::fopen(temp, "wbx");
-        if (!f) {
-            if (errno == EEXIST) continue;
-            return 0;
-        }
-        if (!finish_file(f, temp, image, order)) return 0;
-        if (std::rename(temp, file_name) != 0) {
-            std::remove(temp);
-            return 0;
-        }
-        return 1;
+    OutputFile f;
+    if (!output_file_open(&f, file_name)) return 0;
+    FILE* stream = output_file_stream(&f);
+    errno = 0;
+    if (!stream || !write_bmp_stream(stream, image, order)) {
+        output_file_discard(&f, file_name, errno ? errno : EIO);
+        return 0;
     }
-    return 0;
+    int placed = output_file_commit(&f, file_name, how);
+    if (placed < 0) output_file_discard(&f, file_name, 0);
+    return placed;
 }
 
 }  // namespace
 
-int bmp_write_new(const char* file_name, const RgbImage* image) { return write_new(file_name, image, RED_LOW); }
+int bmp_write_new(const char* file_name, const RgbImage* image) {
+    return write_file(file_name, image, RED_LOW, OUTPUT_KEEP_EXISTING);
+}
 
-int bmp_write(const char* file_name, const RgbImage* image) { return write_replacing(file_name, image, RED_LOW); }
+int bmp_write(const char* file_name, const RgbImage* image) {
+    return write_file(file_name, image, RED_LOW, OUTPUT_REPLACE);
+}
 
 int bmp_write_frame_new(const char* file_name, const uint32_t* frame, int32_t width, int32_t height) {
     RgbImage image = {const_cast<uint32_t*>(frame), width, height};
-    return write_new(file_name, &image, RED_HIGH);
+    return write_file(file_name, &image, RED_HIGH, OUTPUT_KEEP_EXISTING);
 }
 
 int bmp_write_frame(const char* file_name, const uint32_t* frame, int32_t width, int32_t height) {
     RgbImage image = {const_cast<uint32_t*>(frame), width, height};
-    return write_replacing(file_name, &image, RED_HIGH);
+    return write_file(file_name, &image, RED_HIGH, OUTPUT_REPLACE);
 }

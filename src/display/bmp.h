@@ -14,13 +14,14 @@ RgbImage* bmp_read(const char* file_name);
 RgbImage* bmp_decode(const uint8_t* data, size_t size);
 const char* bmp_error();
 
-// Writes an 0x00BBGGRR image as a 24-bit BMP; 1 on success, 0 on failure.
-// The file is written under a temporary name beside it and renamed into
-// place, replacing an older file of that name only once the new one is
-// complete; a failure leaves no partial file.
+// Writes an 0x00BBGGRR image as a 24-bit BMP; 1 on success, 0 on failure
+// (the reason, naming the file, in output_file_error()). The file is written
+// new under a temporary name beside it and renamed into place, replacing an
+// older file or a link of that name only once the new one is complete; a
+// failure leaves no partial file (scene/output_file.h).
 int bmp_write(const char* file_name, const RgbImage* image);
-// The same, but the file is created exclusively: 1 written, 0 failed (no file
-// left behind), -1 a file of that name already exists (left untouched).
+// The same, but a file of that name is kept: 1 written, 0 failed (no file
+// left behind), -1 a file or link of that name already exists (left untouched).
 int bmp_write_new(const char* file_name, const RgbImage* image);
 // bmp_write and bmp_write_new for a frame of 0x00RRGGBB words (each row is
 // converted as it is written; the frame is not changed).

@@ -1,5 +1,8 @@
 // The whole program on the headless backend, in a copy of the demo folder.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cmath>
@@ -185,12 +188,21 @@ TEST_F(Program, HomeWritesTheHistogramOnceAndAnUnwritableOneIsSkipped) {
     std::string graph = read_file("Graph.txt");
     EXPECT_NE(graph.find(" : *"), std::string::npos);
     EXPECT_EQ(app->stats_requested, 0);
-    // A name the dump cannot write through leaves the old file and the frames alone.
-    ASSERT_EQ(std::system("mkdir Graph.txt.partial"), 0);
+    // A dump that cannot be written (no room for a byte) leaves the old file
+    // and the frames alone, and no temporary file.
     write_file("Graph.txt", "old\n");
-    ASSERT_EQ(tick(), 1);
-    ASSERT_EQ(tick(), 1);
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*previous_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+    int ticked = tick() + tick();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous_handler);
+    ASSERT_EQ(ticked, 2);
     EXPECT_EQ(read_file("Graph.txt"), "old\n");
+    EXPECT_NE(std::system("ls -A | grep -q partial"), 0) << "temporary file left behind";
     EXPECT_EQ(app->frame_counter, 4);
 }
 

@@ -80,7 +80,9 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
     EXPECT_EQ(import_model(at("tri.obj"), at("data"), "", &out), 1) << out;
     EXPECT_TRUE(file_exists(at("data/Screenshot 00.bmp")));
     ASSERT_EQ(import_model(at("tri.obj"), at("data/"), "--force", &out), 0) << out;
-    EXPECT_FALSE(file_exists(at("data/Screenshot 00.bmp")));  // replaced whole
+    EXPECT_EQ(read_text(at("data/Screenshot 00.bmp")), "from a run");  // carried, not made by an import
+    EXPECT_NE(out.find("carried into the new folder (not made by an import): 'Screenshot 00.bmp'"), std::string::npos)
+        << out;
     EXPECT_TRUE(file_exists(at("data/Svet.3ds")));
 
     // A model inside the folder would go with it.
@@ -90,7 +92,64 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWhenAnImportMadeIt) {
     expect_only(scratch_.path(), {"tri.obj", "mine/", "mine/notes.txt", "data/", "data/.varnel-import",
                                   "data/Svet.3ds", "data/Star.3ds", "data/Cone.tga", "data/Font.bmp", "data/Pos.txt",
                                   "data/Light.txt", "data/Textures/", "data/Textures/Gold.tga",
-                                  "data/Textures/DefaultMaterial.tga", "data/Textures/Ground.tga", "data/inside.obj"});
+                                  "data/Textures/DefaultMaterial.tga", "data/Textures/Ground.tga", "data/inside.obj",
+                                  "data/Screenshot 00.bmp"});
+}
+
+// --force replaces what an import made and carries everything else into the
+// new folder, at the top, inside Textures and whole folders, naming each; a
+// file of the user's under a name the new import writes stops it unchanged.
+TEST_F(Import, ForceCarriesWhatNoImportMadeAndRefusesAClash) {
+    write_text(at("tri.obj"), triangle_obj);
+    std::string out;
+    ASSERT_EQ(import_model(at("tri.obj"), at("data"), "", &out), 0) << out;
+    write_text(at("data/Svet.3ds"), "edited by hand");  // the import's own: replaced
+    ASSERT_EQ(mkdir(at("data/shots").c_str(), 0755), 0);
+    const struct {
+        const char* name;
+        const char* text;
+    } mine[] = {{"Screenshot 0.bmp", "F12"}, {"notes.txt", "my notes"}, {"Textures/Mine.tga", "painted"},
+                {"shots/a.bmp", "older"}, {"Engine.log", "a run's log"}};
+    for (const auto& m : mine) write_text(at("data/") + m.name, m.text);
+    ASSERT_EQ(import_model(at("tri.obj"), at("data"), "--force", &out), 0) << out;
+    for (const auto& m : mine) EXPECT_EQ(read_text(at("data/") + m.name), m.text) << m.name;
+    EXPECT_NE(read_text(at("data/Svet.3ds")), "edited by hand");
+    EXPECT_NE(out.find("carried into the new folder (not made by an import): 'Engine.log', 'Screenshot 0.bmp', "
+                       "'Textures/Mine.tga', 'notes.txt', 'shots'"), std::string::npos) << out;
+
+    // An older import's marker without the list, and a file of the user's
+    // where the new import writes one.
+    write_text(at("data/.varnel-import"), "This folder was made by varnel-tool import.\n");
+    write_text(at("data/Textures/Ground.tga"), "counts as the import's");
+    ASSERT_EQ(system(("rm '" + at("data/Light.txt") + "' && echo mine >'" + at("data/Light.txt") + "'").c_str()), 0);
+    ASSERT_EQ(import_model(at("tri.obj"), at("data"), "--force", &out), 0) << out;  // Light.txt: every import's
+    write_text(at("data/Textures/Ground.tga"), "the user's now");
+    write_text(at("data/.varnel-import"), "This folder was made by varnel-tool import.\nFiles it made:\nSvet.3ds\n");
+    EXPECT_EQ(import_model(at("tri.obj"), at("data"), "--force", &out), 1) << out;
+    EXPECT_NE(out.find("'Pos.txt'"), std::string::npos) << out;
+    EXPECT_NE(out.find("'Textures/Ground.tga'"), std::string::npos) << out;
+    EXPECT_EQ(read_text(at("data/Textures/Ground.tga")), "the user's now");
+    EXPECT_EQ(read_text(at("data/notes.txt")), "my notes");
+}
+
+// The temporary folders of imports no longer running go with the next
+// import into the same folder; any other folder stays.
+TEST_F(Import, NextImportRemovesTheTemporaryFoldersOfDeadImports) {
+    write_text("tri.obj", triangle_obj);
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = ".varnel-import.partial-" + std::to_string(gone) + "-0";
+    const std::string alive = ".varnel-import.partial-" + std::to_string(getppid()) + "-0";
+    for (const std::string& folder : {dead, alive, std::string(".varnel-import-AbC123"), std::string("mine")}) {
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        write_text(folder + "/Svet.3ds", "x");
+    }
+    std::string out;
+    ASSERT_EQ(import_model("tri.obj", "data", "", &out), 0) << out;
+    EXPECT_FALSE(file_exists(dead));
+    for (const std::string& kept : {alive, std::string(".varnel-import-AbC123/Svet.3ds"), std::string("mine/Svet.3ds")})
+        EXPECT_TRUE(file_exists(kept)) << kept;
 }
 
 // -- imports kept waiting: the model's material library is a named pipe -----
@@ -134,7 +193,7 @@ int exit_status(pid_t pid) {
                ? WEXITSTATUS(status) : -1;
 }
 
-bool temporary_folder_left() { return system("ls -A | grep -q '^.varnel-import-'") == 0; }
+bool temporary_folder_left() { return system("ls -A | grep -q '^\\.varnel-import\\.partial-'") == 0; }
 
 // DIR is checked when the import starts and again when the new folder takes
 // its place: a folder of the user's that took DIR's place while the model was

@@ -1,7 +1,8 @@
 // Safe output for the asset tools: every file is built in memory, written
-// under a temporary name in its own folder and only then moved into place, so
-// a failed or interrupted run never leaves a half-written file, and an
-// existing file is never replaced unless the caller allows it.
+// new under a temporary name in its own folder and only then moved into
+// place (scene/output_file.h), so a failed or interrupted run never leaves a
+// half-written file, no link is followed, and an existing file is never
+// replaced unless the caller allows it.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // decode [--indexed] IN OUT.ppm: what the engine's readers make of a TGA or
 // BMP file, written as a binary PPM (P6, maxval 255, red-green-blue).
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "display/bmp.h"
 #include "display/font.h"
+#include "scene/output_file.h"
 #include "texture/image.h"
 #include "texture/tga.h"
 #include "varnel_tool/commands.h"
@@ -18,26 +20,21 @@ int has_bmp_suffix(const char* name) {
     return n >= 4 && strcasecmp(name + n - 4, ".bmp") == 0;
 }
 
-// pixels: width * height red-green-blue triples. Written under a temporary
-// name and renamed, so a failure leaves no partial file.
+// pixels: width * height red-green-blue triples. Written new under a
+// temporary name and renamed (scene/output_file.h), so a failure leaves no
+// partial file and no link is followed.
 int ppm_write(const char* name, const uint8_t* rgb, int width, int height) {
-    size_t length = std::strlen(name) + 8;
-    char* temp = (char*)std::malloc(length);
-    if (!temp) return 0;
-    std::snprintf(temp, length, "%s.tmp", name);
-    FILE* f = std::fopen(temp, "wbx");
-    if (!f) {
-        std::free(temp);
+    OutputFile f;
+    if (!output_file_open(&f, name)) return 0;
+    FILE* stream = output_file_stream(&f);
+    size_t bytes = (size_t)width * (size_t)height * 3;
+    errno = 0;
+    if (!stream || std::fprintf(stream, "P6\n%d %d\n255\n", width, height) <= 0 ||
+        std::fwrite(rgb, 1, bytes, stream) != bytes) {
+        output_file_discard(&f, name, errno ? errno : EIO);
         return 0;
     }
-    size_t bytes = (size_t)width * (size_t)height * 3;
-    int ok = std::fprintf(f, "P6\n%d %d\n255\n", width, height) > 0 &&
-             std::fwrite(rgb, 1, bytes, f) == bytes;
-    if (std::fclose(f) != 0) ok = 0;
-    if (ok && std::rename(temp, name) != 0) ok = 0;
-    if (!ok) std::remove(temp);
-    std::free(temp);
-    return ok;
+    return output_file_commit(&f, name, OUTPUT_REPLACE);
 }
 
 }  // namespace
@@ -97,7 +94,7 @@ int tool_decode(int argc, char** argv) {
     int ok = ppm_write(out, rgb, width, height);
     std::free(rgb);
     if (!ok) {
-        std::fprintf(stderr, "varnel-tool: cannot write %s\n", out);
+        std::fprintf(stderr, "varnel-tool: cannot write %s\n", output_file_error());
         return 1;
     }
     return 0;

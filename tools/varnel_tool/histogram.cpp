@@ -6,6 +6,7 @@
 
 #include "asset/asset_file.h"
 #include "png_write.h"
+#include "scene/output_file.h"
 #include "varnel_tool/commands.h"
 #include "varnel_tool/span_chart.h"
 #include "varnel_tool/tool_common.h"
@@ -35,7 +36,7 @@ int tool_histogram(int argc, char** argv) {
     SpanChartLayout layout;
     if (!span_chart_draw(rows, SPAN_CHART_FONT_PATH, pixels.data(), &layout, &why)) return histogram_fail(why);
     if (!png_write_rgb(out.c_str(), pixels.data(), SPAN_CHART_WIDTH, SPAN_CHART_HEIGHT))
-        return histogram_fail("cannot write " + out);
+        return histogram_fail(std::string("cannot write ") + output_file_error());
 
     long long spans = 0;
     for (const SpanGraphRow& r : rows) spans += r.count;

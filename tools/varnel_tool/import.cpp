@@ -10,7 +10,13 @@
 // and time limit: the library runs on untrusted files, and a crash, an
 // allocation that would take the machine's memory or a hang there becomes a
 // refusal here. The reader ends when this process ends, and a sweeper
-// process removes the temporary folder when this one is killed outright.
+// process removes the temporary folder when this one is killed outright;
+// when the whole process group is killed, the next import into the same
+// parent folder removes it (scene/output_file.h tells a dead import's folder
+// by its pid and its lock). --force replaces only what an import made: the
+// marker lists those files, and everything else in DIR is carried into the
+// new folder and named on stderr.
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
@@ -23,6 +29,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -34,8 +41,8 @@
 #include <vector>
 
 #include "asset/write3ds.h"
-#include "file_mode.h"
 #include "import/import.h"
+#include "scene/output_file.h"
 #include "varnel_tool/commands.h"
 #include "varnel_tool/tool_common.h"
 
@@ -43,8 +50,17 @@ namespace {
 
 // Marks a folder made by `import`: --force may replace it.
 const char* const import_marker = ".varnel-import";
+// The temporary folder beside DIR: ".varnel-import.partial-<pid>-<n>".
+const char* const temp_folder_name = ".varnel-import";
 const char* const import_marker_text =
     "This folder was made by varnel-tool import; varnel-tool import --force may replace it whole.\n";
+// After the text, the marker lists every file the import wrote, one a line,
+// relative to the folder: what a later --force may replace.
+const char* const import_list_heading = "Files it made:\n";
+// What every import writes, for folders whose marker has no list (made
+// before it had one); their textures count as the import's too.
+const char* const import_fixed_files[] = {"Svet.3ds", "Star.3ds", "Cone.tga", "Font.bmp", "Pos.txt", "Light.txt",
+                                          import_marker};
 const char* const usage_text =
     "usage: varnel-tool import [--force] [--up AXIS] [--front AXIS] [--turn DEG] [--view V] [--ground G]\n"
     "                          [--scale S] [--max N]\n"
@@ -211,7 +227,10 @@ int import_into(const char* model_path, const std::string& folder, const ImportO
     for (const ImportTexture& t : result.textures) files.push_back(DataFile{t.file, t.data});
     files.push_back(DataFile{"Pos.txt", ByteBuffer(result.path_text.begin(), result.path_text.end())});
     files.push_back(DataFile{"Light.txt", ByteBuffer(result.light_text.begin(), result.light_text.end())});
-    files.push_back(DataFile{import_marker, ByteBuffer(import_marker_text, import_marker_text + std::strlen(import_marker_text))});
+    std::string marker = std::string(import_marker_text) + import_list_heading;
+    for (const DataFile& f : files) marker += f.name + "\n";
+    marker += std::string(import_marker) + "\n";
+    files.push_back(DataFile{import_marker, ByteBuffer(marker.begin(), marker.end())});
     if (int code = write_files(folder, files)) return code;
     print_summary(model_path, model, result, options, model.not_triangles);
     return 0;
@@ -250,25 +269,146 @@ int wait_child(pid_t child, const char* model_path) {
     return error_line("import", why.c_str());
 }
 
+// -- what a replaced folder holds besides the import's files ------------------
+
+// The files an import made in `folder`, from its marker. *all_textures is 1
+// for an older marker without the list: every texture is then the import's.
+std::vector<std::string> import_made(const std::string& folder, int* all_textures) {
+    std::vector<std::string> made;
+    std::string text;
+    if (FILE* f = fopen((folder + "/" + import_marker).c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (1u << 22)) text.append(buffer, n);
+        fclose(f);
+    }
+    size_t at = text.find(import_list_heading);
+    *all_textures = at == std::string::npos;
+    if (*all_textures) return std::vector<std::string>(std::begin(import_fixed_files), std::end(import_fixed_files));
+    for (at += std::strlen(import_list_heading); at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) made.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return made;
+}
+
+// Paths in `folder` (relative to it) that no import made: the user's files,
+// screenshots, logs, at the top and inside Textures. A folder the import did
+// not make is one entry, carried whole.
+std::vector<std::string> not_made(const std::string& folder) {
+    int all_textures = 0;
+    const std::vector<std::string> made = import_made(folder, &all_textures);
+    auto is_made = [&](const std::string& name) { return std::find(made.begin(), made.end(), name) != made.end(); };
+    std::vector<std::string> found;
+    auto list = [&](const std::string& prefix, std::vector<std::string>* names) {
+        if (DIR* d = opendir((folder + "/" + prefix).c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names->push_back(prefix + e->d_name);
+            closedir(d);
+        }
+    };
+    std::vector<std::string> top;
+    list("", &top);
+    for (const std::string& name : top) {
+        struct stat s;
+        if (name == "Textures" && lstat((folder + "/" + name).c_str(), &s) == 0 && S_ISDIR(s.st_mode)) {
+            std::vector<std::string> textures;
+            list("Textures/", &textures);
+            for (const std::string& t : textures)
+                if (!is_made(t) && !all_textures) found.push_back(t);
+        } else if (!is_made(name)) {
+            found.push_back(name);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& n : names) text += (text.empty() ? "" : ", ") + ("'" + n + "'");
+    return text;
+}
+
+// Moves `from` to `to` unless `to` exists.
+int move_keeping(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
+    if (errno != EINVAL && errno != ENOSYS) return 0;
+    if (asset_file_exists(to.c_str())) {
+        errno = EEXIST;
+        return 0;
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+// The old folder, out of DIR's place at `old`: what no import made in it is
+// carried into the new DIR, then the rest goes. Should anything not move,
+// the old folder is kept under a name of its own and named. 1 when it is gone.
+int carry_and_remove(const std::string& old, const std::string& dir) {
+    std::vector<std::string> carried, stuck;
+    std::string why;
+    for (const std::string& name : not_made(old)) {
+        if (move_keeping(old + "/" + name, dir + "/" + name)) {
+            carried.push_back(name);
+        } else {
+            if (why.empty()) why = std::strerror(errno);
+            stuck.push_back(name);
+        }
+    }
+    if (!carried.empty())
+        std::fprintf(stderr, "varnel-tool import: %s: carried into the new folder (not made by an import): %s\n",
+                     dir.c_str(), joined(carried).c_str());
+    if (stuck.empty()) {
+        remove_tree(old);
+        return 1;
+    }
+    for (int n = 1;; n++) {
+        const std::string kept = dir + ".previous" + (n > 1 ? "-" + std::to_string(n) : std::string());
+        if (move_keeping(old, kept)) {
+            error_line("import", (dir + ": could not carry " + joined(stuck) + " (" + why +
+                                  "); the old folder is kept as " + kept).c_str());
+            return 0;
+        }
+        if (errno != EEXIST) {
+            error_line("import", (dir + ": could not carry " + joined(stuck) + " (" + why +
+                                  "); the old folder is kept as " + old).c_str());
+            return 0;
+        }
+    }
+}
+
 // Moves the finished folder to DIR. Reading can take minutes, so DIR is
 // checked again first. A free name is taken atomically, never over one that
-// appeared meanwhile. With --force the new folder is exchanged with DIR, and
-// what came out is checked once more before it is removed, since DIR may have
-// changed between the check and the exchange: when it may not be replaced,
-// the two are exchanged back and DIR is kept. 1 when placed; 0 after saying
-// why, `temp` still the new folder; -1 after saying why when the old DIR
-// could not be put back and `temp` holds it (never to be removed).
+// appeared meanwhile. With --force the files in DIR that no import made must
+// not clash with the new folder's (else nothing changes and they are named);
+// the new folder is exchanged with DIR, what came out is checked once more,
+// since DIR may have changed between the check and the exchange (when it may
+// not be replaced, the two are exchanged back and DIR is kept), and the
+// user's files are carried from it into the new DIR before it is removed.
+// 1 when placed; 0 after saying why, `temp` still the new folder; -1 after
+// saying why when the old DIR could not be put back and `temp` holds it
+// (never to be removed).
 int place_folder(const std::string& temp, const std::string& dir, const char* model, int force) {
     int exists = 0;
     if (!check_destination(model, dir, force, &exists)) return 0;
     auto say = [](const std::string& why) { return !error_line("import", why.c_str()); };
+    if (exists) {
+        std::vector<std::string> clash;
+        for (const std::string& name : not_made(dir))
+            if (asset_file_exists((temp + "/" + name).c_str())) clash.push_back(name);
+        if (!clash.empty())
+            return say(dir + " holds files no import made under names the new import writes: " + joined(clash) +
+                       "; move them away and import again");
+    }
     const std::string refused = dir + " changed while the model was read and was not made by varnel-tool import; "
                                       "it is not replaced";
     const std::string not_back = dir + " changed while the model was read and could not be put back; it is now ";
     if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
         if (!exists) return 1;
         if (replaceable(temp)) {  // the old folder now has the temporary name
-            remove_tree(temp);
+            carry_and_remove(temp, dir);
             return 1;
         }
         if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dir.c_str(), RENAME_EXCHANGE) == 0) return say(refused);
@@ -294,7 +434,7 @@ int place_folder(const std::string& temp, const std::string& dir, const char* mo
         if (rename(old.c_str(), dir.c_str()) != 0) why += "; the old folder is now " + old;
         return say(why);
     }
-    remove_tree(old);
+    carry_and_remove(old, dir);
     return 1;
 }
 
@@ -420,9 +560,12 @@ int tool_import(int argc, char** argv) {
     int exists = 0;
     if (!check_destination(model, dir, a.force, &exists)) return 1;
 
-    std::string temp = dir_parent(dir) + "/.varnel-import-XXXXXX";
-    if (!mkdtemp(&temp[0])) return error_line("import", (dir_parent(dir) + ": " + std::strerror(errno)).c_str());
-    chmod(temp.c_str(), file_mode_new_folder());  // mkdtemp makes the folder private
+    // Locked while this import runs, so the next import into the same parent
+    // folder can tell it from one whose importer was killed (output_file.h).
+    OutputFolder folder;
+    if (!output_folder_make(&folder, (dir_parent(dir) + "/" + temp_folder_name).c_str()))
+        return error_line("import", output_file_error());
+    const std::string temp = folder.temp;
     struct sigaction action = {};
     action.sa_handler = on_signal;
     sigset_t stop_signals, mask;
@@ -439,9 +582,11 @@ int tool_import(int argc, char** argv) {
     pid_t child = fork();
     if (child != 0) sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (child < 0) {
+        int e = errno;
         sweeper_stand_down(sweeper);
         remove_tree(temp);
-        return error_line("import", std::strerror(errno));
+        output_folder_release(&folder);
+        return error_line("import", std::strerror(e));
     }
     if (child == 0) {
         limit_child(parent, &mask);
@@ -459,6 +604,7 @@ int tool_import(int argc, char** argv) {
     if (!failed && run.stop) failed = error_line("import", (dir + ": stopped").c_str());
     const int placed = failed ? 0 : place_folder(temp, dir, model, a.force);
     if (placed > 0) {
+        output_folder_release(&folder);
         std::string quoted = "'";  // for a shell: ' becomes '\''
         for (char c : dir) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         quoted += "'";
@@ -466,5 +612,6 @@ int tool_import(int argc, char** argv) {
         return 0;
     }
     if (placed == 0) remove_tree(temp);
+    output_folder_release(&folder);
     return 1;
 }
