@@ -63,7 +63,9 @@ TEST(OutputFile, LinksAtTheTargetAndAtTemporaryNamesAreNeverWrittenThrough) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(output_file_save(c.name, "new", 3, c.how), c.result) << output_file_error();
         EXPECT_EQ(is_link(c.name), c.link_after);
-        if (!c.link_after) EXPECT_EQ(read_file(c.name), "new");
+        if (!c.link_after) {
+            EXPECT_EQ(read_file(c.name), "new");
+        }
         EXPECT_EQ(read_file("victim"), "victim");
     }
     EXPECT_FALSE(exists("missing"));
