@@ -65,7 +65,7 @@ def decoded_path(target):
     None when it is no path to serve: a bad or cut-off %-escape, bytes that
     are not UTF-8, a NUL or another control character, a backslash, or a
     '..' step."""
-    path = urllib.parse.urlsplit(target).path
+    path = target.split("?", 1)[0].split("#", 1)[0]
     if not path.startswith("/"):
         return None
     for i, c in enumerate(path):
@@ -116,10 +116,9 @@ class PageHandler(http.server.SimpleHTTPRequestHandler):
             return None
         path = os.path.join(self.directory, *parts)
         if os.path.isdir(path) and self.inside(path):
-            if not urllib.parse.urlsplit(self.path).path.endswith("/"):
+            if not self.path.split("?", 1)[0].split("#", 1)[0].endswith("/"):
                 self.send_response(301)
-                split = urllib.parse.urlsplit(self.path)
-                self.send_header("Location", urllib.parse.urlunsplit(split._replace(path=split.path + "/")))
+                self.send_header("Location", "".join("/" + urllib.parse.quote(p) for p in parts) + "/")
                 self.send_header("Content-Length", "0")
                 self.end_headers()
                 return None

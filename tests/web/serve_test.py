@@ -90,6 +90,7 @@ PATHS = [
     ("/data/inside", 200, b"the path\n"),  # a link that stays inside
     ("/data/Textures/", 200, b"inner page\n"),
     ("/data/Textures", 301, None),
+    ("//data/Pos.txt", 200, b"the path\n"),
     ("/data/", 200, None),  # a listing
     ("/data/passwd", 404, None),
     ("/data/secret", 404, None),
