@@ -76,7 +76,7 @@ ImportRun run = {};
 void on_signal(int) { run.stop = 1; }
 
 int read_seconds_for(off_t bytes) {
-    const long long seconds = read_seconds_floor + (long long)read_seconds_per_mb * bytes / (1 << 20);
+    const long long seconds = read_seconds_floor + (long long)read_seconds_per_mb * (bytes >> 20);
     return (int)(seconds < read_seconds_most ? seconds : read_seconds_most);
 }
 
