@@ -16,14 +16,28 @@ PACKAGES := cmake ninja-build g++ pkg-config libsdl2-dev libgtest-dev libgmock-d
 # client the test drives it with (without their recommended extras).
 WEB_PACKAGES := emscripten chromium python3-websockets
 
+# apt-get waits for the package manager's lock, which another apt-get may
+# hold (unattended upgrades do on a fresh machine): install through
+# DPkg::Lock::Timeout; update, which takes the package lists' lock without
+# waiting, tries again every 5 seconds while that lock is held.
+APT_LOCK_WAIT := 600
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
+	  echo "  (while another apt-get holds the package manager's lock, this waits for it, $(APT_LOCK_WAIT) seconds at most)"; \
 	  sudo=$$([ "$$(id -u)" -eq 0 ] || echo sudo); \
-	  $$sudo apt-get update -qq && \
-	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(APT_OPTIONS) $$missing; \
+	  apt="apt-get -o DPkg::Lock::Timeout=$(APT_LOCK_WAIT)"; \
+	  waited=0; \
+	  until said=$$($$sudo $$apt update -qq 2>&1); do \
+	    if ! echo "$$said" | grep -q 'Could not get lock' || [ $$waited -ge $(APT_LOCK_WAIT) ]; then \
+	      echo "$$said" >&2; exit 1; fi; \
+	    [ $$waited -gt 0 ] || echo "  waiting for the package lists' lock: $$(echo "$$said" | grep -m1 'Could not get lock')"; \
+	    sleep 5; waited=$$((waited + 5)); \
+	  done; \
+	  [ -z "$$said" ] || echo "$$said"; \
+	  $$sudo env DEBIAN_FRONTEND=noninteractive $$apt install -y -qq $(APT_OPTIONS) $$missing; \
 	fi
 
 web-deps:

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -237,6 +239,72 @@ TEST_F(Import, TheReaderEndsWithTheImporterAndOnTheSignalsItIsSent) {
         int fd = open("pipe.mtl", O_WRONLY | O_NONBLOCK);  // frees a reader left waiting for ever
         if (fd >= 0) close(fd);
     }
+}
+
+// A damaged model that keeps the library spinning: an ASCII PLY cut inside
+// its header. The reader's limit grows with the file, so this small one is
+// refused within seconds, in words that say the reader gave up and when.
+TEST_F(Import, ASpinningReaderGivesUpWithinSecondsForASmallFile) {
+    std::string ply = "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\nproperty float y\n"
+                      "property float z\nelement face 6\nproperty list uchar int vertex_indices\nend_header\n";
+    write_text("cut.ply", ply.substr(0, ply.find("end_header") + 4));
+    const auto started = std::chrono::steady_clock::now();
+    std::string out;
+    EXPECT_EQ(run_capture("timeout -s KILL 60 " + tool_command("import cut.ply data"), &out), 1) << out;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(seconds, 20.0);
+    const std::string size = std::to_string(ply.find("end_header") + 4);
+    EXPECT_NE(out.find("cut.ply: the reader gave up after 5 seconds (the limit for a file of " + size + " bytes"),
+              std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    expect_only(".", {"cut.ply"});
+}
+
+// A stored (uncompressed) zip archive holding one file.
+std::string zip_holding(const std::string& name, const std::string& data) {
+    auto le = [](uint32_t v, int bytes) {
+        std::string b;
+        for (int i = 0; i < bytes; i++) b += (char)(v >> (8 * i) & 0xff);
+        return b;
+    };
+    const uint32_t crc = (uint32_t)crc32(0, (const Bytef*)data.data(), (uInt)data.size());
+    const std::string common = le(20, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0x21, 2) + le(crc, 4) +
+                               le((uint32_t)data.size(), 4) + le((uint32_t)data.size(), 4) +
+                               le((uint32_t)name.size(), 2) + le(0, 2);
+    const std::string local = "PK\x03\x04" + common + name + data;
+    const std::string central = "PK\x01\x02" + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                                le(0, 4) + name;
+    return local + central + "PK\x05\x06" + le(0, 2) + le(0, 2) + le(1, 2) + le(1, 2) +
+           le((uint32_t)central.size(), 4) + le((uint32_t)local.size(), 4) + le(0, 2);
+}
+
+// Game levels: a Quake 3 .bsp, which the library opens only inside its
+// package, the package, which it reads into faces its own validation
+// refuses, and BSP files of other versions or names: one line that names
+// the format and what to give instead.
+TEST_F(Import, QuakeLevelsAreRefusedInOneLineThatSaysWhatToGiveInstead) {
+    // the magic, the version and 17 empty lumps (offset and length each)
+    auto bsp = [](int version) { return std::string("IBSP") + (char)version + std::string(3 + 17 * 8, '\0'); };
+    const std::string quake3 = "a Quake 3 level (.bsp/.pk3) cannot be imported; export its geometry as OBJ, glTF or 3DS";
+    const struct {
+        const char* file;
+        std::string bytes;
+        std::string says;
+    } cases[] = {{"eng.bsp", bsp(46), quake3},
+                 {"eng.pk3", zip_holding("maps/eng.bsp", bsp(46)), quake3},
+                 {"LEVEL.PK3", zip_holding("maps/level.bsp", bsp(47)), quake3},
+                 {"eng.dat", bsp(46), quake3},
+                 {"old.bsp", bsp(38), "a BSP game level cannot be imported; export its geometry as OBJ, glTF or 3DS"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        write_text(c.file, c.bytes);
+        std::string out;
+        EXPECT_EQ(import_model(c.file, "data", "", &out), 1) << out;
+        EXPECT_EQ(out, std::string("varnel-tool import: ") + c.file + ": " + c.says + "\n");
+        EXPECT_FALSE(file_exists("data"));
+        std::remove(c.file);
+    }
+    expect_only(".", {});
 }
 
 // Names from the model become file names only through import_fit_name:
@@ -558,6 +626,55 @@ TEST(ImportImages, WindowsSeparatorsLetterCaseAndTheFileNameAlone) {
     EXPECT_EQ(path, here + "/SKIN.Tga");
     EXPECT_EQ(import_find_image(here, "models/skin", &path, &notes), 1) << "beside the model, by its name alone";
     EXPECT_EQ(import_find_image(here, "hide", &path, &notes), 0);
+}
+
+// A PNG file's signature and header chunk, which is all that gives its size.
+std::string png_header(uint32_t width, uint32_t height, int colour_type) {
+    auto be = [](uint32_t v) { return std::string{(char)(v >> 24), (char)(v >> 16), (char)(v >> 8), (char)v}; };
+    const std::string chunk = "IHDR" + be(width) + be(height) + std::string{8, (char)colour_type, 0, 0, 0};
+    return "\x89PNG\r\n\x1a\n" + be(13) + chunk + be((uint32_t)crc32(0, (const Bytef*)chunk.data(), 17));
+}
+
+// An image over the limits is too large, with its size and the limits,
+// whatever the decoding library makes of it: it gives up on a PNG of more
+// than 1 GiB of pixels before it says its size.
+TEST(ImportImages, ImagesOverTheLimitsAreTooLargeWithTheLimitsNamed) {
+    const std::string limits = "pixels, where the limit is 16384 pixels a side and 67108864 in all (8192 x 8192)";
+    const struct {
+        std::string bytes;
+        std::string says;  // the reason begins so; "" for any reason that is not "too large"
+    } cases[] = {{png_header(20000, 20000, 2), "too large: 20000 x 20000 " + limits},  // RGB
+                 {png_header(20000, 20000, 6), "too large: 20000 x 20000 "},           // RGBA
+                 {png_header(16385, 16, 2), "too large: 16385 x 16 "},
+                 {png_header(9000, 9000, 0), "too large: 9000 x 9000 "},  // grey: the library reads its size
+                 {png_header(0x7fffffff, 1, 6), "too large: 2147483647 x 1 "},
+                 {png_header(20000, 20000, 2).substr(0, 20), ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        std::vector<Rgba8> pixels;
+        int width = 0, height = 0;
+        const char* why = "";
+        EXPECT_EQ(import_decode_image((const uint8_t*)c.bytes.data(), c.bytes.size(), &pixels, &width, &height, &why), 0);
+        if (c.says.empty())
+            EXPECT_EQ(std::string(why).find("too large"), std::string::npos) << why;
+        else
+            EXPECT_EQ(std::string(why).compare(0, c.says.size(), c.says), 0) << why;
+    }
+
+    // Through the converter: the material's colour, and the reason in the summary.
+    ScratchDir dir("import_images_too_large");
+    ASSERT_TRUE(dir.ok());
+    write_text("big.png", png_header(20000, 20000, 2));
+    ImportModel m = separate_triangles(1, 1);
+    m.folder = dir.path();
+    m.materials[0].image = "big.png";
+    ImportOptions options = {0, 0.0, 8};
+    ImportResult r;
+    ASSERT_EQ(import_convert(&m, &options, {}, &r), 1) << import_error();
+    EXPECT_EQ(r.textures[0].source.find("diffuse colour"), 0u) << r.textures[0].source;
+    const std::string said = "image 'big.png' too large: 20000 x 20000 " + limits + "; its diffuse colour 10 20 30";
+    EXPECT_TRUE(std::any_of(r.guesses.begin(), r.guesses.end(),
+                            [&](const std::string& g) { return g.find(said) != std::string::npos; }));
 }
 
 // An absolute path is the author's disk, like a drive path: only its file

@@ -11,7 +11,9 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +28,40 @@ namespace {
 const long max_image_pixels = 64L << 20;
 const size_t max_image_file = (size_t)256 << 20;
 const int max_image_side = 16384;  // what image_resize takes
+
+struct ImageReadState {
+    char reason[160];  // the last refusal that names sizes; *why points here
+};
+
+ImageReadState image_read = {};
+
+// "too large" with the image's size and the limits, in image_read.reason.
+const char* too_large(unsigned long width, unsigned long height) {
+    const long square_side = std::lround(std::sqrt((double)max_image_pixels));
+    std::snprintf(image_read.reason, sizeof image_read.reason,
+                  "too large: %lu x %lu pixels, where the limit is %d pixels a side and %ld in all (%ld x %ld)",
+                  width, height, max_image_side, max_image_pixels, square_side, square_side);
+    return image_read.reason;
+}
+
+int fits(unsigned long width, unsigned long height) {
+    return width <= (unsigned long)max_image_side && height <= (unsigned long)max_image_side &&
+           width * height <= (unsigned long)max_image_pixels;
+}
+
+// A PNG's width and height from its header chunk. stb_image gives up on a
+// PNG whose decoded size passes 1 GiB before it gives that size, and then
+// tries the other formats, so that its reason becomes "unknown image type".
+int png_size(const uint8_t* data, size_t size, unsigned long* width, unsigned long* height) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size < 24 || std::memcmp(data, signature, 8) != 0 || std::memcmp(data + 12, "IHDR", 4) != 0) return 0;
+    auto be32 = [](const uint8_t* b) {
+        return (unsigned long)b[0] << 24 | (unsigned long)b[1] << 16 | (unsigned long)b[2] << 8 | b[3];
+    };
+    *width = be32(data + 16);
+    *height = be32(data + 20);
+    return 1;
+}
 
 int is_regular_file(const std::string& path) {
     struct stat s;
@@ -179,11 +215,19 @@ int import_decode_image(const uint8_t* data, size_t size, std::vector<Rgba8>* pi
                         int* height, const char** why) {
     int w, h, channels;
     if (size == 0 || size > (size_t)INT32_MAX || !stbi_info_from_memory(data, (int)size, &w, &h, &channels)) {
-        *why = size ? stbi_failure_reason() : "empty file";
+        unsigned long pw, ph;
+        if (size && png_size(data, size, &pw, &ph) && !fits(pw, ph))
+            *why = too_large(pw, ph);
+        else
+            *why = size ? stbi_failure_reason() : "empty file";
         return 0;
     }
-    if (w < 1 || h < 1 || w > max_image_side || h > max_image_side || (long)w * h > max_image_pixels) {
-        *why = "image too large";
+    if (w < 1 || h < 1) {
+        *why = "the image has no pixels";
+        return 0;
+    }
+    if (!fits((unsigned long)w, (unsigned long)h)) {
+        *why = too_large((unsigned long)w, (unsigned long)h);
         return 0;
     }
     unsigned char* rgba = stbi_load_from_memory(data, (int)size, &w, &h, &channels, 4);

@@ -3,6 +3,9 @@
 // 3DS and Collada files it has turned the file's own axes into that frame
 // with a rotation on the root node, which is how the file's up axis is
 // recovered here.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <assimp/DefaultLogger.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/LogStream.hpp>
@@ -11,6 +14,7 @@
 #include <assimp/scene.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -316,6 +320,27 @@ std::string reader_failure(const std::string& path, const std::string& text) {
     return text.empty() ? plain : plain + " (the reader says: " + text + ")";
 }
 
+// Quake 3 levels: the library takes a .bsp only from inside its .pk3
+// package, and in a package it builds faces whose corners lie outside their
+// mesh, which its own validation then refuses. A level is refused here
+// instead, in words that say what to give instead: "" when the file is no
+// level (by its name, or the BSP magic of its first bytes).
+std::string level_refusal(const std::string& path) {
+    const std::string extension = lower_extension(path);
+    unsigned char head[8] = {};
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a named pipe must not stall
+    if (fd >= 0) {
+        if (read(fd, head, sizeof head) != (ssize_t)sizeof head) head[0] = 0;
+        close(fd);
+    }
+    const int ibsp = std::memcmp(head, "IBSP", 4) == 0;
+    const uint32_t version = head[4] | head[5] << 8 | head[6] << 16 | (uint32_t)head[7] << 24;
+    if (extension != "pk3" && extension != "bsp" && !ibsp) return "";
+    const char* kind = extension == "pk3" || (ibsp && (version == 46 || version == 47)) ? "a Quake 3 level (.bsp/.pk3)"
+                                                                                         : "a BSP game level";
+    return std::string(kind) + " cannot be imported; export its geometry as OBJ, glTF or 3DS";
+}
+
 // A guessed up gives way when the model would not stand that way: it
 // touches the ground in a patch but its centre of mass lies outside it, as
 // a 3DS animal written y-up does, lying on its side or its back. It then
@@ -411,6 +436,8 @@ int import_read(const char* model_path, const ImportOptions* options, ImportMode
     model->folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     model->stem = path.substr(slash == std::string::npos ? 0 : slash + 1);
     model->stem = model->stem.substr(0, model->stem.rfind('.'));
+    const std::string level = level_refusal(path);
+    if (!level.empty()) return import_fail(level);
     int ok = 0;
     try {
         // No log file and no default streams: only the warnings, kept as notes.

@@ -21,6 +21,7 @@
 #include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -68,16 +69,32 @@ const char* const usage_text =
     "  (varnel-tool import --help tells the options)\n";
 
 const long child_address_budget = 4L << 30;  // bytes the reader may map beyond what it has at the start
-const int child_seconds = 300;               // CPU and wall-clock limit of the reader
+// CPU and wall-clock limit of the library's read. A damaged file can keep
+// the library spinning to the end of it, so it grows with the file: valid
+// files read at several MB a second even in the sanitizer builds, and a
+// small damaged one is refused in seconds.
+const int read_seconds_floor = 5;
+const int read_seconds_per_mb = 5;
+const long read_seconds_most = 3600;
+// The same limit for all that comes after the read: the images, the
+// conversion and the writing, this program's own work, whatever the size.
+const int after_read_seconds = 300;
 const int default_texture_max = 256;
 
 struct ImportRun {
     volatile sig_atomic_t stop;  // a signal asked the tool to stop
+    int read_seconds;            // the library's limit for this model, read_seconds_for its size
+    volatile int* read_done;     // shared with the reader, which sets it to 1 once the library is done; may be null
 };
 
 ImportRun run = {};
 
 void on_signal(int) { run.stop = 1; }
+
+int read_seconds_for(off_t bytes) {
+    const long long seconds = read_seconds_floor + (long long)read_seconds_per_mb * (bytes >> 20);
+    return (int)(seconds < read_seconds_most ? seconds : read_seconds_most);
+}
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
@@ -136,10 +153,10 @@ void limit_child(pid_t parent, const sigset_t* mask) {
     sigprocmask(SIG_SETMASK, mask, nullptr);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);  // the parent ended before the line above
-    alarm((unsigned)child_seconds);
+    alarm((unsigned)run.read_seconds);
     struct rlimit none = {0, 0};
     setrlimit(RLIMIT_CORE, &none);
-    struct rlimit cpu = {(rlim_t)child_seconds, (rlim_t)child_seconds};
+    struct rlimit cpu = {(rlim_t)run.read_seconds, (rlim_t)(run.read_seconds + after_read_seconds)};
     setrlimit(RLIMIT_CPU, &cpu);
     // The budget comes on top of what is mapped now (a sanitizer's shadow
     // memory, for one).
@@ -151,6 +168,17 @@ void limit_child(pid_t parent, const sigset_t* mask) {
     rlim_t bytes = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t)child_address_budget;
     struct rlimit address = {bytes, bytes};
     setrlimit(RLIMIT_AS, &address);
+}
+
+// The library is done with the model: the rest has after_read_seconds more.
+void limit_child_after_read() {
+    if (run.read_done) *run.read_done = 1;
+    alarm((unsigned)after_read_seconds);
+    struct rlimit cpu;
+    if (getrlimit(RLIMIT_CPU, &cpu) == 0) {
+        cpu.rlim_cur = cpu.rlim_max;
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
 }
 
 int write_files(const std::string& folder, const std::vector<DataFile>& files) {
@@ -214,6 +242,7 @@ int import_into(const char* model_path, const std::string& folder, const ImportO
     ImportModel model;
     if (!import_read(model_path, &options, &model))
         return error_line("import", (std::string(model_path) + ": " + import_error()).c_str());
+    limit_child_after_read();
     std::vector<DataFile> files;
     std::vector<std::string> marker_materials;
     std::string why;
@@ -238,30 +267,48 @@ int import_into(const char* model_path, const std::string& folder, const ImportO
 
 // -- the parent ------------------------------------------------------------------
 
+// The reader's time ran out after `seconds`: in the library's read, for a
+// model of `bytes`, or after it.
+std::string gave_up(const char* model_path, long seconds, off_t bytes) {
+    std::string why = std::string(model_path) + ": the reader gave up after " + std::to_string(seconds) + " seconds";
+    if (!run.read_done || !*run.read_done)
+        return why + " (the limit for a file of " + std::to_string((long long)bytes) + " bytes: " +
+               std::to_string(read_seconds_floor) + " seconds, and " + std::to_string(read_seconds_per_mb) +
+               " more per MB); the file is damaged or cut short, or of a kind the reader cannot read";
+    return why + " (" + std::to_string(after_read_seconds) + " of them after the model was read, for its images "
+                 "and the conversion)";
+}
+
 // Waits for the child within the time limit. 0 when it exited with 0; else
 // 1 after saying why, unless the child has said so itself.
-int wait_child(pid_t child, const char* model_path) {
+int wait_child(pid_t child, const char* model_path, off_t bytes) {
     struct timespec start, now, pause = {0, 5 * 1000 * 1000};
     clock_gettime(CLOCK_MONOTONIC, &start);
+    // The child keeps its limits itself; this is for one that cannot.
+    const long most = run.read_seconds + after_read_seconds + 5;
     int status = 0;
     for (;;) {
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
         if (done < 0 && errno != EINTR) return error_line("import", "lost the reader process");
         clock_gettime(CLOCK_MONOTONIC, &now);
-        if (run.stop || now.tv_sec - start.tv_sec > child_seconds) {
+        if (run.stop || now.tv_sec - start.tv_sec > most) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            return error_line("import", run.stop ? "stopped" : (std::string(model_path) + ": reading takes too long").c_str());
+            return error_line("import", run.stop ? "stopped" : gave_up(model_path, most, bytes).c_str());
         }
         nanosleep(&pause, nullptr);
     }
     // A terminal's interrupt reaches the reader too, which may end first.
     if (run.stop) return error_line("import", "stopped");
     if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? 0 : 1;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long elapsed = (long)(now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 + 0.5);
+    if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGALRM)
+        return error_line("import", gave_up(model_path, elapsed, bytes).c_str());
     std::string why = std::string(model_path) + ": the reader stopped on this file (" +
                       strsignal(WTERMSIG(status)) + ")";
-    if (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGALRM || WTERMSIG(status) == SIGKILL)
+    if (WTERMSIG(status) == SIGKILL)
         why += "; it took too long or too much memory";
     else if (WTERMSIG(status) == SIGABRT)
         why += "; a check inside the reader failed on it: the file is damaged or of a variant the reader "
@@ -576,6 +623,9 @@ int tool_import(int argc, char** argv) {
     }
     std::fflush(stdout);
     std::fflush(stderr);
+    run.read_seconds = read_seconds_for(s.st_size);
+    void* shared = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    run.read_done = shared == MAP_FAILED ? nullptr : (volatile int*)shared;
     const int sweeper = sweeper_start(temp);
     const pid_t parent = getpid();
     sigprocmask(SIG_BLOCK, &stop_signals, &mask);
@@ -599,7 +649,7 @@ int tool_import(int argc, char** argv) {
         std::fflush(stdout);
         std::exit(code);
     }
-    int failed = wait_child(child, model);
+    int failed = wait_child(child, model, s.st_size);
     sweeper_stand_down(sweeper);
     if (!failed && run.stop) failed = error_line("import", (dir + ": stopped").c_str());
     const int placed = failed ? 0 : place_folder(temp, dir, model, a.force);
