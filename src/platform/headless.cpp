@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -137,7 +138,13 @@ int surfaces_create(int width, int height) {
         state.error = "surfaces unavailable";
         return 0;
     }
-    for (std::vector<uint32_t>& s : state.surfaces) s.assign((size_t)width * height, 0);
+    try {
+        for (std::vector<uint32_t>& s : state.surfaces) s.assign((size_t)width * height, 0);
+    } catch (const std::bad_alloc&) {
+        for (std::vector<uint32_t>& s : state.surfaces) std::vector<uint32_t>().swap(s);
+        state.error = "not enough memory for the display surfaces";
+        return PLATFORM_NO_MEMORY;
+    }
     state.width = width;
     state.height = height;
     state.surfaces_ready = 1;
