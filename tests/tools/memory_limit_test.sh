@@ -93,7 +93,7 @@ for mb in 16 24 32 40 48 56 64 80 96 128; do run $((render_floor + mb)) "$scratc
 # The light view at the largest size, its buffers on top of the frame's:
 # from where --size refuses the run to where it is drawn.
 set -- "$render" --data "$demo" --frames 2 --size 7680x4320 --events 1:mouse:300,0 --view light --out "$scratch/out.bmp"
-for mb in 900 1050 1100 1115 1120 1125 1130 1140 1180; do run $((render_floor + mb)) - "$@"; done
+for mb in 800 850 900 950 1000 1050 1100 1115 1120 1125 1130 1140 1180; do run $((render_floor + mb)) - "$@"; done
 
 tool_floor=$(floor_mb "$tool")
 for mb in 16 24 32 48 64 96 128; do
