@@ -180,7 +180,7 @@ StartupResult app_startup(const AppSettings* settings) {
     log_line("Init engine ...");
     if (!engine_init(width, height, &app.screen)) {
         std::fprintf(stderr, "varnel: the engine cannot be set up for a %d x %d frame\n", width, height);
-        return STARTUP_MEMORY;
+        return STARTUP_ENGINE;
     }
     if (!frame_init(settings->threads, &app.screen)) return no_memory("the span lists", width, height);
     // A missing font only leaves the text out; one that found no memory

@@ -68,6 +68,7 @@ enum StartupResult {
     STARTUP_CONE,
     STARTUP_MEMORY,
     STARTUP_INTERRUPTED,  // SIGINT, SIGTERM or a close came while a step ran, and it failed
+    STARTUP_ENGINE,       // the rasterizer cannot be set up for the frame's size
 };
 
 // Runs start-up (log, window, poses, scenes, path, textures, cone, engine
