@@ -25,8 +25,8 @@ struct WebPlatform {
     Message keys[KEY_QUEUE];             // keys waiting, oldest at keys[first]
     int key_first, key_count;
     int mouse_dx, mouse_dy;              // pointer-locked motion summed since the last read
-    // Allocated with calloc, not as vectors: the page is built without
-    // exceptions, so a vector short of memory would end the program.
+    // Allocated with calloc: a shortage is a null pointer, whatever the
+    // build does with exceptions.
     uint32_t* surfaces[2];               // the staging surfaces, 0x00RRGGBB, width * height words
     uint32_t* rgba;                      // the surface being shown as the canvas's RGBA bytes
     int surfaces_ready;
