@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,7 @@ int take_light(const char* value, Options* o) {
 }
 
 const int frames_max = 1000000;
+const int sink_slots = 3;  // frames the writer holds: one being written, one waiting, one being filled
 
 const RenderOption options[] = {
     {"--data", "DIR", OPTION_TEXT, nullptr, &Options::data, 0, 0, nullptr, nullptr,
@@ -234,7 +236,13 @@ int parse_options(int argc, char** argv, Options* o) {
         return usage("--first " + std::to_string(o->first) + " lies after the last frame (--frames " +
                      std::to_string(o->frames) + ")");
     if (o->lossless && !*o->video) return usage("--lossless needs --video");
-    if (!app_check_size(stderr, "varnel-render: --size", o->width, o->height)) return 2;
+    // Beside the frame's own buffers: each view's, and the writer's slots
+    // when every frame goes out.
+    size_t extra = 0;
+    for (int view : o->views) extra += frame_view_bytes(view, o->width, o->height);
+    if (*o->video || std::strchr(o->out, '%'))
+        extra += (size_t)sink_slots * (size_t)o->width * (size_t)o->height * 4;
+    if (!app_check_size(stderr, "varnel-render: --size", o->width, o->height, extra)) return 2;
     return 0;
 }
 
@@ -364,11 +372,11 @@ struct RunOutput {
     int width, height;
     std::string failed;      // what the writer could not write, and why: "file: reason"
     double fill_ms;          // the drawing's time putting frames into the sink's slots
+    uint32_t* picture;       // the last frame's views are drawn here (malloc); null when none is written
 };
 
 enum { job_stride = 8, video_job = 7 };
 static_assert((int)FRAME_VIEW_COUNT < (int)video_job, "a job's view index stays below the video's");
-const int sink_slots = 3;  // one being written, one waiting, one being filled
 
 int write_job(void* target, const uint32_t* pixels, int job) {
     RunOutput* r = (RunOutput*)target;
@@ -420,9 +428,24 @@ int plan_output(const Options& o, RunOutput* r) {
     return 0;
 }
 
-// The clip's encoder and file, and the writer thread; 0 to go on, or the
-// exit code after one line.
+// The clip's encoder and file, the writer thread, and what the views
+// written need, all before the first frame; 0 to go on, or the exit code
+// after one line.
 int open_output(const Options& o, RunOutput* r) {
+    for (int view : r->views)
+        if (!frame_view_prepare(view)) {
+            std::fprintf(stderr, "varnel-render: not enough memory for the %s view (%d x %d)\n", frame_view_name(view),
+                         o.width, o.height);
+            return 1;
+        }
+    if (*o.out && !r->sequence.numbered) {
+        r->picture = (uint32_t*)std::malloc((size_t)o.width * (size_t)o.height * 4);
+        if (!r->picture) {
+            std::fprintf(stderr, "varnel-render: not enough memory for the picture of %s (%d x %d)\n", o.out,
+                         o.width, o.height);
+            return 1;
+        }
+    }
     if (!r->video_name.empty()) {
         int coded_width, coded_height;
         video_coded_size(r->codec, o.width, o.height, &coded_width, &coded_height);
@@ -550,12 +573,17 @@ double percentile(std::vector<double>* v, double p) {
 }
 
 // Every column sized for `frames` ticks at once: the memory figures then
-// see no growth of the runner's own.
-void bench_prepare(BenchFigures* b, int frames) {
-    for (std::vector<double>* c : {&b->total, &b->look, &b->vertices, &b->faces, &b->light_rows,
-                                   &b->camera_rows, &b->present})
-        c->assign((size_t)frames, 0.0);
+// see no growth of the runner's own. 0 when their memory cannot be had.
+int bench_prepare(BenchFigures* b, int frames) {
     b->light_overlap = b->camera_overlap = b->out_of_memory = 0;
+    try {
+        for (std::vector<double>* c : {&b->total, &b->look, &b->vertices, &b->faces, &b->light_rows,
+                                       &b->camera_rows, &b->present})
+            c->assign((size_t)frames, 0.0);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
 }
 
 void bench_record(BenchFigures* b, size_t tick, double total, const FramePhases& p) {
@@ -683,6 +711,7 @@ struct RunTally {
     int ticks;      // ticks run, drawn or not
     int written;    // ticks drawn from --first on
     int failed;     // writing a frame failed, and the run stopped
+    int short_frames;  // frames drawn with the memory warning: their spans or records found no memory
     double wall_s;  // the loop's time
 };
 
@@ -718,6 +747,8 @@ void run_ticks(const Options& o, RunOutput* output, BenchFigures* bench, MemoryR
         double t0 = frame_clock_ms();
         window_proc(message.type, message.key);
         double t1 = frame_clock_ms();
+        const FrameReport& report = app_frame_phases()->frame;
+        t->short_frames += ((report.light_warnings | report.camera_warnings) & RESOLVE_WARNING_OUT_OF_MEMORY) != 0;
         if (o.bench && t->written < total) bench_record(bench, (size_t)t->written, t1 - t0, *app_frame_phases());
         t->written++;
         memory_sample(memory, tick);
@@ -735,14 +766,14 @@ void run_ticks(const Options& o, RunOutput* output, BenchFigures* bench, MemoryR
 // file that could not be written.
 int write_last_frame(const RunOutput& output) {
     const int width = output.width, height = output.height;
-    std::vector<uint32_t> picture((size_t)width * (size_t)height);
+    uint32_t* const picture = output.picture;
     int ok = 1;
     for (int view : output.views) {
         std::string file = view_file(output.sequence.head, frame_view_name(view), output.views.size() > 1);
-        if (!frame_draw_view(view, picture.data())) {
+        if (!frame_draw_view(view, picture)) {
             std::fprintf(stderr, "varnel-render: no frame was drawn, so %s was not written\n", file.c_str());
             ok = 0;
-        } else if (!write_frame(file, picture.data(), width, height)) {
+        } else if (!write_frame(file, picture, width, height)) {
             std::fprintf(stderr, "varnel-render: cannot write %s\n", output_file_error());
             ok = 0;
         }
@@ -789,7 +820,9 @@ void bench_print(BenchFigures* bench, const RunTally& tally, const MemoryRecord&
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int render_main(int argc, char** argv) {
     Options o;
     if (int r = parse_options(argc, argv, &o)) return r < 0 ? 0 : r;
     RunOutput output = {};
@@ -801,12 +834,16 @@ int main(int argc, char** argv) {
 
     headless_configure_taking(o.frames, &events);
     BenchFigures bench = {};
-    if (o.bench) bench_prepare(&bench, o.frames - o.first + 1);
+    if (o.bench && !bench_prepare(&bench, o.frames - o.first + 1)) {
+        std::fprintf(stderr, "varnel-render: not enough memory for the figures of %d frames\n", o.frames - o.first + 1);
+        return 1;
+    }
     platform_use(headless_backend());
     const AppSettings settings = {o.threads, o.width, o.height, 0, o.light, o.light_start};
     catch_stop_signals();
     int status = app_startup(&settings) == STARTUP_OK ? open_output(o, &output) : 1;
     if (status) {
+        std::free(output.picture);
         app_shutdown();
         return status;
     }
@@ -821,6 +858,12 @@ int main(int argc, char** argv) {
     memory.end_pool_nodes = frame_span_pool_nodes();
     memory.end_storage_kb = frame_storage_bytes() / 1024;
 
+    // The window shows the warning; a run that writes files says it too.
+    if (tally.short_frames)
+        std::fprintf(stderr,
+                     "varnel-render: warning: not enough memory for the spans of %d of the %d frames drawn; they show "
+                     "the memory warning\n",
+                     tally.short_frames, tally.written);
     FrameSinkFigures sink = {};
     if (!close_output(&output, o.force, &sink) || tally.failed) status = 1;
     if (stop_signal) {
@@ -831,6 +874,22 @@ int main(int argc, char** argv) {
         status = 1;
     }
     if (o.bench) bench_print(&bench, tally, memory, output, sink);
+    std::free(output.picture);
     app_shutdown();
     return status;
+}
+
+}  // namespace
+
+// The program's own strings and lists (options, names, events) are small,
+// but a limit tight enough can refuse even those: that is one line and
+// exit code 1 too, never an abort. Every buffer of the frames is checked
+// where it is made.
+int main(int argc, char** argv) {
+    try {
+        return render_main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "varnel-render: not enough memory\n");
+        return 1;
+    }
 }

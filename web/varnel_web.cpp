@@ -81,7 +81,7 @@ EMSCRIPTEN_KEEPALIVE int varnel_start(const char* folder, int width, int height,
                                       int frames) {
     stop();
     program.ticks = 0;
-    if (!app_check_size(stderr, "varnel", width, height)) return 2;
+    if (!app_check_size(stderr, "varnel", width, height, app_views_bytes(width, height))) return 2;
     if (threads < 1 || threads > thread_limit()) {
         std::fprintf(stderr, "varnel: this page draws on 1 to %d threads, not %d\n", thread_limit(), threads);
         return 2;

@@ -47,6 +47,13 @@ StartupResult fail(StartupResult result, const char* what, const char* file, con
     return result;
 }
 
+// A step whose memory could not be had: one line naming what it was for,
+// at the frame's size.
+StartupResult no_memory(const char* what, int width, int height) {
+    std::fprintf(stderr, "varnel: not enough memory for %s (%d x %d)\n", what, width, height);
+    return STARTUP_MEMORY;
+}
+
 int has_faces(const Scene* scene) {
     for (int i = 0; i < scene->object_count; i++)
         if (scene->objects[i].face_count > 0) return 1;
@@ -145,7 +152,10 @@ StartupResult app_startup(const AppSettings* settings) {
     app.marker_scene = scene_load("Star.3ds");
     if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
     reset_object_matrices(app.marker_scene);
-    app.marker_enabled = marker_path_load();
+    const int path = marker_path_load();
+    if (path == MARKER_PATH_NO_MEMORY)
+        return fail(STARTUP_MEMORY, "loading the marker's path", "Pos.txt", "out of memory");
+    app.marker_enabled = path;
     if (app.smooth_surfaces) {  // every face id of the process is handed out by now
         Scene* scenes[2] = {app.world_scene, app.marker_scene};
         app.surface = surface_patches_build(scenes, 2, (uint32_t)scene_peek_face_id(), &SURFACE_SHAPE);
@@ -171,15 +181,24 @@ StartupResult app_startup(const AppSettings* settings) {
 
     log_line("    OK");
     log_line("Init engine ...");
-    engine_init(width, height, &app.screen);
-    frame_init(settings->threads, &app.screen);
+    if (!engine_init(width, height, &app.screen)) {
+        std::fprintf(stderr, "varnel: the engine cannot be set up for a %d x %d frame\n", width, height);
+        return STARTUP_ENGINE;
+    }
+    if (!frame_init(settings->threads, &app.screen)) return no_memory("the span lists", width, height);
     // Without "Font.bmp" there is no text, as the data folder chose; one
-    // that is there but cannot be read is said.
-    if (!font_init(width, height) && access("Font.bmp", F_OK) == 0)
+    // that is there but cannot be read is said. One that found no memory
+    // would leave the text out of every frame, so start-up stops.
+    const int font = font_init(width, height);
+    if (font == FONT_NO_MEMORY) return fail(STARTUP_MEMORY, "loading the font", "Font.bmp", "out of memory");
+    if (!font && access("Font.bmp", F_OK) == 0)
         std::fprintf(stderr, "varnel: Font.bmp: %s; no text is drawn\n", bmp_error());
     log_line("    OK");
 
-    if (!display_init(width, height)) {
+    const int display = display_init(width, height);
+    if (display != 1) log_line("DDraw is not running..");  // the failed step, as the log's last line
+    if (display == DISPLAY_NO_MEMORY) return no_memory("the display surfaces", width, height);
+    if (!display) {
         std::fprintf(stderr,
                      "varnel: the display cannot be set up (%s); use varnel-render to render "
                      "frames without a display\n",
@@ -189,9 +208,9 @@ StartupResult app_startup(const AppSettings* settings) {
     log_line("DDraw is running..");
     log_line("Locking some memory ...");
     app.frame_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
-    if (!app.frame_buffer) return fail(STARTUP_MEMORY, "allocating", "the frame buffer", "out of memory");
+    if (!app.frame_buffer) return no_memory("the frame buffer", width, height);
     app.shadow_buffer = (uint32_t*)std::malloc(pixel_count() * 4);
-    if (!app.shadow_buffer) return fail(STARTUP_MEMORY, "allocating", "the shadow buffer", "out of memory");
+    if (!app.shadow_buffer) return no_memory("the shadow buffer", width, height);
     log_line("    OK");
     log_line("Rendering !");
     return STARTUP_OK;
@@ -319,13 +338,14 @@ void app_shutdown() {
     font_free();
 }
 
-int app_check_size(FILE* err, const char* program, int width, int height) {
+int app_check_size(FILE* err, const char* program, int width, int height, size_t extra_bytes) {
     if (width >= SCREEN_MIN_WIDTH && width <= SCREEN_MAX_WIDTH && height >= SCREEN_MIN_HEIGHT &&
         height <= SCREEN_MAX_HEIGHT) {
-        // The frame and shadow buffers, the cone mask, two display surfaces
-        // and a view's picture: asked for at once and handed back, so a
-        // size whose buffers cannot be had is refused before anything opens.
-        void* trial = std::malloc((size_t)width * (size_t)height * 4 * 6);
+        // The frame and shadow buffers, the cone mask, two display surfaces,
+        // a view's picture, the span lists and what the caller adds: asked
+        // for at once and handed back, so a size whose buffers cannot be
+        // had is refused before anything opens.
+        void* trial = std::malloc((size_t)width * (size_t)height * 4 * 6 + frame_rows_bytes(width, height) + extra_bytes);
         std::free(trial);
         if (trial) return 1;
         std::fprintf(err, "%s: the buffers of a %dx%d frame cannot be allocated; ", program, width, height);
@@ -337,6 +357,12 @@ int app_check_size(FILE* err, const char* program, int width, int height) {
     return 0;
 }
 
+size_t app_views_bytes(int width, int height) {
+    size_t bytes = 0;
+    for (int view = 0; view < FRAME_VIEW_COUNT; view++) bytes += frame_view_bytes(view, width, height);
+    return bytes;
+}
+
 int app_main(const PlatformBackend* backend, const AppSettings* settings) {
     platform_use(backend);
     AppSettings run = *settings;
@@ -344,7 +370,7 @@ int app_main(const PlatformBackend* backend, const AppSettings* settings) {
         std::fprintf(stderr, "varnel: --size screen: the desktop's size cannot be read (%s)\n", platform_error());
         return 1;
     }
-    if (!app_check_size(stderr, "varnel", run.width, run.height)) return 2;
+    if (!app_check_size(stderr, "varnel", run.width, run.height, app_views_bytes(run.width, run.height))) return 2;
     int code = 1;
     if (app_startup(&run) == STARTUP_OK) code = app_run();
     app_shutdown();

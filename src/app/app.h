@@ -2,6 +2,7 @@
 // 20 ms frame tick and the keys, and shutdown.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -67,6 +68,7 @@ enum StartupResult {
     STARTUP_CONE,
     STARTUP_MEMORY,
     STARTUP_INTERRUPTED,  // SIGINT, SIGTERM or a close came while a step ran, and it failed
+    STARTUP_ENGINE,       // the rasterizer cannot be set up for the frame's size
 };
 
 // Runs start-up (log, window, poses, scenes, path, textures, cone, engine
@@ -82,9 +84,13 @@ void app_shutdown();
 // cannot be allocated (said on stderr before any window opens).
 int app_main(const PlatformBackend* backend, const AppSettings* settings);
 // 1 when a frame of width x height lies in the accepted range and the
-// memory its buffers need can be had now; otherwise 0, after one line on
-// `err` naming the accepted range, prefixed by `program`.
-int app_check_size(FILE* err, const char* program, int width, int height);
+// memory its buffers need, with extra_bytes more (the views' own), can be
+// had now; otherwise 0, after one line on `err` naming the accepted range,
+// prefixed by `program`.
+int app_check_size(FILE* err, const char* program, int width, int height, size_t extra_bytes);
+// What every view of a width x height frame needs of its own, for a window
+// whose Tab reaches them all.
+size_t app_views_bytes(int width, int height);
 // The drawing threads wanted when nobody says: one per core, at most 256.
 int app_default_threads();
 

@@ -169,7 +169,8 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
             }
             // "screen" leaves 0 x 0, which is the desktop's size found later.
             int screen = std::strcmp(argv[i], "screen") == 0;
-            if (!screen && !app_check_size(err, "varnel: --size", settings->width, settings->height)) return 2;
+            if (!screen && !app_check_size(err, "varnel: --size", settings->width, settings->height,
+                                                   app_views_bytes(settings->width, settings->height))) return 2;
             continue;
         }
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);

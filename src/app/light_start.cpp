@@ -13,6 +13,11 @@ namespace {
 // A light file is a few lines; anything much larger is not one.
 const long light_file_max = 1 << 16;
 
+// The file's text while it is read: held here rather than allocated, so
+// reading it cannot run out of memory (a light moved for want of memory
+// would change every frame).
+char light_text[light_file_max + 1];
+
 // The next blank-separated word of text[*at..size), past '#' comments, into
 // word (room bytes; a longer word becomes "?"); 0 at the end.
 int next_word(const char* text, long size, long* at, char* word, int room) {
@@ -103,18 +108,15 @@ int light_file_read(LightFile* file, const char** why) {
     *file = LightFile{};
     FILE* f = regular_file_open(LIGHT_FILE_NAME, why);
     if (!f) return std::strcmp(*why, "cannot open file") == 0 ? 0 : -1;
-    char* text = (char*)std::malloc((size_t)light_file_max + 1);
-    long size = text ? (long)std::fread(text, 1, (size_t)light_file_max + 1, f) : 0;
+    char* text = light_text;
+    long size = (long)std::fread(text, 1, (size_t)light_file_max + 1, f);
     int result = -1;
-    if (!text)
-        *why = "out of memory";
-    else if (std::ferror(f))
+    if (std::ferror(f))
         *why = "cannot read the file";
     else if (size > light_file_max)
         *why = "larger than a light file can be (64 KiB)";
     else
         result = light_text_parse(text, size, file, why) ? 1 : -1;
-    std::free(text);
     std::fclose(f);
     return result;
 }

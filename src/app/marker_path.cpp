@@ -46,7 +46,11 @@ int marker_path_load() {
     if (n > max_points) return reject(f, "too many points");
     path.points = (Vec3*)std::malloc(sizeof(Vec3) * (size_t)n);
     path.segment_lengths = (float*)std::malloc(sizeof(float) * (size_t)n);
-    if (!path.points || !path.segment_lengths) return reject(f, "out of memory");
+    if (!path.points || !path.segment_lengths) {  // the run would differ: start-up stops
+        std::fclose(f);
+        marker_path_free();
+        return MARKER_PATH_NO_MEMORY;
+    }
     path.point_count = n;
     for (int i = 0; i < n; i++) {
         Vec3* p = &path.points[i];

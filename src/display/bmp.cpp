@@ -60,11 +60,11 @@ RgbImage* bmp_decode(const uint8_t* data, size_t size) {
         return bmp_fail("truncated pixel data");
 
     RgbImage* image = (RgbImage*)std::malloc(sizeof(RgbImage));
-    if (!image) return bmp_fail("out of memory");
+    if (!image) return bmp_fail(IMAGE_NO_MEMORY);
     image->pixels = (uint32_t*)std::malloc((size_t)width * (size_t)height * 4);
     if (!image->pixels) {
         std::free(image);
-        return bmp_fail("out of memory");
+        return bmp_fail(IMAGE_NO_MEMORY);
     }
     image->width = width;
     image->height = height;

@@ -8,7 +8,8 @@
 #include "texture/image.h"
 
 // A 24-bit uncompressed bottom-up BMP into 0x00RRGGBB words; null on
-// failure, with a short reason in bmp_error().
+// failure, with a short reason in bmp_error() (IMAGE_NO_MEMORY when the
+// file or its pixels found no memory).
 RgbImage* bmp_read(const char* file_name);
 // The same from a file already in memory (tests, fuzzing).
 RgbImage* bmp_decode(const uint8_t* data, size_t size);

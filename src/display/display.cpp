@@ -20,9 +20,10 @@ int current_index() { return display.current; }
 int display_init(int width, int height) {
     display = Display{};
     display.current = 1;
-    if (!platform_surfaces_create(width, height)) {
+    const int made = platform_surfaces_create(width, height);
+    if (made != 1) {
         display.error = platform_error();
-        return 0;
+        return made == PLATFORM_NO_MEMORY ? DISPLAY_NO_MEMORY : 0;
     }
     display.ready = 1;
     return 1;

@@ -8,8 +8,11 @@
 
 #include <cstdint>
 
-// 1 when both staging surfaces exist; on failure nothing can be locked or
-// shown, and display_error() says why.
+enum { DISPLAY_NO_MEMORY = -1 };
+
+// 1 when both staging surfaces exist; 0 when the platform refused them, or
+// DISPLAY_NO_MEMORY when their memory could not be had. On failure nothing
+// can be locked or shown, and display_error() says why.
 int display_init(int width, int height);
 int display_lock(uint32_t** pixels);
 void display_present();

@@ -74,7 +74,7 @@ void text_walk(const char* text, int x, int y, uint32_t* destination, GlyphRouti
 
 int font_init(int clip_width, int clip_height) {
     RgbImage* atlas = bmp_read("Font.bmp");
-    if (!atlas) return 0;
+    if (!atlas) return bmp_error() == IMAGE_NO_MEMORY ? FONT_NO_MEMORY : 0;
     font_free();
     font.atlas = atlas;
     font.clip_width = clip_width;

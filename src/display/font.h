@@ -13,7 +13,10 @@
 
 enum { GLYPH_WIDTH = 11, GLYPH_HEIGHT = 13, GLYPH_LINE_ADVANCE = 14 };
 
-int font_init(int clip_width, int clip_height);  // 1 if "Font.bmp" was read
+enum { FONT_NO_MEMORY = -1 };
+// 1 if "Font.bmp" was read; 0 when it is missing or unusable (no text is
+// drawn); FONT_NO_MEMORY when the file or its atlas found no memory.
+int font_init(int clip_width, int clip_height);
 void font_free();
 
 void draw_glyph(int x, int y, char c, uint32_t* destination);           // opaque

@@ -624,12 +624,17 @@ uint32_t draw_pass_warnings(const Pass* pass, const std::vector<ResolveCounts>& 
     return drawn;
 }
 
-// Lists for every row and a band for every band_rows of them; 0 when a
-// band's pool could not be allocated (destroy_rows releases what was made).
+// Lists for every row and a band for every band_rows of them; 0 when they
+// or a band's pool could not be allocated (destroy_rows releases what was
+// made).
 int make_rows(RowSet* set) {
     const int32_t height = frame.screen.height;
-    set->lists.assign((size_t)height, ScanlineSpanList{});
-    set->bands.assign((size_t)frame.band_count, SpanRows{});
+    try {
+        set->lists.assign((size_t)height, ScanlineSpanList{});
+        set->bands.assign((size_t)frame.band_count, SpanRows{});
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
     int made = height > 0;
     for (int32_t b = 0; b < frame.band_count; b++) {
         int32_t first = b * band_rows;
@@ -648,6 +653,17 @@ void destroy_rows(RowSet* set) {
 }
 
 size_t screen_pixels() { return (size_t)frame.screen.width * (size_t)frame.screen.height; }
+
+// What make_rows allocates for a width x height screen: the lists, the
+// bands and each band's first pool block, row spares, hints and floors.
+size_t rows_bytes(int width, int height) {
+    const size_t rows = height > 0 ? (size_t)height : 0, columns = width > 0 ? (size_t)width : 0;
+    const size_t bands = (rows + band_rows - 1) / band_rows;
+    const size_t hints = ((columns + (1u << SPAN_HINT_SHIFT) - 1) >> SPAN_HINT_SHIFT) * sizeof(SpanNode*);
+    const size_t floors = ((columns + (1u << SPAN_FLOOR_SHIFT) - 1) >> SPAN_FLOOR_SHIFT) * sizeof(float);
+    const size_t block = ((size_t)SPAN_POOL_FIRST_BLOCK + 1) * sizeof(SpanNode);
+    return rows * (sizeof(ScanlineSpanList) + hints + floors) + bands * (sizeof(SpanRows) + block);
+}
 
 int eyes_shared(const FrameScene* scene) {
     return frame.share_eyes && std::memcmp(&scene->light_pose, &scene->camera_pose, sizeof(Matrix4)) == 0;
@@ -754,20 +770,43 @@ void draw_frame(uint32_t* out) {
 
 void draw_ids(uint32_t* out) { view_ids(frame.drawn_targets.shadow_buffer, out, screen_pixels()); }
 
+// The light view's own rows and shadow buffer, made the first time they are
+// wanted and kept; 0 when memory ran out (nothing is kept then).
+int prepare_light() {
+    if (frame.picture_ready) return 1;
+    int made = make_rows(&frame.picture_rows);
+    if (made) {
+        try {
+            frame.picture_shadow.resize(screen_pixels());
+        } catch (const std::bad_alloc&) {
+            made = 0;
+        }
+    }
+    if (!made) {
+        destroy_rows(&frame.picture_rows);
+        std::vector<uint32_t>().swap(frame.picture_shadow);
+        return 0;
+    }
+    frame.picture_ready = 1;
+    return 1;
+}
+
+size_t light_bytes(int width, int height) {
+    return rows_bytes(width, height) + (size_t)(width > 0 ? width : 0) * (size_t)(height > 0 ? height : 0) * 4;
+}
+
 // The latest frame's scene with the camera at the light's pose, drawn by the
 // same passes into rows and a shadow buffer of the view's own: the frame's
 // rows, buffers and the vertices' light-view positions stay as the frame
 // left them, so the frames that follow are drawn as if it never was.
+// Where its rows or shadow buffer find no memory, the picture is black with
+// the memory warning on it.
 void draw_light(uint32_t* out) {
-    if (!frame.picture_ready) {
-        frame.picture_ready = make_rows(&frame.picture_rows);
-        if (!frame.picture_ready) {
-            destroy_rows(&frame.picture_rows);
-            std::memset(out, 0, screen_pixels() * 4);
-            return;
-        }
+    if (!prepare_light()) {
+        std::memset(out, 0, screen_pixels() * 4);
+        resolve_draw_warnings(0, 1, out);
+        return;
     }
-    frame.picture_shadow.resize(screen_pixels());
     FrameScene scene = frame.drawn_scene;
     scene.camera_pose = scene.light_pose;
     FrameTargets targets = {out, frame.picture_shadow.data(), nullptr, FRAME_VIEW_FRAME};
@@ -794,15 +833,17 @@ struct ViewEntry {
     const char* legend;                                 // what the colours mean; null for the frame
     void (*draw)(uint32_t* out);                        // the whole picture, or null:
     void (*band)(const SpanRows* rows, uint32_t* out);  // the frame's bands, on every thread
+    int (*prepare)();                                   // makes the storage of its own; null: none
+    size_t (*bytes)(int width, int height);             // what prepare allocates; null: nothing
 };
 
 const ViewEntry views[] = {
-    {"frame", nullptr, draw_frame, nullptr},
-    {"spans", "a colour per visible span", nullptr, spans_band},
-    {"ids", "the faces the light sees", draw_ids, nullptr},
-    {"light", "the world from the light", draw_light, nullptr},
-    {"levels", "x level red, y level green", nullptr, levels_band},
-    {"shadow", "lit, hidden, outside, none", nullptr, shadow_band},
+    {"frame", nullptr, draw_frame, nullptr, nullptr, nullptr},
+    {"spans", "a colour per visible span", nullptr, spans_band, nullptr, nullptr},
+    {"ids", "the faces the light sees", draw_ids, nullptr, nullptr, nullptr},
+    {"light", "the world from the light", draw_light, nullptr, prepare_light, light_bytes},
+    {"levels", "x level red, y level green", nullptr, levels_band, nullptr, nullptr},
+    {"shadow", "lit, hidden, outside, none", nullptr, shadow_band, nullptr, nullptr},
 };
 static_assert(sizeof views / sizeof views[0] == FRAME_VIEW_COUNT, "one entry per FrameView");
 
@@ -823,17 +864,26 @@ int frame_init(int threads, const Screen* screen) {
     frame.share_eyes = 1;
     frame.screen = *screen;
     frame.band_count = (screen->height + band_rows - 1) / band_rows;
-    frame.light_counts.assign((size_t)frame.band_count, ResolveCounts{});
-    frame.camera_counts.assign((size_t)frame.band_count, ResolveCounts{});
-    frame.light_cost.assign((size_t)frame.band_count, 0.0);
-    frame.camera_cost.assign((size_t)frame.band_count, 0.0);
-    frame.light_order.resize((size_t)frame.band_count);
-    frame.camera_order.resize((size_t)frame.band_count);
-    for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
-    frame.ready = make_rows(&frame.frame_rows);
     frame.drawn = 0;
-    int running = workers_start(threads);
-    return frame.ready ? running : 0;
+    const size_t bands = (size_t)frame.band_count;
+    int made = 1;
+    try {
+        frame.light_counts.assign(bands, ResolveCounts{});
+        frame.camera_counts.assign(bands, ResolveCounts{});
+        frame.light_cost.assign(bands, 0.0);
+        frame.camera_cost.assign(bands, 0.0);
+        frame.light_order.resize(bands);
+        frame.camera_order.resize(bands);
+    } catch (const std::bad_alloc&) {
+        made = 0;
+    }
+    if (!made || !make_rows(&frame.frame_rows)) {  // no threads are started for frames that cannot be drawn
+        destroy_rows(&frame.frame_rows);
+        return 0;
+    }
+    for (int32_t b = 0; b < frame.band_count; b++) frame.light_order[(size_t)b] = frame.camera_order[(size_t)b] = b;
+    frame.ready = 1;
+    return workers_start(threads);
 }
 
 void frame_shutdown() {
@@ -923,6 +973,18 @@ int frame_view_find(const char* name) {
         if (std::strcmp(views[v].name, name) == 0) return v;
     return -1;
 }
+
+int frame_view_prepare(int view) {
+    if (view < 0 || view >= FRAME_VIEW_COUNT) return 0;
+    if (!views[view].prepare) return 1;
+    return frame.ready && views[view].prepare();
+}
+
+size_t frame_view_bytes(int view, int width, int height) {
+    return view >= 0 && view < FRAME_VIEW_COUNT && views[view].bytes ? views[view].bytes(width, height) : 0;
+}
+
+size_t frame_rows_bytes(int width, int height) { return rows_bytes(width, height); }
 
 int frame_draw_view(int view, uint32_t* out) {
     if (!frame.drawn || view < 0 || view >= FRAME_VIEW_COUNT) return 0;

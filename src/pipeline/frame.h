@@ -12,6 +12,7 @@
 // frame, bit for bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "math/vecmath.h"
@@ -63,9 +64,10 @@ struct FrameReport {
 
 // Creates the row bands for `screen` (made by engine_init; every target
 // handed to frame_render has its size) and the worker threads; threads is
-// clamped to 1..256. Returns the threads that draw, or 0 when the rows could
-// not be allocated: frames are then black and report no spans. Calling it
-// again starts over.
+// clamped to 1..256. Returns the threads that draw (fewer than asked when
+// the system refuses some), or 0 when the rows could not be allocated: no
+// thread is started then, and frames are black and report no spans.
+// Calling it again starts over.
 int frame_init(int threads, const Screen* screen);
 void frame_shutdown();  // joins every worker, frees the rows
 int frame_threads();
@@ -118,6 +120,16 @@ enum FrameView {
 const char* frame_view_name(int view);    // null for no view
 const char* frame_view_legend(int view);  // what its colours mean; null for the frame and for no view
 int frame_view_find(const char* name);  // the FrameView of that name, or -1
+// Makes the storage a view draws with beyond the frame's own (the light
+// view's rows and shadow buffer), which it would otherwise make when first
+// drawn; 1, or 0 when memory ran out or frame_init has not made the rows.
+// A view drawn without its storage is black with the memory warning.
+int frame_view_prepare(int view);
+// Bytes frame_view_prepare allocates for a view at width x height; 0 for
+// the views that need nothing of their own.
+size_t frame_view_bytes(int view, int width, int height);
+// Bytes frame_init's rows take at width x height, before any frame grows them.
+size_t frame_rows_bytes(int width, int height);
 // Draws a view of the latest frame into `out` (screen-sized, 0x00RRGGBB).
 // Everything the frame was given must still be there: its scenes, its cone
 // mask, and its targets holding what it left. 1, or 0 (out untouched)

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -132,13 +133,24 @@ int workers_start(int threads) {
     if (threads < 1) threads = 1;
     if (threads > WORKERS_MAX) threads = WORKERS_MAX;
     pool.stopping.store(0);
+    // The list gets its room first, so only the starts themselves can fail.
+    // A start fails with std::system_error when the system refuses the
+    // thread (or its stack), with std::bad_alloc when its state finds no
+    // memory; either way the threads already running draw the frames.
+    int room = 1;
+    try {
+        pool.threads.reserve((size_t)threads - 1);
+    } catch (const std::bad_alloc&) {
+        room = 0;
+    }
     for (int i = 1; i < threads; i++) {
-        int refused = pool.fail_starts_after >= 0 && (int)pool.threads.size() >= pool.fail_starts_after;
+        int refused = !room || (pool.fail_starts_after >= 0 && (int)pool.threads.size() >= pool.fail_starts_after);
         if (!refused) {
             try {
                 pool.threads.emplace_back(worker_main);
                 continue;
             } catch (const std::system_error&) {
+            } catch (const std::bad_alloc&) {
             }
         }
         std::fprintf(stderr, "varnel: only %d of %d threads could be started; drawing on %d\n", i, threads, i);

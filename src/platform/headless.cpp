@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -134,10 +135,17 @@ uint32_t elapsed_ms() { return state.clock_ms; }
 
 int surfaces_create(int width, int height) {
     if (state.fail_surfaces) {
-        state.error = "surfaces unavailable";
-        return 0;
+        const int no_memory = state.fail_surfaces == PLATFORM_NO_MEMORY;
+        state.error = no_memory ? "not enough memory for the display surfaces" : "surfaces unavailable";
+        return no_memory ? PLATFORM_NO_MEMORY : 0;
     }
-    for (std::vector<uint32_t>& s : state.surfaces) s.assign((size_t)width * height, 0);
+    try {
+        for (std::vector<uint32_t>& s : state.surfaces) s.assign((size_t)width * height, 0);
+    } catch (const std::bad_alloc&) {
+        for (std::vector<uint32_t>& s : state.surfaces) std::vector<uint32_t>().swap(s);
+        state.error = "not enough memory for the display surfaces";
+        return PLATFORM_NO_MEMORY;
+    }
     state.width = width;
     state.height = height;
     state.surfaces_ready = 1;

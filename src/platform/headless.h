@@ -44,5 +44,5 @@ const uint32_t* headless_surface_pixels(int index);  // staging surface 0 or 1
 int headless_present_count();                        // surfaces shown so far
 int headless_last_shown();                           // index of the last one, -1 before any
 void headless_fail_locks(int count);                 // the next `count` locks fail
-void headless_fail_surfaces(int fail);               // surfaces_create fails while set
+void headless_fail_surfaces(int fail);               // surfaces_create fails while set (PLATFORM_NO_MEMORY: for want of memory)
 int headless_cursor_visible();

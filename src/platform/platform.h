@@ -39,6 +39,8 @@ struct Message {
 
 enum { TICK_MS = 20 };
 
+enum { PLATFORM_NO_MEMORY = -1 };  // a result of surfaces_create
+
 struct PlatformBackend {
     const char* name;
     // A full-screen window showing width x height frames scaled to fit, or
@@ -51,7 +53,9 @@ struct PlatformBackend {
     void (*show_cursor)(int show);
     void (*mouse_motion)(int* dx, int* dy);  // motion since the last call, pixels
     uint32_t (*elapsed_ms)();                // since the program started
-    int (*surfaces_create)(int width, int height);  // two staging surfaces; 1/0
+    // Two staging surfaces: 1, 0 when the system refuses them, or
+    // PLATFORM_NO_MEMORY when their memory cannot be had.
+    int (*surfaces_create)(int width, int height);
     int (*surface_lock)(int index, uint32_t** pixels);  // packed width * 4 bytes per row
     void (*surface_unlock)(int index);
     void (*surface_show)(int index);

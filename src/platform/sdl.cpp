@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -236,6 +237,20 @@ void mouse_motion(int* dx, int* dy) {
 
 uint32_t elapsed_ms() { return SDL_GetTicks() - sdl.start_ms; }
 
+// The packed copy of surface `index`, width * height words; 0 when its
+// memory cannot be had.
+int packed_make(int index) {
+    const size_t words = (size_t)sdl.width * (size_t)sdl.height;
+    if (sdl.packed[index].size() == words) return 1;
+    try {
+        sdl.packed[index].assign(words, 0);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint32_t>().swap(sdl.packed[index]);
+        return 0;
+    }
+    return 1;
+}
+
 int surfaces_create(int width, int height) {
     if (!sdl.renderer) {
         sdl.error = "no window";
@@ -252,6 +267,19 @@ int surfaces_create(int width, int height) {
     }
     sdl.width = width;
     sdl.height = height;
+    // A texture whose rows are padded is written through a packed copy,
+    // made here so that no frame allocates and its memory is known now.
+    for (int i = 0; i < 2; i++) {
+        void* memory;
+        int pitch;
+        if (SDL_LockTexture(sdl.textures[i], nullptr, &memory, &pitch) != 0) continue;  // the frame's lock says so
+        SDL_UnlockTexture(sdl.textures[i]);
+        if (pitch != width * 4 && !packed_make(i)) {
+            surfaces_release();
+            sdl.error = "not enough memory for the display surfaces";
+            return PLATFORM_NO_MEMORY;
+        }
+    }
     return 1;
 }
 
@@ -268,7 +296,12 @@ int surface_lock(int index, uint32_t** pixels) {
         *pixels = (uint32_t*)memory;
         return 1;
     }
-    sdl.packed[index].resize((size_t)sdl.width * sdl.height);
+    if (!packed_make(index)) {
+        SDL_UnlockTexture(sdl.textures[index]);
+        sdl.locked_pixels[index] = nullptr;
+        sdl.error = "not enough memory for a display surface";
+        return 0;
+    }
     *pixels = sdl.packed[index].data();
     return 1;
 }

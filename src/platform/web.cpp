@@ -3,8 +3,8 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -25,8 +25,10 @@ struct WebPlatform {
     Message keys[KEY_QUEUE];             // keys waiting, oldest at keys[first]
     int key_first, key_count;
     int mouse_dx, mouse_dy;              // pointer-locked motion summed since the last read
-    std::vector<uint32_t> surfaces[2];   // the staging surfaces, 0x00RRGGBB
-    std::vector<uint32_t> rgba;          // the surface being shown as the canvas's RGBA bytes
+    // Allocated with calloc: a shortage is a null pointer, whatever the
+    // build does with exceptions.
+    uint32_t* surfaces[2];               // the staging surfaces, 0x00RRGGBB, width * height words
+    uint32_t* rgba;                      // the surface being shown as the canvas's RGBA bytes
     int surfaces_ready;
     int callbacks_set;                   // the page's input callbacks are registered
     int (*dispatch)(uint32_t message, uint32_t key);
@@ -188,10 +190,27 @@ uint32_t elapsed_ms() {
     return (uint32_t)(emscripten_get_now() - web.start_ms);
 }
 
+// Frees the surfaces; safe when none were made.
+void surfaces_free() {
+    for (uint32_t*& surface : web.surfaces) {
+        std::free(surface);
+        surface = nullptr;
+    }
+    std::free(web.rgba);
+    web.rgba = nullptr;
+}
+
 int surfaces_create(int width, int height) {
     const size_t n = (size_t)width * (size_t)height;
-    for (std::vector<uint32_t>& s : web.surfaces) s.assign(n, 0);
-    web.rgba.assign(n, 0);
+    surfaces_free();
+    for (uint32_t*& surface : web.surfaces) surface = (uint32_t*)std::calloc(n, 4);
+    web.rgba = (uint32_t*)std::calloc(n, 4);
+    if (!web.surfaces[0] || !web.surfaces[1] || !web.rgba) {
+        surfaces_free();
+        web.surfaces_ready = 0;
+        web.error = "not enough memory for the display surfaces";
+        return PLATFORM_NO_MEMORY;
+    }
     web.width = width;
     web.height = height;
     web.surfaces_ready = 1;
@@ -200,7 +219,7 @@ int surfaces_create(int width, int height) {
 
 int surface_lock(int index, uint32_t** pixels) {
     if (!web.surfaces_ready || index < 0 || index > 1) return 0;
-    *pixels = web.surfaces[index].data();
+    *pixels = web.surfaces[index];
     return 1;
 }
 
@@ -212,9 +231,9 @@ void surface_unlock(int) {}
 // is shared in the threaded build and which ImageData does not accept then.
 void surface_show(int index) {
     if (!web.surfaces_ready || index < 0 || index > 1) return;
-    const uint32_t* in = web.surfaces[index].data();
-    uint32_t* out = web.rgba.data();
-    const size_t n = web.rgba.size();
+    const uint32_t* in = web.surfaces[index];
+    uint32_t* out = web.rgba;
+    const size_t n = (size_t)web.width * (size_t)web.height;
     for (size_t i = 0; i < n; i++) {
         uint32_t w = in[i];
         out[i] = 0xFF000000u | (w & 0x0000FF00u) | (w >> 16 & 0xFFu) | (w & 0xFFu) << 16;
@@ -232,8 +251,7 @@ void surface_show(int index) {
 }
 
 void surfaces_release() {
-    for (std::vector<uint32_t>& s : web.surfaces) std::vector<uint32_t>().swap(s);
-    std::vector<uint32_t>().swap(web.rgba);
+    surfaces_free();
     web.surfaces_ready = 0;
 }
 

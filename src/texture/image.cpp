@@ -6,6 +6,8 @@
 
 #include "scene/regular_file.h"
 
+const char* const IMAGE_NO_MEMORY = "out of memory";
+
 void indexed_image_free(IndexedImage* image) {
     if (!image) return;
     std::free(image->palette);
@@ -28,7 +30,7 @@ uint8_t* image_file_read(const char* file_name, size_t* size, const char** why) 
     if (length < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
         *why = "cannot read file";
     } else if (!(data = (uint8_t*)std::malloc(length > 0 ? (size_t)length : 1))) {
-        *why = "out of memory";
+        *why = IMAGE_NO_MEMORY;
     } else if (std::fread(data, 1, (size_t)length, f) != (size_t)length) {
         std::free(data);
         data = nullptr;

@@ -25,8 +25,10 @@ struct RgbImage {
 
 // A whole image file in memory (release with free); null with a reason in
 // *why ("cannot open file", "not a regular file", "cannot read file", "out of
-// memory"). Only regular files are read (scene/regular_file.h).
+// memory", which is IMAGE_NO_MEMORY itself). Only regular files are read
+// (scene/regular_file.h).
 uint8_t* image_file_read(const char* file_name, size_t* size, const char** why);
+extern const char* const IMAGE_NO_MEMORY;  // "out of memory"
 
 void indexed_image_free(IndexedImage* image);
 void rgb_image_free(RgbImage* image);

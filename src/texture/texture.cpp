@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "scene/scene.h"
 #include "texture/image.h"
@@ -166,7 +165,10 @@ int bind_material_textures(Scene* scene, char* folder) {
     if (length > 0 && (folder[length - 1] == '\\' || folder[length - 1] == '/')) folder[length - 1] = 0;
     // Binding stops at the first failure; the rest are only tried so that
     // the message names every texture that is missing or wrong.
-    std::string failures;
+    // Joined in a buffer of the module's size: the message itself never
+    // asks for memory (it is cut short when every name does not fit).
+    char failures[TEXTURE_ERROR_MAX] = "";
+    size_t used = 0;
     int failed = 0;
     for (int32_t i = 0; i < scene->material_count; i++) {
         Material* material = &scene->materials[i];
@@ -187,10 +189,13 @@ int bind_material_textures(Scene* scene, char* folder) {
         else
             texture_free(texture);
         if (texture) continue;
-        failures += (failed ? "; " : "") + std::string(textures.error);
+        if (used < sizeof failures) {
+            int n = std::snprintf(failures + used, sizeof failures - used, "%s%s", failed ? "; " : "", textures.error);
+            used = n < 0 ? sizeof failures : used + (size_t)n;
+        }
         failed = 1;
     }
-    if (failed) std::snprintf(textures.error, sizeof textures.error, "%s", failures.c_str());
+    if (failed) std::snprintf(textures.error, sizeof textures.error, "%s", failures);
     return !failed;
 }
 

@@ -2,6 +2,7 @@
 // reads them, and makes the data files the engine needs.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "varnel_tool/commands.h"
 
@@ -96,7 +97,15 @@ int main(int argc, char** argv) {
                 std::printf("usage: varnel-tool %s\n%s", c.usage, c.help);
                 return 0;
             }
-        return c.run(argc - 2, argv + 2);
+        // A command's lists and strings that find no memory end it with one
+        // line; its files are written whole or not at all, so none is left
+        // half-written.
+        try {
+            return c.run(argc - 2, argv + 2);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "varnel-tool %s: not enough memory\n", c.name);
+            return 1;
+        }
     }
     std::fprintf(stderr, "varnel-tool: unknown command '%s'\n", argv[1]);
     print_usage(stderr);
