@@ -886,6 +886,7 @@ int render_main(int argc, char** argv) {
 // exit code 1 too, never an abort. Every buffer of the frames is checked
 // where it is made.
 int main(int argc, char** argv) {
+    app_set_program("varnel-render");
     try {
         return render_main(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -33,6 +33,7 @@ const int shadow_factor = 100;           // shadowed pixels keep 100/256 of thei
 
 AppState app = {};
 FramePhases phases = {};
+const char* program = "varnel";  // the name every message starts with
 
 // Start-up failures: one line on stderr naming the step and the file. A
 // step that failed while a close was asked for was most likely cut short by
@@ -40,17 +41,17 @@ FramePhases phases = {};
 // instead of blaming a file that may be fine.
 StartupResult fail(StartupResult result, const char* what, const char* file, const char* why) {
     if (platform_quit_requested()) {
-        std::fprintf(stderr, "varnel: start-up interrupted while %s\n", what);
+        std::fprintf(stderr, "%s: start-up interrupted while %s\n", program, what);
         return STARTUP_INTERRUPTED;
     }
-    std::fprintf(stderr, "varnel: %s failed: %s: %s\n", what, file, why);
+    std::fprintf(stderr, "%s: %s failed: %s: %s\n", program, what, file, why);
     return result;
 }
 
 // A step whose memory could not be had: one line naming what it was for,
 // at the frame's size.
 StartupResult no_memory(const char* what, int width, int height) {
-    std::fprintf(stderr, "varnel: not enough memory for %s (%d x %d)\n", what, width, height);
+    std::fprintf(stderr, "%s: not enough memory for %s (%d x %d)\n", program, what, width, height);
     return STARTUP_MEMORY;
 }
 
@@ -97,7 +98,7 @@ void light_start(const AppSettings* settings) {
     const char* why = "";
     const int read = light_file_read(&file, &why);
     if (read < 0)
-        std::fprintf(stderr, "varnel: %s: %s; the light starts at the camera\n", LIGHT_FILE_NAME, why);
+        std::fprintf(stderr, "%s: %s: %s; the light starts at the camera\n", program, LIGHT_FILE_NAME, why);
     app.smooth_surfaces = read > 0 && file.smooth;
     if (settings->light == LIGHT_GIVEN)
         light_pose_from(&settings->light_start, &app.light_pose);
@@ -127,8 +128,8 @@ StartupResult app_startup(const AppSettings* settings) {
     log_start();
     if (!platform_window_create(window_title, width, height, settings->windowed)) {
         std::fprintf(stderr,
-                     "varnel: no window can be opened (%s); use varnel-render to render "
-                     "frames without a display\n",
+                     "%s: no window can be opened (%s); use varnel-render to render "
+                     "frames without a display\n", program,
                      platform_error());
         return STARTUP_NO_DISPLAY;
     }
@@ -148,7 +149,7 @@ StartupResult app_startup(const AppSettings* settings) {
     if (!app.world_scene) return fail(STARTUP_WORLD, "loading the world", "Svet.3ds", scene_load_error());
     reset_object_matrices(app.world_scene);
     if (!has_faces(app.world_scene))  // loads, but nothing will be drawn
-        std::fprintf(stderr, "varnel: Svet.3ds holds no triangles; the frames stay black\n");
+        std::fprintf(stderr, "%s: Svet.3ds holds no triangles; the frames stay black\n", program);
     app.marker_scene = scene_load("Star.3ds");
     if (!app.marker_scene) return fail(STARTUP_MARKER, "loading the marker", "Star.3ds", scene_load_error());
     reset_object_matrices(app.marker_scene);
@@ -182,17 +183,21 @@ StartupResult app_startup(const AppSettings* settings) {
     log_line("    OK");
     log_line("Init engine ...");
     if (!engine_init(width, height, &app.screen)) {
-        std::fprintf(stderr, "varnel: the engine cannot be set up for a %d x %d frame\n", width, height);
+        std::fprintf(stderr, "%s: the engine cannot be set up for a %d x %d frame\n", program, width, height);
         return STARTUP_ENGINE;
     }
-    if (!frame_init(settings->threads, &app.screen)) return no_memory("the span lists", width, height);
+    const int threads = frame_init(settings->threads, &app.screen);
+    if (!threads) return no_memory("the span lists", width, height);
+    if (threads < settings->threads)
+        std::fprintf(stderr, "%s: only %d of %d threads could be started; drawing on %d\n", program, threads,
+                     settings->threads, threads);
     // Without "Font.bmp" there is no text, as the data folder chose; one
     // that is there but cannot be read is said. One that found no memory
     // would leave the text out of every frame, so start-up stops.
     const int font = font_init(width, height);
     if (font == FONT_NO_MEMORY) return fail(STARTUP_MEMORY, "loading the font", "Font.bmp", "out of memory");
     if (!font && access("Font.bmp", F_OK) == 0)
-        std::fprintf(stderr, "varnel: Font.bmp: %s; no text is drawn\n", bmp_error());
+        std::fprintf(stderr, "%s: Font.bmp: %s; no text is drawn\n", program, bmp_error());
     log_line("    OK");
 
     const int display = display_init(width, height);
@@ -200,8 +205,8 @@ StartupResult app_startup(const AppSettings* settings) {
     if (display == DISPLAY_NO_MEMORY) return no_memory("the display surfaces", width, height);
     if (!display) {
         std::fprintf(stderr,
-                     "varnel: the display cannot be set up (%s); use varnel-render to render "
-                     "frames without a display\n",
+                     "%s: the display cannot be set up (%s); use varnel-render to render "
+                     "frames without a display\n", program,
                      display_error());
         return STARTUP_NO_DISPLAY;
     }
@@ -367,10 +372,10 @@ int app_main(const PlatformBackend* backend, const AppSettings* settings) {
     platform_use(backend);
     AppSettings run = *settings;
     if (run.width == 0 && !platform_desktop_size(&run.width, &run.height)) {
-        std::fprintf(stderr, "varnel: --size screen: the desktop's size cannot be read (%s)\n", platform_error());
+        std::fprintf(stderr, "%s: --size screen: the desktop's size cannot be read (%s)\n", program, platform_error());
         return 1;
     }
-    if (!app_check_size(stderr, "varnel", run.width, run.height, app_views_bytes(run.width, run.height))) return 2;
+    if (!app_check_size(stderr, program, run.width, run.height, app_views_bytes(run.width, run.height))) return 2;
     int code = 1;
     if (app_startup(&run) == STARTUP_OK) code = app_run();
     app_shutdown();
@@ -381,6 +386,9 @@ int app_default_threads() {
     unsigned cores = std::thread::hardware_concurrency();
     return cores < 1 ? 1 : cores > WORKERS_MAX ? WORKERS_MAX : (int)cores;
 }
+
+void app_set_program(const char* name) { program = name; }
+const char* app_program() { return program; }
 
 AppState* app_state() { return &app; }
 const FramePhases* app_frame_phases() { return &phases; }

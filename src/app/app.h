@@ -91,6 +91,10 @@ int app_check_size(FILE* err, const char* program, int width, int height, size_t
 // What every view of a width x height frame needs of its own, for a window
 // whose Tab reaches them all.
 size_t app_views_bytes(int width, int height);
+// The program whose messages start-up and the frames print ("varnel" until
+// a program names itself: varnel-render, the page).
+void app_set_program(const char* name);
+const char* app_program();
 // The drawing threads wanted when nobody says: one per core, at most 256.
 int app_default_threads();
 

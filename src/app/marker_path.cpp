@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/app.h"
 #include "math/fixed.h"
 #include "scene/regular_file.h"
 
@@ -25,7 +26,7 @@ const char* const path_file_name = "Pos.txt";
 const int max_points = 1 << 20;
 
 int reject(FILE* f, const char* why) {
-    std::fprintf(stderr, "varnel: %s: %s; the marker is off\n", path_file_name, why);
+    std::fprintf(stderr, "%s: %s: %s; the marker is off\n", app_program(), path_file_name, why);
     if (f) std::fclose(f);
     marker_path_free();
     return 0;

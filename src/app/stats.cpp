@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "app/app.h"
 #include "raster/span_pool.h"
 #include "scene/output_file.h"
 
@@ -91,7 +92,7 @@ int span_histogram_write(const ScanlineSpanList* rows, int height, int width, FI
 
 void span_statistics_dump(const ScanlineSpanList* rows, int height, int width) {
     if (!rows) {  // the rows could not be allocated at start-up
-        std::fprintf(stderr, "varnel: no span lists to count; %s not written\n", graph_file_name);
+        std::fprintf(stderr, "%s: no span lists to count; %s not written\n", app_program(), graph_file_name);
         return;
     }
     // Written new and renamed over the old file once complete (scene/output_file.h).

@@ -153,7 +153,6 @@ int workers_start(int threads) {
             } catch (const std::bad_alloc&) {
             }
         }
-        std::fprintf(stderr, "varnel: only %d of %d threads could be started; drawing on %d\n", i, threads, i);
         break;
     }
     return workers_count();

@@ -16,8 +16,8 @@ enum { WORKERS_MAX = 256, WORKERS_MAX_ITEMS = 65535 };  // items of one job; mor
 
 // Starts threads - 1 workers (the caller is the remaining thread); threads
 // is clamped to 1..WORKERS_MAX. A worker that cannot be started leaves the
-// pool smaller, with one line on stderr. Returns the threads that run jobs,
-// the caller included. Stops a pool already running first.
+// pool smaller (the caller says so). Returns the threads that run jobs, the
+// caller included. Stops a pool already running first.
 int workers_start(int threads);
 // Joins every worker; safe to call when none runs.
 void workers_stop();

@@ -124,7 +124,7 @@ TEST(LightFile, StartUpTakesTheFileUnlessTheCommandLineSays) {
         {"# where\n40 80 -20 0 10 30\n", "", &placed, ""},
         {"40 80 -20\n0 10 30\n", "--light camera", &at_camera, ""},
         {"1 2 3\n4 5 6\n", "--light 40,80,-20:0,10,30", &placed, ""},
-        {"40 80 -20\n0 10\n", "", &at_camera, "varnel: Light.txt: fewer than six numbers"},
+        {"40 80 -20\n0 10\n", "", &at_camera, "varnel-render: Light.txt: fewer than six numbers"},
         {"40 80 -20\n40 80 -20\n", "", &at_camera, "the light starts at the camera"},
     };
     for (const auto& c : cases) {

@@ -49,8 +49,8 @@ TEST(Threads, EveryItemOfEveryJobRunsOnce) {
     workers_stop();  // harmless when none runs
 }
 
-// The system refuses the third thread: two draw, one line says so, and jobs
-// still run every item.
+// The system refuses the third thread: two draw, and jobs still run every
+// item (start-up says how many of how many).
 TEST(Threads, RefusedWorkerLeavesASmallerPool) {
     workers_fail_starts_after(1);
     testing::internal::CaptureStderr();
@@ -59,8 +59,7 @@ TEST(Threads, RefusedWorkerLeavesASmallerPool) {
     workers_fail_starts_after(-1);
     EXPECT_EQ(running, 2);
     EXPECT_EQ(workers_count(), 2);
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_NE(err.find("2 of 4"), std::string::npos) << err;
+    EXPECT_EQ(err, "");
     Tally tally(100);
     workers_run(count_item, &tally, 100);
     for (auto& r : tally.runs) EXPECT_EQ(r.load(), 1);
