@@ -102,22 +102,24 @@ AVX2 inline __m256i nearest8(const Fill8& f, __m256i us, __m256i vs) {
     return _mm256_load_si256((const __m256i*)colour);
 }
 
+// Per 32-bit lane, its low 16-bit half in both halves (a byte shuffle).
+alignas(32) const uint8_t low_half_twice[32] = {0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13,
+                                               0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13};
+
 // The bilinear weights of each lane, as build_filter_tables works them out
 // (each rounded down, W00 the rest of 63; the products fit 16 bits), in
-// both 16-bit halves of the lane.
+// both 16-bit halves of the lane: the six fraction bits are put in both
+// halves first and every step works on the halves alike.
 AVX2 inline void weights8(const Fill8& f, __m256i us, __m256i vs, __m256i* w00, __m256i* w10, __m256i* w01,
                           __m256i* w11) {
-    const __m256i most = f.lanes[LANE_63];
-    const __m256i i = _mm256_and_si256(_mm256_srai_epi32(us, 10), most);  // top six fraction bits of u
-    const __m256i j = _mm256_and_si256(_mm256_srai_epi32(vs, 10), most);  // and of v
-    const __m256i right = _mm256_srli_epi32(_mm256_mullo_epi16(i, _mm256_sub_epi32(most, j)), 6);
-    const __m256i below = _mm256_srli_epi32(_mm256_mullo_epi16(j, _mm256_sub_epi32(most, i)), 6);
-    const __m256i below_right = _mm256_srli_epi32(_mm256_mullo_epi16(i, j), 6);
-    const __m256i self = _mm256_sub_epi32(_mm256_sub_epi32(most, right), _mm256_add_epi32(below, below_right));
-    *w00 = _mm256_or_si256(self, _mm256_slli_epi32(self, 16));
-    *w10 = _mm256_or_si256(right, _mm256_slli_epi32(right, 16));
-    *w01 = _mm256_or_si256(below, _mm256_slli_epi32(below, 16));
-    *w11 = _mm256_or_si256(below_right, _mm256_slli_epi32(below_right, 16));
+    const __m256i twice = _mm256_load_si256((const __m256i*)low_half_twice);
+    const __m256i most = f.lanes[LANE_63_HALVES];
+    const __m256i i = _mm256_shuffle_epi8(_mm256_srli_epi16(us, 10), twice);  // top six fraction bits of u
+    const __m256i j = _mm256_shuffle_epi8(_mm256_srli_epi16(vs, 10), twice);  // and of v
+    *w10 = _mm256_srli_epi16(_mm256_mullo_epi16(i, _mm256_sub_epi16(most, j)), 6);
+    *w01 = _mm256_srli_epi16(_mm256_mullo_epi16(j, _mm256_sub_epi16(most, i)), 6);
+    *w11 = _mm256_srli_epi16(_mm256_mullo_epi16(i, j), 6);
+    *w00 = _mm256_sub_epi16(_mm256_sub_epi16(most, *w10), _mm256_add_epi16(*w01, *w11));
 }
 
 // Each colour's channels times its weight / 64, rounded down: what the

@@ -107,7 +107,7 @@ void shade_begin(ShadeState* state, const ShadeSettings* settings, const Screen*
 void shade_fill_lanes(ShadeState* state) {
     const int32_t lane_values[SHADE_LANE_ROWS] = {
         (int32_t)(state->shadow_range_x + 0x80000000u), (int32_t)(state->shadow_range_y + 0x80000000u),
-        state->width, (int32_t)(state->shadow_factor * 0x10001u), 63, 0x00FF00FF, 0xFF, 2, INT32_MIN, ~7};
+        state->width, (int32_t)(state->shadow_factor * 0x10001u), 0x003F003F, 0x00FF00FF, 0xFF, 2, INT32_MIN, ~7};
     for (int row = 0; row < SHADE_LANE_ROWS; row++)
         for (int k = 0; k < 8; k++) state->lanes[row][k] = lane_values[row];
 }

@@ -59,7 +59,7 @@ enum ShadeLane {
     LANE_RANGE_Y,
     LANE_STRIDE,   // width
     LANE_FACTOR,   // shadow_factor in both 16-bit halves
-    LANE_63,
+    LANE_63_HALVES,  // 63 in both 16-bit halves
     LANE_RED_BLUE,  // 0x00FF00FF
     LANE_BYTE,      // 0xFF
     LANE_2,
