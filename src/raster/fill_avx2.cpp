@@ -263,7 +263,8 @@ AVX2 inline __attribute__((always_inline)) __m256i shadow8(const Fill8& f, __m25
         if (hits == 0xFF) return colour;
         if (surface && (inside & ~hits)) hits |= surface_hits8(f, offsets, inside & ~hits);
     }
-    return _mm256_blendv_epi8(darken8(f, colour), colour, lane_mask8(hits));
+    const __m256i dark = darken8(f, colour);
+    return hits ? _mm256_blendv_epi8(dark, colour, lane_mask8(hits)) : dark;  // a dark stretch needs no blend
 }
 
 // Stores lanes 0 .. count - 1 (count 1..7) without a masked store (slow on
@@ -351,6 +352,10 @@ AVX2 void fill_nearest_avx2(const ShadeState* shade, const FillRun* runs, int32_
 }
 
 AVX2 void fill_bilinear_avx2(const ShadeState* shade, const FillRun* runs, int32_t run_count, uint32_t* first) {
+    if (run_count == 1 && runs->count == 1) {  // a span of one pixel needs nothing set up
+        *first = bilinear_pixel(shade, runs->u, runs->v, runs->sx, runs->sy);
+        return;
+    }
     if (shade->own_patch)
         fill8<1, 1>(shade, runs, run_count, first);
     else
