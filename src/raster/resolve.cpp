@@ -22,6 +22,23 @@ const int32_t run_length = 16;               // pixels between exact divisions
 const int32_t runs_per_fill = 32;            // runs a fill call takes: 512 pixels
 const float texture_wrap = TEXTURE_WRAP_F;   // u, v are kept below this in magnitude
 const float light_limit = LIGHT_REACH_F;     // sx, sy likewise, from the light view's centre
+// Per remainder count c (2..15), the double just above 1/c. A difference a
+// (|a| < 2^31) times it, truncated toward zero, is a / c truncated, as an
+// integer division gives it, for a multiply in place of a division: the
+// exact product lies beyond a / c, on a's side of zero, by less than 2^-21,
+// and its rounding, by less than 2^-23, never takes it back past a / c when
+// that is an integer (which is representable); a / c that is not an
+// integer lies at least 1/15 from every integer.
+struct RemainderScales {
+    double of[16];
+};
+RemainderScales remainder_scales() {
+    RemainderScales r = {};
+    for (int c = 1; c < 16; c++) r.of[c] = std::nextafter(1.0 / c, 2.0);
+    return r;
+}
+const RemainderScales remainder_scale = remainder_scales();
+
 const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
 const int32_t memory_warning_y = 50;
@@ -170,14 +187,13 @@ inline __m128i run_steps4(__m128i start, __m128i end) {
     return _mm_srai_epi32(_mm_add_epi32(diff, _mm_srli_epi32(_mm_srai_epi32(diff, 31), 28)), 4);
 }
 
-// remainder_step (the plain steps below say why a double division gives the
-// integer quotient): the same divisions, two lanes to an instruction.
+// remainder_step: the same products, two lanes to an instruction.
 inline __m128i remainder_steps4(__m128i start, __m128i end, int32_t count) {
     const __m128i diff = _mm_sub_epi32(end, start);
     if (count == 1) return diff;
-    const __m128d pixels = _mm_set1_pd((double)count);
-    const __m128d low = _mm_div_pd(_mm_cvtepi32_pd(diff), pixels);
-    const __m128d high = _mm_div_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(diff, _MM_SHUFFLE(1, 0, 3, 2))), pixels);
+    const __m128d scale = _mm_set1_pd(remainder_scale.of[count]);
+    const __m128d low = _mm_mul_pd(_mm_cvtepi32_pd(diff), scale);
+    const __m128d high = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(diff, _MM_SHUFFLE(1, 0, 3, 2))), scale);
     return _mm_unpacklo_epi64(lanes_truncate_pd(low), lanes_truncate_pd(high));
 }
 
@@ -238,16 +254,13 @@ int32_t run_step(int32_t start, int32_t end, int32_t pixels) {
     return (end - start) / pixels;
 }
 
-// run_step for a remainder run of 1..15 pixels, by a double division: an
-// integer division by a variable count takes several times longer, and
-// four of them sit between every span end and its fill. Same result: the
-// difference a and the count b are
-// integers below 2^31, so a / b is either an integer, represented exactly,
-// or at least 1/15 away from every integer, while the double quotient is
-// within 2^-22 of it; truncation toward zero gives the same integer. A run
-// of one pixel (most spans of small faces) divides by one: the difference.
-inline int32_t remainder_step(int32_t start, int32_t end, int32_t count, double pixels) {
-    return count == 1 ? end - start : (int32_t)((double)(end - start) / pixels);
+// run_step for a remainder run of 1..15 pixels, by a double multiply
+// (remainder_scale says why it gives the same integer): a division by a
+// variable count takes several times longer, and four of them sit between
+// every span end and its fill. A run of one pixel (most spans of small
+// faces) divides by one: the difference.
+inline int32_t remainder_step(int32_t start, int32_t end, int32_t count) {
+    return count == 1 ? end - start : (int32_t)((double)(end - start) * remainder_scale.of[count]);
 }
 
 }  // namespace
@@ -291,10 +304,7 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     };
     for (; count >= run_length; count -= run_length)
         block(run_length, (float)run_length, [](int32_t a, int32_t b) { return run_step(a, b, run_length); });
-    if (count > 0) {
-        const double pixels = (double)count;
-        block(count, (float)count, [count, pixels](int32_t a, int32_t b) { return remainder_step(a, b, count, pixels); });
-    }
+    if (count > 0) block(count, (float)count, [count](int32_t a, int32_t b) { return remainder_step(a, b, count); });
     if (batched > 0) shade->fill(shade, runs, batched, destination);
 }
 

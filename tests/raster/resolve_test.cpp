@@ -142,7 +142,7 @@ TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
         float dw, du, dv, dlx, dly, dlz;  // per pixel
     };
     const float nan = std::nanf("");
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {40, 0.1f, 3.0f, 2.0f, 10.0f, -3.0f, 1.5f, -0.0004f, -0.31f, 0.07f, -0.9f, -0.2f, -0.01f},
         {33, 0.02f, -5e5f, 7e5f, -2.0f, 1.0f, 0.5f, 0.0001f, 9e3f, -1e4f, 0.3f, -0.1f, -0.02f},
         {7, 0.5f, 1.0f, 1.0f, 1.0f, 1.0f, 0.01f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, -0.002f},   // lz reaches 0
@@ -161,6 +161,16 @@ TEST_F(Resolve, SpanCallsFollowTheExactCoordinatesOfTheirEnds) {
         {3, 1.0f, 1.0f, 1.0f, 8192.0f, 1.0f, 200.0f, 0.0f, 0.0f, 0.0f, -0.5f, 0.0f, 0.0f},
         {3, 1.0f, 1.0f, 1.0f, 1.0f, -8192.0f, 200.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f, 0.0f},
     };
+    // Remainder runs of every length with differences of every size up to
+    // 2^31, a 1/c of them whole multiples of the length c: the steps must be
+    // those of an integer division.
+    std::srand(11);
+    auto any = [](float scale) { return scale * ((float)std::rand() / (float)RAND_MAX * 2.0f - 1.0f); };
+    for (int k = 0; k < 3000; k++) {
+        const float reach = std::ldexp(1.0f, k % 16);  // texels or light pixels a pixel, 1 to 2^15
+        cases.push_back({2 + k % 14, 1.0f, any(8000.0f), any(8000.0f), any(4000.0f), any(4000.0f), 200.0f, 0.0f,
+                         any(reach / 64.0f), any(reach / 64.0f), any(reach / 256.0f), any(reach / 256.0f), 0.0f});
+    }
     static uint32_t row[64];
     record_base = row;
     for (const Case& c : cases) {
