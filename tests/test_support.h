@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -90,4 +91,41 @@ public:
 
 private:
     bool copied_ = false;
+};
+
+// The kind of what a name holds, the name itself not followed.
+inline bool path_exists(const std::string& name) {
+    struct stat s;
+    return lstat(name.c_str(), &s) == 0;
+}
+inline bool path_is_link(const std::string& name) {
+    struct stat s;
+    return lstat(name.c_str(), &s) == 0 && S_ISLNK(s.st_mode);
+}
+inline bool path_is_file(const std::string& name) {
+    struct stat s;
+    return lstat(name.c_str(), &s) == 0 && S_ISREG(s.st_mode);
+}
+
+// Files of the process may grow to `bytes` for the object's lifetime: a
+// write past that fails (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ok_ = getrlimit(RLIMIT_FSIZE, &saved_) == 0;
+        previous_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        ok_ = ok_ && setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previous_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit saved_;
+    void (*previous_)(int);
+    bool ok_;
 };

@@ -191,15 +191,12 @@ TEST_F(Program, HomeWritesTheHistogramOnceAndAnUnwritableOneIsSkipped) {
     // A dump that cannot be written (no room for a byte) leaves the old file
     // and the frames alone, and no temporary file.
     write_file("Graph.txt", "old\n");
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    void (*previous_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit none = saved;
-    none.rlim_cur = 0;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
-    int ticked = tick() + tick();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
+    int ticked = 0;
+    {
+        FileSizeLimit limit(0);
+        ASSERT_TRUE(limit.ok());
+        ticked = tick() + tick();
+    }
     ASSERT_EQ(ticked, 2);
     EXPECT_EQ(read_file("Graph.txt"), "old\n");
     EXPECT_NE(std::system("ls -A | grep -q partial"), 0) << "temporary file left behind";

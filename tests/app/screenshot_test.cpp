@@ -126,16 +126,13 @@ TEST(Screenshot, ShortWriteLeavesNoPartialFile) {
     RgbImage image = {words.data(), SCREEN_WIDTH, SCREEN_HEIGHT};
     write_file("out.bmp", "previous");
 
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    void (*previous_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 100000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int shot = screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT);
-    int written = bmp_write("out.bmp", &image);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous_handler);
+    int shot = -1, written = -1;
+    {
+        FileSizeLimit limit(100000);
+        ASSERT_TRUE(limit.ok());
+        shot = screenshot_save(words.data(), SCREEN_WIDTH, SCREEN_HEIGHT);
+        written = bmp_write("out.bmp", &image);
+    }
 
     EXPECT_EQ(shot, 0);
     EXPECT_EQ(written, 0);

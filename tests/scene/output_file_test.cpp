@@ -17,16 +17,6 @@
 
 namespace {
 
-bool is_link(const std::string& name) {
-    struct stat s;
-    return lstat(name.c_str(), &s) == 0 && S_ISLNK(s.st_mode);
-}
-
-bool exists(const std::string& name) {
-    struct stat s;
-    return lstat(name.c_str(), &s) == 0;
-}
-
 // The pid of a process that has ended.
 pid_t dead_pid() {
     pid_t pid = fork();
@@ -62,13 +52,13 @@ TEST(OutputFile, LinksAtTheTargetAndAtTemporaryNamesAreNeverWrittenThrough) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(output_file_save(c.name, "new", 3, c.how), c.result) << output_file_error();
-        EXPECT_EQ(is_link(c.name), c.link_after);
+        EXPECT_EQ(path_is_link(c.name), c.link_after);
         if (!c.link_after) {
             EXPECT_EQ(read_file(c.name), "new");
         }
         EXPECT_EQ(read_file("victim"), "victim");
     }
-    EXPECT_FALSE(exists("missing"));
+    EXPECT_FALSE(path_exists("missing"));
     EXPECT_NE(std::string(output_file_error()).find("c.txt: file exists"), std::string::npos);
 }
 
@@ -98,19 +88,15 @@ TEST(OutputFile, FailuresNameTheFileAndTheReasonAndLeaveNothing) {
     EXPECT_EQ(std::string(output_file_error()), "no/such/folder/x.bmp: No such file or directory");
 
     write_file("kept.txt", "old");
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    OutputFile f;
-    int opened = output_file_open(&f, "kept.txt");
-    FILE* stream = opened ? output_file_stream(&f) : nullptr;
-    if (stream) std::fputs("more than four bytes", stream);
-    int placed = stream ? output_file_commit(&f, "kept.txt", OUTPUT_REPLACE) : -2;
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    int placed = -2;
+    {
+        FileSizeLimit limit(4);
+        ASSERT_TRUE(limit.ok());
+        OutputFile f;
+        FILE* stream = output_file_open(&f, "kept.txt") ? output_file_stream(&f) : nullptr;
+        if (stream) std::fputs("more than four bytes", stream);
+        if (stream) placed = output_file_commit(&f, "kept.txt", OUTPUT_REPLACE);
+    }
     EXPECT_EQ(placed, 0);
     EXPECT_EQ(std::string(output_file_error()), "kept.txt: File too large");
     EXPECT_EQ(read_file("kept.txt"), "old");
@@ -148,13 +134,13 @@ TEST(OutputFile, SweepRemovesOnlyLeftoversOfDeadRuns) {
         {"notes.partial-" + std::to_string(dead) + "-x", false},
     };
     for (const auto& c : cases)
-        if (!exists(c.name)) write_file(c.name, "x");
+        if (!path_exists(c.name)) write_file(c.name, "x");
     EXPECT_EQ(output_sweep("."), 2);
-    for (const auto& c : cases) EXPECT_EQ(exists(c.name), !c.removed) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(path_exists(c.name), !c.removed) << c.name;
     EXPECT_EQ(read_file("outside"), "x");
     close(held);
     EXPECT_EQ(output_sweep("."), 1);  // the lock is free now
-    EXPECT_FALSE(exists(locked));
+    EXPECT_FALSE(path_exists(locked));
 }
 
 // A folder being filled is locked: a sweep leaves it while it is held, even
@@ -171,10 +157,10 @@ TEST(OutputFile, TemporaryFolderIsLockedWhileFilled) {
     const std::string renamed = temp_for("made", dead_pid(), 0);  // as if its writer's pid were gone
     ASSERT_EQ(rename(name.c_str(), renamed.c_str()), 0);
     EXPECT_EQ(output_sweep("."), 0);
-    EXPECT_TRUE(exists(renamed));
+    EXPECT_TRUE(path_exists(renamed));
     output_folder_release(&d);
     EXPECT_EQ(output_sweep("."), 1);
-    EXPECT_FALSE(exists(renamed));
+    EXPECT_FALSE(path_exists(renamed));
 }
 
 }  // namespace

@@ -14,16 +14,6 @@
 
 namespace {
 
-bool is_link(const std::string& name) {
-    struct stat s;
-    return lstat(name.c_str(), &s) == 0 && S_ISLNK(s.st_mode);
-}
-
-bool is_file(const std::string& name) {
-    struct stat s;
-    return lstat(name.c_str(), &s) == 0 && S_ISREG(s.st_mode);
-}
-
 struct Planted {
     const char* name;
     bool at_name;  // a link at the name itself too, not only at its temporary names
@@ -64,16 +54,16 @@ TEST(Outputs, LinksAtEveryOutputNameLeaveTheirTargetsAlone) {
     std::vector<Planted> outputs = first;
     outputs.insert(outputs.end(), second.begin(), second.end());
     for (const Planted& p : outputs) EXPECT_EQ(read_file(std::string("victims/") + p.name), "victim") << p.name;
-    EXPECT_TRUE(is_file("Engine.log"));
+    EXPECT_TRUE(path_is_file("Engine.log"));
     EXPECT_EQ(read_file("Engine.log").find("__________Varnel - Log__________\n"), 0u);
-    EXPECT_TRUE(is_file("Graph.txt"));
+    EXPECT_TRUE(path_is_file("Graph.txt"));
     EXPECT_NE(read_file("Graph.txt").find(" : *"), std::string::npos);
-    EXPECT_TRUE(is_link("Screenshot 0.bmp"));  // taken: the next free name is used
+    EXPECT_TRUE(path_is_link("Screenshot 0.bmp"));  // taken: the next free name is used
     EXPECT_EQ(read_file("Screenshot 1.bmp").substr(0, 2), "BM");
-    EXPECT_TRUE(is_file("g.bmp"));
+    EXPECT_TRUE(path_is_file("g.bmp"));
     EXPECT_EQ(read_file("g.bmp").substr(0, 2), "BM");
-    EXPECT_TRUE(is_file("seq-1.png") && is_file("seq-2.png"));
-    EXPECT_TRUE(is_file("clip.mp4"));
+    EXPECT_TRUE(path_is_file("seq-1.png") && path_is_file("seq-2.png"));
+    EXPECT_TRUE(path_is_file("clip.mp4"));
     EXPECT_EQ(read_file("g.bmp.tmp119"), "left");  // not this program's: never removed
     EXPECT_EQ(read_file("f.png.partialAbC123"), "left");
 }
@@ -103,7 +93,7 @@ TEST(Outputs, KilledRunsLeaveNothingThatBlocksAndFailuresSayWhy) {
     std::string out;
     ASSERT_EQ(run_output("'" VARNEL_RENDER_PATH "' --data . --size 160x120 --frames 1 --out g.bmp 2>&1", &out), 0) << out;
     EXPECT_EQ(read_file("g.bmp").substr(0, 2), "BM");
-    EXPECT_FALSE(is_file(dead));
+    EXPECT_FALSE(path_is_file(dead));
     EXPECT_NE(std::system("ls -A | grep -q partial"), 0) << "temporary files left behind";
 
     ASSERT_EQ(mkdir("g2.bmp", 0755), 0);  // a folder under the name: the rename fails
