@@ -64,7 +64,8 @@ inline uint32_t bilinear_colour(const BilinearSource& s, uint32_t base, uint32_t
 
 // Shadow pass over pixels a fill has just written: darkens every pixel whose
 // light-view position (sx, sy, 16.16, stepped per pixel) does not find the
-// span's face id in the 3 x 3 neighbourhood. Word by word, no vector
+// span's face id in the 3 x 3 neighbourhood, nor (with the surface rule) a
+// face of its patch or a neighbouring one. Word by word, no vector
 // instructions: the oracle's.
 void shadow_pixels_plain(const ShadeState* shade, int32_t sx, int32_t dsx, int32_t sy, int32_t dsy,
                          uint32_t* first, uint32_t* last) {

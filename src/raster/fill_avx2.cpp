@@ -7,9 +7,9 @@
 // of headers included, can end up with AVX2 instructions; the engine calls
 // them only where fill_avx2_supported() says the processor has AVX2.
 //
-// The fill contract is fill.cpp's. A bilinear call of one pixel (as in the
+// The fill contract is fill.cpp's. A bilinear run of one pixel (as in the
 // SSE2 fill) is bilinear_pixel, the same pixel in scalar words, which costs
-// less than a block. In a call of fewer than eight pixels the lanes
+// less than a block. In a run of fewer than eight pixels the lanes
 // past the last pixel hold wrapped coordinates: their texel indices are
 // masked and their light pixels range-tested like any other, so they read
 // nothing out of bounds, and they are never stored.
@@ -31,7 +31,7 @@ using namespace row_walk;
 
 namespace {
 
-// What the eight-pixel steps need, set up once per call.
+// What the eight-pixel steps need, set up once per span (or batch of runs).
 struct Fill8 {
     const uint8_t* texels;        // the level's palette indices
     const uint32_t* colours;      // and their colours

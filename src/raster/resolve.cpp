@@ -34,10 +34,32 @@ struct RemainderScales {
 };
 RemainderScales remainder_scales() {
     RemainderScales r = {};
-    for (int c = 1; c < 16; c++) r.of[c] = std::nextafter(1.0 / c, 2.0);
+    for (int c = 2; c < 16; c++) r.of[c] = std::nextafter(1.0 / c, 2.0);
     return r;
 }
 const RemainderScales remainder_scale = remainder_scales();
+
+// A span's runs on their way to the fill, handed over a batch at a time.
+struct RunBatch {
+    FillRun runs[runs_per_fill];
+    int32_t count;
+    uint32_t* destination;  // where the batch's first run is drawn
+};
+
+// The next slot; a full batch is drawn first. Every run but a span's last
+// is run_length pixels long, so a full batch ends runs_per_fill runs on.
+inline FillRun* batch_next(const ShadeState* shade, RunBatch* b) {
+    if (b->count == runs_per_fill) {
+        shade->fill(shade, b->runs, b->count, b->destination);
+        b->destination += runs_per_fill * run_length;
+        b->count = 0;
+    }
+    return &b->runs[b->count++];
+}
+
+inline void batch_finish(const ShadeState* shade, RunBatch* b) {
+    if (b->count > 0) shade->fill(shade, b->runs, b->count, b->destination);
+}
 
 const int32_t warning_x = 50;
 const int32_t overlap_warning_y = 20;
@@ -214,35 +236,30 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
     const __m128 d_planes = _mm_setr_ps(shade->d_u, shade->d_v, shade->d_lx, shade->d_ly);
     const __m128 d_w_lz = _mm_setr_ps(shade->d_w, shade->d_lz, 0.0f, 0.0f);
     __m128i start = coords4(shade, planes, w_lz);
-    FillRun runs[runs_per_fill];
+    RunBatch batch;
+    batch.count = 0;
+    batch.destination = destination;
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
-        store_run(&runs[0], start, _mm_setzero_si128(), 1);
-        shade->fill(shade, runs, 1, destination);
+        store_run(batch_next(shade, &batch), start, _mm_setzero_si128(), 1);
+        batch_finish(shade, &batch);
         return;
     }
     // Runs of run_length pixels, then the rest, through one block: the
     // planes stepped to the run's end by one multiply-add, the end exact,
-    // the fill stepping between; only the step's division differs. The
-    // fill takes the runs a batch at a time.
+    // the fill stepping between; only the step's division differs.
     const __m128 full = _mm_set1_ps((float)run_length);
-    int32_t batched = 0;
     auto block = [&](int32_t pixels, __m128 r, auto steps) {
         planes = _mm_add_ps(planes, _mm_mul_ps(r, d_planes));
         w_lz = _mm_add_ps(w_lz, _mm_mul_ps(r, d_w_lz));
         const __m128i end = coords4(shade, planes, w_lz);
-        store_run(&runs[batched++], start, steps(start, end), pixels);
+        store_run(batch_next(shade, &batch), start, steps(start, end), pixels);
         start = end;
-        if (batched == runs_per_fill) {
-            shade->fill(shade, runs, batched, destination);
-            destination += runs_per_fill * run_length;  // only the last run can be shorter
-            batched = 0;
-        }
     };
     for (; count >= run_length; count -= run_length) block(run_length, full, run_steps4);
     if (count > 0)
         block(count, _mm_set1_ps((float)count), [count](__m128i a, __m128i b) { return remainder_steps4(a, b, count); });
-    if (batched > 0) shade->fill(shade, runs, batched, destination);
+    batch_finish(shade, &batch);
 }
 
 #else  // the plain steps
@@ -269,15 +286,16 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
                 float lx_over_z, float ly_over_z, float lz_over_z, uint32_t* destination) {
     if (count <= 0) return;
     ShadeCoords start = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
-    FillRun runs[runs_per_fill];
+    RunBatch batch;
+    batch.count = 0;
+    batch.destination = destination;
     // A pixel alone is drawn from its start: no end to work out, no step.
     if (count == 1) {
-        runs[0] = FillRun{start.u, start.v, start.sx, start.sy, 0, 0, 0, 0, 1};
-        shade->fill(shade, runs, 1, destination);
+        *batch_next(shade, &batch) = FillRun{start.u, start.v, start.sx, start.sy, 0, 0, 0, 0, 1};
+        batch_finish(shade, &batch);
         return;
     }
     // Runs of run_length pixels, then the rest, through one block, as above.
-    int32_t batched = 0;
     auto block = [&](int32_t pixels, float r, auto step) {
         w += r * shade->d_w;
         u_over_z += r * shade->d_u;
@@ -286,26 +304,15 @@ void shade_span(const ShadeState* shade, int32_t count, float w, float u_over_z,
         ly_over_z += r * shade->d_ly;
         lz_over_z += r * shade->d_lz;
         const ShadeCoords end = coords_at(shade, w, u_over_z, v_over_z, lx_over_z, ly_over_z, lz_over_z);
-        runs[batched++] = FillRun{start.u,
-                                  start.v,
-                                  start.sx,
-                                  start.sy,
-                                  step(start.u, end.u),
-                                  step(start.v, end.v),
-                                  step(start.sx, end.sx),
-                                  step(start.sy, end.sy),
-                                  pixels};
+        *batch_next(shade, &batch) = FillRun{start.u, start.v, start.sx, start.sy, step(start.u, end.u),
+                                             step(start.v, end.v), step(start.sx, end.sx), step(start.sy, end.sy),
+                                             pixels};
         start = end;
-        if (batched == runs_per_fill) {
-            shade->fill(shade, runs, batched, destination);
-            destination += runs_per_fill * run_length;  // only the last run can be shorter
-            batched = 0;
-        }
     };
     for (; count >= run_length; count -= run_length)
         block(run_length, (float)run_length, [](int32_t a, int32_t b) { return run_step(a, b, run_length); });
     if (count > 0) block(count, (float)count, [count](int32_t a, int32_t b) { return remainder_step(a, b, count); });
-    if (batched > 0) shade->fill(shade, runs, batched, destination);
+    batch_finish(shade, &batch);
 }
 
 #endif
