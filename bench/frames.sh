@@ -9,18 +9,10 @@
 # The options are passed on to every varnel-render run. VARNEL_BUILD names
 # the build folder (default build/release).
 #
-# The data folders are split_data.sh's.
+# The data folders are bench/common.sh's (split_data).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VARNEL_BUILD:-$root/build/release}
-tool=$build/varnel-tool
-render=$build/varnel-render
-data=$build/data
-
-for f in "$tool" "$render" "$data/Svet.3ds"; do
-  [ -e "$f" ] || { echo "frames.sh: $f is missing; build first (make build)" >&2; exit 1; }
-done
-. "$root/bench/split_data.sh"
+. "$root/bench/common.sh"
 
 # Frames per run: enough for a steady median in a few seconds each.
 frames_for() {

@@ -15,18 +15,11 @@
 # take the ratios with it below 1.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VARNEL_BUILD:-$root/build/release}
-tool=$build/varnel-tool
-render=$build/varnel-render
-data=$build/data
+. "$root/bench/common.sh"
 peer=${PEER_GL:-$root/../shared/peer-gl/compare.sh}
 reps=${1:-3}
 
-for f in "$tool" "$render" "$data/Svet.3ds"; do
-  [ -e "$f" ] || { echo "ratios.sh: $f is missing; build first (make build)" >&2; exit 1; }
-done
 [ -x "$peer" ] || { echo "ratios.sh: no peer at $peer (set PEER_GL to its compare.sh)" >&2; exit 1; }
-. "$root/bench/split_data.sh"
 
 load() { cut -d' ' -f1 /proc/loadavg; }
 

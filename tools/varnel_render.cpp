@@ -141,7 +141,7 @@ const RenderOption options[] = {
     {"--size", "WxH", OPTION_OTHER, nullptr, nullptr, 0, 0, take_size, "WxH from 160x120 to 7680x4320",
      "the frame's size, {} (default 400x300)"},
     {"--light", "X,Y,Z:AX,AY,AZ", OPTION_OTHER, nullptr, nullptr, 0, 0, take_light,
-     "X,Y,Z:AX,AY,AZ (six finite numbers, the aim not on the light) or camera",
+     LIGHT_OPTION_TAKES,
      "the light starts at X,Y,Z aiming at AX,AY,AZ (world\n"
      "units); --light camera starts it at the camera; either\n"
      "overrides the data folder's Light.txt"},
@@ -499,7 +499,7 @@ int output_frame(RunOutput* r, int tick) {
 }
 
 // Waits for the writer and names the clip; 1 when everything was written,
-// else 0 after one line. `drawn` says whether any frame reached the writer.
+// else 0 after one line.
 int close_output(RunOutput* r, int replace, FrameSinkFigures* figures) {
     int ok = 1;
     if (r->sink && !frame_sink_finish(r->sink, figures)) {
@@ -677,11 +677,6 @@ long peak_resident_kb() {
     return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;  // kilobytes on Linux
 }
 
-}  // namespace
-
-
-namespace {
-
 // The --events text and the --events-file script, parsed; 0, or the exit
 // code after one line.
 int read_events(const Options& o, std::vector<HeadlessEvent>* events) {
@@ -817,10 +812,6 @@ void bench_print(BenchFigures* bench, const RunTally& tally, const MemoryRecord&
     }
     std::printf("}\n");
 }
-
-}  // namespace
-
-namespace {
 
 int render_main(int argc, char** argv) {
     Options o;

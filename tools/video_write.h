@@ -47,9 +47,10 @@ VideoWriter* video_open(const char* target, const VideoCodec* codec, int width, 
 // reason is in video_error.
 int video_write(VideoWriter* video, const uint32_t* pixels);
 // Flushes the encoder, ends the clip and gives it the target's name, over an
-// existing file only with `replace`. 1, or 0 with the reason in video_error
+// existing file only with `replace`. 1, or 0 with the reason in *why
 // (*kept_as, when not empty, then names the file the whole clip was left
-// in). Frees the writer either way; a clip of no frames is not kept.
+// in). Frees the writer either way, so video_error cannot be asked after
+// it; a clip of no frames is not kept.
 int video_finish(VideoWriter* video, int replace, std::string* why, std::string* kept_as);
 // Drops the clip: nothing is left on disk. Frees the writer.
 void video_discard(VideoWriter* video);

@@ -60,12 +60,17 @@ class DeadlineReader(io.RawIOBase):
             self.sock.settimeout(self.timeout)  # writes keep the plain per-operation timeout
 
 
+def path_part(target):
+    """The request target less its query and fragment."""
+    return target.split("?", 1)[0].split("#", 1)[0]
+
+
 def decoded_path(target):
     """The request target's path as folder names below the served folder, or
     None when it is no path to serve: a bad or cut-off %-escape, bytes that
     are not UTF-8, a NUL or another control character, a backslash, or a
     '..' step."""
-    path = target.split("?", 1)[0].split("#", 1)[0]
+    path = path_part(target)
     if not path.startswith("/"):
         return None
     for i, c in enumerate(path):
@@ -116,7 +121,7 @@ class PageHandler(http.server.SimpleHTTPRequestHandler):
             return None
         path = os.path.join(self.directory, *parts)
         if os.path.isdir(path) and self.inside(path):
-            if not self.path.split("?", 1)[0].split("#", 1)[0].endswith("/"):
+            if not path_part(self.path).endswith("/"):
                 self.send_response(301)
                 self.send_header("Location", "".join("/" + urllib.parse.quote(p) for p in parts) + "/")
                 self.send_header("Content-Length", "0")
@@ -230,24 +235,22 @@ class OneLineParser(argparse.ArgumentParser):
         self.exit(2, f"serve.py: {message} (serve.py --help tells the options)\n")
 
 
-def port_number(text):
-    try:
-        port = int(text)
-    except ValueError:
-        port = -1
-    if not 0 <= port <= 65535:
-        raise argparse.ArgumentTypeError(f"takes a port from 0 to 65535 (0: any free one), not {text!r}")
-    return port
+def bounded(convert, low, high, takes):
+    """An option's type: a number convert reads from low to high, else one
+    line saying what the option takes."""
+    def read(text):
+        try:
+            value = convert(text)
+        except ValueError:
+            value = None
+        if value is None or not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"takes {takes}, not {text!r}")
+        return value
+    return read
 
 
-def seconds(text):
-    try:
-        value = float(text)
-    except ValueError:
-        value = -1.0
-    if not 0.1 <= value <= 3600:
-        raise argparse.ArgumentTypeError(f"takes seconds from 0.1 to 3600, not {text!r}")
-    return value
+port_number = bounded(int, 0, 65535, "a port from 0 to 65535 (0: any free one)")
+seconds = bounded(float, 0.1, 3600, "seconds from 0.1 to 3600")
 
 
 def main():

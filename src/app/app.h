@@ -92,7 +92,7 @@ int app_check_size(FILE* err, const char* program, int width, int height, size_t
 // whose Tab reaches them all.
 size_t app_views_bytes(int width, int height);
 // The program whose messages start-up and the frames print ("varnel" until
-// a program names itself: varnel-render, the page).
+// a program names itself, as varnel-render does).
 void app_set_program(const char* name);
 const char* app_program();
 // The drawing threads wanted when nobody says: one per core, at most 256.

@@ -47,8 +47,6 @@ const char* const help_text =
     "A data folder: varnel-tool demo DIR, or varnel-tool import MODEL DIR for a\n"
     "model of your own (OBJ, glTF, 3DS, Collada, FBX, ...).\n";
 
-
-
 // The folder of the running program, or "" when /proc cannot tell.
 std::string program_folder() {
     char path[4096];
@@ -104,9 +102,7 @@ int app_threads_from_environment(const char* program, FILE* err) {
 }
 
 std::string app_light_option_help(const char* value) {
-    return std::string("--light takes X,Y,Z:AX,AY,AZ (six finite numbers, the aim not on the light) or camera, "
-                       "not '") +
-           value + "'";
+    return std::string("--light takes ") + LIGHT_OPTION_TAKES + ", not '" + value + "'";
 }
 
 int app_parse_threads(const char* text) {

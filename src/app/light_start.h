@@ -27,6 +27,8 @@ struct LightFile {
 };
 
 extern const char* const LIGHT_FILE_NAME;  // "Light.txt"
+// What --light takes, for the programs' help and refusals.
+#define LIGHT_OPTION_TAKES "X,Y,Z:AX,AY,AZ (six finite numbers, the aim not on the light) or camera"
 
 // Reads LIGHT_FILE_NAME from the working folder. 1 with *file set; 0 when
 // there is none; -1 when it is there but unusable, with *why saying what is

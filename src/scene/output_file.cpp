@@ -69,8 +69,6 @@ int temp_name(const char* target, char* out) {
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
-// The folder and everything in it, never following a link.
-void remove_tree(const char* path) { nftw(path, remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
 
 // Sweeps the folder of `path` unless that was done before in this process.
 void sweep_once(const char* path) {
@@ -131,7 +129,7 @@ int output_sweep(const char* folder) {
                    flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (gone && kind) {
             char path[OUTPUT_NAME_MAX];
-            if (std::snprintf(path, sizeof path, "%s/%s", folder, e->d_name) < (int)sizeof path) remove_tree(path);
+            if (std::snprintf(path, sizeof path, "%s/%s", folder, e->d_name) < (int)sizeof path) output_remove_tree(path);
         } else if (gone) {
             unlinkat(dir_fd, e->d_name, 0);
         }
@@ -344,3 +342,5 @@ void output_folder_release(OutputFolder* d) {
     if (d->fd >= 0) close(d->fd);
     d->fd = -1;
 }
+
+void output_remove_tree(const char* path) { nftw(path, remove_entry, 16, FTW_DEPTH | FTW_PHYS); }

@@ -81,3 +81,5 @@ void output_folder_release(OutputFolder* d);
 int output_sweep(const char* folder);
 // 1 when `name` (no folder part) has the temporary form, with its pid.
 int output_temp_name(const char* name, long* pid);
+// Removes a file, or a folder and everything in it, never following a link.
+void output_remove_tree(const char* path);

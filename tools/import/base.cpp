@@ -21,7 +21,7 @@ double cross(const Point2& o, const Point2& a, const Point2& b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
-// The convex hull of `p` counter-clockwise (monotone chain); p is sorted.
+// The convex hull of `p` counter-clockwise (monotone chain).
 std::vector<Point2> hull(std::vector<Point2> p) {
     std::sort(p.begin(), p.end(), [](const Point2& a, const Point2& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
     if (p.size() < 3) return p;

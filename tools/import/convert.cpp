@@ -16,10 +16,6 @@
 
 namespace {
 
-// The start view's eye, where the marker path is measured from; where the
-// model stands in that view is the stage's (stage.cpp).
-const double eye[3] = {0.0, 30.0, -50.0};
-const double pi = 3.14159265358979323846;
 const double fitted_extent = 60.0;   // world units of the model's extent (as square on) when fitting
 const double path_margin = 0.15;     // marker path beyond the model, in those extents
 const double path_rise = 0.05;       // its rise and fall, likewise
@@ -434,20 +430,20 @@ int add_ground(const double low[3], const double high[3], std::vector<std::strin
 std::string path_text(const double centre[3], const double half[3], double extent) {
     const double margin = path_margin * extent;
     const double rx = half[0] + margin, rz = half[2] + margin;
-    const double height = std::min(std::max(eye[1], centre[1] - 0.5 * half[1]), centre[1] + 0.8 * half[1]);
+    const double height = std::min(std::max(IMPORT_EYE[1], centre[1] - 0.5 * half[1]), centre[1] + 0.8 * half[1]);
     double start = 0.0;
     for (int step = 0; step <= 6; step++) {
-        start = 0.5 * pi * step / 6;
+        start = 0.5 * IMPORT_PI * step / 6;
         const double x = centre[0] + rx * std::cos(start), z = centre[2] + rz * std::sin(start);
         const double y = height + path_rise * extent * std::sin(2.0 * start);
-        const double depth = z - eye[2];
-        if (depth > marker_radius && std::fabs(x - eye[0]) + marker_radius < 0.9 * depth &&
-            std::fabs(y - eye[1]) + marker_radius < 0.5 * depth)
+        const double depth = z - IMPORT_EYE[2];
+        if (depth > marker_radius && std::fabs(x - IMPORT_EYE[0]) + marker_radius < 0.9 * depth &&
+            std::fabs(y - IMPORT_EYE[1]) + marker_radius < 0.5 * depth)
             break;
     }
     std::string text = std::to_string(path_points) + "\n";
     for (int i = 0; i < path_points; i++) {
-        double a = start + 2.0 * pi * i / path_points;
+        double a = start + 2.0 * IMPORT_PI * i / path_points;
         char line[128];
         std::snprintf(line, sizeof line, "%.3f %.3f %.3f\n", centre[0] + rx * std::cos(a),
                       height + path_rise * extent * std::sin(2.0 * a), centre[2] + rz * std::sin(a));
@@ -498,7 +494,7 @@ int import_convert(const ImportModel* model, const ImportOptions* options,
     convert = ConvertState{model, options, result, {}, {}, {}, 1.0, 0.0, {}};
     const int three_quarter = options->view != IMPORT_VIEW_FRONT;
     if (three_quarter) {
-        const double angle = IMPORT_THREE_QUARTER_DEGREES * pi / 180.0;
+        const double angle = IMPORT_THREE_QUARTER_DEGREES * IMPORT_PI / 180.0;
         convert.turn_cos = std::cos(angle), convert.turn_sin = std::sin(angle);
     }
     view_turn(light_towards, convert.light);

@@ -47,6 +47,10 @@ struct ImportOptions {
 // with the middle of the model as the view shows it. Both as large as the
 // view takes (stage_frame).
 enum { IMPORT_VIEW_THREE_QUARTER = 0, IMPORT_VIEW_FRONT = 1 };
+// The start view's eye, world units: the stage frames the model for it and
+// the marker path is measured from it.
+const double IMPORT_EYE[3] = {0.0, 30.0, -50.0};
+const double IMPORT_PI = 3.14159265358979323846;
 const double IMPORT_THREE_QUARTER_DEGREES = 35.0;
 // Studio: a floor under the model that sweeps up into a backdrop behind it.
 // None: the model alone, placed and lit the same.
@@ -182,7 +186,7 @@ int stage_frame(const std::vector<double>& points, int view, double translate[3]
 // a wall behind the model, reaching past the sides of the start view.
 void stage_ground(const double low[3], const double high[3], int material, SceneBuild* scene, StageGround* made);
 // "Light.txt" for a model placed within low..high: above it, from the
-// camera's side and the screen's left, aimed between it and its shadow.
+// camera's side and the screen's right, aimed between it and its shadow.
 std::string stage_light_text(const double low[3], const double high[3]);
 
 // The extensions of the images the importer reads, lower case.

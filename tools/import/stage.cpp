@@ -16,9 +16,6 @@
 
 namespace {
 
-const double eye[3] = {0.0, 30.0, -50.0};
-const double pi = 3.14159265358979323846;
-
 // Where the model may lie in the start view. Both views keep it within
 // +-0.9 across and between `bottom` and `top` upwards: whole in a 16:9
 // frame (which shows +-0.5625) with room for the ground below it, and at
@@ -69,9 +66,9 @@ double dot3(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * 
 // Screen ratios of point p placed at t: X across (+ to the screen's right:
 // world -x), Y upwards, and the view depth.
 void project(const double p[3], const double t[3], double* x, double* y, double* depth) {
-    *depth = p[2] + t[2] - eye[2];
-    *x = -(p[0] + t[0] - eye[0]) / *depth;
-    *y = (p[1] + t[1] - eye[1]) / *depth;
+    *depth = p[2] + t[2] - IMPORT_EYE[2];
+    *x = -(p[0] + t[0] - IMPORT_EYE[0]) / *depth;
+    *y = (p[1] + t[1] - IMPORT_EYE[1]) / *depth;
 }
 
 struct Extent {
@@ -170,8 +167,8 @@ int stage_frame(const std::vector<double>& points, int view, double translate[3]
     if (!std::isfinite(size) || !(size > 0.0)) return 0;
     // Centred across the view axis; the depth is the nearest at which the
     // model fits the box, found by halving (nearer only ever grows it).
-    double t[3] = {eye[0] - 0.5 * (low[0] + high[0]), eye[1], 0.0};
-    double near = eye[2] - low[2], far = eye[2] - low[2] + nearest_depth + 1000.0 * size;
+    double t[3] = {IMPORT_EYE[0] - 0.5 * (low[0] + high[0]), IMPORT_EYE[1], 0.0};
+    double near = IMPORT_EYE[2] - low[2], far = IMPORT_EYE[2] - low[2] + nearest_depth + 1000.0 * size;
     t[2] = far;
     if (!place_at(outline, view, box, t)) return 0;
     for (int i = 0; i < 100 && far - near > 1e-7 * size; i++) {
@@ -184,7 +181,7 @@ int stage_frame(const std::vector<double>& points, int view, double translate[3]
     // The outline's directions may miss a point a little beyond it: step
     // back until every point fits.
     for (int i = 0; i < 60 && !fits(extent_at(points, t), box); i++) {
-        t[2] += 0.005 * size + 0.005 * std::fabs(t[2] - eye[2]);
+        t[2] += 0.005 * size + 0.005 * std::fabs(t[2] - IMPORT_EYE[2]);
         place_at(outline, view, box, t);
     }
     if (!fits(extent_at(points, t), box)) return 0;
@@ -196,17 +193,17 @@ void stage_ground(const double low[3], const double high[3], int material, Scene
     const double height = high[1] - low[1];
     const double size = std::max(height, std::max(high[0] - low[0], high[2] - low[2]));
     const double floor_y = low[1] - floor_drop * size;
-    const double eye_height = eye[1] - floor_y;
+    const double eye_height = IMPORT_EYE[1] - floor_y;
     // The wall stands behind the model; its sweep starts `gap` behind it.
     const double gap = backdrop_gap * std::max(height, 0.5 * (high[2] - low[2]));
     const double radius = sweep_radius * gap;
     const double sweep_z = high[2] + gap - radius;
-    const double wall_depth = sweep_z + radius - eye[2];
+    const double wall_depth = sweep_z + radius - IMPORT_EYE[2];
     // Up to beyond the top of a 4:3 frame at the wall, and across beyond
     // both sides of the view there; in front, to behind the camera.
-    const double wall_top = eye[1] + 0.85 * wall_depth;
+    const double wall_top = IMPORT_EYE[1] + 0.85 * wall_depth;
     const double half_width = 1.15 * wall_depth;
-    const double front_z = eye[2] - 0.5 * wall_depth;
+    const double front_z = IMPORT_EYE[2] - 0.5 * wall_depth;
     // Cells small enough that the one under the camera, which the near
     // limit drops, ends before the first row of ground a frame shows
     // (eye height / 0.75 ahead): no hole at the bottom of the frame.
@@ -221,7 +218,7 @@ void stage_ground(const double low[3], const double high[3], int material, Scene
         py.push_back(floor_y);
     }
     for (int s = 1; s <= sweep_steps; s++) {
-        const double a = 0.5 * pi * s / sweep_steps;
+        const double a = 0.5 * IMPORT_PI * s / sweep_steps;
         pz.push_back(sweep_z + radius * std::sin(a));
         py.push_back(floor_y + radius * (1.0 - std::cos(a)));
     }
@@ -264,7 +261,7 @@ std::string stage_light_text(const double low[3], const double high[3]) {
     const double height = high[1] - low[1];
     const double width = high[0] - low[0], depth = high[2] - low[2];
     const double size = std::max(height, std::max(width, depth));
-    const double az = light_azimuth * pi / 180.0, el = light_elevation * pi / 180.0;
+    const double az = light_azimuth * IMPORT_PI / 180.0, el = light_elevation * IMPORT_PI / 180.0;
     // Towards the light from the model.
     const double towards[3] = {std::cos(el) * std::sin(az), std::sin(el), -std::cos(el) * std::cos(az)};
     // Seen from the light, the model's shadow lies behind the model

@@ -18,7 +18,6 @@
 // new folder and named on stderr.
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/mman.h>
@@ -95,11 +94,6 @@ int read_seconds_for(off_t bytes) {
     const long long seconds = read_seconds_floor + (long long)read_seconds_per_mb * (bytes >> 20);
     return (int)(seconds < read_seconds_most ? seconds : read_seconds_most);
 }
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-// Removes a folder and everything in it, never following symbolic links.
-void remove_tree(const std::string& path) { nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
 
 std::string real_path(const std::string& path) {
     char buffer[PATH_MAX];
@@ -208,9 +202,9 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
     if (options.view == IMPORT_VIEW_FRONT)
         std::printf("  view       front: square on, the eye level with the model's centre (as --view front says)\n");
     else
-        std::printf("  view       three-quarter: the front turned %g degrees to the screen's right, seen from a "
-                    "little above, so the side on the screen's left and the top show; --view front shows it square "
-                    "on\n",
+        std::printf("  view       three-quarter: the front turned %g degrees to the screen's right, so the side on "
+                    "the screen's left shows too, the eye at about 60%% of the model's height; --view front shows it "
+                    "square on\n",
                     IMPORT_THREE_QUARTER_DEGREES);
     std::printf("  size       %.4g x %.4g x %.4g model units (right, up, front), %.4g world units each (%s)\n",
                 r.size[0], r.size[1], r.size[2], r.scale,
@@ -221,7 +215,7 @@ void print_summary(const char* model_path, const ImportModel& model, const Impor
         std::printf("  ground     studio: a floor %.4g wide and %.4g deep under the model, sweeping up into a "
                     "backdrop %.4g high behind it, %d triangles; --ground none leaves it out\n",
                     r.ground.width, r.ground.floor_depth, r.ground.wall_height, r.ground.triangles);
-    std::printf("  light      Light.txt: above the model, from the camera's side and the screen's left; F11 "
+    std::printf("  light      Light.txt: above the model, from the camera's side and the screen's right; F11 "
                 "puts it where the camera is\n");
     if (!r.outside.empty()) {
         std::printf("  outside    images read from outside the model's folder:\n");
@@ -408,7 +402,7 @@ int carry_and_remove(const std::string& old, const std::string& dir) {
         std::fprintf(stderr, "varnel-tool import: %s: carried into the new folder (not made by an import): %s\n",
                      dir.c_str(), joined(carried).c_str());
     if (stuck.empty()) {
-        remove_tree(old);
+        output_remove_tree(old.c_str());
         return 1;
     }
     for (int n = 1;; n++) {
@@ -512,7 +506,7 @@ int sweeper_start(const std::string& temp) {
     ssize_t n;
     while ((n = read(ends[0], &byte, 1)) < 0 && errno == EINTR) {
     }
-    if (n == 0) remove_tree(temp);
+    if (n == 0) output_remove_tree(temp.c_str());
     _exit(0);
 }
 
@@ -634,7 +628,7 @@ int tool_import(int argc, char** argv) {
     if (child < 0) {
         int e = errno;
         sweeper_stand_down(sweeper);
-        remove_tree(temp);
+        output_remove_tree(temp.c_str());
         output_folder_release(&folder);
         return error_line("import", std::strerror(e));
     }
@@ -661,7 +655,7 @@ int tool_import(int argc, char** argv) {
         std::printf("  folder     %s: cd %s && varnel\n", dir.c_str(), quoted.c_str());
         return 0;
     }
-    if (placed == 0) remove_tree(temp);
+    if (placed == 0) output_remove_tree(temp.c_str());
     output_folder_release(&folder);
     return 1;
 }
