@@ -69,16 +69,9 @@ std::string av_text(int code) {
 // never parses the name, and a full disk is told apart from other failures.
 int io_write(void* opaque, uint8_t* data, int size) {
     VideoWriter* v = (VideoWriter*)opaque;
-    for (int done = 0; done < size;) {
-        ssize_t n = ::write(v->file.fd, data + done, (size_t)(size - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (!v->write_errno) v->write_errno = n < 0 ? errno : ENOSPC;
-            return AVERROR(v->write_errno);
-        }
-        done += (int)n;
-    }
-    return size;
+    if (output_write_all(v->file.fd, data, (size_t)size)) return size;
+    if (!v->write_errno) v->write_errno = errno;
+    return AVERROR(v->write_errno);
 }
 
 int64_t io_seek(void* opaque, int64_t offset, int whence) {

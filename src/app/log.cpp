@@ -24,17 +24,6 @@ struct LogState {
 
 LogState log_state = {};
 
-int write_whole(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t k = write(fd, p, n);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return 0;
-        p += k;
-        n -= (size_t)k;
-    }
-    return 1;
-}
-
 }  // namespace
 
 void log_start() {
@@ -62,9 +51,9 @@ void log_line(const char* text) {
         if (length + 1 < sizeof line) {
             std::memcpy(line, text, length);
             line[length] = '\n';
-            write_whole(fd, line, length + 1);
-        } else if (write_whole(fd, text, length)) {
-            write_whole(fd, "\n", 1);
+            output_write_all(fd, line, length + 1);
+        } else if (output_write_all(fd, text, length)) {
+            output_write_all(fd, "\n", 1);
         }
     }
     close(fd);

@@ -207,10 +207,12 @@ FILE* output_file_stream(OutputFile* f) {
     return f->stream;
 }
 
-int output_file_write(OutputFile* f, const void* data, size_t size) {
+int output_file_write(OutputFile* f, const void* data, size_t size) { return output_write_all(f->fd, data, size); }
+
+int output_write_all(int fd, const void* data, size_t size) {
     const char* p = (const char*)data;
     while (size > 0) {
-        ssize_t n = write(f->fd, p, size);
+        ssize_t n = write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = ENOSPC;

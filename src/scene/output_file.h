@@ -83,3 +83,7 @@ int output_sweep(const char* folder);
 int output_temp_name(const char* name, long* pid);
 // Removes a file, or a folder and everything in it, never following a link.
 void output_remove_tree(const char* path);
+// Writes all `size` bytes to `fd`, again after a signal or a short write.
+// 1, or 0 with errno set (ENOSPC where the system wrote nothing and said no
+// more).
+int output_write_all(int fd, const void* data, size_t size);
