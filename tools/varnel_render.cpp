@@ -230,7 +230,7 @@ int parse_options(int argc, char** argv, Options* o) {
         if (!option) return usage(std::string("unknown option ") + argv[i]);
         if (int r = take_option(*option, argc, argv, &i, o)) return r;
     }
-    if (!o->threads) o->threads = app_threads_from_environment("varnel-render", stderr);
+    if (!o->threads) o->threads = app_threads_from_environment(stderr);
     if (!o->views.empty() && !*o->out) return usage("--view needs --out");
     if (o->first > o->frames)
         return usage("--first " + std::to_string(o->first) + " lies after the last frame (--frames " +
@@ -821,7 +821,7 @@ int render_main(int argc, char** argv) {
     std::vector<HeadlessEvent> events;
     if (int r = read_events(o, &events)) return r;
     warn_late_events(events, o.frames);
-    if (!app_enter_data("varnel-render", o.data, stderr)) return 1;
+    if (!app_enter_data(o.data, stderr)) return 1;
 
     headless_configure_taking(o.frames, &events);
     BenchFigures bench = {};

@@ -73,7 +73,8 @@ std::string app_demo_beside_program() {
     return holds_world(built) ? built : "";
 }
 
-int app_enter_data(const char* program, const char* data, FILE* err) {
+int app_enter_data(const char* data, FILE* err) {
+    const char* program = app_program();
     if (data && chdir(data) != 0) {
         std::fprintf(err, "%s: cannot enter the data folder %s: %s\n", program, data, std::strerror(errno));
         return 0;
@@ -91,7 +92,8 @@ int app_enter_data(const char* program, const char* data, FILE* err) {
     return 0;
 }
 
-int app_threads_from_environment(const char* program, FILE* err) {
+int app_threads_from_environment(FILE* err) {
+    const char* program = app_program();
     int cores = app_default_threads();
     const char* wanted = std::getenv("VARNEL_THREADS");
     if (!wanted) return cores;
@@ -172,6 +174,6 @@ int app_command_line(int argc, char** argv, FILE* out, FILE* err, AppSettings* s
         std::fprintf(err, "varnel: unknown or incomplete option %s (varnel --help tells the options)\n", argv[i]);
         return 2;
     }
-    settings->threads = app_threads_from_environment("varnel", err);
-    return app_enter_data("varnel", data, err) ? -1 : 1;
+    settings->threads = app_threads_from_environment(err);
+    return app_enter_data(data, err) ? -1 : 1;
 }

@@ -29,9 +29,10 @@ std::string app_demo_beside_program();
 // Enters `data` (null: stays in the working folder); a folder without
 // "Svet.3ds" when none was given is left for the demo beside the program,
 // after one line on `err` naming it. 1 when the folder entered holds a
-// world; else 0, after one line saying how to get one.
-int app_enter_data(const char* program, const char* data, FILE* err);
+// world; else 0, after one line saying how to get one. Lines begin with
+// app_program().
+int app_enter_data(const char* data, FILE* err);
 // VARNEL_THREADS when it is a count app_parse_threads takes, else one
 // thread per core, after one warning line on `err` when it is set but not a
 // count.
-int app_threads_from_environment(const char* program, FILE* err);
+int app_threads_from_environment(FILE* err);
