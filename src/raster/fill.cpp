@@ -208,9 +208,12 @@ inline __attribute__((always_inline)) void shadow_pixels(const ShadeState* shade
                 sy = (int32_t)((uint32_t)sy + 4u * (uint32_t)dsy);
                 continue;
             }
-            for (int k = 0; k < 4; k++, sx += dsx, sy += dsy)
-                if (!(hits >> ((uint32_t)((sx >> 16) - 2) - low) & 1) && !surface_lit(lookup, sx, sy))
+            // the four centres lie in this light row, from base on
+            for (int k = 0; k < 4; k++, sx += dsx, sy += dsy) {
+                const uint32_t at = (uint32_t)((sx >> 16) - 2) - low;
+                if (!(hits >> at & 1) && !surface_at(lookup, lookup.buffer + base + at))
                     first[k] = darken(first[k], factor);
+            }
             continue;
         }
         for (int k = 0; k < 4; k++, sx += dsx, sy += dsy)

@@ -86,24 +86,28 @@ inline int surface_has(const SurfacePatches* p, uint32_t own, const uint32_t* c,
     return 0;
 }
 
+// The surface rule's look at light pixel c, one the 3 x 3 test left dark:
+// 0 without the rule.
+inline int surface_at(const ShadowLookup& s, const uint32_t* c) {
+    return s.own_patch && surface_has(s.surface, s.own_patch, c, s.stride);
+}
+
 // lit() for a pixel the 3 x 3 test left dark, at light position (sx, sy).
 inline int surface_lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
-    if (!s.own_patch) return 0;
-    const uint32_t* c = light_pixel(s, sx, sy);
-    return c && surface_has(s.surface, s.own_patch, c, s.stride);
+    const uint32_t* c = s.own_patch ? light_pixel(s, sx, sy) : nullptr;
+    return c && surface_at(s, c);
 }
 
 inline int lit(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const uint32_t* c = light_pixel(s, sx, sy);
     if (!c) return 0;
     if (c[0] == s.face_id) return 1;  // the common case for a lit pixel
-    return neighbourhood_has(c, s.stride, s.face_id) || (s.own_patch && surface_has(s.surface, s.own_patch, c, s.stride));
+    return neighbourhood_has(c, s.stride, s.face_id) || surface_at(s, c);
 }
 
 inline int lit_plain(const ShadowLookup& s, int32_t sx, int32_t sy) {
     const uint32_t* c = light_pixel(s, sx, sy);
-    return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id) ||
-                 (s.own_patch && surface_has(s.surface, s.own_patch, c, s.stride)));
+    return c && (c[0] == s.face_id || neighbourhood_has_plain(c, s.stride, s.face_id) || surface_at(s, c));
 }
 
 // 1 when none of `count` pixels from light position (sx, sy), stepping by
