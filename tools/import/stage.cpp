@@ -87,30 +87,18 @@ Extent extent_at(const std::vector<double>& points, const double t[3]) {
     return e;
 }
 
-// The height at which the model's screen extent fits the box's height
-// best at depth t[2]: its top and its bottom equally far inside (or
-// outside) the box. Y grows with the height at every point, so the
-// difference of the two margins does too.
-double balanced_height(const std::vector<double>& points, double t[3], const FrameBox& box) {
+// Sets t[1], the model's height at depth t[2], by halving: `too_high(e)`
+// says that at the height tried, whose screen extent is e, the model lies
+// above where it is wanted. Y grows with the height at every point, so the
+// answer changes once along the heights.
+template <class TooHigh>
+void bisect_height(const std::vector<double>& points, double t[3], TooHigh too_high) {
     double low = -1e12, high = 1e12;
     for (int i = 0; i < 200 && high - low > 1e-9 * (1.0 + std::fabs(low)); i++) {
         t[1] = 0.5 * (low + high);
-        Extent e = extent_at(points, t);
-        if ((box.top - e.y_high) < (e.y_low - box.bottom)) high = t[1];
+        if (too_high(extent_at(points, t))) high = t[1];
         else low = t[1];
     }
-    return 0.5 * (low + high);
-}
-
-// The height at which the model's lowest screen point lies at `y`.
-double height_for_bottom(const std::vector<double>& points, double t[3], double y) {
-    double low = -1e12, high = 1e12;
-    for (int i = 0; i < 200 && high - low > 1e-9 * (1.0 + std::fabs(low)); i++) {
-        t[1] = 0.5 * (low + high);
-        if (extent_at(points, t).y_low > y) high = t[1];
-        else low = t[1];
-    }
-    return 0.5 * (low + high);
 }
 
 int fits(const Extent& e, const FrameBox& box) {
@@ -146,11 +134,13 @@ std::vector<double> support_points(const std::vector<double>& points) {
 int place_at(const std::vector<double>& points, int view, const FrameBox& box, double t[3]) {
     // Square on, the eye level with the middle of the model's screen extent
     // (its centre, for a model without depth towards the camera).
-    balanced_height(points, t, box);
+    // Its top and bottom equally far inside (or outside) the box.
+    bisect_height(points, t, [&](const Extent& e) { return box.top - e.y_high < e.y_low - box.bottom; });
     if (view == IMPORT_VIEW_FRONT) return fits(extent_at(points, t), box);
     Extent e = extent_at(points, t);
     const double room = (box.top - box.bottom) - (e.y_high - e.y_low);
-    if (room > 0.0) height_for_bottom(points, t, box.bottom + low_model_drop * room);
+    const double bottom = box.bottom + low_model_drop * room;
+    if (room > 0.0) bisect_height(points, t, [&](const Extent& e) { return e.y_low > bottom; });
     return fits(extent_at(points, t), box);
 }
 
